@@ -1,0 +1,39 @@
+# Shared compiler settings and helpers for every folder.
+
+add_compile_options(-Wall -Wextra -Werror)
+
+if(WIN32)
+  # One GUI thread, ANSI entry points, nothing older than Windows 7.
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+  # Products import system DLLs only: the runtime goes into the .exe.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+else()
+  option(LOGONAGENT_SANITIZE "Build native code with ASan and UBSan" ON)
+  if(LOGONAGENT_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+endif()
+
+# Native unit test: a GoogleTest program run by CTest on the host.
+function(add_native_test name)
+  if(WIN32)
+    return()
+  endif()
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+# Windows test: a cross-built GoogleTest program that CTest runs under Wine, each run in a
+# throwaway prefix (see scripts/wine-exec.sh). Exit code 77 means Wine cannot run this
+# architecture here, which CTest reports as skipped.
+function(add_wine_test name)
+  if(NOT WIN32)
+    return()
+  endif()
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+endfunction()

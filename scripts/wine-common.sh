@@ -1,0 +1,37 @@
+# Sourced by the Wine scripts: where the loaders are, and what this machine can run.
+# Debian's /usr/bin/wine prefers the 32-bit loader, so each architecture is named directly.
+
+wine_loader64() {
+  if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64
+  elif command -v wine64 >/dev/null 2>&1; then command -v wine64
+  else command -v wine; fi
+}
+
+wine_loader32() {
+  if [ -x /usr/lib/wine/wine ]; then echo /usr/lib/wine/wine
+  else command -v wine; fi
+}
+
+# 0 when this kernel and Wine can run 32-bit Windows programs. Some kernels have IA-32
+# emulation switched off, and then no 32-bit code runs at all.
+wine_can_run32() {
+  local loader
+  loader=$(wine_loader32) || return 1
+  [ -n "$loader" ] && "$loader" --version >/dev/null 2>&1
+}
+
+# Prints i386, amd64 or unknown for a PE file.
+pe_machine() {
+  local off machine
+  off=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$off" ] || { echo unknown; return; }
+  machine=$(od -An -t x2 -j $((off + 4)) -N 2 "$1" 2>/dev/null | tr -d ' ')
+  case "$machine" in
+    014c) echo i386 ;;
+    8664) echo amd64 ;;
+    *) echo unknown ;;
+  esac
+}
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}

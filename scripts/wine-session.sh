@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs a command (usually ctest) inside one Wine test session:
+#  - a template prefix, made once, that every test program copies into a throwaway prefix;
+#  - an Xvfb display when none is set.
+# Never touches ~/.wine. Stops only what it started, by PID, and removes its folder.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-common.sh"
+
+session=$(mktemp -d "${TMPDIR:-/tmp}/logonagent-wine.XXXXXX")
+xvfb_pid=""
+
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  if [ -d "$session/template" ]; then WINEPREFIX="$session/template" wineserver -k >/dev/null 2>&1; fi
+  rm -rf "$session"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ -z "${DISPLAY:-}" ]; then
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -screen 0 1280x1024x24 -nolisten tcp >"$session/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  display=""
+  for _ in $(seq 1 100); do
+    read -r -t 0.1 -u "$fd" display && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+  done
+  exec {fd}<&-
+  if [ -z "$display" ]; then echo "wine-session: Xvfb did not start" >&2; cat "$session/xvfb.log" >&2; exit 1; fi
+  export DISPLAY=":$display"
+fi
+
+# The template: booted once with a persistent server started first, then shut down.
+mkdir -p "$session/template"
+export WINEPREFIX="$session/template"
+wineserver -p >/dev/null 2>&1
+if ! WINELOADER=$(wine_loader64) "$(wine_loader64)" wineboot -i >"$session/wineboot.log" 2>&1; then
+  echo "wine-session: wineboot failed" >&2; cat "$session/wineboot.log" >&2; exit 1
+fi
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+unset WINEPREFIX
+
+export LOGONAGENT_WINE_SESSION="$session"
+"$@"
+exit $?
