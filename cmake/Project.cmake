@@ -37,3 +37,18 @@ function(add_wine_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 endfunction()
+
+# Native benchmark (Google Benchmark); built with the native preset, run by scripts/bench.sh,
+# never part of the test run. Benchmarks are built without sanitizers' influence on figures
+# only when LOGONAGENT_SANITIZE is OFF (scripts/bench.sh configures such a build).
+function(add_native_benchmark name)
+  if(WIN32)
+    return()
+  endif()
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    return()
+  endif()
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
+endfunction()
