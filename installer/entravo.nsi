@@ -1,0 +1,107 @@
+; Per-user installer for the Entravo logon agent. Needs no administrator rights: everything
+; goes under the user's own profile and HKEY_CURRENT_USER.
+;
+; makensis -DARCH=win32|win64 -DBINDIR=<folder with the .exe files> -DGUIDE=<user guide>
+;          -DOUTFILE=<setup.exe> installer/entravo.nsi
+;
+; Silent use: setup.exe /S installs with the start at logon; uninstall.exe /S removes the
+; program and leaves the settings, uninstall.exe /S /PURGE removes the settings too.
+
+Unicode true
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+
+!define PRODUCT "Vantok Entravo"
+!define VERSION "1.0.0"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Entravo"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define RUN_VALUE "Entravo"
+!define PROFILE_KEY "Software\Entravo\logonagent"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\Entravo"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+
+!define MUI_FINISHPAGE_RUN "$INSTDIR\logonagent.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "Start the logon agent now"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+Section "!Logon agent" SecProgram
+  SectionIn RO
+  SetShellVarContext current
+  SetOutPath "$INSTDIR"
+  File "${BINDIR}\logonagent.exe"
+  File "${BINDIR}\lampup.exe"
+  File "/oname=User guide.txt" "${GUIDE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\logonagent.exe"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\User guide.lnk" "$INSTDIR\User guide.txt"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall.lnk" "$INSTDIR\uninstall.exe"
+
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "Start the agent when I log on" SecRun
+  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\logonagent.exe"'
+SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "The tray agent and the reader indicator program."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecRun} "Start the agent automatically each time you log on to Windows."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+Section "Uninstall"
+  SetShellVarContext current
+  ; A running agent is left alone: its files go at the next restart instead.
+  Delete /REBOOTOK "$INSTDIR\logonagent.exe"
+  Delete /REBOOTOK "$INSTDIR\lampup.exe"
+  Delete "$INSTDIR\User guide.txt"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir /REBOOTOK "$INSTDIR"
+
+  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\User guide.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\Uninstall.lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+
+  DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+
+  ; The settings stay unless the user asks for them to go.
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/PURGE" $R1
+  ${IfNot} ${Errors}
+    DeleteRegKey HKCU "${PROFILE_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Entravo"
+  ${ElseIfNot} ${Silent}
+    MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
+      "Also remove your settings (ports, access URL)?" IDNO keep
+    DeleteRegKey HKCU "${PROFILE_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Entravo"
+  keep:
+  ${EndIf}
+SectionEnd
