@@ -1,0 +1,21 @@
+#pragma once
+// Where a stand-in library finds its reader and its call log on Windows.
+#include <optional>
+#include <string>
+
+#include "CallLog.h"
+#include "ReaderDescription.h"
+
+// The variable as the process sees it now. (The C runtime's getenv keeps a copy taken at
+// start-up and misses SetEnvironmentVariableA, which test programs use.)
+std::optional<std::string> EnvironmentValue(const char* name);
+
+// The folder, without a trailing separator, of the module that holds addressInModule.
+std::string ModuleFolder(const void* addressInModule);
+
+// The reader for the library that holds addressInModule: ENTRAVO_SIM_READER, or reader.txt
+// beside that library. *error as for LoadReaderDescription.
+ReaderDescription LoadReaderForModule(const void* addressInModule, std::string* error);
+
+// The call log for a reader: ENTRAVO_SIM_LOG, or the reader's "log" directive, or none.
+CallLog OpenCallLog(const ReaderDescription& reader);
