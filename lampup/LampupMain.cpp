@@ -1,0 +1,14 @@
+// lampup.exe: lights the reader's indicator after a good token read. Windowless, takes no
+// arguments, reports nothing; the exit status is 0 on every path.
+#include <windows.h>
+
+#include "IndicatorProgram.h"
+#include "Win32TokenLibraries.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    lampup::Win32TokenLibraries libraries;
+    lampup::Win32SystemPause pause;
+    lampup::IndicatorProgram program(libraries, pause);
+    return program.Run();
+}

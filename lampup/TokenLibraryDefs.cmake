@@ -1,0 +1,16 @@
+# Module-definition files of the maker's token libraries for the architecture being built.
+# i686 stdcall symbols carry @N decorations that the DLLs do not export (they are removed with
+# --kill-at); x86_64 has no decorations, so they are stripped from the file.
+function(token_library_def name out_var)
+  set(source ${CMAKE_SOURCE_DIR}/lampup/${name}.def)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(${out_var} ${source} PARENT_SCOPE)
+    return()
+  endif()
+  set(generated ${CMAKE_BINARY_DIR}/token-defs/${name}.def)
+  file(READ ${source} text)
+  string(REGEX REPLACE "@[0-9]+" "" text "${text}")
+  file(CONFIGURE OUTPUT ${generated} CONTENT "${text}" @ONLY)
+  set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  set(${out_var} ${generated} PARENT_SCOPE)
+endfunction()
