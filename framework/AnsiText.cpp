@@ -1,0 +1,8 @@
+#include "framework/AnsiText.h"
+
+#include <windows.h>
+
+bool IsAnsiLeadByte(unsigned char byte)
+{
+    return IsDBCSLeadByte(byte) != FALSE;
+}
