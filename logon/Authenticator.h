@@ -1,0 +1,23 @@
+#pragma once
+// The authenticator: a token's 8 ROM bytes mixed with a fresh random key and filler into 64
+// hexadecimal characters, different at every logon, which the web server can decode
+// without any shared secret.
+#include "discovery/RomRecord.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+using RomBytes = std::array<uint8_t, 8>;
+
+inline constexpr std::size_t kAuthenticatorLength = 64;
+
+// Seeds this thread's generator with tickCount and encodes the low byte of each cell.
+// Always 64 characters 0-9, A-F.
+std::string EncodeAuthenticator(const RomRecord& rom, uint32_t tickCount);
+
+// The ROM bytes (family code first), or nothing when text is not exactly 64 hexadecimal
+// characters (either case) or its key is not a positive 32-bit number.
+std::optional<RomBytes> DecodeAuthenticator(std::string_view text);
