@@ -1,0 +1,86 @@
+#include "tools/authdecode/AuthDecode.h"
+
+#include "logon/Authenticator.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    constexpr std::string_view kBlanks = " \t\r\n";
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool IsAllHex(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), IsHexDigit);
+}
+
+// Keeps the error on one printable line whatever the input held.
+std::string Describe(char c)
+{
+    const auto code = static_cast<unsigned char>(c);
+    if (code >= 0x20 && code < 0x7F)
+        return std::string("'") + c + "'";
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string("byte \\x") + kDigits[code >> 4] + kDigits[code & 0x0F];
+}
+
+AuthDecodeOutcome Failure(std::string reason)
+{
+    return {false, std::move(reason)};
+}
+
+std::string ToHex(const RomBytes& rom)
+{
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const uint8_t byte : rom) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+} // namespace
+
+AuthDecodeOutcome DecodeAuthenticatorInput(std::string_view input)
+{
+    const std::string_view text = TrimBlanks(input);
+    if (text.empty())
+        return Failure("no input: give an authenticator or a logon URL ending in one");
+    if (text.size() < kAuthenticatorLength)
+        return Failure("too short: an authenticator has 64 hexadecimal characters, the input has " +
+                       std::to_string(text.size()) + " characters");
+
+    // In the usual URL the authenticator is everything after the last '='. A run of hex digits
+    // there of another length is a damaged authenticator, not one with a hex-looking prefix.
+    const auto equals = text.rfind('=');
+    if (equals != std::string_view::npos) {
+        const std::string_view query = text.substr(equals + 1);
+        if (IsAllHex(query) && query.size() != kAuthenticatorLength)
+            return Failure("expected 64 hexadecimal characters after the last '=', found " +
+                           std::to_string(query.size()));
+    }
+
+    const std::size_t start = text.size() - kAuthenticatorLength;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        if (!IsHexDigit(text[i]))
+            return Failure("not an authenticator: the input must end in 64 hexadecimal characters, but character " +
+                           std::to_string(i + 1) + " is " + Describe(text[i]));
+    }
+
+    const auto rom = DecodeAuthenticator(text.substr(start));
+    if (!rom)
+        return Failure("not a valid authenticator: its key is not a positive number");
+    return {true, ToHex(*rom)};
+}
