@@ -18,7 +18,8 @@ bool RunStartAgent(AgentPlatform& platform)
     // 4. The mutex stays held on this path; it is abandoned when the process ends.
     if (IsRunningAgentWindow(platform.WindowText(platform.Profile().GetRegisteredWindow())))
         return false;
-    // 5. The framework's 3-D look for dialog controls is the system's own look here.
+    // 5.
+    platform.Enable3dControls();
     // 6.
     if (!platform.BindBusLibrary()) {
         RunDriverMissingPath(platform);
@@ -60,7 +61,7 @@ int RunExitAgent(AgentPlatform& platform, int frameworkExitCode)
 {
     // 1. Only the registered agent gives up the registration; a refused start leaves the
     // running agent's value alone.
-    if (platform.Profile().GetRegisteredWindow() == platform.TrayWindow()) {
+    if (platform.Profile().GetRegisteredWindow() == platform.TrayWindowValue()) {
         platform.UnbindBusLibrary();
         platform.Profile().SetRegisteredWindow(0);
     }
@@ -68,7 +69,8 @@ int RunExitAgent(AgentPlatform& platform, int frameworkExitCode)
     platform.DestroyPopupMenu();
     // 3.
     platform.RemoveTrayIcon();
-    // 4.
+    // 4. A class cannot be unregistered while a window of it exists.
+    platform.DestroyTrayWindow();
     platform.UnregisterTrayWindowClass();
     // 5.
     return frameworkExitCode;

@@ -42,6 +42,8 @@ public:
     virtual void ReleaseStartupMutex() = 0;
     // The text of the window, or nothing when the value names no window.
     virtual std::optional<std::string> WindowText(WindowValue window) = 0;
+    // The framework's 3-D look for the controls of dialogs.
+    virtual void Enable3dControls() = 0;
     virtual bool BindBusLibrary() = 0;
     virtual void UnbindBusLibrary() = 0;
     // A message box with no owner; Question offers Yes and No, the others OK.
@@ -51,10 +53,12 @@ public:
     virtual void LoadTrayIcon() = 0;
     // Creates the hidden window and keeps it as the tray window; its value (0 when none).
     virtual WindowValue CreateTrayWindow() = 0;
-    virtual WindowValue TrayWindow() = 0;
+    virtual WindowValue TrayWindowValue() = 0;
     // Adds the icon with the loaded picture, then destroys the loaded picture.
     virtual void AddTrayIcon(std::string_view tip) = 0;
     virtual void RemoveTrayIcon() = 0;
+    // Destroys the tray window, if any, so that its class can be unregistered.
+    virtual void DestroyTrayWindow() = 0;
     virtual void DestroyPopupMenu() = 0;
     virtual void UnregisterTrayWindowClass() = 0;
     // Runs until the quit message arrives; returns its exit code.

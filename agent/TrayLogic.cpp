@@ -29,6 +29,14 @@ std::span<const TrayMenuEntry> TrayMenuEntries()
 
 TrayReply TrayWindowLogic::HandleMessage(TrayHost& host, unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
 {
+    // Default processing of a close request destroys the tray window, and the agent has no
+    // other window whose loss would end it: without a quit it would linger with a dead icon
+    // and nothing left to end it. Also while a dialog is open, whose modal loop passes the
+    // quit on.
+    if (message == kMsgClose) {
+        host.PostQuit();
+        return TrayReply::DefaultProcessing;
+    }
     // 1. A command is being served: nothing of our own until its dialog has closed.
     if (inCommand != 0)
         return TrayReply::DefaultProcessing;
@@ -46,10 +54,7 @@ TrayReply TrayWindowLogic::HandleMessage(TrayHost& host, unsigned message, std::
     case kTrayCallbackMessage: // 4.
         HandleIconMouse(host, static_cast<unsigned>(static_cast<std::uintptr_t>(lParam) & 0xFFFF));
         return TrayReply::DefaultProcessing;
-    case kMsgClose: // 5.
-        host.DestroyMainWindow();
-        return TrayReply::DefaultProcessing;
-    default: // 6.
+    default: // 5. (close, above) and 6.
         return TrayReply::DefaultProcessing;
     }
 }
@@ -57,11 +62,15 @@ TrayReply TrayWindowLogic::HandleMessage(TrayHost& host, unsigned message, std::
 void TrayWindowLogic::ServeCommand(TrayHost& host, std::uintptr_t wParam)
 {
     inCommand = 1;
+    // A command that fails half-way must not leave the icon dead for the rest of the run.
+    struct ClearOnExit {
+        int& flag;
+        ~ClearOnExit() { flag = 0; }
+    } clear{inCommand};
     // The whole parameter is compared, so a control notification (non-zero high word) with a
     // matching id serves nothing.
     if (IsTrayCommand(wParam))
         host.RunCommand(static_cast<TrayCommand>(wParam));
-    inCommand = 0;
 }
 
 void TrayWindowLogic::HandleIconMouse(TrayHost& host, unsigned mouseMessage)

@@ -50,7 +50,8 @@ public:
     virtual void SendCommandToSelf(TrayCommand command) = 0;
     // Serves one command: a modal dialog, or the quit request.
     virtual void RunCommand(TrayCommand command) = 0;
-    virtual void DestroyMainWindow() = 0;
+    // Asks the message loop to end (the quit message with code 0).
+    virtual void PostQuit() = 0;
 };
 
 enum class TrayReply {

@@ -31,6 +31,7 @@ public:
             return std::nullopt;
         return found->second;
     }
+    void Enable3dControls() override { Log("3d"); }
     bool BindBusLibrary() override { Log("bind"); return bindSucceeds; }
     void UnbindBusLibrary() override { Log("unbind"); }
     MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageKind kind) override
@@ -47,12 +48,13 @@ public:
         trayWindow = createdWindow;
         return trayWindow;
     }
-    WindowValue TrayWindow() override { return trayWindow; }
+    WindowValue TrayWindowValue() override { return trayWindow; }
     void AddTrayIcon(std::string_view tip) override
     {
         Log("add icon " + std::string(tip) + " registered " + std::to_string(profile.GetRegisteredWindow()));
     }
     void RemoveTrayIcon() override { Log("remove icon"); }
+    void DestroyTrayWindow() override { Log("destroy window"); }
     void DestroyPopupMenu() override { Log("destroy menu"); }
     void UnregisterTrayWindowClass() override { Log("unregister class"); }
     int RunMessageLoop() override { Log("loop"); return 0; }
@@ -84,7 +86,7 @@ TEST(AgentStartup, NormalRunRegistersTheWindowBeforeReleasingTheMutexAndAddingTh
     FakeAgentPlatform platform;
     EXPECT_TRUE(RunStartAgent(platform));
     EXPECT_THAT(platform.calls,
-                ElementsAre("registry key Entravo", "wait mutex", "bind", "register class", "load icon",
+                ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", "register class", "load icon",
                             "create window", "release mutex", "add icon Entravo registered 4660", "loop"));
     EXPECT_EQ(0x1234, platform.profile.GetRegisteredWindow());
 }
@@ -127,7 +129,7 @@ TEST(AgentStartup, MissingDriverAnsweredNoShowsTheErrorAndAddsTheAtom)
     platform.bindSucceeds = false;
     EXPECT_FALSE(RunStartAgent(platform));
     EXPECT_THAT(platform.calls,
-                ElementsAre("registry key Entravo", "wait mutex", "bind", kQuestion, kNotFunctioning, "add atom"));
+                ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, kNotFunctioning, "add atom"));
     EXPECT_THAT(platform.calls, Not(Contains("release mutex")));
     // Every later start in this session ends at once.
     platform.calls.clear();
@@ -141,7 +143,7 @@ TEST(AgentStartup, MissingDriverAnsweredYesLaunchesSetupAndSaysWhatHappens)
     started.bindSucceeds = false;
     started.answer = MessageAnswer::Yes;
     RunStartAgent(started);
-    EXPECT_THAT(started.calls, ElementsAre("registry key Entravo", "wait mutex", "bind", kQuestion, "launch setup",
+    EXPECT_THAT(started.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, "launch setup",
                                            kActivated, "add atom"));
 
     FakeAgentPlatform failed;
@@ -149,7 +151,7 @@ TEST(AgentStartup, MissingDriverAnsweredYesLaunchesSetupAndSaysWhatHappens)
     failed.answer = MessageAnswer::Yes;
     failed.launchSucceeds = false;
     RunStartAgent(failed);
-    EXPECT_THAT(failed.calls, ElementsAre("registry key Entravo", "wait mutex", "bind", kQuestion, "launch setup",
+    EXPECT_THAT(failed.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, "launch setup",
                                           kNotFunctioning, "add atom"));
 }
 
@@ -159,7 +161,7 @@ TEST(AgentExit, RegisteredAgentUnbindsAndClearsItsRegistration)
     RunStartAgent(platform);
     platform.calls.clear();
     EXPECT_EQ(0, RunExitAgent(platform, 0));
-    EXPECT_THAT(platform.calls, ElementsAre("unbind", "destroy menu", "remove icon", "unregister class"));
+    EXPECT_THAT(platform.calls, ElementsAre("unbind", "destroy menu", "remove icon", "destroy window", "unregister class"));
     EXPECT_EQ(0, platform.profile.GetRegisteredWindow());
     EXPECT_TRUE(platform.backend.Get("Register", "Window").has_value());
 }
@@ -172,7 +174,7 @@ TEST(AgentExit, RefusedSecondAgentLeavesTheRunningAgentsRegistrationAlone)
     RunStartAgent(platform);
     platform.calls.clear();
     RunExitAgent(platform, 0);
-    EXPECT_THAT(platform.calls, ElementsAre("destroy menu", "remove icon", "unregister class"));
+    EXPECT_THAT(platform.calls, ElementsAre("destroy menu", "remove icon", "destroy window", "unregister class"));
     EXPECT_EQ(77, platform.profile.GetRegisteredWindow());
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ public:
         if (whileServing)
             whileServing();
     }
-    void DestroyMainWindow() override { calls.push_back("destroy main"); }
+    void PostQuit() override { calls.push_back("quit"); }
 
     std::vector<std::string> calls;
     std::function<void()> whileServing;
@@ -116,24 +117,34 @@ TEST_F(TrayFixture, WhileADialogIsOpenClicksTimersAndCommandsOnlyGetDefaultProce
         nestedReplies.push_back(Click(kMsgRightButtonDown));
         nestedReplies.push_back(logic.HandleMessage(host, kMsgTimer, kMenuTimerId, 0));
         nestedReplies.push_back(logic.HandleMessage(host, kMsgCommand, 1026, 0));
-        nestedReplies.push_back(logic.HandleMessage(host, kMsgClose, 0, 0));
     };
     logic.HandleMessage(host, kMsgCommand, 1027, 0);
 
     EXPECT_THAT(host.calls, ElementsAre("run 1027"));
     EXPECT_THAT(nestedReplies, ElementsAre(TrayReply::DefaultProcessing, TrayReply::DefaultProcessing,
-                                           TrayReply::DefaultProcessing, TrayReply::DefaultProcessing,
-                                           TrayReply::DefaultProcessing));
+                                           TrayReply::DefaultProcessing, TrayReply::DefaultProcessing));
     // The guard is lifted afterwards: the icon answers again.
     host.whileServing = nullptr;
     Click(kMsgRightButtonDown);
     EXPECT_THAT(host.calls, ElementsAre("run 1027", "timer 50"));
 }
 
-TEST_F(TrayFixture, CloseDestroysTheMainWindowAndThenGoesToDefaultProcessing)
+TEST_F(TrayFixture, ACommandThatFailsHalfWayDoesNotLeaveTheIconDead)
+{
+    host.whileServing = [] { throw std::bad_alloc(); };
+    EXPECT_THROW(logic.HandleMessage(host, kMsgCommand, 1025, 0), std::bad_alloc);
+    EXPECT_FALSE(logic.InCommand());
+    host.whileServing = nullptr;
+    Click(kMsgRightButtonDown);
+    EXPECT_THAT(host.calls, ElementsAre("run 1025", "timer 50"));
+}
+
+TEST_F(TrayFixture, CloseEndsTheAgentAlsoWhileADialogIsOpen)
 {
     EXPECT_EQ(TrayReply::DefaultProcessing, logic.HandleMessage(host, kMsgClose, 0, 0));
-    EXPECT_THAT(host.calls, ElementsAre("destroy main"));
+    host.whileServing = [&] { EXPECT_EQ(TrayReply::DefaultProcessing, logic.HandleMessage(host, kMsgClose, 0, 0)); };
+    logic.HandleMessage(host, kMsgCommand, 1025, 0);
+    EXPECT_THAT(host.calls, ElementsAre("quit", "run 1025", "quit"));
 }
 
 TEST(TrayMenu, ItemsTextsAndSeparatorsInTheirFixedOrder)
