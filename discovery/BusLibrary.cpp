@@ -1,0 +1,118 @@
+#include "discovery/BusLibrary.h"
+
+#include <windows.h>
+
+#include "framework/ScopedHandle.h"
+
+namespace {
+
+// The seven slots, in the order they are resolved. BXGetTypeVersion is never called, but a
+// library without it is not the library the agent was built for.
+struct BusLibrarySlots {
+    BXExtendedStartSessionFn startSession = nullptr;
+    BXEndSessionFn endSession = nullptr;
+    BXSetupFn setup = nullptr;
+    BXNextFn next = nullptr;
+    BXRomFn rom = nullptr;
+    BXGetTypeVersionFn getTypeVersion = nullptr;
+    BXCloseFn close = nullptr;
+
+    bool AllSet() const
+    {
+        return startSession && endSession && setup && next && rom && getTypeVersion && close;
+    }
+};
+
+struct Binding {
+    ScopedModule module;
+    BusLibrarySlots slots;
+    BusEntryPoints entryPoints;
+};
+
+Binding& TheBinding()
+{
+    static Binding binding;
+    return binding;
+}
+
+alignas(16) unsigned char g_busStateBuffer[kBusStateBufferSize];
+
+template <typename Fn>
+void Resolve(HMODULE module, const char* name, Fn& slot)
+{
+    // Through the generic function pointer type, which the compiler accepts from FARPROC.
+    slot = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+BusLibrarySlots ResolveAll(HMODULE module)
+{
+    BusLibrarySlots slots;
+    Resolve(module, "BXExtendedStartSession", slots.startSession);
+    Resolve(module, "BXEndSession", slots.endSession);
+    Resolve(module, "BXSetup", slots.setup);
+    Resolve(module, "BXNext", slots.next);
+    Resolve(module, "BXRom", slots.rom);
+    Resolve(module, "BXGetTypeVersion", slots.getTypeVersion);
+    Resolve(module, "BXClose", slots.close);
+    return slots;
+}
+
+BusEntryPoints CalledEntryPoints(const BusLibrarySlots& slots)
+{
+    BusEntryPoints entryPoints;
+    entryPoints.startSession = slots.startSession;
+    entryPoints.setup = slots.setup;
+    entryPoints.next = slots.next;
+    entryPoints.rom = slots.rom;
+    entryPoints.close = slots.close;
+    entryPoints.endSession = slots.endSession;
+    return entryPoints;
+}
+
+}  // namespace
+
+int BindBusLibrary()
+{
+    Binding& binding = TheBinding();
+    if (binding.module) {
+        return 1;
+    }
+    binding.module.Reset(LoadLibraryA("VTFS32.DLL"));
+    if (!binding.module) {
+        return 0;
+    }
+    binding.slots = ResolveAll(binding.module.Get());
+    if (!binding.slots.AllSet()) {
+        UnbindBusLibrary();
+        return 0;
+    }
+    binding.entryPoints = CalledEntryPoints(binding.slots);
+    return 1;
+}
+
+void UnbindBusLibrary()
+{
+    Binding& binding = TheBinding();
+    if (!binding.module) {
+        return;
+    }
+    // No pointer into the released library may outlive it.
+    binding.slots = {};
+    binding.entryPoints = {};
+    binding.module.Reset();
+}
+
+bool IsBusLibraryBound()
+{
+    return static_cast<bool>(TheBinding().module);
+}
+
+const BusEntryPoints& BoundBusEntryPoints()
+{
+    return TheBinding().entryPoints;
+}
+
+void* BusStateBuffer()
+{
+    return g_busStateBuffer;
+}
