@@ -2,6 +2,13 @@
 
 #include "agent/TrayLogic.h"
 
+#include <span>
+
+namespace {
+constexpr std::size_t kFirstVersionTipSize = 64;
+static_assert(NOTIFYICONDATAA_V1_SIZE == offsetof(NOTIFYICONDATAA, szTip) + kFirstVersionTipSize);
+} // namespace
+
 NOTIFYICONDATAA MakeTrayIconRecord(HWND window, UINT id, HICON icon, std::string_view tip)
 {
     NOTIFYICONDATAA record{};
@@ -12,7 +19,8 @@ NOTIFYICONDATAA MakeTrayIconRecord(HWND window, UINT id, HICON icon, std::string
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = kTrayCallbackMessage;
     record.hIcon = icon;
-    CopyTrayTip(tip, record.szTip);
+    // The first-version record ends after 64 bytes of tip, whatever the headers declare.
+    CopyTrayTip(tip, std::span<char>(record.szTip, kFirstVersionTipSize));
     return record;
 }
 
