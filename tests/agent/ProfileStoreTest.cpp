@@ -20,14 +20,6 @@ TEST_F(ProfileStoreTest, FreshProfileGivesDefaults)
     EXPECT_EQ(ProfileStore::DefaultAccessUrl(), store.GetAccessUrl());
 }
 
-TEST_F(ProfileStoreTest, DefaultAccessUrlUsesTheFixedSchemePathAndQueryKey)
-{
-    const std::string url = ProfileStore::DefaultAccessUrl();
-    EXPECT_EQ(0u, url.rfind("http://", 0));
-    EXPECT_NE(std::string::npos, url.find("/cgi-bin/login.cgi?Authenticate="));
-    EXPECT_TRUE(url.ends_with("?Authenticate="));
-}
-
 TEST_F(ProfileStoreTest, FirstReadsCreateTheirSectionsButNoValues)
 {
     store.GetPortMask();
