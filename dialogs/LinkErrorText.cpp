@@ -1,4 +1,4 @@
-#include "LinkErrorText.h"
+#include "dialogs/LinkErrorText.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "LinkState.h"
+#include "dialogs/LinkState.h"
 
 HoverChange HoverChangeForMove(bool hovering, bool pointerInside)
 {

@@ -1,4 +1,4 @@
-#include "LinkGeometry.h"
+#include "dialogs/LinkGeometry.h"
 
 #include <climits>
 #include <gtest/gtest.h>

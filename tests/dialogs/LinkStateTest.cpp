@@ -1,4 +1,4 @@
-#include "LinkState.h"
+#include "dialogs/LinkState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,284 @@
+#include "dialogs/HyperLinkLabel.h"
+
+#include "dialogs/LinkErrorText.h"
+#include "dialogs/LinkGeometry.h"
+#include "dialogs/LinkState.h"
+#include "framework/MessageBox.h"
+#include "logon/WebPageOpener.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// The old help viewer carries the classic hand as cursor 106.
+constexpr char kHelpViewerFile[] = "\\winhlp32.exe";
+constexpr WORD kHelpViewerHandCursor = 106;
+constexpr UINT_PTR kTipToolId = 1;
+constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
+
+std::string WindowText(HWND window)
+{
+    const int length = GetWindowTextLengthA(window);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(window, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::clamp(copied, 0, length)));
+    return text;
+}
+
+LinkRect ToLinkRect(const RECT& rect)
+{
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+int ClampedSpan(int low, int high)
+{
+    const std::int64_t span = static_cast<std::int64_t>(high) - low;
+    return static_cast<int>(std::clamp<std::int64_t>(span, 0, std::numeric_limits<int>::max()));
+}
+
+HCURSOR CopyOfHelpViewerHand()
+{
+    char directory[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    const std::string path = std::string(directory, length) + kHelpViewerFile;
+    // Released on every path, also when it did not load.
+    const ScopedModule viewer(LoadLibraryA(path.c_str()));
+    if (!viewer)
+        return nullptr;
+    const HCURSOR shared = LoadCursorA(viewer.Get(), MAKEINTRESOURCEA(kHelpViewerHandCursor));
+    return shared ? CopyIcon(shared) : nullptr;
+}
+
+HCURSOR CopyOfSystemHand()
+{
+    const HCURSOR shared = LoadCursorA(nullptr, IDC_HAND);
+    return shared ? CopyIcon(shared) : nullptr;
+}
+
+} // namespace
+
+HyperLinkLabel::HyperLinkLabel() : hoverColor(GetSysColor(COLOR_HIGHLIGHT)) {}
+
+HyperLinkLabel::~HyperLinkLabel()
+{
+    const HWND control = Handle();
+    if (control && IsWindow(control) && linkFont &&
+        reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)) == linkFont.Get()) {
+        // The control must not keep drawing with a font that is about to be deleted.
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
+    }
+    linkFont.Reset();
+    // The tooltip is owned by the control and goes with it; only a live one is ours to end.
+    if (tip && !IsWindow(tip.Get()))
+        (void)tip.Release();
+    tip.Reset();
+    linkCursor.Reset();
+}
+
+void HyperLinkLabel::PreSubclassWindow()
+{
+    const HWND control = Handle();
+    SetWindowLongA(control, GWL_STYLE, GetWindowLongA(control, GWL_STYLE) | SS_NOTIFY);
+    if (url.empty())
+        url = WindowText(control);
+    CreateLinkFont();
+    FitToText();
+    LoadLinkCursor();
+    RECT area{};
+    GetClientRect(control, &area);
+    CreateTip(area);
+    AttachedControl::PreSubclassWindow();
+}
+
+void HyperLinkLabel::CreateLinkFont()
+{
+    const HWND control = Handle();
+    originalFont = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+    // A control without a font of its own draws in the system font; the link keeps that
+    // look and only adds the underline.
+    const HGDIOBJ source = originalFont ? static_cast<HGDIOBJ>(originalFont) : GetStockObject(SYSTEM_FONT);
+    LOGFONTA description{};
+    if (GetObjectA(source, sizeof(description), &description) != sizeof(description))
+        return;
+    description.lfUnderline = underlined ? TRUE : FALSE;
+    linkFont.Reset(CreateFontIndirectA(&description));
+    if (linkFont)
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), TRUE);
+}
+
+void HyperLinkLabel::CreateTip(const RECT& area)
+{
+    const HWND control = Handle();
+    tip.Reset(CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, control, nullptr, GetModuleHandleA(nullptr), nullptr));
+    if (!tip)
+        return;
+    TOOLINFOA tool{};
+    // The size without the newest trailing field is accepted by every comctl32 version,
+    // with or without a manifest asking for the newest one.
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = 0;
+    tool.hwnd = control;
+    tool.uId = kTipToolId;
+    tool.rect = area;
+    // The tooltip keeps a copy of the text.
+    tool.lpszText = url.data();
+    SendMessageA(tip.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+bool HyperLinkLabel::PreTranslateMessage(MSG& msg)
+{
+    if (tip)
+        SendMessageA(tip.Get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    return AttachedControl::PreTranslateMessage(msg);
+}
+
+bool HyperLinkLabel::OnReflectedCommand(UINT notification)
+{
+    if (notification != STN_CLICKED)
+        return false;
+    OnClicked();
+    return true;
+}
+
+void HyperLinkLabel::OnClicked()
+{
+    const unsigned code = OpenWebPage(url, SW_SHOW);
+    visited = OpenSucceeded(code);
+    if (visited) {
+        MarkVisited(true);
+        return;
+    }
+    // Left unpainted: the link colour comes back with the next repaint.
+    MessageBeep(MB_ICONEXCLAMATION);
+    ShowOpenError(static_cast<int>(code));
+}
+
+HBRUSH HyperLinkLabel::OnReflectedControlColor(HDC dc, UINT)
+{
+    SetTextColor(dc, LinkTextColor({linkColor, visitedColor, hoverColor}, hovering, visited));
+    SetBkMode(dc, TRANSPARENT);
+    return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+}
+
+std::optional<LRESULT> HyperLinkLabel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_MOUSEMOVE:
+        return OnMouseMove(wParam, lParam);
+    case WM_SETCURSOR:
+        return OnSetCursor();
+    case WM_CAPTURECHANGED:
+        OnCaptureChanged(reinterpret_cast<HWND>(lParam));
+        return DefaultProcedure(message, wParam, lParam);
+    default:
+        return std::nullopt;
+    }
+}
+
+LRESULT HyperLinkLabel::OnMouseMove(WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = DefaultProcedure(WM_MOUSEMOVE, wParam, lParam);
+    const HWND control = Handle();
+    RECT area{};
+    GetClientRect(control, &area);
+    const bool inside = LinkRectContains(ToLinkRect(area), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    switch (HoverChangeForMove(hovering, inside)) {
+    case HoverChange::Enter:
+        hovering = true;
+        RedrawNow();
+        SetCapture(control);
+        break;
+    case HoverChange::Leave:
+        hovering = false;
+        ReleaseCapture();
+        RedrawNow();
+        break;
+    case HoverChange::None:
+        break;
+    }
+    return result;
+}
+
+void HyperLinkLabel::OnCaptureChanged(HWND newCapture)
+{
+    // Someone else took the mouse (a menu, a message box, another window): the label no
+    // longer sees the pointer leave, so it stops hovering now rather than stay stuck.
+    if (hovering && newCapture != Handle()) {
+        hovering = false;
+        RedrawNow();
+    }
+}
+
+LRESULT HyperLinkLabel::OnSetCursor()
+{
+    if (!linkCursor)
+        return FALSE;
+    SetCursor(linkCursor.Get());
+    return TRUE;
+}
+
+void HyperLinkLabel::RedrawNow()
+{
+    RedrawWindow(Handle(), nullptr, nullptr, kRedrawNow);
+}
+
+void HyperLinkLabel::MarkVisited(bool flag)
+{
+    visited = flag;
+    const HWND control = Handle();
+    if (control && IsWindow(control))
+        InvalidateRect(control, nullptr, TRUE);
+}
+
+void HyperLinkLabel::FitToText()
+{
+    const HWND control = Handle();
+    if (!control || !IsWindow(control) || !autoFit)
+        return;
+
+    RECT box{};
+    GetWindowRect(control, &box);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&box), 2);
+
+    const std::string text = WindowText(control);
+    SIZE extent{};
+    {
+        const ScopedWindowDC dc(control);
+        if (!dc)
+            return;
+        const ScopedSelectObject font(dc.Get(), linkFont.Get());
+        if (!GetTextExtentPoint32A(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent))
+            return;
+    }
+
+    const auto style = static_cast<std::uint32_t>(GetWindowLongA(control, GWL_STYLE));
+    const LinkRect fitted = FitRectToText(ToLinkRect(box), {extent.cx, extent.cy}, style);
+    SetWindowPos(control, nullptr, fitted.left, fitted.top, ClampedSpan(fitted.left, fitted.right),
+                 ClampedSpan(fitted.top, fitted.bottom), SWP_NOZORDER);
+}
+
+void HyperLinkLabel::LoadLinkCursor()
+{
+    if (linkCursor)
+        return;
+    linkCursor.Reset(CopyOfHelpViewerHand());
+    // Current systems no longer ship the old help viewer's hand; the system's own hand
+    // keeps links looking like links there.
+    if (!linkCursor)
+        linkCursor.Reset(CopyOfSystemHand());
+}
+
+void HyperLinkLabel::ShowOpenError(int code)
+{
+    AppMessageBox(OpenErrorMessage(code), MB_ICONEXCLAMATION | MB_OK);
+}

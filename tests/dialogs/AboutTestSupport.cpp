@@ -1,0 +1,218 @@
+#include "AboutTestSupport.h"
+
+#include "agent/InMemoryProfileBackend.h"
+#include "framework/Application.h"
+#include "uidriver/Registry.h"
+#include "uidriver/Wait.h"
+#include "uidriver/WindowQuery.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <thread>
+
+namespace abouttest {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kWindowTimeout = 10s;
+constexpr auto kBrowserTimeout = 20s;
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string full(path, length);
+    return full.substr(0, full.find_last_of("\\/") + 1);
+}
+
+std::string LogPath()
+{
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + "about_ui_test_browser.log";
+}
+
+// One application for the whole program, as in the agent.
+class ApplicationEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        m_application = std::make_unique<Application>(m_backend);
+        Application::Enable3dControls();
+        SetEnvironmentVariableA("ENTRAVO_TEST_BROWSER_LOG", LogPath().c_str());
+    }
+    void TearDown() override { m_application.reset(); }
+
+private:
+    InMemoryProfileBackend m_backend;
+    std::unique_ptr<Application> m_application;
+};
+
+[[maybe_unused]] testing::Environment* const kEnvironment =
+    testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+void RemoveClassKey(const char* name)
+{
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, name);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        ADD_FAILURE() << "HKCR\\" << name << " is still there";
+    }
+}
+
+void ClearLog()
+{
+    DeleteFileA(LogPath().c_str());
+}
+
+void SendMouse(DWORD flags, POINT screen)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(screen.x, 65535, width - 1);
+    input.mi.dy = MulDiv(screen.y, 65535, height - 1);
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &input, sizeof(input));
+}
+
+struct ThreadDialogSearch {
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<ThreadDialogSearch*>(context);
+    if (IsWindowVisible(window) && uidriver::ClassOf(window) == uidriver::kDialogClass &&
+        uidriver::TextOf(window) == search->title) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void UseRecordingBrowser()
+{
+    ClearLog();
+    const std::string command = "\"" + ProgramFolder() + "testbrowser.exe\" \"%1\"";
+    ASSERT_TRUE(uidriver::RegisterUrlHandler("http", command));
+    ASSERT_TRUE(uidriver::RegisterUrlHandler("https", command));
+}
+
+void UseNoBrowser()
+{
+    ClearLog();
+    RemoveClassKey("http");
+    RemoveClassKey("https");
+    RemoveClassKey(".htm");
+}
+
+std::vector<std::string> BrowserLog()
+{
+    std::vector<std::string> lines;
+    std::ifstream log(LogPath());
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool WaitForBrowserLines(size_t count)
+{
+    return uidriver::WaitFor([&] { return BrowserLog().size() >= count; }, kBrowserTimeout);
+}
+
+HWND FindThreadDialog(DWORD threadId, const char* title)
+{
+    ThreadDialogSearch search{title, nullptr};
+    EnumThreadWindows(threadId, MatchDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForMessageBox(HWND except)
+{
+    HWND box = nullptr;
+    uidriver::WaitFor(
+        [&] {
+            for (HWND window : uidriver::VisibleWindows(GetCurrentProcessId(), uidriver::kDialogClass)) {
+                if (window != except) {
+                    box = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        kWindowTimeout);
+    return box;
+}
+
+bool WaitUntilGone(HWND window)
+{
+    return uidriver::WaitFor([&] { return !IsWindow(window); }, kWindowTimeout);
+}
+
+int RunWithScript(const char* title, const std::function<int()>& run, const std::function<void(HWND)>& script)
+{
+    const DWORD threadId = GetCurrentThreadId();
+    std::thread driver([&] {
+        HWND dialog = nullptr;
+        uidriver::WaitFor([&] { return (dialog = FindThreadDialog(threadId, title)) != nullptr; }, kWindowTimeout);
+        if (!dialog) {
+            ADD_FAILURE() << "no dialog \"" << title << "\" appeared";
+            return;
+        }
+        script(dialog);
+        if (!WaitUntilGone(dialog)) {
+            ADD_FAILURE() << "the dialog is still open after the script";
+            // Anything the script left open first, then the dialog itself.
+            while (HWND box = WaitForMessageBox(dialog)) {
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                WaitUntilGone(box);
+            }
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+    });
+    const int result = run();
+    driver.join();
+    return result;
+}
+
+void MoveMouseTo(POINT screen)
+{
+    SendMouse(MOUSEEVENTF_MOVE, screen);
+}
+
+void ClickAt(POINT screen)
+{
+    MoveMouseTo(screen);
+    SendMouse(MOUSEEVENTF_LEFTDOWN, screen);
+    SendMouse(MOUSEEVENTF_LEFTUP, screen);
+}
+
+HWND CaptureOfThreadOwning(HWND window)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndCapture;
+}
+
+void Settle(HWND window)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+}
+
+POINT CentreOf(const RECT& rect)
+{
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+} // namespace abouttest
