@@ -108,21 +108,27 @@ HWND FindThreadDialog(std::string_view caption)
     return nullptr;
 }
 
+namespace {
+
+struct WindowSearch {
+    std::string_view className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOfClass(HWND window, LPARAM parameter)
+{
+    auto& search = *reinterpret_cast<WindowSearch*>(parameter);
+    if (IsWindowVisible(window) && ClassNameOf(window) == search.className)
+        search.found.push_back(window);
+    return TRUE;
+}
+
+} // namespace
+
 std::vector<HWND> ThreadWindowsOfClass(std::string_view className)
 {
-    struct Search {
-        std::string_view className;
-        std::vector<HWND> found;
-    } search{className, {}};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(parameter);
-            if (IsWindowVisible(window) && ClassNameOf(window) == s.className)
-                s.found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{className, {}};
+    EnumThreadWindows(GetCurrentThreadId(), &CollectWindowOfClass, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
