@@ -1,0 +1,413 @@
+// uidriver.exe: the UI driver from the command line, for the demo and the measurement
+// scripts (run it under Wine in the same prefix as the agent).
+//
+//   uidriver logon AGENT.EXE BROWSER-LOG [SECONDS]
+//       starts the agent from its folder, double-clicks its icon, presses OK on the prompt,
+//       waits for the browser, then ends the agent through its menu. Prints one line per step;
+//       "browser: URL" carries the logon URL. Exit status 0 after a logon, 1 otherwise.
+//   uidriver measure AGENT.EXE TRAYPROBE.EXE BROWSER.EXE RUNS
+//       start-up to tray icon, double-click to browser start and peak working set of the
+//       agent, each next to the same figure for a program that does nothing else (BROWSER.EXE
+//       is a recording program, registered here for http; it logs its start time).
+//   uidriver tray left|right|double       a click on the running agent's icon
+//   uidriver menu DOWN-PRESSES|last       chooses an item of the open popup menu
+//   uidriver wait-dialog TITLE [SECONDS]  waits for a visible dialog, prints its texts
+//   uidriver press TITLE BUTTON-ID        presses a button of a visible dialog
+//
+// Every wait is bounded (SECONDS, 15 by default); every process started is ended on exit.
+#include "uidriver/Dialogs.h"
+#include "uidriver/LogonUrl.h"
+#include "uidriver/Process.h"
+#include "uidriver/Registry.h"
+#include "uidriver/TrayDriver.h"
+#include "uidriver/Wait.h"
+#include "uidriver/WindowQuery.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace uidriver;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr Milliseconds kDefaultTimeout = 15000ms;
+constexpr char kPromptTitle[] = "Authentication Required";
+constexpr int kPortOptionsButton = 1051;
+
+void Say(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+int Fail(const std::string& why)
+{
+    std::fprintf(stderr, "uidriver: %s\n", why.c_str());
+    return kExitFailed;
+}
+
+Milliseconds SecondsArgument(const std::vector<std::string>& args, std::size_t index)
+{
+    if (index >= args.size())
+        return kDefaultTimeout;
+    const int seconds = std::atoi(args[index].c_str());
+    return seconds > 0 ? Milliseconds(seconds * 1000) : kDefaultTimeout;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream file(path, std::ios::binary);
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A recording program's line: creation time, folder, command line, separated by tabs.
+struct Recorded {
+    ULONGLONG createdAt = 0;
+    std::string commandLine;
+};
+
+std::optional<Recorded> ParseRecorded(const std::string& line)
+{
+    const auto first = line.find('\t');
+    const auto second = first == std::string::npos ? std::string::npos : line.find('\t', first + 1);
+    if (second == std::string::npos)
+        return std::nullopt;
+    return Recorded{std::strtoull(line.substr(0, first).c_str(), nullptr, 10), line.substr(second + 1)};
+}
+
+std::string UrlOfBrowserLine(const std::string& line)
+{
+    // The project's test browser logs the bare command line, the recorder a tabbed record.
+    const auto recorded = ParseRecorded(line);
+    const auto url = UrlFromBrowserCommandLine(recorded ? recorded->commandLine : line);
+    return url.value_or(line);
+}
+
+bool IsPrompt(HWND dialog)
+{
+    return TextOf(dialog) == kPromptTitle && GetDlgItem(dialog, kPortOptionsButton) != nullptr;
+}
+
+HWND FindDialog(DWORD processId, const std::function<bool(HWND)>& matches)
+{
+    for (HWND dialog : VisibleWindows(processId, kDialogClass)) {
+        if (matches(dialog))
+            return dialog;
+    }
+    return nullptr;
+}
+
+bool ExitAgent(const ChildProcess& agent, HWND window, Milliseconds timeout)
+{
+    PostTrayMouse(window, WM_RBUTTONDOWN);
+    HWND menu = nullptr;
+    if (!WaitFor([&] { return (menu = FindVisibleMenu()) != nullptr; }, timeout))
+        return false;
+    ChooseLastMenuItem(menu);
+    return agent.WaitEnded(timeout);
+}
+
+struct StartedAgent {
+    ChildProcess process;
+    HWND window = nullptr;
+};
+
+std::optional<StartedAgent> StartAgent(const std::string& agentPath, const std::shared_ptr<ProcessJob>& job,
+                                       Milliseconds timeout)
+{
+    auto process = ChildProcess::Start({agentPath, {}, FolderOf(agentPath), {}}, job);
+    if (!process)
+        return std::nullopt;
+    HWND window = nullptr;
+    WaitFor([&] { return (window = FindAgentWindow()) != nullptr || process->HasEnded(); }, timeout);
+    if (!window)
+        return std::nullopt;
+    return StartedAgent{std::move(*process), window};
+}
+
+int ScriptedLogon(const std::vector<std::string>& args)
+{
+    if (args.size() < 2)
+        return kExitUsage;
+    const std::string& agentPath = args[0];
+    const std::string& browserLog = args[1];
+    const Milliseconds timeout = SecondsArgument(args, 2);
+    const auto job = ProcessJob::Create();
+    const std::size_t browsedBefore = ReadLines(browserLog).size();
+
+    auto agent = StartAgent(agentPath, job, timeout);
+    if (!agent)
+        return Fail("the agent did not start (is another one running, or the driver missing?)");
+    Say("agent: running, its hidden window is there");
+    PostTrayDoubleClick(agent->window);
+    HWND prompt = nullptr;
+    if (!WaitFor([&] { return (prompt = FindDialog(agent->process.Id(), IsPrompt)) != nullptr; }, timeout))
+        return Fail("no logon prompt after a double-click on the icon");
+    Say("prompt: \"" + std::string(kPromptTitle) + "\" is shown; pressing OK");
+    PostButtonClick(prompt, IDOK);
+
+    std::string outcome;
+    const bool settled = WaitFor(
+        [&] {
+            if (ReadLines(browserLog).size() > browsedBefore)
+                return true;
+            HWND other = FindDialog(agent->process.Id(), [&](HWND dialog) { return dialog != prompt; });
+            if (other)
+                outcome = StaticTexts(other).empty() ? TextOf(other) : StaticTexts(other).front();
+            return other != nullptr;
+        },
+        timeout);
+    if (!settled)
+        return Fail("neither the browser nor an outcome dialog appeared");
+    if (!outcome.empty()) {
+        Say("outcome: " + outcome);
+        return kExitFailed;
+    }
+    Say("browser: " + UrlOfBrowserLine(ReadLines(browserLog).back()));
+    WaitFor([&] { return !IsWindow(prompt); }, timeout);
+    if (!ExitAgent(agent->process, agent->window, timeout))
+        return Fail("the agent did not end through its menu's Exit");
+    Say("agent: ended through Exit, exit code " + std::to_string(agent->process.ExitCode().value_or(~0u)));
+    return kExitOk;
+}
+
+double Milli(ULONGLONG from, ULONGLONG to)
+{
+    return to >= from ? static_cast<double>(to - from) / 10000.0 : -static_cast<double>(from - to) / 10000.0;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::string Fixed(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// Milliseconds from a program's creation to its first tray icon, and its peak working set.
+struct StartFigures {
+    double startupMs = 0;
+    std::size_t peakBytes = 0;
+};
+
+std::optional<StartFigures> MeasureStart(const FakeTray& tray, const ChildProcess& process, Milliseconds timeout)
+{
+    std::optional<TrayEvent> added;
+    WaitFor(
+        [&] {
+            for (const auto& event : tray.Events()) {
+                if (event.action == TrayAction::Add && ProcessOf(event.icon.owner) == process.Id())
+                    added = event;
+            }
+            return added.has_value() || process.HasEnded();
+        },
+        timeout, 1ms);
+    if (!added)
+        return std::nullopt;
+    return StartFigures{Milli(process.CreationTime(), added->at), process.PeakWorkingSet()};
+}
+
+// Waits for the next line of a recording browser and gives its start time.
+std::optional<ULONGLONG> NextBrowserStart(const std::string& log, std::size_t linesBefore, Milliseconds timeout)
+{
+    std::optional<ULONGLONG> started;
+    WaitFor(
+        [&] {
+            const auto lines = ReadLines(log);
+            if (lines.size() > linesBefore) {
+                if (const auto recorded = ParseRecorded(lines.back()))
+                    started = recorded->createdAt;
+                return true;
+            }
+            return false;
+        },
+        timeout, 1ms);
+    return started;
+}
+
+int Measure(const std::vector<std::string>& args)
+{
+    if (args.size() < 4)
+        return kExitUsage;
+    const std::string& agentPath = args[0];
+    const std::string& probePath = args[1];
+    const std::string& browserPath = args[2];
+    const int runs = std::max(1, std::atoi(args[3].c_str()));
+    const Milliseconds timeout = kDefaultTimeout;
+    const std::string browserLog = browserPath.substr(0, browserPath.find_last_of('.')) + ".log";
+
+    auto tray = FakeTray::Install(timeout);
+    if (!tray)
+        return Fail("could not stand in for the notification area");
+    RegisterUrlHandler("http", "\"" + browserPath + "\" \"%1\"");
+    const AgentProfile profile;
+    const auto job = ProcessJob::Create();
+
+    std::vector<double> agentStart, probeStart, logon, shell;
+    std::size_t agentPeak = 0, probePeak = 0;
+    for (int run = 1; run <= runs; ++run) {
+        auto probe = ChildProcess::Start({probePath, {}, FolderOf(probePath), {}}, job);
+        const auto probeFigures = probe ? MeasureStart(*tray, *probe, timeout) : std::nullopt;
+        if (!probeFigures)
+            return Fail("the probe program added no tray icon");
+        probe->Kill();
+
+        profile.Erase();
+        profile.WriteInt("Options", "SkipAccessDialog", 1);
+        auto agent = ChildProcess::Start({agentPath, {}, FolderOf(agentPath), {}}, job);
+        const auto agentFigures = agent ? MeasureStart(*tray, *agent, timeout) : std::nullopt;
+        if (!agentFigures)
+            return Fail("the agent added no tray icon (is the driver missing?)");
+        HWND window = FindAgentWindow();
+
+        std::size_t lines = ReadLines(browserLog).size();
+        const ULONGLONG clicked = FileTimeNow();
+        PostTrayDoubleClick(window);
+        const auto browserStarted = NextBrowserStart(browserLog, lines, timeout);
+        if (!browserStarted)
+            return Fail("no browser start after a double-click (is there exactly one token?)");
+        const std::size_t peak = agent->PeakWorkingSet();
+        ExitAgent(*agent, window, timeout);
+
+        lines = ReadLines(browserLog).size();
+        const ULONGLONG asked = FileTimeNow();
+        ShellExecuteA(nullptr, "open", "http://logon.example.com/cgi-bin/login.cgi?Authenticate=", nullptr, nullptr, SW_SHOW);
+        const auto shellStarted = NextBrowserStart(browserLog, lines, timeout);
+        if (!shellStarted)
+            return Fail("the shell did not start the recording browser");
+
+        agentStart.push_back(agentFigures->startupMs);
+        probeStart.push_back(probeFigures->startupMs);
+        logon.push_back(Milli(clicked, *browserStarted));
+        shell.push_back(Milli(asked, *shellStarted));
+        agentPeak = std::max(agentPeak, peak);
+        probePeak = std::max(probePeak, probeFigures->peakBytes);
+        Say("run " + std::to_string(run) + ": start-up to icon " + Fixed(agentStart.back()) + " ms (probe " +
+            Fixed(probeStart.back()) + " ms); double-click to browser " + Fixed(logon.back()) + " ms (shell alone " +
+            Fixed(shell.back()) + " ms); peak working set " + Fixed(peak / 1048576.0) + " MB");
+    }
+    profile.Erase();
+    const double ownStart = Median(agentStart) - Median(probeStart);
+    const double ownLogon = Median(logon) - Median(shell);
+    Say("median start-up to icon: agent " + Fixed(Median(agentStart)) + " ms, probe " + Fixed(Median(probeStart)) +
+        " ms, agent's own work " + Fixed(ownStart) + " ms (goal < 50)");
+    Say("median double-click to browser start: " + Fixed(Median(logon)) + " ms, shell alone " + Fixed(Median(shell)) +
+        " ms, logon overhead " + Fixed(ownLogon) + " ms (goal < 5)");
+    Say("peak working set: agent " + Fixed(agentPeak / 1048576.0) + " MB, probe " + Fixed(probePeak / 1048576.0) +
+        " MB (goal < 8)");
+    return kExitOk;
+}
+
+int Tray(const std::vector<std::string>& args)
+{
+    HWND window = FindAgentWindow();
+    if (args.empty() || !window)
+        return window ? kExitUsage : Fail("no agent is running");
+    if (args[0] == "left")
+        return PostTrayMouse(window, WM_LBUTTONDOWN) && PostTrayMouse(window, WM_LBUTTONUP) ? kExitOk : kExitFailed;
+    if (args[0] == "right")
+        return PostTrayMouse(window, WM_RBUTTONDOWN) && PostTrayMouse(window, WM_RBUTTONUP) ? kExitOk : kExitFailed;
+    if (args[0] == "double")
+        return PostTrayDoubleClick(window) ? kExitOk : kExitFailed;
+    return kExitUsage;
+}
+
+int Menu(const std::vector<std::string>& args)
+{
+    if (args.empty())
+        return kExitUsage;
+    HWND menu = nullptr;
+    if (!WaitFor([&] { return (menu = FindVisibleMenu()) != nullptr; }, kDefaultTimeout))
+        return Fail("no popup menu is open");
+    const bool chosen = args[0] == "last" ? ChooseLastMenuItem(menu) : ChooseMenuItemByDown(menu, std::atoi(args[0].c_str()));
+    return chosen ? kExitOk : kExitFailed;
+}
+
+HWND WaitForTitledDialog(const std::string& title, Milliseconds timeout)
+{
+    HWND found = nullptr;
+    WaitFor([&] { return (found = FindDialog(0, [&](HWND dialog) { return TextOf(dialog) == title; })) != nullptr; },
+            timeout);
+    return found;
+}
+
+int WaitDialog(const std::vector<std::string>& args)
+{
+    if (args.empty())
+        return kExitUsage;
+    HWND dialog = WaitForTitledDialog(args[0], SecondsArgument(args, 1));
+    if (!dialog)
+        return Fail("no dialog \"" + args[0] + "\"");
+    for (const auto& text : StaticTexts(dialog)) {
+        if (!text.empty())
+            Say(text);
+    }
+    return kExitOk;
+}
+
+int Press(const std::vector<std::string>& args)
+{
+    if (args.size() < 2)
+        return kExitUsage;
+    HWND dialog = WaitForTitledDialog(args[0], kDefaultTimeout);
+    if (!dialog)
+        return Fail("no dialog \"" + args[0] + "\"");
+    return PostButtonClick(dialog, std::atoi(args[1].c_str())) ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> words(argv, argv + argc);
+    if (words.size() < 2) {
+        std::fprintf(stderr, "usage: uidriver logon|measure|tray|menu|wait-dialog|press ... (see the source header)\n");
+        return kExitUsage;
+    }
+    const std::string command = words[1];
+    const std::vector<std::string> args(words.begin() + 2, words.end());
+    int result = kExitUsage;
+    if (command == "logon")
+        result = ScriptedLogon(args);
+    else if (command == "measure")
+        result = Measure(args);
+    else if (command == "tray")
+        result = Tray(args);
+    else if (command == "menu")
+        result = Menu(args);
+    else if (command == "wait-dialog")
+        result = WaitDialog(args);
+    else if (command == "press")
+        result = Press(args);
+    if (result == kExitUsage)
+        std::fprintf(stderr, "uidriver: bad arguments for \"%s\" (see the source header)\n", command.c_str());
+    return result;
+}
