@@ -135,19 +135,6 @@ TEST(SimulatedXobComm, AddressingNeedsAnIdOnTheBus)
     EXPECT_EQ(1, comm.StrongAccess());
 }
 
-TEST(SimulatedXobComm, SwitchAnswersWithTheComplementedCrc)
-{
-    SimulatedXobComm comm(Reader("bus 1 6\n device 12000000000042A9\n"), CallLog(""));
-    AddressFirst(comm);
-    auto first = SwitchBlock(0x73);
-    ASSERT_EQ(1, comm.DataBlock(first.data(), 6));
-    EXPECT_THAT(first, ElementsAre(0x55, 0x07, 0x00, 0x73, 0x1E, 0x17));
-    auto final = SwitchBlock(0x53);
-    ASSERT_EQ(1, comm.StrongAccess());
-    ASSERT_EQ(1, comm.DataBlock(final.data(), 6));
-    EXPECT_THAT(final, ElementsAre(0x55, 0x07, 0x00, 0x53, 0x1F, 0xCF));
-}
-
 TEST(SimulatedXobComm, WrongAnswersComeFirstThenRightOnes)
 {
     SimulatedXobComm comm(Reader("bus 1 6\n device 12000000000042A9 wrong 2\n"), CallLog(""));
