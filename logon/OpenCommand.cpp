@@ -1,0 +1,64 @@
+#include "logon/OpenCommand.h"
+
+namespace {
+
+constexpr std::string_view kQuotedPlaceholder = "\"%1\"";
+constexpr std::string_view kBarePlaceholder = "%1";
+
+// Registered commands are multibyte text: a quote can only start a placeholder where a
+// character starts, never as the second byte of a double-byte character.
+std::string_view::size_type FindQuotedPlaceholder(std::string_view command, const LeadByteTest& isLeadByte)
+{
+    std::string_view::size_type at = 0;
+    while (at < command.size()) {
+        if (command.substr(at, kQuotedPlaceholder.size()) == kQuotedPlaceholder)
+            return at;
+        // A lead byte with nothing after it is a broken character: step over it alone.
+        const bool pair = isLeadByte(static_cast<unsigned char>(command[at])) && at + 1 < command.size();
+        at += pair ? 2 : 1;
+    }
+    return std::string_view::npos;
+}
+
+std::string_view CutAtPlaceholder(std::string_view command, const LeadByteTest& isLeadByte)
+{
+    auto cut = FindQuotedPlaceholder(command, isLeadByte);
+    if (cut == std::string_view::npos)
+        cut = command.find(kBarePlaceholder);
+    return command.substr(0, cut);
+}
+
+} // namespace
+
+bool NoLeadBytes(unsigned char)
+{
+    return false;
+}
+
+std::string BuildOpenCommandLine(std::string_view command, std::string_view url, const LeadByteTest& isLeadByte)
+{
+    const std::string_view program = CutAtPlaceholder(command, isLeadByte);
+    std::string line;
+    line.reserve(program.size() + 1 + url.size());
+    line.append(program);
+    line.push_back(' ');
+    line.append(url);
+    return line;
+}
+
+unsigned OpenWebPageOn(WebPagePlatform& platform, const std::string& url, int showCommand)
+{
+    const unsigned shellResult = platform.ShellOpen(url, showCommand);
+    if (shellResult > kLastFailureCode)
+        return shellResult;
+
+    std::string documentClass;
+    if (platform.QueryClassesRootDefault(".htm", documentClass) != 0)
+        return shellResult;
+    std::string command;
+    if (platform.QueryClassesRootDefault(documentClass + "\\shell\\open\\command", command) != 0)
+        return shellResult;
+
+    const auto isLeadByte = [&platform](unsigned char byte) { return platform.IsLeadByte(byte); };
+    return platform.StartProgram(BuildOpenCommandLine(command, url, isLeadByte), showCommand);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Opens a web page in the user's browser: through the shell, or failing that through the open
+// command registered for ".htm" documents. Called on the agent's GUI thread; keeps no state.
+#include "logon/OpenCommand.h"
+
+#include <windows.h>
+
+#include <string>
+
+// A result above 32 means the page was handed over (the shell's value or the program start's).
+// Otherwise: the shell's failure code when no ".htm" browser is registered, or the program
+// start's failure (0, 2, 3 or 11). Returns without waiting for the browser.
+unsigned OpenWebPage(const std::string& url, int showCommand);
+
+// Opens root\subKey for querying and reads its default value into `out`. Returns 0 when the
+// key opened, otherwise the system error of the open, leaving `out` untouched. A default value
+// that is missing, not text, or longer than 259 characters reads as an empty string; an
+// embedded NUL ends the text. `subKey` and `out` may be the same string.
+long QueryKeyDefault(HKEY root, const std::string& subKey, std::string& out);
+
+// The system's operations behind OpenWebPage: the shell, the classes root of the registry, the
+// active code page and WinExec. Tests derive from it to replace a single step.
+class Win32WebPagePlatform : public WebPagePlatform {
+public:
+    unsigned ShellOpen(const std::string& url, int showCommand) override;
+    long QueryClassesRootDefault(const std::string& subKey, std::string& out) override;
+    bool IsLeadByte(unsigned char byte) const override;
+    unsigned StartProgram(const std::string& commandLine, int showCommand) override;
+};

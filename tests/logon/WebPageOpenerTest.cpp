@@ -1,0 +1,354 @@
+// The opener against the real shell and registry of a throwaway prefix, with testbrowser.exe
+// (tests/support/testbrowser) registered as the browser. Every case sets the associations it
+// needs; the prefix is discarded after the program ends.
+#include "logon/WebPageOpener.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kBrowserName[] = "testbrowser.exe";
+constexpr char kDocumentClass[] = "EntravoTest.HtmlDocument";
+constexpr DWORD kWaitMilliseconds = 20000;
+
+template <typename Condition>
+bool WaitUntil(Condition condition)
+{
+    const ULONGLONG deadline = GetTickCount64() + kWaitMilliseconds;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return condition();
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string ModuleFolder()
+{
+    std::string path(MAX_PATH, '\0');
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+int RunningBrowsers()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, kBrowserName) == 0)
+            ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+void SetClassesRootValue(const std::string& subKey, DWORD type, const std::string& bytes)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, &key, nullptr));
+    const LONG result = RegSetValueExA(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                       static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, result);
+}
+
+void SetClassesRootDefault(const std::string& subKey, const std::string& text, DWORD type = REG_SZ)
+{
+    SetClassesRootValue(subKey, type, text + '\0');
+}
+
+void CreateClassesRootKey(const std::string& subKey)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, &key, nullptr));
+    RegCloseKey(key);
+}
+
+void DeleteClassesRootTree(const std::string& subKey)
+{
+    const LONG result = RegDeleteTreeA(HKEY_CLASSES_ROOT, subKey.c_str());
+    if (result == ERROR_SUCCESS)
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, subKey.c_str());
+}
+
+class WebPageOpener : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // A folder with blanks in its name, as under "Program Files", so the registered
+        // commands need their quotes.
+        std::string temp(MAX_PATH, '\0');
+        temp.resize(GetTempPathA(static_cast<DWORD>(temp.size()), temp.data()));
+        m_folder = temp + "web page opener " + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(m_folder.c_str(), nullptr);
+        m_browser = m_folder + kBrowserName;
+        ASSERT_TRUE(CopyFileA((ModuleFolder() + kBrowserName).c_str(), m_browser.c_str(), FALSE))
+            << "testbrowser.exe must sit beside the test program";
+        m_log = m_folder + "browser.log";
+        DeleteFileA(m_log.c_str());
+        SetEnvironmentVariableA("ENTRAVO_TEST_BROWSER_LOG", m_log.c_str());
+        ASSERT_EQ(0, RunningBrowsers());
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(WaitUntil([] { return RunningBrowsers() == 0; })) << "a started browser did not finish";
+        DeleteClassesRootTree(".htm");
+        DeleteClassesRootTree(kDocumentClass);
+        DeleteFileA(m_log.c_str());
+        DeleteFileA(m_browser.c_str());
+        RemoveDirectoryA(m_folder.c_str());
+    }
+
+    std::string QuotedBrowser() const { return "\"" + m_browser + "\""; }
+
+    void RegisterBrowserForProtocols() const
+    {
+        for (const char* scheme : {"http", "https"})
+            SetClassesRootDefault(std::string(scheme) + "\\shell\\open\\command", QuotedBrowser() + " \"%1\"");
+    }
+
+    // With no protocol handler the shell cannot open a web address at all.
+    static void RemoveProtocolHandlers()
+    {
+        DeleteClassesRootTree("http");
+        DeleteClassesRootTree("https");
+    }
+
+    static void RegisterHtmBrowser(const std::string& command)
+    {
+        SetClassesRootDefault(".htm", kDocumentClass);
+        SetClassesRootDefault(std::string(kDocumentClass) + "\\shell\\open\\command", command);
+    }
+
+    std::vector<std::string> LogLines() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(m_log, std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    // The lines once `count` browsers have written theirs and every browser has exited.
+    std::vector<std::string> WaitForLogLines(size_t count) const
+    {
+        EXPECT_TRUE(WaitUntil([&] { return LogLines().size() >= count && RunningBrowsers() == 0; }))
+            << "expected " << count << " browser start(s)";
+        return LogLines();
+    }
+
+    // Browsers are started before the opener returns: one that ran has logged or still runs.
+    void ExpectNothingStarted() const
+    {
+        EXPECT_EQ(0, RunningBrowsers());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(m_log.c_str()));
+    }
+
+    std::string m_folder;
+    std::string m_browser;
+    std::string m_log;
+};
+
+const std::string kUrl = "http://logon.example/cgi-bin/login.cgi?Authenticate=0123456789ABCDEF";
+
+TEST_F(WebPageOpener, ShellHandsTheUrlToTheRegisteredProtocolBrowser)
+{
+    RegisterBrowserForProtocols();
+    const std::string secure = "https://logon.example/cgi-bin/login.cgi?Authenticate=FEDCBA9876543210";
+
+    EXPECT_GT(OpenWebPage(kUrl, SW_SHOW), 32u);
+    EXPECT_GT(OpenWebPage(secure, SW_SHOW), 32u);
+
+    const auto lines = WaitForLogLines(2);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(kUrl)) << lines[0];
+    EXPECT_NE(std::string::npos, lines[1].find(secure)) << lines[1];
+}
+
+TEST_F(WebPageOpener, ShellSuccessLeavesTheHtmBrowserAlone)
+{
+    RegisterBrowserForProtocols();
+    RegisterHtmBrowser(QuotedBrowser() + " -htm \"%1\"");
+
+    EXPECT_GT(OpenWebPage(kUrl, SW_SHOW), 32u);
+
+    const auto lines = WaitForLogLines(1);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(std::string::npos, lines[0].find("-htm")) << lines[0];
+}
+
+TEST_F(WebPageOpener, RefusedShellFallsBackToTheHtmOpenCommand)
+{
+    RemoveProtocolHandlers();
+    RegisterHtmBrowser(QuotedBrowser() + " \"%1\"");
+
+    EXPECT_GT(OpenWebPage(kUrl, SW_SHOW), 32u);
+
+    EXPECT_EQ(std::vector<std::string>{QuotedBrowser() + "  " + kUrl}, WaitForLogLines(1));
+}
+
+TEST_F(WebPageOpener, FallbackDropsOptionsAfterABarePlaceholderAndAddsNoQuotes)
+{
+    RemoveProtocolHandlers();
+    RegisterHtmBrowser(QuotedBrowser() + " -new %1 -remote");
+    const std::string url = "http://logon.example/a page?x=1 2";
+
+    EXPECT_GT(OpenWebPage(url, SW_SHOW), 32u);
+
+    EXPECT_EQ(std::vector<std::string>{QuotedBrowser() + " -new  " + url}, WaitForLogLines(1));
+}
+
+TEST_F(WebPageOpener, FallbackBuildsACommandLineLongerThan519Characters)
+{
+    RemoveProtocolHandlers();
+    RegisterHtmBrowser(QuotedBrowser() + " \"%1\"");
+    // Long, yet short enough for the shell of the test prefix (see the next case).
+    const std::string url = "http://logon.example/cgi-bin/login.cgi?Authenticate=" + std::string(800, 'A');
+
+    EXPECT_GT(OpenWebPage(url, SW_SHOW), 32u);
+
+    EXPECT_EQ(std::vector<std::string>{QuotedBrowser() + "  " + url}, WaitForLogLines(1));
+}
+
+// Wine's shell overruns a buffer of its own on file names of about a thousand characters and
+// more, so the shell's refusal is stood in for here; the registry look-ups and the program
+// start are the system's.
+class ShellRefusingPlatform final : public Win32WebPagePlatform {
+public:
+    unsigned ShellOpen(const std::string&, int) override { return SE_ERR_NOASSOC; }
+};
+
+TEST_F(WebPageOpener, FallbackStartsA4000CharacterUrlWhole)
+{
+    RegisterHtmBrowser(QuotedBrowser() + " \"%1\"");
+    const std::string url = "http://logon.example/cgi-bin/login.cgi?Authenticate=" + std::string(4000, 'A');
+    ShellRefusingPlatform platform;
+
+    EXPECT_GT(OpenWebPageOn(platform, url, SW_SHOW), 32u);
+
+    EXPECT_EQ(std::vector<std::string>{QuotedBrowser() + "  " + url}, WaitForLogLines(1));
+}
+
+TEST_F(WebPageOpener, WithoutHtmKeyTheShellFailureComesBackAndNothingStarts)
+{
+    RemoveProtocolHandlers();
+    DeleteClassesRootTree(".htm");
+
+    const unsigned result = OpenWebPage(kUrl, SW_SHOW);
+
+    EXPECT_LE(result, 32u);
+    EXPECT_EQ(static_cast<unsigned>(SE_ERR_NOASSOC), result);
+    ExpectNothingStarted();
+}
+
+TEST_F(WebPageOpener, ClassWithoutOpenCommandGivesTheShellFailureAndNothingStarts)
+{
+    RemoveProtocolHandlers();
+    SetClassesRootDefault(".htm", kDocumentClass);
+    CreateClassesRootKey(std::string(kDocumentClass) + "\\shell\\open");
+
+    EXPECT_EQ(static_cast<unsigned>(SE_ERR_NOASSOC), OpenWebPage(kUrl, SW_SHOW));
+    ExpectNothingStarted();
+
+    // A document class that names no key at all fails the same way.
+    SetClassesRootDefault(".htm", "EntravoTest.NoSuchClass");
+    EXPECT_EQ(static_cast<unsigned>(SE_ERR_NOASSOC), OpenWebPage(kUrl, SW_SHOW));
+    ExpectNothingStarted();
+}
+
+TEST_F(WebPageOpener, FailedProgramStartIsReturned)
+{
+    RemoveProtocolHandlers();
+    RegisterHtmBrowser("\"" + m_folder + "missing.exe\" \"%1\"");
+
+    EXPECT_EQ(static_cast<unsigned>(ERROR_FILE_NOT_FOUND), OpenWebPage(kUrl, SW_SHOW));
+    ExpectNothingStarted();
+}
+
+class QueryKeyDefaultTest : public testing::Test {
+protected:
+    void TearDown() override { DeleteClassesRootTree(kKey); }
+
+    static constexpr char kKey[] = "EntravoTest.QueryKeyDefault";
+};
+
+TEST_F(QueryKeyDefaultTest, ReadsTheDefaultText)
+{
+    SetClassesRootDefault(kKey, "C:\\Browser\\browse.exe \"%1\"");
+    std::string out = "previous";
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("C:\\Browser\\browse.exe \"%1\"", out);
+
+    SetClassesRootDefault(kKey, "%SystemRoot%\\browse.exe", REG_EXPAND_SZ);
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("%SystemRoot%\\browse.exe", out);
+}
+
+TEST_F(QueryKeyDefaultTest, MissingKeyGivesTheOpenErrorAndLeavesTheOutputAlone)
+{
+    std::string out = "previous";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryKeyDefault(HKEY_CLASSES_ROOT, "EntravoTest.NoSuchKey", out));
+    EXPECT_EQ("previous", out);
+}
+
+TEST_F(QueryKeyDefaultTest, UnusableDefaultValueReadsAsEmpty)
+{
+    std::string out = "previous";
+    CreateClassesRootKey(kKey);
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("", out) << "missing value";
+
+    out = "previous";
+    const DWORD number = 0x41;
+    SetClassesRootValue(kKey, REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof(number)));
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("", out) << "number";
+
+    out = "previous";
+    SetClassesRootDefault(kKey, std::string(260, 'x'));
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("", out) << "260 characters";
+
+    out = "previous";
+    SetClassesRootValue(kKey, REG_SZ, std::string(260, 'x'));
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("", out) << "260 characters stored without a terminator";
+
+    out = "previous";
+    SetClassesRootValue(kKey, REG_MULTI_SZ, std::string("one\0two\0\0", 9));
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ("", out) << "list of texts";
+}
+
+TEST_F(QueryKeyDefaultTest, TextOf259CharactersFitsExactly)
+{
+    const std::string longest(259, 'x');
+    SetClassesRootDefault(kKey, longest);
+    std::string out;
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(longest, out);
+}
+
+TEST_F(QueryKeyDefaultTest, PathAndOutputMayBeTheSameString)
+{
+    SetClassesRootDefault(kKey, "value");
+    std::string text = kKey;
+    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, text, text));
+    EXPECT_EQ("value", text);
+}
+
+} // namespace
