@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 // One indicator switch on the bus; it confirms only the commands listed as right.
 class InMemorySwitchBus final : public lampup::TokenLibraries {
 public:
-    explicit InMemorySwitchBus(int firstRightAttempt) : m_firstRightAttempt(firstRightAttempt) {}
+    explicit InMemorySwitchBus(int firstRightAttempt) : firstRightAttempt_(firstRightAttempt) {}
 
     void SetXobSearchParamsEx(int32_t, int32_t, int32_t) override {}
     uint32_t FindXobs(uint8_t* count) override
@@ -27,11 +27,11 @@ public:
     void SelectXob(uint32_t) override {}
     const char* GetFirmwareVersionString() override { return ""; }
     uint8_t VtKeyOpen() override { return 1; }
-    uint8_t* VtROMData() override { return m_rom.data(); }
+    uint8_t* VtROMData() override { return rom_.data(); }
     uint8_t VtOverdriveOff() override { return 1; }
     uint8_t VtFirst() override
     {
-        m_rom = kSwitch;
+        rom_ = kSwitch;
         return 1;
     }
     uint8_t VtNext() override { return 0; }
@@ -39,29 +39,29 @@ public:
     uint8_t VtDataBlock(uint8_t* block, int32_t) override
     {
         // Right answers for the two states the program sends; 0, 0 never confirms.
-        const bool right = ++m_attempt >= m_firstRightAttempt && m_firstRightAttempt > 0;
+        const bool right = ++attempt_ >= firstRightAttempt_ && firstRightAttempt_ > 0;
         block[4] = right ? (block[3] == 0x73 ? 0x1E : 0x1F) : 0;
         block[5] = right ? (block[3] == 0x73 ? 0x17 : 0xCF) : 0;
         if (right && block[3] == 0x73)
-            m_firstRightAttempt = 0; // the final state is never confirmed
+            firstRightAttempt_ = 0; // the final state is never confirmed
         return 1;
     }
     uint8_t VtKeyClose() override { return 1; }
 
 private:
     static constexpr std::array<uint8_t, 8> kSwitch = {0x12, 0, 0, 0, 0, 0, 0x42, 0xA9};
-    std::array<uint8_t, 8> m_rom{};
-    int m_firstRightAttempt;
-    int m_attempt = 0;
+    std::array<uint8_t, 8> rom_{};
+    int firstRightAttempt_;
+    int attempt_ = 0;
 };
 
 class CountedPause final : public lampup::SystemPause {
 public:
-    explicit CountedPause(bool real) : m_real(real) {}
+    explicit CountedPause(bool real) : real_(real) {}
     void Sleep(uint32_t milliseconds) override
     {
         ++pauses;
-        if (!m_real)
+        if (!real_)
             return;
         const auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -72,7 +72,7 @@ public:
     Clock::duration slept{};
 
 private:
-    bool m_real;
+    bool real_;
 };
 
 // Arg 0: never confirms (11 pauses). Arg 11: first state on the 11th attempt, final state

@@ -31,7 +31,7 @@ public:
     void Sleep(uint32_t milliseconds) override
     {
         const double start = Now();
-        m_pause.Sleep(milliseconds);
+        pause_.Sleep(milliseconds);
         slept += Now() - start;
         ++pauses;
     }
@@ -40,7 +40,7 @@ public:
     int pauses = 0;
 
 private:
-    lampup::Win32SystemPause m_pause;
+    lampup::Win32SystemPause pause_;
 };
 
 } // namespace

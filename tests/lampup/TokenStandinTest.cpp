@@ -29,19 +29,19 @@ ReaderDescription Reader(const std::string& text)
 class TempLog {
 public:
     TempLog()
-        : m_path(std::filesystem::temp_directory_path() /
+        : path_(std::filesystem::temp_directory_path() /
                  ("xobstandin-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
                   ".log"))
     {
-        std::filesystem::remove(m_path);
+        std::filesystem::remove(path_);
     }
-    ~TempLog() { std::filesystem::remove(m_path); }
+    ~TempLog() { std::filesystem::remove(path_); }
 
-    CallLog Log() const { return CallLog(m_path.string()); }
+    CallLog Log() const { return CallLog(path_.string()); }
 
     std::vector<std::string> Lines() const
     {
-        std::ifstream file(m_path);
+        std::ifstream file(path_);
         std::vector<std::string> lines;
         for (std::string line; std::getline(file, line);)
             lines.push_back(line);
@@ -58,7 +58,7 @@ public:
     }
 
 private:
-    std::filesystem::path m_path;
+    std::filesystem::path path_;
 };
 
 std::array<uint8_t, 6> SwitchBlock(uint8_t state)
@@ -215,27 +215,27 @@ namespace {
 // lampup's seam over the two simulated libraries, with pauses only counted.
 class SimulatedTokenLibraries final : public lampup::TokenLibraries, public lampup::SystemPause {
 public:
-    SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log) : m_api(reader, log), m_comm(reader, log) {}
+    SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log) : api_(reader, log), comm_(reader, log) {}
 
-    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) override { m_api.SetSearchParams(a, b, c); }
-    uint32_t FindXobs(uint8_t* count) override { return m_api.Find(count); }
-    void SelectXob(uint32_t found) override { m_api.Select(found); }
-    const char* GetFirmwareVersionString() override { return m_api.FirmwareVersion(); }
-    uint8_t VtKeyOpen() override { return m_comm.KeyOpen(); }
-    uint8_t* VtROMData() override { return m_comm.RomData(); }
-    uint8_t VtOverdriveOff() override { return m_comm.OverdriveOff(); }
-    uint8_t VtFirst() override { return m_comm.First(); }
-    uint8_t VtNext() override { return m_comm.Next(); }
-    uint8_t VtStrongAccess() override { return m_comm.StrongAccess(); }
-    uint8_t VtDataBlock(uint8_t* block, int32_t length) override { return m_comm.DataBlock(block, length); }
-    uint8_t VtKeyClose() override { return m_comm.KeyClose(); }
+    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) override { api_.SetSearchParams(a, b, c); }
+    uint32_t FindXobs(uint8_t* count) override { return api_.Find(count); }
+    void SelectXob(uint32_t found) override { api_.Select(found); }
+    const char* GetFirmwareVersionString() override { return api_.FirmwareVersion(); }
+    uint8_t VtKeyOpen() override { return comm_.KeyOpen(); }
+    uint8_t* VtROMData() override { return comm_.RomData(); }
+    uint8_t VtOverdriveOff() override { return comm_.OverdriveOff(); }
+    uint8_t VtFirst() override { return comm_.First(); }
+    uint8_t VtNext() override { return comm_.Next(); }
+    uint8_t VtStrongAccess() override { return comm_.StrongAccess(); }
+    uint8_t VtDataBlock(uint8_t* block, int32_t length) override { return comm_.DataBlock(block, length); }
+    uint8_t VtKeyClose() override { return comm_.KeyClose(); }
     void Sleep(uint32_t) override { ++pauses; }
 
     int pauses = 0;
 
 private:
-    SimulatedXobApi m_api;
-    SimulatedXobComm m_comm;
+    SimulatedXobApi api_;
+    SimulatedXobComm comm_;
 };
 
 } // namespace
