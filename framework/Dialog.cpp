@@ -248,8 +248,10 @@ INT_PTR CALLBACK Dialog::DialogProcedure(HWND window, UINT message, WPARAM wPara
 
 INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG)
+    if (message == WM_INITDIALOG) {
+        KeepSystemModalOnTop();
         return OnInitDialog();
+    }
     if (message == WM_COMMAND && ReflectCommand(wParam, lParam))
         return TRUE;
     if (const MessageMapEntry* entry = FindEntry(message, wParam))
@@ -274,6 +276,14 @@ INT_PTR Dialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return reinterpret_cast<INT_PTR>(attached->OnReflectedControlColor(reinterpret_cast<HDC>(wParam), message));
     }
     return FALSE;
+}
+
+void Dialog::KeepSystemModalOnTop()
+{
+    // A system-modal template asks to stay above other windows; not every system makes
+    // such a dialog topmost by itself.
+    if (GetWindowLongPtrA(m_hwnd, GWL_STYLE) & DS_SYSMODAL)
+        SetWindowPos(m_hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 bool Dialog::ReflectCommand(WPARAM wParam, LPARAM lParam)

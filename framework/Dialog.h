@@ -97,6 +97,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void KeepSystemModalOnTop();
     bool ReflectCommand(WPARAM wParam, LPARAM lParam);
     const MessageMapEntry* FindEntry(UINT message, WPARAM wParam) const;
     bool PreTranslateInLoop(MSG& msg);

@@ -1,0 +1,479 @@
+// The Port Options and Access URL dialogs opened modally against the real registry of the
+// prefix and driven as a user would; what they stored is then read from the registry.
+#include "AccessUrlDialog.h"
+#include "PortOptionsDialog.h"
+#include "UiScript.h"
+#include "agent/RegistryProfileBackend.h"
+#include "framework/Application.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kProfileKey[] = "software\\Entravo\\dialogs_ui_test";
+constexpr char kPortsTitle[] = "Port Settings";
+constexpr char kUrlTitle[] = "Conditionally Accessed Home Page";
+constexpr std::array<int, 6> kPortBoxes = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_LPT, IDC_USB};
+
+std::string SectionKey(const char* section)
+{
+    return std::string(kProfileKey) + "\\" + section;
+}
+
+void StoreInt(const char* section, const char* entry, DWORD value)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, REG_DWORD, &value, sizeof(value));
+}
+
+void StoreString(const char* section, const char* entry, const std::string& value)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, REG_SZ, value.c_str(),
+                    static_cast<DWORD>(value.size() + 1));
+}
+
+std::optional<DWORD> StoredInt(const char* section, const char* entry)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> StoredString(const char* section, const char* entry)
+{
+    DWORD size = 0;
+    if (RegGetValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    std::string value(size, '\0');
+    if (RegGetValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, RRF_RT_REG_SZ, nullptr, value.data(),
+                     &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    value.resize(size > 0 ? size - 1 : 0);
+    return value;
+}
+
+std::array<bool, 6> PortBoxStates(HWND dialog)
+{
+    std::array<bool, 6> states{};
+    for (size_t i = 0; i < kPortBoxes.size(); ++i)
+        states[i] = IsChecked(dialog, kPortBoxes[i]);
+    return states;
+}
+
+constexpr std::array<bool, 6> kAllChecked = {true, true, true, true, true, true};
+constexpr std::array<bool, 6> kNoneChecked = {};
+
+struct ColorAnswer {
+    HBRUSH brush = nullptr;
+    COLORREF text = 0;
+    int mode = 0;
+};
+
+ColorAnswer AskColor(HWND dialog, UINT message, HWND control)
+{
+    const HDC dc = CreateCompatibleDC(nullptr);
+    SetTextColor(dc, RGB(10, 20, 30));
+    SetBkMode(dc, OPAQUE);
+    ColorAnswer answer;
+    answer.brush = reinterpret_cast<HBRUSH>(
+        SendMessageA(dialog, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
+    answer.text = GetTextColor(dc);
+    answer.mode = GetBkMode(dc);
+    DeleteDC(dc);
+    return answer;
+}
+
+void ExpectBlackOnWhite(const ColorAnswer& answer)
+{
+    EXPECT_EQ(GetStockObject(WHITE_BRUSH), answer.brush);
+    EXPECT_EQ(RGB(0, 0, 0), answer.text);
+    EXPECT_EQ(TRANSPARENT, answer.mode);
+}
+
+class DialogsUi : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+        m_backend.SetRegistryKey("Entravo");
+    }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey); }
+
+    RegistryProfileBackend m_backend{"dialogs_ui_test"};
+    Application m_application{m_backend};
+};
+
+// ---- Port Options ----------------------------------------------------------------------
+
+// Opens the dialog, reads the boxes as they open, optionally clicks some, then OK.
+struct PortRun {
+    int result = 0;
+    std::array<bool, 6> atOpen{};
+    bool focusOnCom1 = false;
+    std::string failure;
+};
+
+PortRun RunPorts(const std::vector<int>& clicks, int finalButton)
+{
+    PortRun run;
+    PortOptionsDialog dialog;
+    UiScript script;
+    script
+        .Then("Port Settings opens",
+              [&] {
+                  const HWND window = FindThreadDialog(kPortsTitle);
+                  if (!window)
+                      return false;
+                  run.atOpen = PortBoxStates(window);
+                  run.focusOnCom1 = GetFocus() == GetDlgItem(window, IDC_COM1);
+                  for (const int id : clicks)
+                      PostClick(window, id);
+                  return true;
+              })
+        .Then("button pressed", [&] {
+            PostClick(FindThreadDialog(kPortsTitle), finalButton);
+            return true;
+        });
+    script.Start();
+    run.result = dialog.DoModal();
+    run.failure = script.Failure();
+    return run;
+}
+
+TEST_F(DialogsUi, PortsNothingStoredOpensWithAllSixCheckedAndOkStores63Explicitly)
+{
+    const PortRun run = RunPorts({}, IDOK);
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ(kAllChecked, run.atOpen);
+    EXPECT_TRUE(run.focusOnCom1);
+    EXPECT_EQ(63u, StoredInt("Settings", "ports"));
+}
+
+TEST_F(DialogsUi, PortsStoredZeroShowsAllButUsbAndCancelStoresNothing)
+{
+    StoreInt("Settings", "ports", 0);
+    const PortRun run = RunPorts({}, IDCANCEL);
+    EXPECT_EQ(IDCANCEL, run.result);
+    EXPECT_EQ((std::array<bool, 6>{true, true, true, true, true, false}), run.atOpen);
+    EXPECT_EQ(0u, StoredInt("Settings", "ports"));
+}
+
+TEST_F(DialogsUi, PortsStoredBitsAboveUsbAreNotShownAndOkWithoutChangesStores63)
+{
+    for (const DWORD stored : {127u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(stored);
+        StoreInt("Settings", "ports", stored);
+        const PortRun run = RunPorts({}, IDOK);
+        EXPECT_EQ(IDOK, run.result);
+        EXPECT_EQ(kAllChecked, run.atOpen);
+        EXPECT_EQ(63u, StoredInt("Settings", "ports"));
+    }
+}
+
+TEST_F(DialogsUi, PortsOnlyUsbCheckedStores32)
+{
+    const PortRun run = RunPorts({IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_LPT}, IDOK);
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ(32u, StoredInt("Settings", "ports"));
+}
+
+TEST_F(DialogsUi, PortsSelectAllChecksEveryBoxButCancelKeepsTheStoredMask)
+{
+    StoreInt("Settings", "ports", 1);
+    PortOptionsDialog dialog;
+    std::array<bool, 6> atOpen{};
+    UiScript script;
+    script
+        .Then("Port Settings opens",
+              [&] {
+                  const HWND window = FindThreadDialog(kPortsTitle);
+                  if (!window)
+                      return false;
+                  atOpen = PortBoxStates(window);
+                  PostClick(window, IDC_SELECT_ALL);
+                  return true;
+              })
+        .Then("every box checked", [&] { return PortBoxStates(FindThreadDialog(kPortsTitle)) == kAllChecked; })
+        .Then("Cancel", [&] {
+            PostClick(FindThreadDialog(kPortsTitle), IDCANCEL);
+            return true;
+        });
+    script.Start();
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ((std::array<bool, 6>{true, false, false, false, false, false}), atOpen);
+    EXPECT_EQ(1u, StoredInt("Settings", "ports"));
+}
+
+TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoringNothing)
+{
+    StoreInt("Settings", "ports", 5); // COM1 and COM3
+    PortOptionsDialog dialog;
+    MessageBoxView warning;
+    HWND portsWindow = nullptr;
+    std::array<bool, 6> afterWarning{};
+    UiScript script;
+    script
+        .Then("Port Settings opens",
+              [&] {
+                  portsWindow = FindThreadDialog(kPortsTitle);
+                  if (!portsWindow)
+                      return false;
+                  PostClick(portsWindow, IDC_COM1);
+                  PostClick(portsWindow, IDC_COM3);
+                  return true;
+              })
+        .Then("every box cleared",
+              [&] {
+                  if (PortBoxStates(portsWindow) != kNoneChecked)
+                      return false;
+                  PostClick(portsWindow, IDOK);
+                  return true;
+              })
+        .Then("warning shown",
+              [&] {
+                  const HWND box = FindThreadDialog("Latchwell");
+                  if (!box)
+                      return false;
+                  warning = ReadMessageBox(box);
+                  PostClick(box, IDOK);
+                  return true;
+              })
+        .Then("warning dismissed, dialog still open",
+              [&] {
+                  if (FindThreadDialog("Latchwell") || !IsWindowVisible(portsWindow))
+                      return false;
+                  afterWarning = PortBoxStates(portsWindow);
+                  PostClick(portsWindow, IDCANCEL);
+                  return true;
+              });
+    script.Start();
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("You must select at least one port to scan", warning.text);
+    EXPECT_EQ(portsWindow, warning.owner);
+    EXPECT_EQ(std::vector<int>{IDOK}, warning.buttons);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), warning.icon);
+    EXPECT_EQ(kNoneChecked, afterWarning) << "the boxes stay as the user left them";
+    EXPECT_EQ(5u, StoredInt("Settings", "ports"));
+}
+
+TEST_F(DialogsUi, PortsDialogAnswersEveryColourRequestBlackOnWhite)
+{
+    PortOptionsDialog dialog;
+    std::vector<ColorAnswer> answers;
+    UiScript script;
+    script.Then("Port Settings opens", [&] {
+        const HWND window = FindThreadDialog(kPortsTitle);
+        if (!window)
+            return false;
+        answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_PORTS_NOTE)));
+        answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_COM1)));
+        answers.push_back(AskColor(window, WM_CTLCOLORBTN, GetDlgItem(window, IDC_SELECT_ALL)));
+        answers.push_back(AskColor(window, WM_CTLCOLORDLG, window));
+        PostClick(window, IDCANCEL);
+        return true;
+    });
+    script.Start();
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    ASSERT_EQ(4u, answers.size());
+    for (const ColorAnswer& answer : answers)
+        ExpectBlackOnWhite(answer);
+}
+
+// ---- Access URL ------------------------------------------------------------------------
+
+struct UrlRun {
+    int result = 0;
+    std::string atOpen;
+    bool focusOnEdit = false;
+    std::string failure;
+};
+
+// Opens the dialog, reads the box, optionally presses Defaults and/or types, then presses
+// the final button.
+UrlRun RunUrl(std::optional<std::string> typed, bool pressDefaults, int finalButton, std::string* afterDefaults = nullptr)
+{
+    UrlRun run;
+    AccessUrlDialog dialog;
+    UiScript script;
+    script.Then("URL dialog opens", [&] {
+        const HWND window = FindThreadDialog(kUrlTitle);
+        if (!window)
+            return false;
+        run.atOpen = ItemText(window, IDC_ACCESS_URL);
+        run.focusOnEdit = GetFocus() == GetDlgItem(window, IDC_ACCESS_URL);
+        if (pressDefaults)
+            PostClick(window, IDC_DEFAULTS);
+        return true;
+    });
+    if (pressDefaults) {
+        script.Then("default shown", [&] {
+            const std::string shown = ItemText(FindThreadDialog(kUrlTitle), IDC_ACCESS_URL);
+            if (shown == run.atOpen && shown != ProfileStore::DefaultAccessUrl())
+                return false;
+            if (afterDefaults)
+                *afterDefaults = shown;
+            return true;
+        });
+    }
+    script.Then("button pressed", [&] {
+        const HWND window = FindThreadDialog(kUrlTitle);
+        if (typed)
+            SetDlgItemTextA(window, IDC_ACCESS_URL, typed->c_str());
+        PostClick(window, finalButton);
+        return true;
+    });
+    script.Start();
+    run.result = dialog.DoModal();
+    run.failure = script.Failure();
+    return run;
+}
+
+TEST_F(DialogsUi, UrlNothingStoredOpensWithTheDefaultAndCancelStoresNothing)
+{
+    const UrlRun run = RunUrl(std::nullopt, false, IDCANCEL);
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(IDCANCEL, run.result);
+    EXPECT_EQ(ProfileStore::DefaultAccessUrl(), run.atOpen);
+    EXPECT_TRUE(run.focusOnEdit);
+    EXPECT_EQ(std::nullopt, StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlBlanksAroundTheAddressAreTrimmedAndBlanksInsideStay)
+{
+    StoreString("Options", "AccessUrl", "http://old.example/");
+    const UrlRun run = RunUrl(" \t  http://new.example/a b?Authenticate=  \t", false, IDOK);
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ("http://old.example/", run.atOpen);
+    EXPECT_EQ("http://new.example/a b?Authenticate=", StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlTextThatIsNoUrlIsStoredAsTyped)
+{
+    const UrlRun run = RunUrl("abc", false, IDOK);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ("abc", StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlLongAddressIsShownAndStoredWhole)
+{
+    const std::string longUrl = "http://long.example/" + std::string(3000, 'q') + "?Authenticate=";
+    StoreString("Options", "AccessUrl", longUrl);
+    const UrlRun run = RunUrl(std::nullopt, false, IDOK);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ(longUrl, run.atOpen);
+    EXPECT_EQ(longUrl, StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlDefaultsThenCancelKeepsTheStoredAddress)
+{
+    StoreString("Options", "AccessUrl", "http://old.example/");
+    std::string shown;
+    const UrlRun run = RunUrl(std::nullopt, true, IDCANCEL, &shown);
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(IDCANCEL, run.result);
+    EXPECT_EQ(ProfileStore::DefaultAccessUrl(), shown);
+    EXPECT_EQ("http://old.example/", StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlDefaultsThenOkStoresTheDefaultExplicitly)
+{
+    StoreString("Options", "AccessUrl", "http://old.example/");
+    const UrlRun run = RunUrl(std::nullopt, true, IDOK);
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(IDOK, run.result);
+    EXPECT_EQ(ProfileStore::DefaultAccessUrl(), StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlOnlyBlanksShowsTheErrorBoxAndTheDialogStaysOpenWithTheBlanks)
+{
+    StoreString("Options", "AccessUrl", "http://old.example/");
+    AccessUrlDialog dialog;
+    HWND urlWindow = nullptr;
+    MessageBoxView error;
+    std::string afterError;
+    UiScript script;
+    script
+        .Then("URL dialog opens",
+              [&] {
+                  urlWindow = FindThreadDialog(kUrlTitle);
+                  if (!urlWindow)
+                      return false;
+                  SetDlgItemTextA(urlWindow, IDC_ACCESS_URL, "  \t  ");
+                  PostClick(urlWindow, IDOK);
+                  return true;
+              })
+        .Then("error shown",
+              [&] {
+                  const HWND box = FindThreadDialog("Vantok Entravo");
+                  if (!box)
+                      return false;
+                  error = ReadMessageBox(box);
+                  PostClick(box, IDOK);
+                  return true;
+              })
+        .Then("error dismissed, dialog still open", [&] {
+            if (FindThreadDialog("Vantok Entravo") || !IsWindowVisible(urlWindow))
+                return false;
+            afterError = ItemText(urlWindow, IDC_ACCESS_URL);
+            PostClick(urlWindow, IDCANCEL);
+            return true;
+        });
+    script.Start();
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("Conditional Access URL should not be empty", error.text);
+    EXPECT_EQ(urlWindow, error.owner);
+    EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_ERROR), error.icon);
+    EXPECT_EQ("  \t  ", afterError) << "the box keeps what was typed";
+    EXPECT_EQ("http://old.example/", StoredString("Options", "AccessUrl"));
+}
+
+TEST_F(DialogsUi, UrlAltAMovesTheFocusToTheAddressAndColoursAreBlackOnWhite)
+{
+    AccessUrlDialog dialog;
+    HWND urlWindow = nullptr;
+    std::vector<ColorAnswer> answers;
+    UiScript script;
+    script
+        .Then("URL dialog opens",
+              [&] {
+                  urlWindow = FindThreadDialog(kUrlTitle);
+                  if (!urlWindow)
+                      return false;
+                  answers.push_back(AskColor(urlWindow, WM_CTLCOLOREDIT, GetDlgItem(urlWindow, IDC_ACCESS_URL)));
+                  answers.push_back(AskColor(urlWindow, WM_CTLCOLORSTATIC, GetWindow(urlWindow, GW_CHILD)));
+                  answers.push_back(AskColor(urlWindow, WM_CTLCOLORDLG, urlWindow));
+                  SetFocus(GetDlgItem(urlWindow, IDC_DEFAULTS));
+                  PostMessageA(GetDlgItem(urlWindow, IDC_DEFAULTS), WM_SYSCHAR, 'a', 0x20000000);
+                  return true;
+              })
+        .Then("focus on the address", [&] {
+            if (GetFocus() != GetDlgItem(urlWindow, IDC_ACCESS_URL))
+                return false;
+            PostClick(urlWindow, IDCANCEL);
+            return true;
+        });
+    script.Start();
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Failure());
+    ASSERT_EQ(3u, answers.size());
+    for (const ColorAnswer& answer : answers)
+        ExpectBlackOnWhite(answer);
+}
+
+} // namespace
