@@ -147,19 +147,6 @@ TEST_F(TrayFixture, CloseEndsTheAgentAlsoWhileADialogIsOpen)
     EXPECT_THAT(host.calls, ElementsAre("quit", "run 1025", "quit"));
 }
 
-TEST(TrayMenu, ItemsTextsAndSeparatorsInTheirFixedOrder)
-{
-    std::vector<std::pair<unsigned, std::string>> items;
-    for (const TrayMenuEntry& entry : TrayMenuEntries())
-        items.emplace_back(entry.command, std::string(entry.text));
-    EXPECT_THAT(items, ElementsAre(std::pair{1025u, std::string("Vantok Entravo")},
-                                   std::pair{1027u, std::string("Port Options")},
-                                   std::pair{1029u, std::string("Conditional Access URL")},
-                                   std::pair{0u, std::string()}, std::pair{1028u, std::string("About")},
-                                   std::pair{0u, std::string()}, std::pair{1026u, std::string("Exit")}));
-    EXPECT_EQ(TrayCommand::Logon, kDefaultTrayCommand);
-}
-
 TEST(TrayTip, FitsTheShellFieldWithItsTerminatorAndClearsTheRest)
 {
     std::array<char, 64> field;

@@ -99,10 +99,3 @@ TEST_F(LogonPromptFlow, UrlIsTheStoredTextFollowedDirectlyByTheAuthenticator)
     RunLogonOk(profile, actions, 0);
     EXPECT_EQ("open " + std::string(64, 'A'), actions.calls.back());
 }
-
-TEST(LogonUrl, PlainConcatenationWithoutSeparatorOrEscaping)
-{
-    EXPECT_EQ("http://h/p?Authenticate=0F", ComposeLogonUrl("http://h/p?Authenticate=", "0F"));
-    EXPECT_EQ("a b%20", ComposeLogonUrl("a b", "%20"));
-    EXPECT_EQ("", ComposeLogonUrl("", ""));
-}
