@@ -170,6 +170,7 @@ void AgentApp::ShowTrayMenu()
     if (menuShowing)
         return;
     // 3.
+    popupMenu.Reset();
     popupMenu = BuildTrayMenu();
     // 4. The window lies off-screen; showing it only lets it take the foreground, without
     // which the menu would not close when the user clicks elsewhere.
