@@ -77,6 +77,10 @@ int BindBusLibrary()
     if (binding.module) {
         return 1;
     }
+    // A "VTFS32.DLL" planted in whatever folder the agent was started from must never run in
+    // it: take the current directory out of the library search, for good and for the whole
+    // process. The agent's own folder and the system folders are still searched.
+    SetDllDirectoryA("");
     binding.module.Reset(LoadLibraryA("VTFS32.DLL"));
     if (!binding.module) {
         return 0;
