@@ -13,9 +13,7 @@ std::string_view::size_type FindQuotedPlaceholder(std::string_view command, cons
     while (at < command.size()) {
         if (command.substr(at, kQuotedPlaceholder.size()) == kQuotedPlaceholder)
             return at;
-        // A lead byte with nothing after it is a broken character: step over it alone.
-        const bool pair = isLeadByte(static_cast<unsigned char>(command[at])) && at + 1 < command.size();
-        at += pair ? 2 : 1;
+        at += isLeadByte(static_cast<unsigned char>(command[at])) ? 2 : 1;
     }
     return std::string_view::npos;
 }

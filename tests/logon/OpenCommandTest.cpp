@@ -169,16 +169,6 @@ TEST(OpenWebPageSequence, ShellResultOfExactly32FallsBackToTheHtmBrowser)
     EXPECT_EQ((std::vector<int>{kShow, kShow}), platform.showCommands);
 }
 
-TEST(OpenWebPageSequence, EveryShellFailureCodeFallsBack)
-{
-    for (unsigned code : {0u, 2u, 3u, 5u, 8u, 11u, 26u, 27u, 28u, 29u, 30u, 31u}) {
-        FakeWebPagePlatform platform = PlatformWithHtmBrowser();
-        platform.shellResult = code;
-        EXPECT_EQ(33u, OpenWebPageOn(platform, kUrl, kShow)) << code;
-        EXPECT_EQ(1u, platform.startedLines.size()) << code;
-    }
-}
-
 TEST(OpenWebPageSequence, NoHtmKeyReturnsTheShellCodeAndStartsNothing)
 {
     FakeWebPagePlatform platform;
@@ -208,14 +198,6 @@ TEST(OpenWebPageSequence, FailedProgramStartIsReturnedAsItCame)
     }
 }
 
-TEST(OpenWebPageSequence, EmptyOpenCommandStillStartsABlankAndTheUrl)
-{
-    FakeWebPagePlatform platform;
-    platform.classesRoot = {{".htm", "htmlfile"}, {"htmlfile\\shell\\open\\command", ""}};
-    OpenWebPageOn(platform, kUrl, kShow);
-    EXPECT_EQ(std::vector<std::string>{" " + kUrl}, platform.startedLines);
-}
-
 TEST(OpenWebPageSequence, CutFollowsThePlatformCodePage)
 {
     FakeWebPagePlatform platform;
@@ -223,15 +205,6 @@ TEST(OpenWebPageSequence, CutFollowsThePlatformCodePage)
     platform.doubleByteCodePage = true;
     OpenWebPageOn(platform, kUrl, kShow);
     EXPECT_EQ(std::vector<std::string>{"b\x81\" " + kUrl}, platform.startedLines);
-}
-
-TEST(OpenWebPageSequence, LongUrlReachesTheProgramStartWhole)
-{
-    FakeWebPagePlatform platform = PlatformWithHtmBrowser();
-    const std::string url = "http://logon.example/?Authenticate=" + std::string(4000, 'F');
-    OpenWebPageOn(platform, url, kShow);
-    ASSERT_EQ(1u, platform.startedLines.size());
-    EXPECT_EQ("browse.exe  " + url, platform.startedLines.front());
 }
 
 } // namespace

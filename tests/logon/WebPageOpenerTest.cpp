@@ -1,6 +1,7 @@
 // The opener against the real shell and registry of a throwaway prefix, with testbrowser.exe
 // (tests/support/testbrowser) registered as the browser. Every case sets the associations it
-// needs; the prefix is discarded after the program ends.
+// needs; the prefix is discarded after the program ends. Associations are written to the
+// classes root itself: Wine's shell and its classes root do not see per-user classes.
 #include "logon/WebPageOpener.h"
 
 #include <gtest/gtest.h>
@@ -170,25 +171,15 @@ TEST_F(WebPageOpener, ShellHandsTheUrlToTheRegisteredProtocolBrowser)
     RegisterBrowserForProtocols();
     const std::string secure = "https://logon.example/cgi-bin/login.cgi?Authenticate=FEDCBA9876543210";
 
+    // One at a time: two browsers started together may log in either order.
     EXPECT_GT(OpenWebPage(kUrl, SW_SHOW), 32u);
+    WaitForLogLines(1);
     EXPECT_GT(OpenWebPage(secure, SW_SHOW), 32u);
 
     const auto lines = WaitForLogLines(2);
     ASSERT_EQ(2u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find(kUrl)) << lines[0];
     EXPECT_NE(std::string::npos, lines[1].find(secure)) << lines[1];
-}
-
-TEST_F(WebPageOpener, ShellSuccessLeavesTheHtmBrowserAlone)
-{
-    RegisterBrowserForProtocols();
-    RegisterHtmBrowser(QuotedBrowser() + " -htm \"%1\"");
-
-    EXPECT_GT(OpenWebPage(kUrl, SW_SHOW), 32u);
-
-    const auto lines = WaitForLogLines(1);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(std::string::npos, lines[0].find("-htm")) << lines[0];
 }
 
 TEST_F(WebPageOpener, RefusedShellFallsBackToTheHtmOpenCommand)
