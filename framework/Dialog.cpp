@@ -73,14 +73,18 @@ int Dialog::DoModal()
 
     m_ended = false;
     m_result = IDCANCEL;
-    const HWND created = CreateDialogParamA(instance, MAKEINTRESOURCEA(m_templateId), owner, &DialogProcedure,
-                                            reinterpret_cast<LPARAM>(this));
-    if (!created)
-        return -1;
-
+    // Disabled before the dialog exists, so that a modal run started from its
+    // initialisation already finds the owner out of reach.
     const bool disableOwner = owner && IsWindowEnabled(owner);
     if (disableOwner)
         EnableWindow(owner, FALSE);
+    const HWND created = CreateDialogParamA(instance, MAKEINTRESOURCEA(m_templateId), owner, &DialogProcedure,
+                                            reinterpret_cast<LPARAM>(this));
+    if (!created) {
+        if (disableOwner)
+            EnableWindow(owner, TRUE);
+        return -1;
+    }
     // A dialog that ended during its initialisation is never shown.
     if (!m_ended && m_hwnd) {
         ShowWindow(m_hwnd, SW_SHOWNORMAL);

@@ -487,10 +487,17 @@ TEST_F(Framework, DoModalDisablesItsOwnerWhileItRunsAndEnablesItAfter)
 {
     const OwnerWindow owner;
     TestDialog dialog(owner.Get());
+    bool enabledDuringInit = true;
+    dialog.afterInit = [&](TestDialog&) { enabledDuringInit = IsWindowEnabled(owner.Get()); };
     const OwnerSeen seen = RunAndWatchOwner(dialog, owner.Get());
     EXPECT_EQ(owner.Get(), seen.owner);
+    EXPECT_FALSE(enabledDuringInit) << "a modal run started from the initialisation must not reach the owner";
     EXPECT_FALSE(seen.ownerEnabled);
     EXPECT_TRUE(IsWindowEnabled(owner.Get()));
+
+    TestDialog missing(owner.Get(), IDD_NOT_THERE);
+    EXPECT_EQ(-1, missing.DoModal());
+    EXPECT_TRUE(IsWindowEnabled(owner.Get())) << "a dialog that could not be created gives the owner back";
 }
 
 TEST_F(Framework, AnOwnerThatWasDisabledBeforeStaysDisabled)
