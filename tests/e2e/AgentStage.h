@@ -24,7 +24,7 @@ using uidriver::ChildProcess;
 using uidriver::Milliseconds;
 using namespace std::chrono_literals;
 
-inline constexpr Milliseconds kUiTimeout = 15000ms;
+inline constexpr Milliseconds kUiTimeout = 30000ms;
 
 // Readers as the stand-in bus library reads them (standins/README.md).
 inline constexpr char kTokenRom[] = "01A1B2C3D4E5F6C7";
