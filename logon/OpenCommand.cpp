@@ -1,9 +1,14 @@
 #include "logon/OpenCommand.h"
 
+#include <new>
+
 namespace {
 
 constexpr std::string_view kQuotedPlaceholder = "\"%1\"";
 constexpr std::string_view kBarePlaceholder = "%1";
+
+// The shell's result code for memory exhaustion.
+constexpr unsigned kOutOfMemory = 0;
 
 // Registered commands are multibyte text: a quote can only start a placeholder where a
 // character starts, never as the second byte of a double-byte character.
@@ -26,6 +31,23 @@ std::string_view CutAtPlaceholder(std::string_view command, const LeadByteTest& 
     return command.substr(0, cut);
 }
 
+unsigned TryOpenWebPage(WebPagePlatform& platform, const std::string& url, int showCommand)
+{
+    const unsigned shellResult = platform.ShellOpen(url, showCommand);
+    if (shellResult > kLastFailureCode)
+        return shellResult;
+
+    std::string documentClass;
+    if (platform.QueryClassesRootDefault(".htm", documentClass) != 0)
+        return shellResult;
+    std::string command;
+    if (platform.QueryClassesRootDefault(documentClass + "\\shell\\open\\command", command) != 0)
+        return shellResult;
+
+    const auto isLeadByte = [&platform](unsigned char byte) { return platform.IsLeadByte(byte); };
+    return platform.StartProgram(BuildOpenCommandLine(command, url, isLeadByte), showCommand);
+}
+
 } // namespace
 
 bool NoLeadBytes(unsigned char)
@@ -44,19 +66,11 @@ std::string BuildOpenCommandLine(std::string_view command, std::string_view url,
     return line;
 }
 
-unsigned OpenWebPageOn(WebPagePlatform& platform, const std::string& url, int showCommand)
+unsigned OpenWebPageOn(WebPagePlatform& platform, const std::string& url, int showCommand) noexcept
 {
-    const unsigned shellResult = platform.ShellOpen(url, showCommand);
-    if (shellResult > kLastFailureCode)
-        return shellResult;
-
-    std::string documentClass;
-    if (platform.QueryClassesRootDefault(".htm", documentClass) != 0)
-        return shellResult;
-    std::string command;
-    if (platform.QueryClassesRootDefault(documentClass + "\\shell\\open\\command", command) != 0)
-        return shellResult;
-
-    const auto isLeadByte = [&platform](unsigned char byte) { return platform.IsLeadByte(byte); };
-    return platform.StartProgram(BuildOpenCommandLine(command, url, isLeadByte), showCommand);
+    try {
+        return TryOpenWebPage(platform, url, showCommand);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
 }

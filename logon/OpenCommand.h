@@ -42,4 +42,6 @@ public:
 // Opens the URL through the shell or, when the shell refuses, through the ".htm" document
 // class's open command. Above kLastFailureCode: handed over. Otherwise the shell's failure
 // code (when no browser could be found in the registry) or the failure of the program start.
-unsigned OpenWebPageOn(WebPagePlatform& platform, const std::string& url, int showCommand);
+// Running out of memory gives 0, the code the shell uses for it: callers sit in window
+// procedures, which nothing may be thrown across.
+unsigned OpenWebPageOn(WebPagePlatform& platform, const std::string& url, int showCommand) noexcept;

@@ -65,7 +65,7 @@ unsigned Win32WebPagePlatform::StartProgram(const std::string& commandLine, int 
     return WinExec(commandLine.c_str(), static_cast<UINT>(showCommand));
 }
 
-unsigned OpenWebPage(const std::string& url, int showCommand)
+unsigned OpenWebPage(const std::string& url, int showCommand) noexcept
 {
     Win32WebPagePlatform platform;
     return OpenWebPageOn(platform, url, showCommand);

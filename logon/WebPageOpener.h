@@ -9,8 +9,9 @@
 
 // A result above 32 means the page was handed over (the shell's value or the program start's).
 // Otherwise: the shell's failure code when no ".htm" browser is registered, or the program
-// start's failure (0, 2, 3 or 11). Returns without waiting for the browser.
-unsigned OpenWebPage(const std::string& url, int showCommand);
+// start's failure (0, 2, 3 or 11); 0 also when memory runs out. Returns without waiting for
+// the browser, and throws nothing, so window procedures may call it directly.
+unsigned OpenWebPage(const std::string& url, int showCommand) noexcept;
 
 // Opens root\subKey for querying and reads its default value into `out`. Returns 0 when the
 // key opened, otherwise the system error of the open, leaving `out` untouched. A default value

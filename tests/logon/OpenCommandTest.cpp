@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,7 @@ TEST(OpenCommandLine, LongUrlAfterLongCommandIsBuiltWhole)
 class FakeWebPagePlatform final : public WebPagePlatform {
 public:
     unsigned shellResult = 2;
+    bool startRunsOutOfMemory = false;
     unsigned startResult = 33;
     std::vector<std::pair<std::string, std::string>> classesRoot; // key path, default value
     bool doubleByteCodePage = false;
@@ -133,6 +135,8 @@ public:
 
     unsigned StartProgram(const std::string& commandLine, int showCommand) override
     {
+        if (startRunsOutOfMemory)
+            throw std::bad_alloc();
         startedLines.push_back(commandLine);
         showCommands.push_back(showCommand);
         return startResult;
@@ -196,6 +200,13 @@ TEST(OpenWebPageSequence, FailedProgramStartIsReturnedAsItCame)
         platform.startResult = code;
         EXPECT_EQ(code, OpenWebPageOn(platform, kUrl, kShow));
     }
+}
+
+TEST(OpenWebPageSequence, RunningOutOfMemoryGivesTheOutOfMemoryCode)
+{
+    FakeWebPagePlatform platform = PlatformWithHtmBrowser();
+    platform.startRunsOutOfMemory = true;
+    EXPECT_EQ(0u, OpenWebPageOn(platform, kUrl, kShow));
 }
 
 TEST(OpenWebPageSequence, CutFollowsThePlatformCodePage)
