@@ -214,7 +214,7 @@ TEST(AboutDialog, FailedLinkShowsTheErrorBoxCaptionedWithTheProgramAndTheBoxStay
     EXPECT_FALSE(about.developerLink.Visited());
 }
 
-TEST(AboutDialog, HoveringALinkShowsTheHandAndHoldsTheCaptureUntilThePointerLeaves)
+TEST(AboutDialog, HoveringALinkShowsTheHandAndTheTipAndHoldsTheCaptureUntilThePointerLeaves)
 {
     AboutDialog about;
     HCURSOR shown = nullptr;
@@ -226,6 +226,10 @@ TEST(AboutDialog, HoveringALinkShowsTheHandAndHoldsTheCaptureUntilThePointerLeav
         cursor.cbSize = sizeof(cursor);
         if (GetCursorInfo(&cursor))
             shown = cursor.hCursor;
+        // The pointer rests on the link: the tooltip, fed by the dialog's loop, shows the URL.
+        EXPECT_TRUE(uidriver::WaitFor(
+            [] { return !uidriver::VisibleWindows(GetCurrentProcessId(), "tooltips_class32", kVendorHost).empty(); },
+            kInputTimeout));
 
         // Still on the link's last column: the capture stays.
         MoveMouseTo({area.right - 1, area.top});
