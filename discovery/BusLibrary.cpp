@@ -4,6 +4,8 @@
 
 #include "framework/ScopedHandle.h"
 
+#include <string>
+
 namespace {
 
 // The seven slots, in the order they are resolved. BXGetTypeVersion is never called, but a
@@ -34,6 +36,8 @@ Binding& TheBinding()
     static Binding binding;
     return binding;
 }
+
+constexpr std::size_t kLongestPath = 32768;
 
 alignas(16) unsigned char g_busStateBuffer[kBusStateBufferSize];
 
@@ -69,6 +73,38 @@ BusEntryPoints CalledEntryPoints(const BusLibrarySlots& slots)
     return entryPoints;
 }
 
+// The folder of the running program, without the trailing backslash; empty when unknown.
+std::string OwnFolder()
+{
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        if (path.size() >= kLongestPath)
+            return {};
+        path.resize(path.size() * 2);
+    }
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// A "VTFS32.DLL" planted in whatever folder the agent was started from must never run in it,
+// so the current directory leaves the library search, for good and for the whole process.
+// Naming the program's own folder as the library directory does that everywhere (Windows
+// drops the current directory for any library directory, Wine only for a non-empty one) and
+// adds no new place: that folder is searched first anyway, then the system folders and PATH.
+void KeepCurrentDirectoryOutOfLibrarySearch()
+{
+    const std::string folder = OwnFolder();
+    if (folder.empty() || !SetDllDirectoryA(folder.c_str()))
+        SetDllDirectoryA("");
+}
+
 }  // namespace
 
 int BindBusLibrary()
@@ -77,10 +113,7 @@ int BindBusLibrary()
     if (binding.module) {
         return 1;
     }
-    // A "VTFS32.DLL" planted in whatever folder the agent was started from must never run in
-    // it: take the current directory out of the library search, for good and for the whole
-    // process. The agent's own folder and the system folders are still searched.
-    SetDllDirectoryA("");
+    KeepCurrentDirectoryOutOfLibrarySearch();
     binding.module.Reset(LoadLibraryA("VTFS32.DLL"));
     if (!binding.module) {
         return 0;
