@@ -187,3 +187,11 @@ void AgentApp::ShowTrayMenu()
     ShowWindow(trayWindow, SW_HIDE);
     menuShowing = 0;
 }
+
+void AgentApp::RestoreTrayIcon()
+{
+    if (!trayWindow)
+        return;
+    m_platform->LoadTrayIcon();
+    m_platform->AddTrayIcon(kTrayTip);
+}

@@ -24,6 +24,8 @@ public:
     int ExitAgent();
     // Builds the popup menu afresh and tracks it at the cursor.
     void ShowTrayMenu();
+    // Adds the tray icon once more, as at start-up: a restarted shell has forgotten it.
+    void RestoreTrayIcon();
 
     HWND TrayWindow() const noexcept { return trayWindow; }
     HMENU PopupMenu() const noexcept { return popupMenu.Get(); }

@@ -66,11 +66,26 @@ private:
     HWND m_window;
 };
 
+// What a newly started shell announces to every top-level window; 0 when the system could not
+// register it, and then no message is taken for it (0 is the null message the menu sends).
+UINT TaskbarCreatedMessage()
+{
+    static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
+
 } // namespace
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
+        // Ahead of the command guard: a shell restarted while a dialog is open must not leave
+        // the agent without its icon, and so without a way to log on or to exit.
+        if (TaskbarCreatedMessage() != 0 && message == TaskbarCreatedMessage()) {
+            if (AgentApp* agent = AgentApp::Current())
+                agent->RestoreTrayIcon();
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
         WindowsTrayHost host(window);
         if (g_trayLogic.HandleMessage(host, message, wParam, lParam) == TrayReply::Handled)
             return 1;
