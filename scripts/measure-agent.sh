@@ -4,8 +4,9 @@
 #   - start-up: process creation to the tray icon being added, next to a minimal tray
 #     program (trayprobe.exe); the difference is the agent's own work (goal < 50 ms);
 #   - logon: double-click to the browser's process start with a zero-latency stand-in bus (no
-#     call log) and the prompt skipped, next to the shell opening the same URL alone; the
-#     difference is the agent's logon overhead (goal < 5 ms beyond the bus calls);
+#     call log) and the prompt skipped, with lampup.exe beside the agent and without it, next
+#     to the shell opening the same URL alone; without lampup.exe, the difference is the
+#     agent's logon overhead (goal < 5 ms beyond the bus calls);
 #   - the agent's peak working set after a logon (goal < 8 MB);
 #   - the stripped size of each .exe of both architectures (goal < 1 MB each).
 #

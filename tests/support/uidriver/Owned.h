@@ -41,5 +41,6 @@ private:
 
 using OwnedHandle = Owned<HANDLE, &CloseHandle>;
 using OwnedKey = Owned<HKEY, &RegCloseKey>;
+using OwnedLibrary = Owned<HMODULE, &FreeLibrary>;
 
 } // namespace uidriver

@@ -128,14 +128,6 @@ std::size_t ChildProcess::PeakWorkingSet() const
     return counters.PeakWorkingSetSize;
 }
 
-ULONGLONG ChildProcess::ProcessorTime() const
-{
-    FILETIME creation{}, exit{}, kernel{}, user{};
-    if (!GetProcessTimes(m_process.Get(), &creation, &exit, &kernel, &user))
-        return 0;
-    return Ticks(kernel) + Ticks(user);
-}
-
 ULONGLONG ChildProcess::CreationTime() const
 {
     FILETIME creation{}, exit{}, kernel{}, user{};

@@ -55,8 +55,6 @@ public:
     void Kill();
     // Working-set peak so far, in bytes; 0 when it cannot be read.
     std::size_t PeakWorkingSet() const;
-    // Processor time used so far (user and kernel), in FILETIME ticks.
-    ULONGLONG ProcessorTime() const;
     // The moment the process was created, on the system clock of FILETIME ticks.
     ULONGLONG CreationTime() const;
 

@@ -6,11 +6,11 @@
 //       waits for the browser, then ends the agent through its menu. Prints one line per step;
 //       "browser: URL" carries the logon URL. Exit status 0 after a logon, 1 otherwise.
 //   uidriver measure AGENT.EXE TRAYPROBE.EXE BROWSER.EXE RUNS
-//       start-up to tray icon (wall and processor time), double-click to browser start and
-//       peak working set of the agent, each next to the same figure for what the platform
-//       alone costs: a program that only adds an icon, the shell opening the URL, and the
-//       start of lampup.exe beside the agent (BROWSER.EXE is a recording program, registered
-//       here for http; it logs its start time).
+//       start-up to tray icon, double-click to browser start (with
+//       lampup.exe beside the agent and without it) and peak working set of the agent, each
+//       next to what the platform alone costs: a program that only adds an icon, the shell
+//       opening the URL, the start of lampup.exe, the scan's bus calls (BROWSER.EXE is a recording program,
+//       registered here for http; it logs its start time).
 //   uidriver wait-agent [SECONDS]         waits for the agent's hidden window, prints its styles
 //   uidriver tray left|right|double       a click on the running agent's icon
 //   uidriver menu DOWN-PRESSES|last       chooses an item of the open popup menu
@@ -18,6 +18,7 @@
 //   uidriver press TITLE BUTTON-ID        presses a button of a visible dialog
 //
 // Every wait is bounded (SECONDS, 15 by default); every process started is ended on exit.
+#include "discovery/BusApi.h"
 #include "uidriver/Dialogs.h"
 #include "uidriver/LogonUrl.h"
 #include "uidriver/Process.h"
@@ -215,11 +216,9 @@ std::string Fixed(double value)
     return text;
 }
 
-// Milliseconds from a program's creation to its first tray icon, the processor time it had
-// used by then, and its peak working set.
+// Milliseconds from a program's creation to its first tray icon, and its peak working set.
 struct StartFigures {
     double startupMs = 0;
-    double processorMs = 0;
     std::size_t peakBytes = 0;
 };
 
@@ -237,10 +236,7 @@ std::optional<StartFigures> MeasureStart(const FakeTray& tray, const ChildProces
         timeout, 1ms);
     if (!added)
         return std::nullopt;
-    // Once its icon is in, a tray program sits idle in its message loop: the processor time it
-    // shows now is what its start-up cost.
-    return StartFigures{Milli(process.CreationTime(), added->at), Milli(0, process.ProcessorTime()),
-                        process.PeakWorkingSet()};
+    return StartFigures{Milli(process.CreationTime(), added->at), process.PeakWorkingSet()};
 }
 
 // Waits for the next line of a recording browser and gives its start time.
@@ -261,6 +257,176 @@ std::optional<ULONGLONG> NextBrowserStart(const std::string& log, std::size_t li
     return started;
 }
 
+// Double-click to the recording browser's start, with the prompt skipped.
+std::optional<double> MeasureLogon(HWND window, const std::string& browserLog, Milliseconds timeout)
+{
+    const std::size_t lines = ReadLines(browserLog).size();
+    const ULONGLONG clicked = FileTimeNow();
+    PostTrayDoubleClick(window);
+    const auto started = NextBrowserStart(browserLog, lines, timeout);
+    if (!started)
+        return std::nullopt;
+    return Milli(clicked, *started);
+}
+
+// The shell alone opening a URL: the part of a logon that is the browser's start.
+std::optional<double> MeasureShellAlone(const std::string& browserLog, Milliseconds timeout)
+{
+    const std::size_t lines = ReadLines(browserLog).size();
+    const ULONGLONG asked = FileTimeNow();
+    ShellExecuteA(nullptr, "open", "http://logon.example.com/cgi-bin/login.cgi?Authenticate=", nullptr, nullptr, SW_SHOW);
+    const auto started = NextBrowserStart(browserLog, lines, timeout);
+    if (!started)
+        return std::nullopt;
+    return Milli(asked, *started);
+}
+
+// Starting a program as the agent starts lampup.exe: the call returns only once the new
+// program is idle.
+double MeasureProgramStart(const std::string& program)
+{
+    const ULONGLONG at = FileTimeNow();
+    WinExec(program.c_str(), SW_SHOW);
+    return Milli(at, FileTimeNow());
+}
+
+template <typename Function>
+Function Resolve(const OwnedLibrary& library, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library.Get(), name)));
+}
+
+// The bus calls of one scan of all seven (port, adapter type) pairs, made here through the
+// same library the agent loads: what a logon spends in the bus library, not in the agent.
+std::optional<double> MeasureBusScan(const std::string& libraryPath)
+{
+    const OwnedLibrary library(LoadLibraryA(libraryPath.c_str()));
+    if (!library)
+        return std::nullopt;
+    const auto start = Resolve<BXExtendedStartSessionFn>(library, "BXExtendedStartSession");
+    const auto setup = Resolve<BXSetupFn>(library, "BXSetup");
+    const auto next = Resolve<BXNextFn>(library, "BXNext");
+    const auto rom = Resolve<BXRomFn>(library, "BXRom");
+    const auto close = Resolve<BXCloseFn>(library, "BXClose");
+    const auto end = Resolve<BXEndSessionFn>(library, "BXEndSession");
+    if (!start || !setup || !next || !rom || !close || !end)
+        return std::nullopt;
+    static std::vector<char> state(kBusStateBufferSize);
+    constexpr int16_t kPairs[][2] = {{1, 5}, {2, 5}, {1, 1}, {1, 2}, {1, 6}, {3, 5}, {4, 5}};
+    const ULONGLONG began = FileTimeNow();
+    for (const auto& pair : kPairs) {
+        const int32_t session = start(pair[0], pair[1], nullptr);
+        if (session <= 0)
+            continue;
+        if (setup(session) == 1) {
+            int16_t cells[8] = {};
+            for (int16_t found = next(session, state.data()); found > 0; found = next(session, state.data()))
+                rom(session, state.data(), cells);
+        }
+        close(session);
+        end(session);
+    }
+    return Milli(began, FileTimeNow());
+}
+
+struct RunFigures {
+    StartFigures agent;
+    StartFigures probe;
+    double logonMs = 0;             // lampup.exe beside the agent, as installed
+    double logonWithoutLampupMs = 0; // lampup.exe absent: its start fails at once
+    double shellMs = 0;
+    double lampupMs = 0;
+    double busScanMs = 0;
+    std::size_t agentPeakAfterLogon = 0;
+};
+
+std::vector<double> Pick(const std::vector<RunFigures>& runs, double (*figure)(const RunFigures&))
+{
+    std::vector<double> values;
+    for (const auto& run : runs)
+        values.push_back(figure(run));
+    return values;
+}
+
+void ReportMeasurements(const std::vector<RunFigures>& runs)
+{
+    const double agentStart = Median(Pick(runs, [](const RunFigures& r) { return r.agent.startupMs; }));
+    const double probeStart = Median(Pick(runs, [](const RunFigures& r) { return r.probe.startupMs; }));
+    const double logon = Median(Pick(runs, [](const RunFigures& r) { return r.logonMs; }));
+    const double bare = Median(Pick(runs, [](const RunFigures& r) { return r.logonWithoutLampupMs; }));
+    const double shell = Median(Pick(runs, [](const RunFigures& r) { return r.shellMs; }));
+    const double lampup = Median(Pick(runs, [](const RunFigures& r) { return r.lampupMs; }));
+    std::size_t agentPeak = 0, probePeak = 0;
+    for (const auto& run : runs) {
+        agentPeak = std::max(agentPeak, run.agentPeakAfterLogon);
+        probePeak = std::max(probePeak, run.probe.peakBytes);
+    }
+    Say("median start-up to icon: agent " + Fixed(agentStart) + " ms, probe " + Fixed(probeStart) +
+        " ms, agent's own work " + Fixed(agentStart - probeStart) + " ms (goal < 50)");
+    const double bus = Median(Pick(runs, [](const RunFigures& r) { return r.busScanMs; }));
+    Say("median double-click to browser start: " + Fixed(logon) + " ms with lampup.exe (its start alone " +
+        Fixed(lampup) + " ms), " + Fixed(bare) + " ms without; shell alone " + Fixed(shell) +
+        " ms; the scan's bus calls alone " + Fixed(bus) + " ms; logon overhead " + Fixed(bare - shell - bus) +
+        " ms (goal < 5)");
+    Say("peak working set: agent " + Fixed(agentPeak / 1048576.0) + " MB, probe " + Fixed(probePeak / 1048576.0) +
+        " MB, difference " + Fixed((static_cast<double>(agentPeak) - static_cast<double>(probePeak)) / 1048576.0) +
+        " MB (goal < 8)");
+}
+
+std::optional<RunFigures> MeasureRun(const FakeTray& tray, const std::shared_ptr<ProcessJob>& job,
+                                     const std::string& agentPath, const std::string& probePath,
+                                     const std::string& browserLog, Milliseconds timeout)
+{
+    RunFigures figures;
+    auto probe = ChildProcess::Start({probePath, {}, FolderOf(probePath), {}}, job);
+    const auto probeFigures = probe ? MeasureStart(tray, *probe, timeout) : std::nullopt;
+    if (!probeFigures) {
+        Fail("the probe program added no tray icon");
+        return std::nullopt;
+    }
+    figures.probe = *probeFigures;
+    probe->Kill();
+
+    const AgentProfile profile;
+    profile.Erase();
+    profile.WriteInt("Options", "SkipAccessDialog", 1);
+    auto agent = ChildProcess::Start({agentPath, {}, FolderOf(agentPath), {}}, job);
+    const auto agentFigures = agent ? MeasureStart(tray, *agent, timeout) : std::nullopt;
+    if (!agentFigures) {
+        Fail("the agent added no tray icon (is the driver missing?)");
+        return std::nullopt;
+    }
+    figures.agent = *agentFigures;
+    HWND window = FindAgentWindow();
+
+    const std::string lampup = FolderOf(agentPath) + "lampup.exe";
+    const std::string parked = lampup + ".parked";
+    const auto logon = MeasureLogon(window, browserLog, timeout);
+    const bool moved = MoveFileA(lampup.c_str(), parked.c_str()) != FALSE;
+    const auto bare = moved ? MeasureLogon(window, browserLog, timeout) : std::nullopt;
+    if (moved)
+        MoveFileA(parked.c_str(), lampup.c_str());
+    figures.agentPeakAfterLogon = agent->PeakWorkingSet();
+    ExitAgent(*agent, window, timeout);
+    const auto shell = MeasureShellAlone(browserLog, timeout);
+    if (!logon || !bare || !shell) {
+        Fail("a logon or the shell did not start the recording browser (is there exactly one token?)");
+        return std::nullopt;
+    }
+    figures.logonMs = *logon;
+    figures.logonWithoutLampupMs = *bare;
+    figures.shellMs = *shell;
+    figures.lampupMs = MeasureProgramStart(lampup);
+    const auto bus = MeasureBusScan(FolderOf(agentPath) + "VTFS32.DLL");
+    if (!bus) {
+        Fail("the bus library beside the agent could not be bound");
+        return std::nullopt;
+    }
+    figures.busScanMs = *bus;
+    profile.Erase();
+    return figures;
+}
+
 int Measure(const std::vector<std::string>& args)
 {
     if (args.size() < 4)
@@ -268,81 +434,29 @@ int Measure(const std::vector<std::string>& args)
     const std::string& agentPath = args[0];
     const std::string& probePath = args[1];
     const std::string& browserPath = args[2];
-    const int runs = std::max(1, std::atoi(args[3].c_str()));
-    const Milliseconds timeout = kDefaultTimeout;
+    const int runCount = std::max(1, std::atoi(args[3].c_str()));
     const std::string browserLog = browserPath.substr(0, browserPath.find_last_of('.')) + ".log";
 
-    auto tray = FakeTray::Install(timeout);
+    auto tray = FakeTray::Install(kDefaultTimeout);
     if (!tray)
         return Fail("could not stand in for the notification area");
     RegisterUrlHandler("http", "\"" + browserPath + "\" \"%1\"");
-    const AgentProfile profile;
     const auto job = ProcessJob::Create();
 
-    const std::string lampupPath = FolderOf(agentPath) + "lampup.exe";
-    std::vector<double> agentStart, probeStart, agentProcessor, probeProcessor, logon, shell, lampup;
-    std::size_t agentPeak = 0, probePeak = 0;
-    for (int run = 1; run <= runs; ++run) {
-        auto probe = ChildProcess::Start({probePath, {}, FolderOf(probePath), {}}, job);
-        const auto probeFigures = probe ? MeasureStart(*tray, *probe, timeout) : std::nullopt;
-        if (!probeFigures)
-            return Fail("the probe program added no tray icon");
-        probe->Kill();
-
-        profile.Erase();
-        profile.WriteInt("Options", "SkipAccessDialog", 1);
-        auto agent = ChildProcess::Start({agentPath, {}, FolderOf(agentPath), {}}, job);
-        const auto agentFigures = agent ? MeasureStart(*tray, *agent, timeout) : std::nullopt;
-        if (!agentFigures)
-            return Fail("the agent added no tray icon (is the driver missing?)");
-        HWND window = FindAgentWindow();
-
-        std::size_t lines = ReadLines(browserLog).size();
-        const ULONGLONG clicked = FileTimeNow();
-        PostTrayDoubleClick(window);
-        const auto browserStarted = NextBrowserStart(browserLog, lines, timeout);
-        if (!browserStarted)
-            return Fail("no browser start after a double-click (is there exactly one token?)");
-        const std::size_t peak = agent->PeakWorkingSet();
-        ExitAgent(*agent, window, timeout);
-
-        lines = ReadLines(browserLog).size();
-        const ULONGLONG asked = FileTimeNow();
-        ShellExecuteA(nullptr, "open", "http://logon.example.com/cgi-bin/login.cgi?Authenticate=", nullptr, nullptr, SW_SHOW);
-        const auto shellStarted = NextBrowserStart(browserLog, lines, timeout);
-        if (!shellStarted)
-            return Fail("the shell did not start the recording browser");
-        // The agent starts lampup.exe before it opens the page, and the start returns only
-        // once the new program is idle.
-        const ULONGLONG execAt = FileTimeNow();
-        WinExec(lampupPath.c_str(), SW_SHOW);
-        lampup.push_back(Milli(execAt, FileTimeNow()));
-
-        agentStart.push_back(agentFigures->startupMs);
-        probeStart.push_back(probeFigures->startupMs);
-        agentProcessor.push_back(agentFigures->processorMs);
-        probeProcessor.push_back(probeFigures->processorMs);
-        logon.push_back(Milli(clicked, *browserStarted));
-        shell.push_back(Milli(asked, *shellStarted));
-        agentPeak = std::max(agentPeak, peak);
-        probePeak = std::max(probePeak, probeFigures->peakBytes);
-        Say("run " + std::to_string(run) + ": start-up to icon " + Fixed(agentStart.back()) + " ms (probe " +
-            Fixed(probeStart.back()) + " ms), processor " + Fixed(agentProcessor.back()) + " ms (probe " +
-            Fixed(probeProcessor.back()) + " ms); double-click to browser " + Fixed(logon.back()) + " ms (shell alone " +
-            Fixed(shell.back()) + " ms, lampup start alone " + Fixed(lampup.back()) + " ms); peak working set " +
-            Fixed(peak / 1048576.0) + " MB");
+    std::vector<RunFigures> runs;
+    for (int run = 1; run <= runCount; ++run) {
+        const auto figures = MeasureRun(*tray, job, agentPath, probePath, browserLog, kDefaultTimeout);
+        if (!figures)
+            return kExitFailed;
+        runs.push_back(*figures);
+        Say("run " + std::to_string(run) + ": start-up to icon " + Fixed(figures->agent.startupMs) + " ms (probe " +
+            Fixed(figures->probe.startupMs) + " ms); double-click to browser " + Fixed(figures->logonMs) + " ms, " +
+            Fixed(figures->logonWithoutLampupMs) + " ms without lampup.exe (shell alone " + Fixed(figures->shellMs) +
+            " ms, lampup start alone " + Fixed(figures->lampupMs) + " ms, bus calls alone " +
+            Fixed(figures->busScanMs) + " ms); peak working set " +
+            Fixed(figures->agentPeakAfterLogon / 1048576.0) + " MB");
     }
-    profile.Erase();
-    Say("median start-up to icon: agent " + Fixed(Median(agentStart)) + " ms, probe " + Fixed(Median(probeStart)) +
-        " ms, difference " + Fixed(Median(agentStart) - Median(probeStart)) + " ms");
-    Say("median processor time to icon: agent " + Fixed(Median(agentProcessor)) + " ms, probe " +
-        Fixed(Median(probeProcessor)) + " ms, agent's own work " +
-        Fixed(Median(agentProcessor) - Median(probeProcessor)) + " ms (goal < 50)");
-    Say("median double-click to browser start: " + Fixed(Median(logon)) + " ms, shell alone " + Fixed(Median(shell)) +
-        " ms, lampup start alone " + Fixed(Median(lampup)) + " ms, logon overhead " +
-        Fixed(Median(logon) - Median(shell) - Median(lampup)) + " ms (goal < 5)");
-    Say("peak working set: agent " + Fixed(agentPeak / 1048576.0) + " MB, probe " + Fixed(probePeak / 1048576.0) +
-        " MB (goal < 8)");
+    ReportMeasurements(runs);
     return kExitOk;
 }
 
