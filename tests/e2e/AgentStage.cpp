@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <stdexcept>
 
 namespace e2e {
 namespace fs = std::filesystem;

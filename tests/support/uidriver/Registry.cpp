@@ -2,6 +2,8 @@
 
 #include "Owned.h"
 
+#include <algorithm>
+
 namespace uidriver {
 namespace {
 
