@@ -1,13 +1,19 @@
 ; Per-user installer for the Entravo logon agent. Needs no administrator rights: everything
 ; goes under the user's own profile and HKEY_CURRENT_USER.
 ;
-; makensis -DARCH=win32|win64 -DBINDIR=<folder with the .exe files> -DGUIDE=<user guide>
-;          -DOUTFILE=<setup.exe> installer/entravo.nsi
+; makensis -DARCH=win32|win64 -DVERSION=<x.y.z> -DBINDIR=<folder with the .exe files>
+;          -DGUIDE=<user guide> -DOUTFILE=<setup.exe> installer/entravo.nsi
+; (the build's "installer" target does this; scripts/package.sh makes both architectures)
 ;
 ; Silent use: setup.exe /S installs with the start at logon; uninstall.exe /S removes the
 ; program and leaves the settings, uninstall.exe /S /PURGE removes the settings too.
 
-Unicode true
+; The 64-bit installer is a 64-bit program itself, like the agent it installs.
+!if "${ARCH}" == "win64"
+  Target amd64-unicode
+!else
+  Target x86-unicode
+!endif
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
@@ -16,7 +22,9 @@ SetCompressor /SOLID lzma
 !include "LogicLib.nsh"
 
 !define PRODUCT "Vantok Entravo"
-!define VERSION "1.0.0"
+!ifndef VERSION
+  !define VERSION "1.0.0"
+!endif
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Entravo"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Entravo"
@@ -27,6 +35,15 @@ OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Entravo"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "CompanyName" "Harrowgate"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) Harrowgate"
 
 !define MUI_FINISHPAGE_RUN "$INSTDIR\logonagent.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start the logon agent now"
@@ -39,9 +56,26 @@ ShowInstDetails show
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; A running agent holds its program file open: ask the user to end it rather than end it
+; behind their back. A silent install cannot ask, so it fails with status 2 and changes nothing.
+Function WaitForNoRunningAgent
+  retry:
+  FindWindow $0 "VornStarter" "VornStarter"
+  StrCmp $0 0 done
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+    "The logon agent is running. Exit it (right-click its icon, then Exit) and press Retry." \
+    /SD IDCANCEL IDRETRY retry
+  SetErrorLevel 2
+  Quit
+  done:
+FunctionEnd
+
 Section "!Logon agent" SecProgram
   SectionIn RO
   SetShellVarContext current
+  Call WaitForNoRunningAgent
+  ; Installing again without the start at logon must take the old entry away.
+  DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   SetOutPath "$INSTDIR"
   File "${BINDIR}\logonagent.exe"
   File "${BINDIR}\lampup.exe"

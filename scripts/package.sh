@@ -1,32 +1,26 @@
 #!/usr/bin/env bash
 # Release packaging: for i686 and x86_64, a zip with the two programs and the user guide, and
-# a per-user installer. Output in dist/.
+# the per-user installer (the build's "installer" target, made with NSIS). Output in dist/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-version=1.0.0
+command -v makensis >/dev/null || { echo "package: makensis not found (Debian package nsis)" >&2; exit 1; }
+command -v zip >/dev/null || { echo "package: zip not found" >&2; exit 1; }
+version=$(sed -n 's/^project(logonagent VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 rm -rf dist
 mkdir -p dist
 
 for preset in win32 win64; do
-  case $preset in
-    win32) triple=i686-w64-mingw32 ;;
-    win64) triple=x86_64-w64-mingw32 ;;
-  esac
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target logonagent lampup
-  stage=dist/stage-$preset/Entravo
-  mkdir -p "$stage"
-  for exe in logonagent.exe lampup.exe; do
-    "$triple-strip" -o "$stage/$exe" "build/$preset/bin/$exe"
-  done
-  sed 's/$/\r/' docs/USER-GUIDE.txt > "$stage/User guide.txt"
+  cmake --build --preset "$preset" --target installer
+  cp "build/$preset/dist/entravo-$version-$preset-setup.exe" dist/
 
-  zip="dist/entravo-$version-$preset.zip"
-  (cd "dist/stage-$preset" && zip -q -X -r "../$(basename "$zip")" Entravo)
-
-  makensis -V2 -DARCH="$preset" -DBINDIR="$PWD/$stage" -DGUIDE="$PWD/$stage/User guide.txt" \
-    -DOUTFILE="$PWD/dist/entravo-$version-$preset-setup.exe" installer/entravo.nsi
-  rm -rf "dist/stage-$preset"
+  # The zip holds what the installer installs (stripped programs, the CRLF guide), in a folder.
+  zipdir=$(mktemp -d)
+  mkdir "$zipdir/Entravo"
+  cp "build/$preset/installer/stage/logonagent.exe" "build/$preset/installer/stage/lampup.exe" \
+     "build/$preset/installer/stage/User guide.txt" "$zipdir/Entravo/"
+  (cd "$zipdir" && zip -q -X -r "$OLDPWD/dist/entravo-$version-$preset.zip" Entravo)
+  rm -rf "$zipdir"
 done
 
 ls -l dist | awk 'NR > 1 { printf "%10d  %s\n", $5, $9 }'
