@@ -57,8 +57,9 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) Harrowgate"
 !insertmacro MUI_LANGUAGE "English"
 
 ; A running agent holds its program file open: ask the user to end it rather than end it
-; behind their back. A silent install cannot ask, so it fails with status 2 and changes nothing.
-Function WaitForNoRunningAgent
+; behind their back. A silent run cannot ask, so it fails with status 2 and changes nothing.
+!macro WAIT_FOR_NO_RUNNING_AGENT un
+Function ${un}WaitForNoRunningAgent
   retry:
   FindWindow $0 "VornStarter" "VornStarter"
   StrCmp $0 0 done
@@ -69,6 +70,9 @@ Function WaitForNoRunningAgent
   Quit
   done:
 FunctionEnd
+!macroend
+!insertmacro WAIT_FOR_NO_RUNNING_AGENT ""
+!insertmacro WAIT_FOR_NO_RUNNING_AGENT "un."
 
 Section "!Logon agent" SecProgram
   SectionIn RO
@@ -109,12 +113,13 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext current
-  ; A running agent is left alone: its files go at the next restart instead.
-  Delete /REBOOTOK "$INSTDIR\logonagent.exe"
-  Delete /REBOOTOK "$INSTDIR\lampup.exe"
+  ; Deleting at the next restart needs administrator rights, which this uninstaller never has.
+  Call un.WaitForNoRunningAgent
+  Delete "$INSTDIR\logonagent.exe"
+  Delete "$INSTDIR\lampup.exe"
   Delete "$INSTDIR\User guide.txt"
   Delete "$INSTDIR\uninstall.exe"
-  RMDir /REBOOTOK "$INSTDIR"
+  RMDir "$INSTDIR"
 
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\User guide.lnk"

@@ -231,6 +231,14 @@ TEST_F(Installer, InstalledAgentStartedAsAtLogonLogsOnThenUninstallKeepsTheSetti
     EXPECT_FALSE(agent->process.HasEnded());
     EXPECT_EQ(run, ReadUserString(kRunKey, "Entravo"));
 
+    // Uninstalling under a running agent gives up the same way, removing nothing.
+    ASSERT_TRUE(RunToEnd(InstallFolder() + "uninstall.exe", {"/S"}));
+    EXPECT_TRUE(WaitFor([&] { return m_job->ProcessIds().size() == 1; }, kInstallTimeout)) << "only the agent is left";
+    EXPECT_FALSE(agent->process.HasEnded());
+    for (const char* file : kInstalledFiles)
+        EXPECT_TRUE(Exists(InstallFolder() + file)) << file;
+    EXPECT_EQ(run, ReadUserString(kRunKey, "Entravo"));
+
     ASSERT_TRUE(ExitThroughMenu(agent->process, agent->window));
     m_profile.WriteInt("Settings", "ports", 0x21);
 
