@@ -39,6 +39,9 @@ wineserver -p >/dev/null 2>&1
 if ! WINELOADER=$(wine_loader64) "$(wine_loader64)" wineboot -i >"$session/wineboot.log" 2>&1; then
   echo "wine-session: wineboot failed" >&2; cat "$session/wineboot.log" >&2; exit 1
 fi
+# Without a window manager, Wine's managed windows wait for one on every hide: let Wine
+# manage its windows itself.
+"$(wine_loader64)" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
 unset WINEPREFIX
