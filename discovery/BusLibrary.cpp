@@ -98,8 +98,12 @@ std::string OwnFolder()
 // Naming the program's own folder as the library directory does that everywhere (Windows
 // drops the current directory for any library directory, Wine only for a non-empty one) and
 // adds no new place: that folder is searched first anyway, then the system folders and PATH.
+// A library directory the process named already has done the same, and is kept.
 void KeepCurrentDirectoryOutOfLibrarySearch()
 {
+    char probe[1] = {};
+    if (GetDllDirectoryA(sizeof(probe), probe) > 0)
+        return;
     const std::string folder = OwnFolder();
     if (folder.empty() || !SetDllDirectoryA(folder.c_str()))
         SetDllDirectoryA("");
