@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "agent/ExecutablePath.h"
 #include "framework/ScopedHandle.h"
 
 #include <string>
@@ -36,8 +37,6 @@ Binding& TheBinding()
     static Binding binding;
     return binding;
 }
-
-constexpr std::size_t kLongestPath = 32768;
 
 alignas(16) unsigned char g_busStateBuffer[kBusStateBufferSize];
 
@@ -76,19 +75,7 @@ BusEntryPoints CalledEntryPoints(const BusLibrarySlots& slots)
 // The folder of the running program, without the trailing backslash; empty when unknown.
 std::string OwnFolder()
 {
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= kLongestPath)
-            return {};
-        path.resize(path.size() * 2);
-    }
+    const std::string path = ExecutablePath();
     const auto slash = path.find_last_of('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
