@@ -1,12 +1,38 @@
 #!/usr/bin/env bash
 # Builds the three presets and runs every test: native unit tests (ASan, UBSan), then the
 # Windows test programs of both architectures under Wine, in one throwaway Wine session.
+# The i686 build runs while the native and x86_64 tests do, since those mostly wait.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for preset in native win32 win64; do
+mkdir -p build
+logs=$(mktemp -d "${TMPDIR:-/tmp}/logonagent-tests.XXXXXX")
+trap 'rm -rf "$logs"' EXIT
+
+for preset in native win64 win32; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
 done
-scripts/check-imports.sh
-ctest --preset native -j "$(nproc)"
-scripts/wine-session.sh bash -c 'ctest --preset win32 && ctest --preset win64'
+cmake --build --preset native
+cmake --build --preset win64
+
+cmake --build --preset win32 >"$logs/win32-build.log" 2>&1 &
+win32_build=$!
+
+status=0
+ctest --preset native -j "$(nproc)" 2>&1 | tee "$logs/native.log" || status=1
+scripts/wine-session.sh ctest --preset win64 2>&1 | tee "$logs/win64.log" || status=1
+
+if ! wait "$win32_build"; then
+  cat "$logs/win32-build.log"
+  echo "test-all: the win32 build failed" >&2
+  exit 1
+fi
+echo "test-all: win32 build done ($(grep -c '^\[' "$logs/win32-build.log") steps)"
+scripts/check-imports.sh || status=1
+scripts/wine-session.sh ctest --preset win32 2>&1 | tee "$logs/win32.log" || status=1
+
+# One line for the whole run, over the three test runs.
+cat "$logs"/native.log "$logs"/win64.log "$logs"/win32.log | awk '
+  /tests passed, [0-9]+ tests failed out of [0-9]+/ { failed += $4; total += $NF }
+  /\(Skipped\)$/ { skipped++ }
+  END { printf "all: %d passed, %d failed, %d skipped\n", total - failed - skipped, failed, skipped }'
+exit $status
