@@ -23,8 +23,9 @@ if [ -z "${DISPLAY:-}" ]; then
   Xvfb -displayfd "$fd" -screen 0 1280x1024x24 -nolisten tcp >"$session/xvfb.log" 2>&1 &
   xvfb_pid=$!
   display=""
-  for _ in $(seq 1 100); do
-    read -r -t 0.1 -u "$fd" display && break
+  # A busy machine can take many seconds to bring a server up; give it a minute.
+  for _ in $(seq 1 60); do
+    read -r -t 1 -u "$fd" display && break
     kill -0 "$xvfb_pid" 2>/dev/null || break
   done
   exec {fd}<&-
