@@ -2,6 +2,7 @@
 // prefix and driven as a user would; what they stored is then read from the registry.
 #include "AccessUrlDialog.h"
 #include "PortOptionsDialog.h"
+#include "ColorProbe.h"
 #include "UiScript.h"
 #include "agent/RegistryProfileBackend.h"
 #include "framework/Application.h"
@@ -71,26 +72,6 @@ std::array<bool, 6> PortBoxStates(HWND dialog)
 
 constexpr std::array<bool, 6> kAllChecked = {true, true, true, true, true, true};
 constexpr std::array<bool, 6> kNoneChecked = {};
-
-struct ColorAnswer {
-    HBRUSH brush = nullptr;
-    COLORREF text = 0;
-    int mode = 0;
-};
-
-ColorAnswer AskColor(HWND dialog, UINT message, HWND control)
-{
-    const HDC dc = CreateCompatibleDC(nullptr);
-    SetTextColor(dc, RGB(10, 20, 30));
-    SetBkMode(dc, OPAQUE);
-    ColorAnswer answer;
-    answer.brush = reinterpret_cast<HBRUSH>(
-        SendMessageA(dialog, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
-    answer.text = GetTextColor(dc);
-    answer.mode = GetBkMode(dc);
-    DeleteDC(dc);
-    return answer;
-}
 
 void ExpectBlackOnWhite(const ColorAnswer& answer)
 {

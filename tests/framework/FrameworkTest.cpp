@@ -1,6 +1,7 @@
 // The dialog framework under a real window system: data exchange, message maps, reflection
 // to attached controls, the colour rule, the modal loop and its owner, the application.
 #include "FrameworkTestResources.h"
+#include "ColorProbe.h"
 #include "UiScript.h"
 #include "agent/InMemoryProfileBackend.h"
 #include "framework/Application.h"
@@ -132,26 +133,6 @@ protected:
         return kMap;
     }
 };
-
-struct ColorAnswer {
-    HBRUSH brush = nullptr;
-    COLORREF text = 0;
-    int mode = 0;
-};
-
-ColorAnswer AskColor(HWND dialog, UINT message, HWND control)
-{
-    const HDC dc = CreateCompatibleDC(nullptr);
-    SetTextColor(dc, RGB(1, 2, 3));
-    SetBkMode(dc, OPAQUE);
-    ColorAnswer answer;
-    answer.brush = reinterpret_cast<HBRUSH>(
-        SendMessageA(dialog, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
-    answer.text = GetTextColor(dc);
-    answer.mode = GetBkMode(dc);
-    DeleteDC(dc);
-    return answer;
-}
 
 HBRUSH WhiteBrush()
 {
