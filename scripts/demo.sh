@@ -12,6 +12,7 @@
 # throwaway Wine prefix (never ~/.wine) and is removed at the end, with every process started.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
 . "$root/scripts/wine-common.sh"
 
 headless=0

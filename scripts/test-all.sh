@@ -4,6 +4,7 @@
 # The i686 build runs while the native and x86_64 tests do, since those mostly wait.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh
 mkdir -p build
 logs=$(mktemp -d "${TMPDIR:-/tmp}/logonagent-tests.XXXXXX")
 trap 'rm -rf "$logs"' EXIT

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs what the project needs on Debian 12, and only what is missing: compilers (host and
+# MinGW-w64 for both Windows targets), GoogleTest and Google Benchmark, Wine with Xvfb, the
+# packaging tools, and the site's SQLite, lighttpd, clang (fuzzing) and Chromium.
+# Idempotent: when everything is present it prints nothing and costs a single dpkg query.
+#
+#   scripts/setup.sh          install what is missing (as root, or through sudo without a password)
+#   scripts/setup.sh --check  only say what is missing; exit 1 when something is
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+  wine wine64 wine32:i386 xvfb x11-utils imagemagick
+  zip nsis
+  libsqlite3-dev sqlite3 lighttpd curl clang
+  chromium
+)
+
+missing=()
+while read -r status name; do
+  [ "$status" = ii ] || missing+=("$name")
+done < <(dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' "${packages[@]}" 2>/dev/null \
+           | sed -E 's/^(..)[^ ]* /\1 /' || true)
+# dpkg-query says nothing at all about packages it has never heard of.
+known=" $(dpkg-query -W -f='${binary:Package} ' "${packages[@]}" 2>/dev/null || true) "
+for p in "${packages[@]}"; do
+  case "$known" in *" $p "*|*" ${p%:*}:amd64 "*) ;; *) missing+=("$p") ;; esac
+done
+# Keep each name once (a package can be both unknown and listed).
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sed '/^$/d' | sort -u)
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "${1:-}" = --check ]; then
+  echo "setup: missing packages: ${missing[*]}" >&2
+  exit 1
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+  as_root=(sudo -n)
+else
+  here=$(cd "$(dirname "$0")" && pwd)
+  echo "setup: ${#missing[@]} packages are missing (${missing[*]}) and this user cannot install them; run: sudo $here/setup.sh" >&2
+  exit 1
+fi
+
+echo "setup: installing ${#missing[@]} missing packages (a few minutes on a new machine)..." >&2
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
+log=$(mktemp "${TMPDIR:-/tmp}/entravo-setup.XXXXXX")
+if ! { "${as_root[@]}" apt-get update -qq && \
+       "${as_root[@]}" apt-get install -y -qq "${missing[@]}"; } >"$log" 2>&1; then
+  tail -n 20 "$log" >&2
+  echo "setup: apt-get could not install the packages (log above, whole log in $log); check the network and the package sources, then run scripts/setup.sh again" >&2
+  exit 1
+fi
+rm -f "$log"
+echo "setup: done" >&2
