@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine wine64 wine32:i386 xvfb x11-utils imagemagick
   zip nsis
-  libsqlite3-dev sqlite3 lighttpd curl clang
+  libsqlite3-dev sqlite3 lighttpd curl clang libclang-rt-14-dev
   chromium
 )
 
