@@ -1,15 +1,19 @@
 #include "agent/AgentApp.h"
 
-#include "agent/AgentLifecycle.h"
 #include "agent/TrayIcon.h"
 #include "agent/TrayLogic.h"
 #include "agent/TrayWindow.h"
 #include "discovery/BusLibrary.h"
 #include "framework/MessageBox.h"
+#include "platform/Program.h"
+#include "platform/Window.h"
+#include "resources/resource.h"
 
 #include <string>
 
 namespace {
+
+constexpr char kDriverSetupProgram[] = "SerilaneSetup.exe";
 
 // Window handles carry 32 significant bits, which is what the profile stores.
 WindowValue ToWindowValue(HWND window)
@@ -29,121 +33,46 @@ UINT MessageBoxType(MessageKind kind)
         return MB_YESNO | MB_ICONQUESTION;
     case MessageKind::Information:
         return MB_OK | MB_ICONINFORMATION;
-    case MessageKind::Warning:
-        return MB_OK | MB_ICONWARNING;
     case MessageKind::Error:
         return MB_OK | MB_ICONERROR;
     }
     return MB_OK;
 }
 
-const std::string kTrayWindowNameText(kTrayWindowName);
+// The setup starts in the agent's folder and is not waited for. Without a known folder nothing
+// is started from an unknown place.
+bool StartDriverSetup()
+{
+    const std::optional<std::string> folder = program::Folder();
+    const std::optional<std::string> setup = program::Beside(kDriverSetupProgram);
+    if (!folder || !setup)
+        return false;
+    STARTUPINFOA startup{}; // all defaults; only the size the system requires
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(setup->c_str(), nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                        folder->c_str(), &startup, &process))
+        return false;
+    const scoped::KernelHandle processHandle(process.hProcess);
+    const scoped::KernelHandle threadHandle(process.hThread);
+    return true;
+}
 
 } // namespace
 
-// The system operations of start-up and exit, on this application's handles.
-class AgentApp::Platform final : public AgentPlatform {
-public:
-    explicit Platform(AgentApp& app) : m_app(app) {}
-
-    bool DriverMissingAtomExists() override
-    {
-        return GlobalFindAtomA(std::string(kDriverMissingAtom).c_str()) != 0;
-    }
-    void AddDriverMissingAtom() override { GlobalAddAtomA(std::string(kDriverMissingAtom).c_str()); }
-    void SetRegistryKey(std::string_view company) override { m_app.m_profile.SetRegistryKey(company); }
-    ProfileStore& Profile() override { return m_app.Profile(); }
-
-    void WaitForStartupMutex() override
-    {
-        m_app.m_startupMutex.Reset(CreateMutexA(nullptr, FALSE, std::string(kStartupMutexName).c_str()));
-        if (m_app.m_startupMutex)
-            WaitForSingleObject(m_app.m_startupMutex.Get(), INFINITE);
-    }
-    void ReleaseStartupMutex() override { ReleaseMutex(m_app.m_startupMutex.Get()); }
-
-    std::optional<std::string> WindowText(WindowValue value) override
-    {
-        const HWND window = ToWindow(value);
-        if (value == 0 || !IsWindow(window))
-            return std::nullopt;
-        std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-        const int copied = GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
-        text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-        return text;
-    }
-
-    void Enable3dControls() override { Application::Enable3dControls(); }
-    bool BindBusLibrary() override { return ::BindBusLibrary() == 1; }
-    void UnbindBusLibrary() override { ::UnbindBusLibrary(); }
-
-    MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageKind kind) override
-    {
-        const int button = ShowMessageBox(nullptr, std::string(text), std::string(caption), MessageBoxType(kind));
-        if (button == IDYES)
-            return MessageAnswer::Yes;
-        return button == IDNO ? MessageAnswer::No : MessageAnswer::Ok;
-    }
-    bool DriverSetupLauncher() override { return ::DriverSetupLauncher(); }
-
-    void RegisterTrayWindowClass() override
-    {
-        WNDCLASSA windowClass{};
-        windowClass.style = 0;
-        windowClass.lpfnWndProc = &TrayWindowProc;
-        windowClass.hInstance = m_app.Instance();
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        windowClass.lpszClassName = kTrayWindowNameText.c_str();
-        RegisterClassA(&windowClass);
-    }
-    void LoadTrayIcon() override
-    {
-        // A private copy at the small icon size, so that destroying it after the add is right.
-        m_app.m_trayIcon.Reset(static_cast<HICON>(LoadImageA(m_app.Instance(), MAKEINTRESOURCEA(kTrayIconResource),
-                                                              IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                              GetSystemMetrics(SM_CYSMICON), 0)));
-    }
-    WindowValue CreateTrayWindow() override
-    {
-        m_app.trayWindow = CreateWindowExA(WS_EX_TOOLWINDOW, kTrayWindowNameText.c_str(), kTrayWindowNameText.c_str(),
-                                           WS_POPUP, -100, -100, 10, 10, GetDesktopWindow(), nullptr,
-                                           m_app.Instance(), nullptr);
-        return ToWindowValue(m_app.trayWindow);
-    }
-    WindowValue TrayWindowValue() override { return ToWindowValue(m_app.trayWindow); }
-    void AddTrayIcon(std::string_view tip) override
-    {
-        ::AddTrayIcon(m_app.trayWindow, kTrayIconId, std::move(m_app.m_trayIcon), tip);
-    }
-    void RemoveTrayIcon() override { ::RemoveTrayIcon(m_app.trayWindow, kTrayIconId); }
-    void DestroyTrayWindow() override
-    {
-        if (m_app.trayWindow)
-            DestroyWindow(m_app.trayWindow);
-    }
-    void DestroyPopupMenu() override { m_app.popupMenu.Reset(); }
-    void UnregisterTrayWindowClass() override { UnregisterClassA(kTrayWindowNameText.c_str(), m_app.Instance()); }
-    int RunMessageLoop() override { return m_app.RunMessageLoop(); }
-
-private:
-    AgentApp& m_app;
-};
-
 AgentApp::AgentApp(RegistryProfileBackend& profile, HINSTANCE instance)
-    : Application(profile, instance), m_profile(profile), m_platform(std::make_unique<Platform>(*this))
+    : Application(profile, instance), m_profile(profile)
 {
 }
-
-AgentApp::~AgentApp() = default;
 
 AgentApp* AgentApp::Current() noexcept
 {
     return dynamic_cast<AgentApp*>(Application::Current());
 }
 
-bool AgentApp::InitInstance()
+void AgentApp::InitInstance()
 {
-    return StartAgent();
+    StartAgent();
 }
 
 int AgentApp::ExitInstance()
@@ -153,36 +82,34 @@ int AgentApp::ExitInstance()
 
 bool AgentApp::StartAgent()
 {
-    return RunStartAgent(*m_platform);
+    return ::StartAgent(*this, Profile());
 }
 
 int AgentApp::ExitAgent()
 {
-    return RunExitAgent(*m_platform, Application::ExitInstance());
+    return ::ExitAgent(*this, Profile(), ToWindowValue(trayWindow), Application::ExitInstance());
 }
 
 void AgentApp::ShowTrayMenu()
 {
-    // 1. Where the user clicked, before anything can move the pointer on.
+    // Where the user clicked, before anything can move the pointer on.
     POINT cursor{};
     GetCursorPos(&cursor);
-    // 2.
     if (menuShowing)
         return;
-    // 3.
     popupMenu.Reset();
     popupMenu = BuildTrayMenu();
-    // 4. The window lies off-screen; showing it only lets it take the foreground, without
-    // which the menu would not close when the user clicks elsewhere.
+    // The window lies off-screen; showing it only lets it take the foreground, without which
+    // the menu would not close when the user clicks elsewhere.
     ShowWindow(trayWindow, SW_SHOWNORMAL);
     SetForegroundWindow(trayWindow);
-    // 5.
     menuShowing = 1;
     SendMessageA(trayWindow, WM_NULL, 0, 0);
-    // 6. A chosen item arrives later as a command message.
+    // A chosen item arrives later as a command message.
     TrackPopupMenu(popupMenu.Get(), TPM_RIGHTBUTTON | TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0,
                    trayWindow, nullptr);
-    // 7.
+    // A message after the menu ends its hold on the window; without it the next menu can
+    // close the moment it opens.
     SendMessageA(trayWindow, WM_NULL, 0, 0);
     ShowWindow(trayWindow, SW_HIDE);
     menuShowing = 0;
@@ -192,6 +119,114 @@ void AgentApp::RestoreTrayIcon()
 {
     if (!trayWindow)
         return;
-    m_platform->LoadTrayIcon();
-    m_platform->AddTrayIcon(kTrayTip);
+    LoadTrayIcon();
+    AddTrayIcon();
+}
+
+bool AgentApp::DriverMissingAtomExists()
+{
+    return GlobalFindAtomA(kDriverMissingAtom) != 0;
+}
+
+void AgentApp::AddDriverMissingAtom()
+{
+    GlobalAddAtomA(kDriverMissingAtom);
+}
+
+void AgentApp::SetRegistryKey(std::string_view company)
+{
+    m_profile.SetRegistryKey(company);
+}
+
+void AgentApp::WaitForStartupMutex()
+{
+    m_startupMutex.Reset(CreateMutexA(nullptr, FALSE, kStartupMutexName));
+    if (m_startupMutex)
+        WaitForSingleObject(m_startupMutex.Get(), INFINITE);
+}
+
+void AgentApp::ReleaseStartupMutex()
+{
+    ReleaseMutex(m_startupMutex.Get());
+}
+
+std::optional<std::string> AgentApp::WindowText(WindowValue value)
+{
+    const HWND window = ToWindow(value);
+    if (value == 0 || !IsWindow(window))
+        return std::nullopt;
+    return window::Text(window);
+}
+
+void AgentApp::Enable3dControls()
+{
+    Application::Enable3dControls();
+}
+
+bool AgentApp::BindBusLibrary()
+{
+    return ::BindBusLibrary() == 1;
+}
+
+void AgentApp::UnbindBusLibrary()
+{
+    ::UnbindBusLibrary();
+}
+
+MessageAnswer AgentApp::ShowMessage(std::string_view text, MessageKind kind)
+{
+    const int button = ShowMessageBox(nullptr, std::string(text), kAgentCaption, MessageBoxType(kind));
+    if (button == IDYES)
+        return MessageAnswer::Yes;
+    return button == IDNO ? MessageAnswer::No : MessageAnswer::Ok;
+}
+
+bool AgentApp::LaunchDriverSetup()
+{
+    if (StartDriverSetup())
+        return true;
+    ShowMessageBox(nullptr, kDriverSetupFailed, kAgentCaption, MB_OK | MB_ICONWARNING);
+    return false;
+}
+
+WindowValue AgentApp::CreateTrayWindow()
+{
+    WNDCLASSA windowClass{};
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = &TrayWindowProc;
+    windowClass.hInstance = Instance();
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kTrayWindowName;
+    RegisterClassA(&windowClass);
+    LoadTrayIcon();
+    trayWindow = CreateWindowExA(WS_EX_TOOLWINDOW, kTrayWindowName, kTrayWindowName, WS_POPUP, -100, -100, 10, 10,
+                                 GetDesktopWindow(), nullptr, Instance(), nullptr);
+    return ToWindowValue(trayWindow);
+}
+
+void AgentApp::LoadTrayIcon()
+{
+    // A private copy at the small icon size, so that destroying it after the add is right.
+    m_trayIcon.Reset(static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+}
+
+void AgentApp::AddTrayIcon()
+{
+    ::AddTrayIcon(trayWindow, kTrayIconId, std::move(m_trayIcon), kTrayTip);
+}
+
+int AgentApp::RunMessageLoop()
+{
+    return Application::RunMessageLoop();
+}
+
+void AgentApp::DestroyTrayWindow()
+{
+    popupMenu.Reset();
+    RemoveTrayIcon(trayWindow, kTrayIconId);
+    // A class cannot be unregistered while a window of it exists.
+    if (trayWindow)
+        DestroyWindow(trayWindow);
+    UnregisterClassA(kTrayWindowName, Instance());
 }

@@ -1,19 +1,18 @@
 #pragma once
 // The agent's one application object: start-up (one agent per session, the driver check,
-// the hidden tray window), the message loop, and the exit step.
-#include "agent/RegistryProfileBackend.h"
+// the hidden tray window), the message loop, and the exit step. The order of both lives in
+// AgentLifecycle; this object does each of their steps on Windows.
+#include "agent/AgentLifecycle.h"
 #include "framework/Application.h"
-#include "framework/ScopedHandle.h"
+#include "platform/Handle.h"
+#include "profile/RegistryProfileBackend.h"
 
 #include <windows.h>
 
-#include <memory>
-
-class AgentApp final : public Application {
+class AgentApp final : public Application, private AgentSystem {
 public:
     // The profile name and the title come from the executable's base name.
     explicit AgentApp(RegistryProfileBackend& profile, HINSTANCE instance = GetModuleHandleA(nullptr));
-    ~AgentApp() override;
 
     // The running agent, or null when the current application is not one.
     static AgentApp* Current() noexcept;
@@ -32,23 +31,34 @@ public:
     bool MenuShowing() const noexcept { return menuShowing != 0; }
 
 protected:
-    bool InitInstance() override;
+    void InitInstance() override;
     int ExitInstance() override;
 
 private:
-    class Platform;
-    friend class Platform;
+    bool DriverMissingAtomExists() override;
+    void AddDriverMissingAtom() override;
+    void SetRegistryKey(std::string_view company) override;
+    void WaitForStartupMutex() override;
+    void ReleaseStartupMutex() override;
+    std::optional<std::string> WindowText(WindowValue window) override;
+    void Enable3dControls() override;
+    bool BindBusLibrary() override;
+    void UnbindBusLibrary() override;
+    MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override;
+    bool LaunchDriverSetup() override;
+    WindowValue CreateTrayWindow() override;
+    void AddTrayIcon() override;
+    int RunMessageLoop() override;
+    void DestroyTrayWindow() override;
 
-    ScopedMenu popupMenu;
+    void LoadTrayIcon();
+
+    scoped::Menu popupMenu;
     int menuShowing = 0;
     HWND trayWindow = nullptr;
 
     RegistryProfileBackend& m_profile;
-    std::unique_ptr<Platform> m_platform;
     // Held from start-up to the end of the process: released on the normal path only.
-    ScopedKernelHandle m_startupMutex;
-    ScopedIcon m_trayIcon;
+    scoped::KernelHandle m_startupMutex;
+    scoped::Icon m_trayIcon;
 };
-
-// Starts the driver setup program beside the agent; false, after a warning, when it cannot.
-bool DriverSetupLauncher();

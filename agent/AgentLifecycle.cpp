@@ -1,77 +1,64 @@
 #include "agent/AgentLifecycle.h"
 
+namespace {
+
+// Asks whether to run the driver setup and says how it went. The launcher has shown a warning
+// of its own when it failed, and the user still learns that the agent will not work.
+void OfferDriverSetup(AgentSystem& system)
+{
+    const MessageAnswer answer = system.ShowMessage(kDriverQuestion, MessageKind::Question);
+    if (answer == MessageAnswer::Yes && system.LaunchDriverSetup())
+        system.ShowMessage(kDriverSetupStarted, MessageKind::Information);
+    else
+        system.ShowMessage(kDriverStillMissing, MessageKind::Error);
+}
+
+} // namespace
+
 bool IsRunningAgentWindow(const std::optional<std::string>& windowText)
 {
     return windowText.has_value() && *windowText == kTrayWindowName;
 }
 
-bool RunStartAgent(AgentPlatform& platform)
+bool StartAgent(AgentSystem& system, ProfileStore& profile)
 {
-    // 1. The driver was found missing earlier in this session.
-    if (platform.DriverMissingAtomExists())
+    // The user has been asked about the driver once in this session; later starts (the logon
+    // entry, a double-click on the program) end quietly until the next logon.
+    if (system.DriverMissingAtomExists())
         return false;
-    // 2.
-    platform.SetRegistryKey(kRegistryKeyName);
-    // 3. The result of the wait is not examined: a mutex abandoned by an agent that refused
-    // to start (it never releases it) is obtained all the same.
-    platform.WaitForStartupMutex();
-    // 4. The mutex stays held on this path; it is abandoned when the process ends.
-    if (IsRunningAgentWindow(platform.WindowText(platform.Profile().GetRegisteredWindow())))
+    system.SetRegistryKey(kRegistryKeyName);
+    // From here to the registration, one start at a time, so two agents started together cannot
+    // both find none running. The wait's result is not examined: a mutex abandoned by an agent
+    // that refused to start (it never releases it) is obtained all the same.
+    system.WaitForStartupMutex();
+    // A registration can outlive its agent and the handle can be reused, so only a live window
+    // titled as the agent's counts. This start leaves quietly, holding the mutex to its end.
+    if (IsRunningAgentWindow(system.WindowText(profile.GetRegisteredWindow())))
         return false;
-    // 5.
-    platform.Enable3dControls();
-    // 6.
-    if (!platform.BindBusLibrary()) {
-        RunDriverMissingPath(platform);
+    system.Enable3dControls();
+    if (!system.BindBusLibrary()) {
+        OfferDriverSetup(system);
+        system.AddDriverMissingAtom();
         return false;
     }
-    // 7. The command line carries no options.
-    // 8.
-    platform.RegisterTrayWindowClass();
-    // 9.
-    platform.LoadTrayIcon();
-    // 10.
-    const WindowValue trayWindow = platform.CreateTrayWindow();
-    // 11.
-    platform.Profile().SetRegisteredWindow(trayWindow);
-    // 12.
-    platform.ReleaseStartupMutex();
-    // 13.
-    platform.AddTrayIcon(kTrayTip);
-    // 14.
-    platform.RunMessageLoop();
-    // 15.
+    // The command line carries no options, so the hidden window comes next.
+    const WindowValue trayWindow = system.CreateTrayWindow();
+    // Registered before the mutex is released: the next start must find this agent.
+    profile.SetRegisteredWindow(trayWindow);
+    system.ReleaseStartupMutex();
+    system.AddTrayIcon();
+    system.RunMessageLoop();
     return true;
 }
 
-void RunDriverMissingPath(AgentPlatform& platform)
+int ExitAgent(AgentSystem& system, ProfileStore& profile, WindowValue ownWindow, int frameworkExitCode)
 {
-    // 1.
-    const MessageAnswer answer = platform.ShowMessage(kDriverQuestion, kAgentCaption, MessageKind::Question);
-    // 2. and 3. The launcher has shown its own warning when it failed.
-    if (answer == MessageAnswer::Yes && platform.DriverSetupLauncher())
-        platform.ShowMessage(kDriverSetupStarted, kAgentCaption, MessageKind::Information);
-    else
-        platform.ShowMessage(kDriverStillMissing, kAgentCaption, MessageKind::Error);
-    // 4. 5. The start-up mutex stays held until this process ends.
-    platform.AddDriverMissingAtom();
-}
-
-int RunExitAgent(AgentPlatform& platform, int frameworkExitCode)
-{
-    // 1. Only the registered agent gives up the registration; a refused start leaves the
-    // running agent's value alone.
-    if (platform.Profile().GetRegisteredWindow() == platform.TrayWindowValue()) {
-        platform.UnbindBusLibrary();
-        platform.Profile().SetRegisteredWindow(0);
+    // Only the registered agent gives up the library and the registration; a refused start
+    // leaves the running agent's value alone.
+    if (profile.GetRegisteredWindow() == ownWindow) {
+        system.UnbindBusLibrary();
+        profile.SetRegisteredWindow(0);
     }
-    // 2.
-    platform.DestroyPopupMenu();
-    // 3.
-    platform.RemoveTrayIcon();
-    // 4. A class cannot be unregistered while a window of it exists.
-    platform.DestroyTrayWindow();
-    platform.UnregisterTrayWindowClass();
-    // 5.
+    system.DestroyTrayWindow();
     return frameworkExitCode;
 }

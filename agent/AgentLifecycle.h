@@ -1,79 +1,70 @@
 #pragma once
-// The agent's start-up and exit decisions, in their fixed order, over the system operations
-// they need. The Windows application object supplies those operations; tests supply a fake.
-#include "agent/ProfileStore.h"
+// The agent's start-up and exit, in their fixed order and free of Windows: the application
+// object does each step on Windows, the native tests record the steps and check the decisions.
+#include "profile/ProfileStore.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-inline constexpr std::string_view kStartupMutexName = "VNINIT";
-inline constexpr std::string_view kDriverMissingAtom = "VNEXIT";
-inline constexpr std::string_view kTrayWindowName = "VornStarter"; // class and title
-inline constexpr std::string_view kRegistryKeyName = "Entravo";
-inline constexpr std::string_view kTrayTip = "Entravo";
+inline constexpr char kStartupMutexName[] = "VNINIT";
+inline constexpr char kDriverMissingAtom[] = "VNEXIT";
+inline constexpr char kTrayWindowName[] = "VornStarter"; // class and title
+inline constexpr char kRegistryKeyName[] = "Entravo";
+inline constexpr char kTrayTip[] = "Entravo";
 
-inline constexpr std::string_view kAgentCaption = "Vantok Entravo";
-inline constexpr std::string_view kDriverQuestion = "Would you like to setup Merovan drivers?";
-inline constexpr std::string_view kDriverSetupStarted =
-    "Program will be activated automatically next time system is restarted";
-inline constexpr std::string_view kDriverStillMissing =
-    "Program will not function properly until Merovan drivers are installed";
-inline constexpr std::string_view kDriverSetupFailed =
+inline constexpr char kAgentCaption[] = "Vantok Entravo";
+inline constexpr char kDriverQuestion[] = "Would you like to setup Merovan drivers?";
+inline constexpr char kDriverSetupStarted[] = "Program will be activated automatically next time system is restarted";
+inline constexpr char kDriverStillMissing[] = "Program will not function properly until Merovan drivers are installed";
+inline constexpr char kDriverSetupFailed[] =
     "Unable to execute Merovan driver setup program\nRepeat installation to fix the problem";
 
-enum class MessageKind { Question, Information, Warning, Error };
+enum class MessageKind { Question, Information, Error };
 enum class MessageAnswer { Ok, Yes, No };
 
 // The window handle of the agent's hidden window as the profile stores it (32 bits).
 using WindowValue = int;
 
-class AgentPlatform {
+// The steps of start-up and exit that reach the system.
+class AgentSystem {
 public:
-    virtual ~AgentPlatform() = default;
+    virtual ~AgentSystem() = default;
 
     virtual bool DriverMissingAtomExists() = 0;
     virtual void AddDriverMissingAtom() = 0;
     // Names the company key of the profile; the profile is usable from then on.
     virtual void SetRegistryKey(std::string_view company) = 0;
-    virtual ProfileStore& Profile() = 0;
     // Creates or opens the start-up mutex without owning it, then waits for it without limit.
     virtual void WaitForStartupMutex() = 0;
     virtual void ReleaseStartupMutex() = 0;
     // The text of the window, or nothing when the value names no window.
     virtual std::optional<std::string> WindowText(WindowValue window) = 0;
-    // The framework's 3-D look for the controls of dialogs.
+    // The common control classes the dialogs use.
     virtual void Enable3dControls() = 0;
     virtual bool BindBusLibrary() = 0;
     virtual void UnbindBusLibrary() = 0;
-    // A message box with no owner; Question offers Yes and No, the others OK.
-    virtual MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageKind kind) = 0;
-    virtual bool DriverSetupLauncher() = 0;
-    virtual void RegisterTrayWindowClass() = 0;
-    virtual void LoadTrayIcon() = 0;
-    // Creates the hidden window and keeps it as the tray window; its value (0 when none).
+    // A message box with no owner and the agent's caption; a question offers Yes and No.
+    virtual MessageAnswer ShowMessage(std::string_view text, MessageKind kind) = 0;
+    // Starts the driver setup beside the agent; false, after a warning of its own, when it cannot.
+    virtual bool LaunchDriverSetup() = 0;
+    // Registers the window class, loads the icon's picture and creates the hidden window, in
+    // that order; the window's value, 0 when none.
     virtual WindowValue CreateTrayWindow() = 0;
-    virtual WindowValue TrayWindowValue() = 0;
-    // Adds the icon with the loaded picture, then destroys the loaded picture.
-    virtual void AddTrayIcon(std::string_view tip) = 0;
-    virtual void RemoveTrayIcon() = 0;
-    // Destroys the tray window, if any, so that its class can be unregistered.
-    virtual void DestroyTrayWindow() = 0;
-    virtual void DestroyPopupMenu() = 0;
-    virtual void UnregisterTrayWindowClass() = 0;
+    // Adds the icon with the loaded picture, then lets the picture go (the shell keeps a copy).
+    virtual void AddTrayIcon() = 0;
     // Runs until the quit message arrives; returns its exit code.
     virtual int RunMessageLoop() = 0;
+    // Destroys the popup menu, removes the icon, destroys the window and unregisters its class.
+    virtual void DestroyTrayWindow() = 0;
 };
 
-// Start-up: false when this process must not run (another agent, or no driver). True once the
-// message loop has ended.
-bool RunStartAgent(AgentPlatform& platform);
-
-// Offers the driver setup, tells the user how it went, and blocks later starts in this session.
-void RunDriverMissingPath(AgentPlatform& platform);
+// Start-up: false when this process must not run (another agent, or no driver); true once
+// the message loop has ended.
+bool StartAgent(AgentSystem& system, ProfileStore& profile);
 
 // The exit step, run after start-up in every case; its result is the process exit code.
-int RunExitAgent(AgentPlatform& platform, int frameworkExitCode);
+int ExitAgent(AgentSystem& system, ProfileStore& profile, WindowValue ownWindow, int frameworkExitCode);
 
 // Whether the window text shows that another agent's hidden window is alive.
 bool IsRunningAgentWindow(const std::optional<std::string>& windowText);

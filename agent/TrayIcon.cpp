@@ -24,7 +24,7 @@ NOTIFYICONDATAA MakeTrayIconRecord(HWND window, UINT id, HICON icon, std::string
     return record;
 }
 
-bool AddTrayIcon(HWND window, UINT id, ScopedIcon icon, std::string_view tip)
+bool AddTrayIcon(HWND window, UINT id, scoped::Icon icon, std::string_view tip)
 {
     NOTIFYICONDATAA record = MakeTrayIconRecord(window, id, icon.Get(), tip);
     return Shell_NotifyIconA(NIM_ADD, &record) != FALSE;

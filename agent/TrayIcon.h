@@ -1,6 +1,6 @@
 #pragma once
 // The notification-area icon of the tray window, with the shell's first-version record.
-#include "framework/ScopedHandle.h"
+#include "platform/Handle.h"
 
 #include <windows.h>
 
@@ -13,6 +13,6 @@
 NOTIFYICONDATAA MakeTrayIconRecord(HWND window, UINT id, HICON icon, std::string_view tip);
 
 // Adds the icon; the picture is destroyed afterwards in any case (the shell keeps a copy).
-bool AddTrayIcon(HWND window, UINT id, ScopedIcon icon, std::string_view tip);
+bool AddTrayIcon(HWND window, UINT id, scoped::Icon icon, std::string_view tip);
 
 void RemoveTrayIcon(HWND window, UINT id);

@@ -6,7 +6,6 @@
 #include <string_view>
 
 inline constexpr unsigned kTrayIconId = 128;
-inline constexpr unsigned kTrayIconResource = 129;
 inline constexpr unsigned kTrayCallbackMessage = 7030;
 inline constexpr std::uintptr_t kMenuTimerId = 5;
 inline constexpr unsigned kRightClickMenuDelayMs = 50;

@@ -5,7 +5,7 @@
 #include "dialogs/AboutDialog.h"
 #include "dialogs/AccessUrlDialog.h"
 #include "dialogs/PortOptionsDialog.h"
-#include "logon/LogonPromptDialog.h"
+#include "dialogs/LogonPromptDialog.h"
 
 #include <string>
 
@@ -100,9 +100,9 @@ bool TrayCommandInProgress()
     return g_trayLogic.InCommand();
 }
 
-ScopedMenu BuildTrayMenu()
+scoped::Menu BuildTrayMenu()
 {
-    ScopedMenu menu(CreatePopupMenu());
+    scoped::Menu menu(CreatePopupMenu());
     if (!menu)
         return menu;
     for (const TrayMenuEntry& entry : TrayMenuEntries()) {

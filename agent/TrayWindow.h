@@ -1,6 +1,6 @@
 #pragma once
 // The hidden tray window's procedure and the popup menu it shows.
-#include "framework/ScopedHandle.h"
+#include "platform/Handle.h"
 
 #include <windows.h>
 
@@ -12,4 +12,4 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 bool TrayCommandInProgress();
 
 // A new popup menu with the tray items in order and the logon item as default.
-ScopedMenu BuildTrayMenu();
+scoped::Menu BuildTrayMenu();

@@ -1,6 +1,6 @@
 #include "dialogs/AboutDialog.h"
 
-#include "resource.h"
+#include "resources/resource.h"
 
 AboutDialog::AboutDialog() : Dialog(IDD_ABOUT) {}
 

@@ -1,9 +1,8 @@
-#include "AccessUrlDialog.h"
+#include "dialogs/AccessUrlDialog.h"
 
-#include "TrimText.h"
-#include "framework/AnsiText.h"
+#include "dialogs/TrimText.h"
 #include "framework/Application.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 AccessUrlDialog::AccessUrlDialog(HWND parent) : Dialog(IDD_ACCESS_URL, parent) {}
 
@@ -30,7 +29,7 @@ BOOL AccessUrlDialog::OnInitDialog()
 void AccessUrlDialog::OnOK()
 {
     UpdateData(true);
-    m_accessUrl = TrimWhiteSpace(m_accessUrl, &IsAnsiLeadByte);
+    m_accessUrl = TrimWhiteSpace(m_accessUrl, &ansi::IsLeadByte);
     if (m_accessUrl.empty()) {
         // The box keeps what the user typed; only the member was trimmed.
         ShowMessage("Conditional Access URL should not be empty", "Vantok Entravo", MB_OK | MB_ICONERROR);

@@ -5,6 +5,7 @@
 #include "dialogs/LinkState.h"
 #include "framework/MessageBox.h"
 #include "logon/WebPageOpener.h"
+#include "platform/Window.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -20,17 +21,9 @@ constexpr char kHelpViewerFile[] = "\\winhlp32.exe";
 constexpr WORD kHelpViewerHandCursor = 106;
 constexpr UINT_PTR kTipToolId = 1;
 constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
-
-std::string WindowText(HWND window)
-{
-    const int length = GetWindowTextLengthA(window);
-    if (length <= 0)
-        return {};
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(window, text.data(), length + 1);
-    text.resize(static_cast<size_t>(std::clamp(copied, 0, length)));
-    return text;
-}
+// The colours browsers give a link and a visited link.
+constexpr COLORREF kLinkColor = RGB(0, 0, 238);
+constexpr COLORREF kVisitedColor = RGB(85, 26, 139);
 
 LinkRect ToLinkRect(const RECT& rect)
 {
@@ -51,7 +44,7 @@ HCURSOR CopyOfHelpViewerHand()
         return nullptr;
     const std::string path = std::string(directory, length) + kHelpViewerFile;
     // Released on every path, also when it did not load.
-    const ScopedModule viewer(LoadLibraryA(path.c_str()));
+    const scoped::Module viewer(LoadLibraryA(path.c_str()));
     if (!viewer)
         return nullptr;
     const HCURSOR shared = LoadCursorA(viewer.Get(), MAKEINTRESOURCEA(kHelpViewerHandCursor));
@@ -66,30 +59,29 @@ HCURSOR CopyOfSystemHand()
 
 } // namespace
 
-HyperLinkLabel::HyperLinkLabel() : hoverColor(GetSysColor(COLOR_HIGHLIGHT)) {}
+HyperLinkLabel::HyperLinkLabel() : m_hoverColor(GetSysColor(COLOR_HIGHLIGHT)) {}
 
 HyperLinkLabel::~HyperLinkLabel()
 {
     const HWND control = Handle();
-    if (control && IsWindow(control) && linkFont &&
-        reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)) == linkFont.Get()) {
+    if (control && IsWindow(control) && m_linkFont &&
+        reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)) == m_linkFont.Get()) {
         // The control must not keep drawing with a font that is about to be deleted.
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_originalFont), FALSE);
     }
-    linkFont.Reset();
+    m_linkFont.Reset();
     // The tooltip is owned by the control and goes with it; only a live one is ours to end.
-    if (tip && !IsWindow(tip.Get()))
-        (void)tip.Release();
-    tip.Reset();
-    linkCursor.Reset();
+    if (m_tip && !IsWindow(m_tip.Get()))
+        (void)m_tip.Release();
+    m_tip.Reset();
+    m_linkCursor.Reset();
 }
 
 void HyperLinkLabel::PreSubclassWindow()
 {
     const HWND control = Handle();
     SetWindowLongA(control, GWL_STYLE, GetWindowLongA(control, GWL_STYLE) | SS_NOTIFY);
-    if (url.empty())
-        url = WindowText(control);
+    m_url = window::Text(control);
     CreateLinkFont();
     FitToText();
     LoadLinkCursor();
@@ -102,25 +94,25 @@ void HyperLinkLabel::PreSubclassWindow()
 void HyperLinkLabel::CreateLinkFont()
 {
     const HWND control = Handle();
-    originalFont = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+    m_originalFont = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
     // A control without a font of its own draws in the system font; the link keeps that
     // look and only adds the underline.
-    const HGDIOBJ source = originalFont ? static_cast<HGDIOBJ>(originalFont) : GetStockObject(SYSTEM_FONT);
+    const HGDIOBJ source = m_originalFont ? static_cast<HGDIOBJ>(m_originalFont) : GetStockObject(SYSTEM_FONT);
     LOGFONTA description{};
     if (GetObjectA(source, sizeof(description), &description) != sizeof(description))
         return;
-    description.lfUnderline = underlined ? TRUE : FALSE;
-    linkFont.Reset(CreateFontIndirectA(&description));
-    if (linkFont)
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), TRUE);
+    description.lfUnderline = TRUE;
+    m_linkFont.Reset(CreateFontIndirectA(&description));
+    if (m_linkFont)
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_linkFont.Get()), TRUE);
 }
 
 void HyperLinkLabel::CreateTip(const RECT& area)
 {
     const HWND control = Handle();
-    tip.Reset(CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+    m_tip.Reset(CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                               CW_USEDEFAULT, control, nullptr, GetModuleHandleA(nullptr), nullptr));
-    if (!tip)
+    if (!m_tip)
         return;
     TOOLINFOA tool{};
     // The size without the newest trailing field is accepted by every comctl32 version,
@@ -131,14 +123,14 @@ void HyperLinkLabel::CreateTip(const RECT& area)
     tool.uId = kTipToolId;
     tool.rect = area;
     // The tooltip keeps a copy of the text.
-    tool.lpszText = url.data();
-    SendMessageA(tip.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = m_url.data();
+    SendMessageA(m_tip.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 bool HyperLinkLabel::PreTranslateMessage(MSG& msg)
 {
-    if (tip)
-        SendMessageA(tip.Get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    if (m_tip)
+        SendMessageA(m_tip.Get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
     return AttachedControl::PreTranslateMessage(msg);
 }
 
@@ -152,20 +144,21 @@ bool HyperLinkLabel::OnReflectedCommand(UINT notification)
 
 void HyperLinkLabel::OnClicked()
 {
-    const unsigned code = OpenWebPage(url, SW_SHOW);
-    visited = OpenSucceeded(code);
-    if (visited) {
+    const unsigned code = OpenWebPage(m_url, SW_SHOW);
+    m_visited = OpenSucceeded(code);
+    if (m_visited) {
         MarkVisited(true);
         return;
     }
-    // Left unpainted: the link colour comes back with the next repaint.
+    // Left unpainted: the link colour comes back with the next repaint. The application's
+    // own message box says why the page did not open.
     MessageBeep(MB_ICONEXCLAMATION);
-    ShowOpenError(static_cast<int>(code));
+    AppMessageBox(OpenErrorMessage(static_cast<int>(code)), MB_ICONEXCLAMATION | MB_OK);
 }
 
 HBRUSH HyperLinkLabel::OnReflectedControlColor(HDC dc, UINT)
 {
-    SetTextColor(dc, LinkTextColor({linkColor, visitedColor, hoverColor}, hovering, visited));
+    SetTextColor(dc, LinkTextColor({kLinkColor, kVisitedColor, m_hoverColor}, m_hovering, m_visited));
     SetBkMode(dc, TRANSPARENT);
     return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }
@@ -192,14 +185,14 @@ LRESULT HyperLinkLabel::OnMouseMove(WPARAM wParam, LPARAM lParam)
     RECT area{};
     GetClientRect(control, &area);
     const bool inside = LinkRectContains(ToLinkRect(area), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-    switch (HoverChangeForMove(hovering, inside)) {
+    switch (HoverChangeForMove(m_hovering, inside)) {
     case HoverChange::Enter:
-        hovering = true;
+        m_hovering = true;
         RedrawNow();
         SetCapture(control);
         break;
     case HoverChange::Leave:
-        hovering = false;
+        m_hovering = false;
         ReleaseCapture();
         RedrawNow();
         break;
@@ -213,17 +206,17 @@ void HyperLinkLabel::OnCaptureChanged(HWND newCapture)
 {
     // Someone else took the mouse (a menu, a message box, another window): the label no
     // longer sees the pointer leave, so it stops hovering now rather than stay stuck.
-    if (hovering && newCapture != Handle()) {
-        hovering = false;
+    if (m_hovering && newCapture != Handle()) {
+        m_hovering = false;
         RedrawNow();
     }
 }
 
 LRESULT HyperLinkLabel::OnSetCursor()
 {
-    if (!linkCursor)
+    if (!m_linkCursor)
         return FALSE;
-    SetCursor(linkCursor.Get());
+    SetCursor(m_linkCursor.Get());
     return TRUE;
 }
 
@@ -234,7 +227,7 @@ void HyperLinkLabel::RedrawNow()
 
 void HyperLinkLabel::MarkVisited(bool flag)
 {
-    visited = flag;
+    m_visited = flag;
     const HWND control = Handle();
     if (control && IsWindow(control))
         InvalidateRect(control, nullptr, TRUE);
@@ -243,20 +236,20 @@ void HyperLinkLabel::MarkVisited(bool flag)
 void HyperLinkLabel::FitToText()
 {
     const HWND control = Handle();
-    if (!control || !IsWindow(control) || !autoFit)
+    if (!control || !IsWindow(control))
         return;
 
     RECT box{};
     GetWindowRect(control, &box);
     MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&box), 2);
 
-    const std::string text = WindowText(control);
+    const std::string text = window::Text(control);
     SIZE extent{};
     {
-        const ScopedWindowDC dc(control);
+        const scoped::WindowDC dc(control);
         if (!dc)
             return;
-        const ScopedSelectObject font(dc.Get(), linkFont.Get());
+        const scoped::Selection font(dc.Get(), m_linkFont.Get());
         if (!GetTextExtentPoint32A(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent))
             return;
     }
@@ -269,16 +262,11 @@ void HyperLinkLabel::FitToText()
 
 void HyperLinkLabel::LoadLinkCursor()
 {
-    if (linkCursor)
+    if (m_linkCursor)
         return;
-    linkCursor.Reset(CopyOfHelpViewerHand());
+    m_linkCursor.Reset(CopyOfHelpViewerHand());
     // Current systems no longer ship the old help viewer's hand; the system's own hand
     // keeps links looking like links there.
-    if (!linkCursor)
-        linkCursor.Reset(CopyOfSystemHand());
-}
-
-void HyperLinkLabel::ShowOpenError(int code)
-{
-    AppMessageBox(OpenErrorMessage(code), MB_ICONEXCLAMATION | MB_OK);
+    if (!m_linkCursor)
+        m_linkCursor.Reset(CopyOfSystemHand());
 }

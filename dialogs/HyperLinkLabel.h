@@ -3,7 +3,7 @@
 // and a tooltip with its address while the pointer is over it, and a click that opens the
 // address in the browser. It is attached to its control by the dialog's data exchange.
 #include "framework/AttachedControl.h"
-#include "framework/ScopedHandle.h"
+#include "platform/Handle.h"
 
 #include <windows.h>
 
@@ -27,18 +27,14 @@ public:
     // Sets the visited state and repaints the control when it exists.
     void MarkVisited(bool flag);
     // Shrinks (or grows) the control to its text in the link font, keeping its alignment.
-    // Nothing happens without a window or when fitting is off.
+    // Nothing happens without a window.
     void FitToText();
-    // Takes a private copy of the hand cursor once.
-    void LoadLinkCursor();
-    // Tells the user, in the application's own message box, why the page did not open.
-    static void ShowOpenError(int code);
 
-    bool Hovering() const noexcept { return hovering; }
-    bool Visited() const noexcept { return visited; }
-    const std::string& Url() const noexcept { return url; }
-    HCURSOR LinkCursor() const noexcept { return linkCursor.Get(); }
-    HWND Tip() const noexcept { return tip.Get(); }
+    bool Hovering() const noexcept { return m_hovering; }
+    bool Visited() const noexcept { return m_visited; }
+    const std::string& Url() const noexcept { return m_url; }
+    HCURSOR LinkCursor() const noexcept { return m_linkCursor.Get(); }
+    HWND Tip() const noexcept { return m_tip.Get(); }
 
 protected:
     // Makes the control a link: notify style, address from its text, underlined font,
@@ -53,19 +49,17 @@ private:
     void OnCaptureChanged(HWND newCapture);
     void CreateLinkFont();
     void CreateTip(const RECT& area);
+    // Takes a private copy of the hand cursor once.
+    void LoadLinkCursor();
     void RedrawNow();
 
-    COLORREF linkColor = RGB(0, 0, 238);
-    COLORREF visitedColor = RGB(85, 26, 139);
-    COLORREF hoverColor;
-    bool hovering = false;
-    bool visited = false;
-    bool underlined = true;
-    bool autoFit = true;
-    std::string url;
-    ScopedFont linkFont;
-    ScopedCursor linkCursor;
-    ScopedWindow tip;
+    COLORREF m_hoverColor;
+    bool m_hovering = false;
+    bool m_visited = false;
+    std::string m_url;
+    scoped::Font m_linkFont;
+    scoped::Cursor m_linkCursor;
+    scoped::Window m_tip;
     // The font the control had before the link font; it belongs to the dialog, not to us.
-    HFONT originalFont = nullptr;
+    HFONT m_originalFont = nullptr;
 };

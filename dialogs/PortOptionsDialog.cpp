@@ -1,8 +1,8 @@
-#include "PortOptionsDialog.h"
+#include "dialogs/PortOptionsDialog.h"
 
-#include "PortSelection.h"
+#include "dialogs/PortSelection.h"
 #include "framework/Application.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 PortOptionsDialog::PortOptionsDialog(HWND parent) : Dialog(IDD_PORT_OPTIONS, parent) {}
 

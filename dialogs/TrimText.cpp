@@ -1,26 +1,23 @@
-#include "TrimText.h"
+#include "dialogs/TrimText.h"
 
 bool IsTrimmedWhiteSpace(unsigned char byte)
 {
     return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
-std::string TrimWhiteSpace(std::string_view text, LeadByteTest isLeadByte)
+std::string TrimWhiteSpace(std::string_view text, ansi::LeadBytePredicate isLeadByte)
 {
     // One pass from the front, character by character: the trailing white space can only
     // be found this way, since a byte seen from the back may be a character's second half.
     std::size_t begin = text.size();
     std::size_t end = 0;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[position]);
-        const std::size_t length = isLeadByte(byte) && position + 1 < text.size() ? 2 : 1;
-        if (length == 2 || !IsTrimmedWhiteSpace(byte)) {
+    for (std::size_t position = 0, next = 0; position < text.size(); position = next) {
+        next = ansi::NextCharacter(text, position, isLeadByte);
+        if (next - position == 2 || !IsTrimmedWhiteSpace(static_cast<unsigned char>(text[position]))) {
             if (begin == text.size())
                 begin = position;
-            end = position + length;
+            end = next;
         }
-        position += length;
     }
     if (begin >= end)
         return {};

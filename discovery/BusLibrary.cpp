@@ -1,34 +1,16 @@
 #include "discovery/BusLibrary.h"
 
-#include <windows.h>
-
-#include "agent/ExecutablePath.h"
-#include "framework/ScopedHandle.h"
+#include "discovery/PortScan.h"
+#include "platform/Handle.h"
+#include "platform/Program.h"
 
 #include <string>
+#include <type_traits>
 
 namespace {
 
-// The seven slots, in the order they are resolved. BXGetTypeVersion is never called, but a
-// library without it is not the library the agent was built for.
-struct BusLibrarySlots {
-    BXExtendedStartSessionFn startSession = nullptr;
-    BXEndSessionFn endSession = nullptr;
-    BXSetupFn setup = nullptr;
-    BXNextFn next = nullptr;
-    BXRomFn rom = nullptr;
-    BXGetTypeVersionFn getTypeVersion = nullptr;
-    BXCloseFn close = nullptr;
-
-    bool AllSet() const
-    {
-        return startSession && endSession && setup && next && rom && getTypeVersion && close;
-    }
-};
-
 struct Binding {
-    ScopedModule module;
-    BusLibrarySlots slots;
+    scoped::Module module;
     BusEntryPoints entryPoints;
 };
 
@@ -38,47 +20,9 @@ Binding& TheBinding()
     return binding;
 }
 
+// The library's search state: zero at program start, shared by every session and never read,
+// written or cleared by the agent.
 alignas(16) unsigned char g_busStateBuffer[kBusStateBufferSize];
-
-template <typename Fn>
-void Resolve(HMODULE module, const char* name, Fn& slot)
-{
-    // Through the generic function pointer type, which the compiler accepts from FARPROC.
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-BusLibrarySlots ResolveAll(HMODULE module)
-{
-    BusLibrarySlots slots;
-    Resolve(module, "BXExtendedStartSession", slots.startSession);
-    Resolve(module, "BXEndSession", slots.endSession);
-    Resolve(module, "BXSetup", slots.setup);
-    Resolve(module, "BXNext", slots.next);
-    Resolve(module, "BXRom", slots.rom);
-    Resolve(module, "BXGetTypeVersion", slots.getTypeVersion);
-    Resolve(module, "BXClose", slots.close);
-    return slots;
-}
-
-BusEntryPoints CalledEntryPoints(const BusLibrarySlots& slots)
-{
-    BusEntryPoints entryPoints;
-    entryPoints.startSession = slots.startSession;
-    entryPoints.setup = slots.setup;
-    entryPoints.next = slots.next;
-    entryPoints.rom = slots.rom;
-    entryPoints.close = slots.close;
-    entryPoints.endSession = slots.endSession;
-    return entryPoints;
-}
-
-// The folder of the running program, without the trailing backslash; empty when unknown.
-std::string OwnFolder()
-{
-    const std::string path = ExecutablePath();
-    const auto slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
 
 // A "VTFS32.DLL" planted in whatever folder the agent was started from must never run in it,
 // so the current directory leaves the library search, for good and for the whole process.
@@ -91,41 +35,50 @@ void KeepCurrentDirectoryOutOfLibrarySearch()
     char probe[1] = {};
     if (GetDllDirectoryA(sizeof(probe), probe) > 0)
         return;
-    const std::string folder = OwnFolder();
-    if (folder.empty() || !SetDllDirectoryA(folder.c_str()))
+    const std::optional<std::string> folder = program::Folder();
+    if (!folder || !SetDllDirectoryA(folder->c_str()))
         SetDllDirectoryA("");
 }
 
-}  // namespace
+} // namespace
+
+std::optional<BusEntryPoints> ResolveBusEntryPoints(HMODULE module)
+{
+    BusEntryPoints entryPoints;
+    bool complete = true;
+    ForEachBusEntryPoint(entryPoints, [&](const char* name, auto& slot) {
+        // Through the generic function pointer type, which the compiler accepts from FARPROC.
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+        complete = complete && slot != nullptr;
+    });
+    if (!complete)
+        return std::nullopt;
+    return entryPoints;
+}
 
 int BindBusLibrary()
 {
     Binding& binding = TheBinding();
-    if (binding.module) {
+    if (binding.module)
         return 1;
-    }
     KeepCurrentDirectoryOutOfLibrarySearch();
     binding.module.Reset(LoadLibraryA("VTFS32.DLL"));
-    if (!binding.module) {
+    if (!binding.module)
+        return 0;
+    const std::optional<BusEntryPoints> entryPoints = ResolveBusEntryPoints(binding.module.Get());
+    if (!entryPoints) {
+        binding.module.Reset();
         return 0;
     }
-    binding.slots = ResolveAll(binding.module.Get());
-    if (!binding.slots.AllSet()) {
-        UnbindBusLibrary();
-        return 0;
-    }
-    binding.entryPoints = CalledEntryPoints(binding.slots);
+    binding.entryPoints = *entryPoints;
     return 1;
 }
 
 void UnbindBusLibrary()
 {
     Binding& binding = TheBinding();
-    if (!binding.module) {
-        return;
-    }
     // No pointer into the released library may outlive it.
-    binding.slots = {};
     binding.entryPoints = {};
     binding.module.Reset();
 }
@@ -140,7 +93,9 @@ const BusEntryPoints& BoundBusEntryPoints()
     return TheBinding().entryPoints;
 }
 
-void* BusStateBuffer()
+int ScanBoundBus(unsigned mask, RomRecord& record)
 {
-    return g_busStateBuffer;
+    if (!IsBusLibraryBound())
+        return 0;
+    return ScanPorts(BoundBusEntryPoints(), g_busStateBuffer, mask, record);
 }

@@ -8,8 +8,8 @@ public:
     SessionGuard(const BusEntryPoints& bus, int32_t session) : m_bus(bus), m_session(session) {}
     ~SessionGuard()
     {
-        m_bus.close(m_session);
-        m_bus.endSession(m_session);
+        m_bus.BXClose(m_session);
+        m_bus.BXEndSession(m_session);
     }
     SessionGuard(const SessionGuard&) = delete;
     SessionGuard& operator=(const SessionGuard&) = delete;
@@ -30,21 +30,21 @@ int IsIgnoredFamily(const RomRecord& record)
 void ScanPort(const BusEntryPoints& bus, void* stateBuffer, int portNumber, int adapterType, RomRecordList& list)
 {
     const int32_t session =
-        bus.startSession(static_cast<int16_t>(portNumber), static_cast<int16_t>(adapterType), nullptr);
+        bus.BXExtendedStartSession(static_cast<int16_t>(portNumber), static_cast<int16_t>(adapterType), nullptr);
     if (session <= 0) {
         return;
     }
     const SessionGuard guard(bus, session);
-    if (bus.setup(session) != 1) {
+    if (bus.BXSetup(session) != 1) {
         return;
     }
     // Zeroed once per pair, so that cells a library leaves alone hold a defined value. Only
     // cell 0 is cleared before each read: the others keep what the previous read left.
     RomRecord working{};
     int devices = 0;
-    for (int16_t found = bus.next(session, stateBuffer); found > 0; found = bus.next(session, stateBuffer)) {
+    for (int16_t found = bus.BXNext(session, stateBuffer); found > 0; found = bus.BXNext(session, stateBuffer)) {
         working.cells[0] = 0;
-        const int16_t read = bus.rom(session, stateBuffer, reinterpret_cast<int16_t*>(working.cells));
+        const int16_t read = bus.BXRom(session, stateBuffer, reinterpret_cast<int16_t*>(working.cells));
         if (read == 1 && IsIgnoredFamily(working) == 0) {
             list.push_back(std::make_unique<RomRecord>(working));
         }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "discovery/BusEntryPoints.h"
+#include "discovery/BusApi.h"
 #include "discovery/RomRecord.h"
 
 struct ScanRow {

@@ -1,6 +1,6 @@
 #include "framework/Application.h"
 
-#include "agent/ExecutablePath.h"
+#include "platform/Program.h"
 
 #include <commctrl.h>
 
@@ -12,7 +12,7 @@ Application* g_current = nullptr;
 } // namespace
 
 Application::Application(ProfileBackend& backend, HINSTANCE instance)
-    : Application(backend, instance, ExecutableProfileName())
+    : Application(backend, instance, program::Name())
 {
 }
 
@@ -71,10 +71,7 @@ void Application::Enable3dControls()
     InitCommonControlsEx(&controls);
 }
 
-bool Application::InitInstance()
-{
-    return true;
-}
+void Application::InitInstance() {}
 
 int Application::ExitInstance()
 {

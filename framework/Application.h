@@ -1,7 +1,7 @@
 #pragma once
 // The one application object of a program: its module, its title, its settings profile and
 // its start-up and exit steps. Dialogs and message boxes find it through Current().
-#include "agent/ProfileStore.h"
+#include "profile/ProfileStore.h"
 
 #include <windows.h>
 
@@ -39,8 +39,9 @@ public:
     static void Enable3dControls();
 
 protected:
-    // Start-up; false when the program must not run. The default does nothing.
-    virtual bool InitInstance();
+    // Start-up, which may decide the program is not to run; the exit step follows either way.
+    // The default does nothing.
+    virtual void InitInstance();
     // The framework's exit step: the code the quit message carried, 0 if none came.
     virtual int ExitInstance();
 

@@ -2,8 +2,8 @@
 
 #include "framework/Application.h"
 #include "framework/MessageBox.h"
+#include "platform/Window.h"
 
-#include <algorithm>
 #include <utility>
 
 HWND DataExchange::Control(int id) noexcept
@@ -34,14 +34,7 @@ void DDX_Text(DataExchange& exchange, int id, std::string& value)
         SetWindowTextA(control, value.c_str());
         return;
     }
-    // WM_GETTEXTLENGTH may overstate (never understate) the length; the copy says how
-    // much there really was.
-    const LRESULT length = SendMessageA(control, WM_GETTEXTLENGTH, 0, 0);
-    std::string text(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, '\0');
-    const LRESULT copied =
-        SendMessageA(control, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(std::clamp<LRESULT>(copied, 0, static_cast<LRESULT>(text.size() - 1))));
-    value = std::move(text);
+    value = window::Text(control);
 }
 
 void DDX_Control(DataExchange& exchange, int id, AttachedControl& control)

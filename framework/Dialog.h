@@ -18,7 +18,6 @@ class DataExchange {
 public:
     DataExchange(HWND dialog, bool saving) noexcept : m_dialog(dialog), m_saving(saving) {}
 
-    HWND DialogHandle() const noexcept { return m_dialog; }
     // True: controls -> members; false: members -> controls.
     bool Saving() const noexcept { return m_saving; }
     // False once an exchange named a control the dialog does not have.

@@ -1,4 +1,4 @@
-#include "IndicatorProgram.h"
+#include "lampup/IndicatorProgram.h"
 
 #include <algorithm>
 
@@ -39,20 +39,20 @@ void WriteId(uint8_t* buffer, std::span<const uint8_t, kDeviceIdSize> id)
 
 } // namespace
 
-IndicatorProgram::IndicatorProgram(TokenLibraries& libraries, SystemPause& pause)
-    : libraries_(libraries), pause_(pause)
+IndicatorProgram::IndicatorProgram(const TokenLibraries& libraries, SystemPause& pause)
+    : m_libraries(libraries), m_pause(pause)
 {
 }
 
 int IndicatorProgram::Run()
 {
-    libraries_.SetXobSearchParamsEx(kSearchParamA, kSearchParamB, kSearchParamC);
+    m_libraries.SetXobSearchParamsEx(kSearchParamA, kSearchParamB, kSearchParamC);
     uint8_t xobCount = 0;
-    const uint32_t found = libraries_.FindXobs(&xobCount);
+    const uint32_t found = m_libraries.FindXobs(&xobCount);
     if (xobCount == 0)
         return 0;
-    libraries_.SelectXob(found);
-    libraries_.GetFirmwareVersionString();
+    m_libraries.SelectXob(found);
+    m_libraries.GetFirmwareVersionString();
 
     if (FindIndicatorAndWrite() != 0)
         WriteIndicatorFinal();
@@ -61,41 +61,41 @@ int IndicatorProgram::Run()
 
 int IndicatorProgram::FindIndicatorAndWrite()
 {
-    if (libraries_.VtKeyOpen() == 0)
+    if (m_libraries.VtKeyOpen() == 0)
         return 0;
 
     int result = 0;
-    uint8_t* rom = libraries_.VtROMData();
+    uint8_t* rom = m_libraries.VtROMData();
     if (rom != nullptr) {
         const DeviceId saved = ReadId(rom);
-        libraries_.VtOverdriveOff();
+        m_libraries.VtOverdriveOff();
 
-        bool found = libraries_.VtFirst() != 0;
+        bool found = m_libraries.VtFirst() != 0;
         while (found && !IsIndicatorFamily(rom[0]))
-            found = libraries_.VtNext() != 0;
+            found = m_libraries.VtNext() != 0;
         if (found) {
-            IndicatorId = ReadId(rom);
-            result = WriteSwitchState(IndicatorId, kFirstSwitchState);
+            m_indicatorId = ReadId(rom);
+            result = WriteSwitchState(m_indicatorId, kFirstSwitchState);
         }
         WriteId(rom, saved);
     }
-    libraries_.VtKeyClose();
+    m_libraries.VtKeyClose();
     return result;
 }
 
 int IndicatorProgram::WriteIndicatorFinal()
 {
-    if (libraries_.VtKeyOpen() == 0)
+    if (m_libraries.VtKeyOpen() == 0)
         return 0;
-    libraries_.VtOverdriveOff();
-    const int result = WriteSwitchState(IndicatorId, kFinalSwitchState);
-    libraries_.VtKeyClose();
+    m_libraries.VtOverdriveOff();
+    const int result = WriteSwitchState(m_indicatorId, kFinalSwitchState);
+    m_libraries.VtKeyClose();
     return result;
 }
 
 int IndicatorProgram::WriteSwitchState(std::span<const uint8_t, kDeviceIdSize> id, int value)
 {
-    uint8_t* rom = libraries_.VtROMData();
+    uint8_t* rom = m_libraries.VtROMData();
     // Without the library's buffer the device cannot be addressed; sending anyway would reach
     // whatever device the buffer last named.
     if (rom == nullptr)
@@ -110,7 +110,7 @@ int IndicatorProgram::WriteSwitchState(std::span<const uint8_t, kDeviceIdSize> i
             result = 1;
             break;
         }
-        pause_.Sleep(kRetryPauseMs);
+        m_pause.Sleep(kRetryPauseMs);
         if (k >= kMaxAttempts - 1)
             break;
     }
@@ -121,31 +121,31 @@ int IndicatorProgram::WriteSwitchState(std::span<const uint8_t, kDeviceIdSize> i
 
 bool IndicatorProgram::AttemptSwitchCommand(uint8_t state)
 {
-    if (libraries_.VtStrongAccess() == 0)
+    if (m_libraries.VtStrongAccess() == 0)
         return false;
 
-    Crc16Accumulator = 0;
+    m_crc16 = 0;
     std::array<uint8_t, kCommandBlockSize> block = {kSwitchCommand, kSwitchCommandArg1, kSwitchCommandArg2,
                                                     state, 0xFF, 0xFF};
     // The check covers the bytes as sent; what comes back in their places is not examined.
     for (std::size_t i = 0; i < 4; ++i)
         Crc16Update(block[i]);
 
-    if (libraries_.VtDataBlock(block.data(), kCommandBlockSize) == 0)
+    if (m_libraries.VtDataBlock(block.data(), kCommandBlockSize) == 0)
         return false;
     Crc16Update(block[4]);
     Crc16Update(block[5]);
-    return Crc16Accumulator == kConfirmedResidue;
+    return m_crc16 == kConfirmedResidue;
 }
 
 void IndicatorProgram::Crc16Update(int byte)
 {
-    const unsigned c = (Crc16Accumulator ^ static_cast<unsigned>(byte)) & 0xFFu;
-    unsigned accumulator = Crc16Accumulator >> 8;
+    const unsigned c = (m_crc16 ^ static_cast<unsigned>(byte)) & 0xFFu;
+    unsigned accumulator = m_crc16 >> 8;
     if (kOddParity[c & 0x0F] != kOddParity[c >> 4])
         accumulator ^= 0xC001u;
     accumulator ^= (c << 6) ^ (c << 7);
-    Crc16Accumulator = static_cast<uint16_t>(accumulator & 0xFFFFu);
+    m_crc16 = static_cast<uint16_t>(accumulator & 0xFFFFu);
 }
 
 } // namespace lampup

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "TokenLibraries.h"
+#include "lampup/TokenLibraries.h"
 
 namespace lampup {
 
@@ -21,7 +21,7 @@ inline constexpr uint32_t kRetryPauseMs = 10;
 
 class IndicatorProgram {
 public:
-    IndicatorProgram(TokenLibraries& libraries, SystemPause& pause);
+    IndicatorProgram(const TokenLibraries& libraries, SystemPause& pause);
 
     // The program run: always 0, which becomes the exit status.
     int Run();
@@ -35,15 +35,16 @@ public:
     // Advances the running CRC-16/ARC by the low 8 bits of `byte`.
     void Crc16Update(int byte);
 
-    uint16_t Crc16() const { return Crc16Accumulator; }
+    uint16_t Crc16() const { return m_crc16; }
 
 private:
     bool AttemptSwitchCommand(uint8_t state);
 
-    TokenLibraries& libraries_;
-    SystemPause& pause_;
-    DeviceId IndicatorId{};
-    uint16_t Crc16Accumulator = 0;
+    TokenLibraries m_libraries;
+    SystemPause& m_pause;
+    // The switch found by the first step, addressed again by the second.
+    DeviceId m_indicatorId{};
+    uint16_t m_crc16 = 0;
 };
 
 } // namespace lampup

@@ -2,13 +2,12 @@
 // arguments, reports nothing; the exit status is 0 on every path.
 #include <windows.h>
 
-#include "IndicatorProgram.h"
-#include "Win32TokenLibraries.h"
+#include "lampup/IndicatorProgram.h"
+#include "lampup/Win32TokenLibraries.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    lampup::Win32TokenLibraries libraries;
     lampup::Win32SystemPause pause;
-    lampup::IndicatorProgram program(libraries, pause);
+    lampup::IndicatorProgram program(lampup::LinkedTokenLibraries(), pause);
     return program.Run();
 }

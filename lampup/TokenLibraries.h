@@ -1,30 +1,17 @@
 #pragma once
 // The seam between lampup's decisions and the maker's two token libraries (plus the one system
-// call it makes). The program builds on this interface only, so the whole run can be driven by
-// a scripted fake; the Windows adapter forwards each call unchanged to the linked libraries.
+// call it makes): a table with one slot per library function, filled with the linked
+// libraries' functions in the program and with a scripted fake's in tests.
+#include "lampup/XobLibraryApi.h"
+
 #include <cstdint>
 
 namespace lampup {
 
-class TokenLibraries {
-public:
-    virtual ~TokenLibraries() = default;
-
-    // XOBAPI: the Xob token search.
-    virtual void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) = 0;
-    virtual uint32_t FindXobs(uint8_t* count) = 0;
-    virtual void SelectXob(uint32_t found) = 0;
-    virtual const char* GetFirmwareVersionString() = 0;
-
-    // XobComm: bus sessions and device traffic. Truth values are one byte, non-zero is success.
-    virtual uint8_t VtKeyOpen() = 0;
-    virtual uint8_t* VtROMData() = 0;
-    virtual uint8_t VtOverdriveOff() = 0;
-    virtual uint8_t VtFirst() = 0;
-    virtual uint8_t VtNext() = 0;
-    virtual uint8_t VtStrongAccess() = 0;
-    virtual uint8_t VtDataBlock(uint8_t* block, int32_t length) = 0;
-    virtual uint8_t VtKeyClose() = 0;
+struct TokenLibraries {
+#define TOKEN_SLOT(function) decltype(&::function) function = nullptr;
+    TOKEN_LIBRARY_FUNCTIONS(TOKEN_SLOT)
+#undef TOKEN_SLOT
 };
 
 // The pause between failed command attempts, injectable so tests do not really wait.

@@ -1,7 +1,7 @@
 #pragma once
 // What the logon prompt's OK does, in order, without Windows: store the choice, scan, and
 // either name the outcome dialog or start the indicator and open the logon page.
-#include "agent/ProfileStore.h"
+#include "profile/ProfileStore.h"
 #include "discovery/RomRecord.h"
 
 #include <string>

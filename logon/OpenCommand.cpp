@@ -12,18 +12,16 @@ constexpr unsigned kOutOfMemory = 0;
 
 // Registered commands are multibyte text: a quote can only start a placeholder where a
 // character starts, never as the second byte of a double-byte character.
-std::string_view::size_type FindQuotedPlaceholder(std::string_view command, const LeadByteTest& isLeadByte)
+std::string_view::size_type FindQuotedPlaceholder(std::string_view command, ansi::LeadBytePredicate isLeadByte)
 {
-    std::string_view::size_type at = 0;
-    while (at < command.size()) {
+    for (std::size_t at = 0; at < command.size(); at = ansi::NextCharacter(command, at, isLeadByte)) {
         if (command.substr(at, kQuotedPlaceholder.size()) == kQuotedPlaceholder)
             return at;
-        at += isLeadByte(static_cast<unsigned char>(command[at])) ? 2 : 1;
     }
     return std::string_view::npos;
 }
 
-std::string_view CutAtPlaceholder(std::string_view command, const LeadByteTest& isLeadByte)
+std::string_view CutAtPlaceholder(std::string_view command, ansi::LeadBytePredicate isLeadByte)
 {
     auto cut = FindQuotedPlaceholder(command, isLeadByte);
     if (cut == std::string_view::npos)
@@ -44,18 +42,12 @@ unsigned TryOpenWebPage(WebPagePlatform& platform, const std::string& url, int s
     if (platform.QueryClassesRootDefault(documentClass + "\\shell\\open\\command", command) != 0)
         return shellResult;
 
-    const auto isLeadByte = [&platform](unsigned char byte) { return platform.IsLeadByte(byte); };
-    return platform.StartProgram(BuildOpenCommandLine(command, url, isLeadByte), showCommand);
+    return platform.StartProgram(BuildOpenCommandLine(command, url, platform.LeadBytes()), showCommand);
 }
 
 } // namespace
 
-bool NoLeadBytes(unsigned char)
-{
-    return false;
-}
-
-std::string BuildOpenCommandLine(std::string_view command, std::string_view url, const LeadByteTest& isLeadByte)
+std::string BuildOpenCommandLine(std::string_view command, std::string_view url, ansi::LeadBytePredicate isLeadByte)
 {
     const std::string_view program = CutAtPlaceholder(command, isLeadByte);
     std::string line;

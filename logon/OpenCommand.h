@@ -2,15 +2,10 @@
 // Opening a web page, as decisions free of the platform: the shell is asked first; when it
 // refuses, the browser registered for ".htm" documents is started with the URL put in place of
 // its placeholder. The Win32 side (WebPageOpener.h) supplies the platform operations.
-#include <functional>
+#include "platform/AnsiText.h"
+
 #include <string>
 #include <string_view>
-
-// Whether a byte starts a double-byte character in the active ANSI code page.
-using LeadByteTest = std::function<bool(unsigned char)>;
-
-// The test for single-byte code pages: no byte leads.
-bool NoLeadBytes(unsigned char byte);
 
 // The registered open command cut at its placeholder, followed by one blank and the URL as it
 // is (no quotes added). The cut is at the opening quote of the first quoted "%1", searched
@@ -19,7 +14,7 @@ bool NoLeadBytes(unsigned char byte);
 // followed the placeholder is dropped. The line grows as needed: a long logon URL after a long
 // registered command is built whole.
 std::string BuildOpenCommandLine(std::string_view command, std::string_view url,
-                                 const LeadByteTest& isLeadByte = NoLeadBytes);
+                                 ansi::LeadBytePredicate isLeadByte = &ansi::NoLeadBytes);
 
 // Shell and program-start results above this value mean the page was handed over; this value
 // itself is the shell's "library not found" failure.
@@ -34,7 +29,8 @@ public:
     // The default value of a key under the classes root: 0 with the text in `out`, otherwise
     // the system error of opening the key with `out` untouched.
     virtual long QueryClassesRootDefault(const std::string& subKey, std::string& out) = 0;
-    virtual bool IsLeadByte(unsigned char byte) const = 0;
+    // The lead bytes of the code page registered commands are written in.
+    virtual ansi::LeadBytePredicate LeadBytes() const = 0;
     // Starts a command line; the start's result code, as it came.
     virtual unsigned StartProgram(const std::string& commandLine, int showCommand) = 0;
 };

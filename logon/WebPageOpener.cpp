@@ -1,45 +1,23 @@
 #include "logon/WebPageOpener.h"
 
-#include <shellapi.h>
+#include "platform/Registry.h"
 
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <memory>
-#include <type_traits>
+#include <shellapi.h>
 
 namespace {
 
-struct RegKeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueRegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
-
 // Registry texts the opener reads are at most 259 characters and a terminator.
-constexpr LONG kValueBufferSize = 260;
-
-bool IsText(DWORD type)
-{
-    return type == REG_SZ || type == REG_EXPAND_SZ;
-}
+constexpr std::size_t kValueBufferSize = 260;
 
 std::string ReadDefaultText(HKEY key)
 {
-    // The value query hands back any kind of data as if it were text: look at the kind first
-    // so that a number or binary value never becomes part of a command line.
-    DWORD type = REG_NONE;
-    if (RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS || !IsText(type))
-        return {};
-    std::array<char, kValueBufferSize> buffer{};
-    LONG size = kValueBufferSize;
-    if (RegQueryValueA(key, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
-        return {};
-    const auto received = static_cast<size_t>(std::clamp<LONG>(size, 0, kValueBufferSize));
-    const size_t length = strnlen(buffer.data(), received);
+    // Only a text: a number or binary value must never become part of a command line.
+    const auto value = registry::Query(key, nullptr, kValueBufferSize);
+    const auto text = value ? registry::TextOf(*value) : std::nullopt;
     // A value stored without its terminator can fill the buffer to the last byte.
-    if (length >= static_cast<size_t>(kValueBufferSize))
+    if (!text || text->size() >= kValueBufferSize)
         return {};
-    return std::string(buffer.data(), length);
+    return *text;
 }
 
 } // namespace
@@ -55,9 +33,9 @@ long Win32WebPagePlatform::QueryClassesRootDefault(const std::string& subKey, st
     return QueryKeyDefault(HKEY_CLASSES_ROOT, subKey, out);
 }
 
-bool Win32WebPagePlatform::IsLeadByte(unsigned char byte) const
+ansi::LeadBytePredicate Win32WebPagePlatform::LeadBytes() const
 {
-    return IsDBCSLeadByte(byte) != FALSE;
+    return &ansi::IsLeadByte;
 }
 
 unsigned Win32WebPagePlatform::StartProgram(const std::string& commandLine, int showCommand)
@@ -73,11 +51,10 @@ unsigned OpenWebPage(const std::string& url, int showCommand) noexcept
 
 long QueryKeyDefault(HKEY root, const std::string& subKey, std::string& out)
 {
-    HKEY opened = nullptr;
-    const LONG result = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_QUERY_VALUE, &opened);
-    if (result != ERROR_SUCCESS)
-        return result;
-    const UniqueRegKey key(opened);
-    out = ReadDefaultText(key.get());
+    LONG error = ERROR_SUCCESS;
+    const scoped::RegKey key = registry::OpenForQuery(root, subKey, error);
+    if (!key)
+        return error;
+    out = ReadDefaultText(key.Get());
     return ERROR_SUCCESS;
 }

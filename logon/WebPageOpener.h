@@ -25,6 +25,6 @@ class Win32WebPagePlatform : public WebPagePlatform {
 public:
     unsigned ShellOpen(const std::string& url, int showCommand) override;
     long QueryClassesRootDefault(const std::string& subKey, std::string& out) override;
-    bool IsLeadByte(unsigned char byte) const override;
+    ansi::LeadBytePredicate LeadBytes() const override;
     unsigned StartProgram(const std::string& commandLine, int showCommand) override;
 };

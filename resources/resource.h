@@ -1,5 +1,6 @@
-// Resource identifiers of the agent: dialogs 100-196, controls 1006-1100, tray commands
-// 1025-1029, images 128-180. Shared by the resource script and the C++ code.
+// Resource identifiers of the agent: dialogs 100-196, controls 1006-1100, images 128-180.
+// Shared by the resource script and the C++ code. The tray menu's commands (1025-1029) are
+// TrayCommand in agent/TrayLogic.h.
 #pragma once
 
 // Dialog templates
@@ -38,13 +39,6 @@
 // Access URL dialog
 #define IDC_DEFAULTS 1053
 #define IDC_ACCESS_URL 1100
-
-// Tray menu commands
-#define ID_TRAY_LOGON 1025
-#define ID_TRAY_EXIT 1026
-#define ID_TRAY_PORT_OPTIONS 1027
-#define ID_TRAY_ABOUT 1028
-#define ID_TRAY_ACCESS_URL 1029
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

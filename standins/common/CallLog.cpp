@@ -1,4 +1,4 @@
-#include "CallLog.h"
+#include "standins/common/CallLog.h"
 
 #include <cstdio>
 #include <memory>

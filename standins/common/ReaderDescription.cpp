@@ -1,4 +1,4 @@
-#include "ReaderDescription.h"
+#include "standins/common/ReaderDescription.h"
 
 #include <charconv>
 #include <cstdio>

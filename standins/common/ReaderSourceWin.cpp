@@ -1,8 +1,9 @@
-#include "ReaderSourceWin.h"
+#include "standins/common/ReaderSourceWin.h"
+
+#include "platform/FilePath.h"
+#include "platform/Program.h"
 
 #include <windows.h>
-
-#include <vector>
 
 std::optional<std::string> EnvironmentValue(const char* name)
 {
@@ -26,22 +27,7 @@ std::string ModuleFolder(const void* addressInModule)
                             static_cast<LPCSTR>(addressInModule), &module)) {
         return {};
     }
-    std::vector<char> path(MAX_PATH);
-    for (;;) {
-        DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            std::string folder(path.data(), length);
-            auto slash = folder.find_last_of("\\/");
-            return slash == std::string::npos ? std::string() : folder.substr(0, slash);
-        }
-        if (path.size() >= 32768) {
-            return {};
-        }
-        path.resize(path.size() * 2);
-    }
+    return filepath::FolderOf(program::ModulePath(module), &ansi::IsLeadByte).value_or(std::string());
 }
 
 ReaderDescription LoadReaderForModule(const void* addressInModule, std::string* error)

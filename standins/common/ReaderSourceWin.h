@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "CallLog.h"
-#include "ReaderDescription.h"
+#include "standins/common/CallLog.h"
+#include "standins/common/ReaderDescription.h"
 
 // The variable as the process sees it now. (The C runtime's getenv keeps a copy taken at
 // start-up and misses SetEnvironmentVariableA, which test programs use.)

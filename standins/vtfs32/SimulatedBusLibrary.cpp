@@ -1,4 +1,4 @@
-#include "SimulatedBusLibrary.h"
+#include "standins/vtfs32/SimulatedBusLibrary.h"
 
 #include <cstdio>
 #include <limits>

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "ReaderDescription.h"
+#include "standins/common/ReaderDescription.h"
 
 class SimulatedBusLibrary {
 public:

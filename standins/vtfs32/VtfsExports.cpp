@@ -3,9 +3,9 @@
 #include <mutex>
 #include <string>
 
-#include "CallLog.h"
-#include "ReaderSourceWin.h"
-#include "SimulatedBusLibrary.h"
+#include "standins/common/CallLog.h"
+#include "standins/common/ReaderSourceWin.h"
+#include "standins/vtfs32/SimulatedBusLibrary.h"
 #include "discovery/BusApi.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "SimulatedXobApi.h"
+#include "standins/xobapi/SimulatedXobApi.h"
 
 #include <algorithm>
 #include <cstdio>

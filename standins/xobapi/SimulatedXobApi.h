@@ -3,8 +3,8 @@
 // count of tokens, and a selection and firmware query that only leave their trace in the log.
 #include <cstdint>
 
-#include "CallLog.h"
-#include "ReaderDescription.h"
+#include "standins/common/CallLog.h"
+#include "standins/common/ReaderDescription.h"
 
 class SimulatedXobApi {
 public:

@@ -2,9 +2,9 @@
 // The reader is read at the first call, not while the loader holds its lock. Nothing may
 // unwind into the caller's frames, which know nothing of C++: the state and its loading are
 // noexcept, so a failure there ends the process at once instead.
-#include "ReaderSourceWin.h"
-#include "SimulatedXobApi.h"
-#include "XobLibraryApi.h"
+#include "standins/common/ReaderSourceWin.h"
+#include "standins/xobapi/SimulatedXobApi.h"
+#include "lampup/XobLibraryApi.h"
 
 namespace {
 
@@ -30,9 +30,9 @@ SimulatedXobApi& Library() noexcept
 
 extern "C" {
 
-void WINAPI SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { Library().SetSearchParams(a, b, c); }
-uint32_t WINAPI FindXobs(uint8_t* count) { return Library().Find(count); }
-void WINAPI SelectXob(uint32_t found) { Library().Select(found); }
-const char* WINAPI GetFirmwareVersionString(void) { return Library().FirmwareVersion(); }
+void XOBAPI_CALL SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { Library().SetSearchParams(a, b, c); }
+uint32_t XOBAPI_CALL FindXobs(uint8_t* count) { return Library().Find(count); }
+void XOBAPI_CALL SelectXob(uint32_t found) { Library().Select(found); }
+const char* XOBAPI_CALL GetFirmwareVersionString(void) { return Library().FirmwareVersion(); }
 
 }

@@ -1,4 +1,4 @@
-#include "SimulatedXobComm.h"
+#include "standins/xobcomm/SimulatedXobComm.h"
 
 #include <algorithm>
 #include <cstdio>

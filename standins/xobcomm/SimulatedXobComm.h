@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CallLog.h"
-#include "ReaderDescription.h"
+#include "standins/common/CallLog.h"
+#include "standins/common/ReaderDescription.h"
 
 class SimulatedXobComm {
 public:

@@ -2,9 +2,9 @@
 // reader is read at the first call, not while the loader holds its lock. Nothing may unwind
 // into the caller's frames, which know nothing of C++: the state and its loading are noexcept,
 // so a failure there ends the process at once instead.
-#include "ReaderSourceWin.h"
-#include "SimulatedXobComm.h"
-#include "XobLibraryApi.h"
+#include "standins/common/ReaderSourceWin.h"
+#include "standins/xobcomm/SimulatedXobComm.h"
+#include "lampup/XobLibraryApi.h"
 
 namespace {
 
@@ -30,13 +30,13 @@ SimulatedXobComm& Library() noexcept
 
 extern "C" {
 
-uint8_t WINAPI VtKeyOpen(void) { return Library().KeyOpen(); }
-uint8_t* WINAPI VtROMData(void) { return Library().RomData(); }
-uint8_t WINAPI VtOverdriveOff(void) { return Library().OverdriveOff(); }
-uint8_t WINAPI VtFirst(void) { return Library().First(); }
-uint8_t WINAPI VtNext(void) { return Library().Next(); }
-uint8_t WINAPI VtStrongAccess(void) { return Library().StrongAccess(); }
-uint8_t WINAPI VtDataBlock(uint8_t* block, int32_t length) { return Library().DataBlock(block, length); }
-uint8_t WINAPI VtKeyClose(void) { return Library().KeyClose(); }
+uint8_t XOBAPI_CALL VtKeyOpen(void) { return Library().KeyOpen(); }
+uint8_t* XOBAPI_CALL VtROMData(void) { return Library().RomData(); }
+uint8_t XOBAPI_CALL VtOverdriveOff(void) { return Library().OverdriveOff(); }
+uint8_t XOBAPI_CALL VtFirst(void) { return Library().First(); }
+uint8_t XOBAPI_CALL VtNext(void) { return Library().Next(); }
+uint8_t XOBAPI_CALL VtStrongAccess(void) { return Library().StrongAccess(); }
+uint8_t XOBAPI_CALL VtDataBlock(uint8_t* block, int32_t length) { return Library().DataBlock(block, length); }
+uint8_t XOBAPI_CALL VtKeyClose(void) { return Library().KeyClose(); }
 
 }

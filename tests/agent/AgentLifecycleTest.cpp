@@ -1,7 +1,7 @@
 // Start-up and exit of the agent: the order of the steps, who may run, and what each refusal
 // leaves behind.
 #include "agent/AgentLifecycle.h"
-#include "agent/InMemoryProfileBackend.h"
+#include "tests/support/profile/InMemoryProfileBackend.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,16 +12,19 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::Not;
 
-class FakeAgentPlatform final : public AgentPlatform {
+class FakeAgentSystem final : public AgentSystem {
 public:
     bool DriverMissingAtomExists() override { return atom; }
-    void AddDriverMissingAtom() override { Log("add atom"); atom = true; }
+    void AddDriverMissingAtom() override
+    {
+        Log("add atom");
+        atom = true;
+    }
     void SetRegistryKey(std::string_view company) override { Log("registry key " + std::string(company)); }
-    ProfileStore& Profile() override { return profile; }
     void WaitForStartupMutex() override { Log("wait mutex"); }
     void ReleaseStartupMutex() override { Log("release mutex"); }
     std::optional<std::string> WindowText(WindowValue window) override
@@ -32,32 +35,34 @@ public:
         return found->second;
     }
     void Enable3dControls() override { Log("3d"); }
-    bool BindBusLibrary() override { Log("bind"); return bindSucceeds; }
-    void UnbindBusLibrary() override { Log("unbind"); }
-    MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageKind kind) override
+    bool BindBusLibrary() override
     {
-        Log("box " + std::to_string(static_cast<int>(kind)) + " " + std::string(caption) + ": " + std::string(text));
+        Log("bind");
+        return bindSucceeds;
+    }
+    void UnbindBusLibrary() override { Log("unbind"); }
+    MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override
+    {
+        Log("box " + std::to_string(static_cast<int>(kind)) + ": " + std::string(text));
         return kind == MessageKind::Question ? answer : MessageAnswer::Ok;
     }
-    bool DriverSetupLauncher() override { Log("launch setup"); return launchSucceeds; }
-    void RegisterTrayWindowClass() override { Log("register class"); }
-    void LoadTrayIcon() override { Log("load icon"); }
+    bool LaunchDriverSetup() override
+    {
+        Log("launch setup");
+        return launchSucceeds;
+    }
     WindowValue CreateTrayWindow() override
     {
         Log("create window");
-        trayWindow = createdWindow;
-        return trayWindow;
+        return createdWindow;
     }
-    WindowValue TrayWindowValue() override { return trayWindow; }
-    void AddTrayIcon(std::string_view tip) override
+    void AddTrayIcon() override { Log("add icon, registered " + std::to_string(profile.GetRegisteredWindow())); }
+    int RunMessageLoop() override
     {
-        Log("add icon " + std::string(tip) + " registered " + std::to_string(profile.GetRegisteredWindow()));
+        Log("loop");
+        return 0;
     }
-    void RemoveTrayIcon() override { Log("remove icon"); }
     void DestroyTrayWindow() override { Log("destroy window"); }
-    void DestroyPopupMenu() override { Log("destroy menu"); }
-    void UnregisterTrayWindowClass() override { Log("unregister class"); }
-    int RunMessageLoop() override { Log("loop"); return 0; }
 
     void Log(std::string line) { calls.push_back(std::move(line)); }
 
@@ -70,126 +75,117 @@ public:
     bool launchSucceeds = true;
     MessageAnswer answer = MessageAnswer::No;
     WindowValue createdWindow = 0x1234;
-    WindowValue trayWindow = 0;
 };
 
-const std::string kQuestion = "box 0 Vantok Entravo: Would you like to setup Merovan drivers?";
-const std::string kActivated =
-    "box 1 Vantok Entravo: Program will be activated automatically next time system is restarted";
-const std::string kNotFunctioning =
-    "box 3 Vantok Entravo: Program will not function properly until Merovan drivers are installed";
+bool Start(FakeAgentSystem& system)
+{
+    return StartAgent(system, system.profile);
+}
+
+const std::string kQuestion = "box 0: Would you like to setup Merovan drivers?";
+const std::string kActivated = "box 1: Program will be activated automatically next time system is restarted";
+const std::string kNotFunctioning = "box 2: Program will not function properly until Merovan drivers are installed";
 
 } // namespace
 
 TEST(AgentStartup, NormalRunRegistersTheWindowBeforeReleasingTheMutexAndAddingTheIcon)
 {
-    FakeAgentPlatform platform;
-    EXPECT_TRUE(RunStartAgent(platform));
-    EXPECT_THAT(platform.calls,
-                ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", "register class", "load icon",
-                            "create window", "release mutex", "add icon Entravo registered 4660", "loop"));
-    EXPECT_EQ(0x1234, platform.profile.GetRegisteredWindow());
+    FakeAgentSystem system;
+    EXPECT_TRUE(Start(system));
+    EXPECT_THAT(system.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", "create window",
+                                          "release mutex", "add icon, registered 4660", "loop"));
+    EXPECT_EQ(0x1234, system.profile.GetRegisteredWindow());
 }
 
 TEST(AgentStartup, DriverMissingAtomEndsTheStartBeforeAnythingElse)
 {
-    FakeAgentPlatform platform;
-    platform.atom = true;
-    EXPECT_FALSE(RunStartAgent(platform));
-    EXPECT_TRUE(platform.calls.empty());
+    FakeAgentSystem system;
+    system.atom = true;
+    EXPECT_FALSE(Start(system));
+    EXPECT_TRUE(system.calls.empty());
 }
 
 TEST(AgentStartup, LiveAgentWindowRefusesSilentlyAndKeepsTheMutex)
 {
-    FakeAgentPlatform platform;
-    platform.profile.SetRegisteredWindow(77);
-    platform.windows[77] = "VornStarter";
-    EXPECT_FALSE(RunStartAgent(platform));
-    EXPECT_THAT(platform.calls, ElementsAre("registry key Entravo", "wait mutex"));
-    EXPECT_EQ(77, platform.profile.GetRegisteredWindow());
+    FakeAgentSystem system;
+    system.profile.SetRegisteredWindow(77);
+    system.windows[77] = "VornStarter";
+    EXPECT_FALSE(Start(system));
+    EXPECT_THAT(system.calls, ElementsAre("registry key Entravo", "wait mutex"));
+    EXPECT_EQ(77, system.profile.GetRegisteredWindow());
 }
 
 TEST(AgentStartup, StaleRegistrationDoesNotBlock)
 {
     for (const char* text : {"vornstarter", "VornStarter ", "Other", ""}) {
-        FakeAgentPlatform platform;
-        platform.profile.SetRegisteredWindow(77);
-        platform.windows[77] = text; // a recycled handle now names some other window
-        EXPECT_TRUE(RunStartAgent(platform)) << text;
+        FakeAgentSystem system;
+        system.profile.SetRegisteredWindow(77);
+        system.windows[77] = text; // a recycled handle now names some other window
+        EXPECT_TRUE(Start(system)) << text;
     }
-    FakeAgentPlatform gone;
+    FakeAgentSystem gone;
     gone.profile.SetRegisteredWindow(78); // no window at all
-    EXPECT_TRUE(RunStartAgent(gone));
+    EXPECT_TRUE(Start(gone));
     EXPECT_EQ(0x1234, gone.profile.GetRegisteredWindow());
 }
 
 TEST(AgentStartup, MissingDriverAnsweredNoShowsTheErrorAndAddsTheAtom)
 {
-    FakeAgentPlatform platform;
-    platform.bindSucceeds = false;
-    EXPECT_FALSE(RunStartAgent(platform));
-    EXPECT_THAT(platform.calls,
+    FakeAgentSystem system;
+    system.bindSucceeds = false;
+    EXPECT_FALSE(Start(system));
+    EXPECT_THAT(system.calls,
                 ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, kNotFunctioning, "add atom"));
-    EXPECT_THAT(platform.calls, Not(Contains("release mutex")));
+    EXPECT_THAT(system.calls, Not(Contains("release mutex")));
     // Every later start in this session ends at once.
-    platform.calls.clear();
-    EXPECT_FALSE(RunStartAgent(platform));
-    EXPECT_TRUE(platform.calls.empty());
+    system.calls.clear();
+    EXPECT_FALSE(Start(system));
+    EXPECT_TRUE(system.calls.empty());
 }
 
 TEST(AgentStartup, MissingDriverAnsweredYesLaunchesSetupAndSaysWhatHappens)
 {
-    FakeAgentPlatform started;
+    FakeAgentSystem started;
     started.bindSucceeds = false;
     started.answer = MessageAnswer::Yes;
-    RunStartAgent(started);
-    EXPECT_THAT(started.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, "launch setup",
-                                           kActivated, "add atom"));
+    Start(started);
+    EXPECT_THAT(started.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion,
+                                           "launch setup", kActivated, "add atom"));
 
-    FakeAgentPlatform failed;
+    FakeAgentSystem failed;
     failed.bindSucceeds = false;
     failed.answer = MessageAnswer::Yes;
     failed.launchSucceeds = false;
-    RunStartAgent(failed);
-    EXPECT_THAT(failed.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, "launch setup",
-                                          kNotFunctioning, "add atom"));
+    Start(failed);
+    EXPECT_THAT(failed.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion,
+                                          "launch setup", kNotFunctioning, "add atom"));
 }
 
 TEST(AgentExit, RegisteredAgentUnbindsAndClearsItsRegistration)
 {
-    FakeAgentPlatform platform;
-    RunStartAgent(platform);
-    platform.calls.clear();
-    EXPECT_EQ(0, RunExitAgent(platform, 0));
-    EXPECT_THAT(platform.calls, ElementsAre("unbind", "destroy menu", "remove icon", "destroy window", "unregister class"));
-    EXPECT_EQ(0, platform.profile.GetRegisteredWindow());
-    EXPECT_TRUE(platform.backend.Get("Register", "Window").has_value());
+    FakeAgentSystem system;
+    Start(system);
+    system.calls.clear();
+    EXPECT_EQ(0, ExitAgent(system, system.profile, 0x1234, 0));
+    EXPECT_THAT(system.calls, ElementsAre("unbind", "destroy window"));
+    EXPECT_EQ(0, system.profile.GetRegisteredWindow());
+    EXPECT_TRUE(system.backend.Get("Register", "Window").has_value());
 }
 
-TEST(AgentExit, RefusedSecondAgentLeavesTheRunningAgentsRegistrationAlone)
+TEST(AgentExit, OnlyItsOwnRegistrationIsCleared)
 {
-    FakeAgentPlatform platform;
-    platform.profile.SetRegisteredWindow(77);
-    platform.windows[77] = "VornStarter";
-    RunStartAgent(platform);
-    platform.calls.clear();
-    RunExitAgent(platform, 0);
-    EXPECT_THAT(platform.calls, ElementsAre("destroy menu", "remove icon", "destroy window", "unregister class"));
-    EXPECT_EQ(77, platform.profile.GetRegisteredWindow());
-}
+    // A refused second agent has no window of its own.
+    FakeAgentSystem refused;
+    refused.profile.SetRegisteredWindow(77);
+    EXPECT_EQ(3, ExitAgent(refused, refused.profile, 0, 3));
+    EXPECT_THAT(refused.calls, ElementsAre("destroy window"));
+    EXPECT_EQ(77, refused.profile.GetRegisteredWindow());
 
-TEST(AgentExit, AnotherAgentReplacingTheRegistrationIsNotUndone)
-{
-    FakeAgentPlatform platform;
-    RunStartAgent(platform);
-    platform.profile.SetRegisteredWindow(99);
-    RunExitAgent(platform, 0);
-    EXPECT_EQ(99, platform.profile.GetRegisteredWindow());
-    EXPECT_THAT(platform.calls, Not(Contains("unbind")));
-}
-
-TEST(AgentExit, PassesTheFrameworksExitCodeOn)
-{
-    FakeAgentPlatform platform;
-    EXPECT_EQ(3, RunExitAgent(platform, 3));
+    // Another agent has replaced the registration meanwhile.
+    FakeAgentSystem replaced;
+    Start(replaced);
+    replaced.profile.SetRegisteredWindow(99);
+    ExitAgent(replaced, replaced.profile, 0x1234, 0);
+    EXPECT_EQ(99, replaced.profile.GetRegisteredWindow());
+    EXPECT_THAT(replaced.calls, Not(Contains("unbind")));
 }

@@ -1,13 +1,16 @@
 // The agent in this test's own process under Wine: start-up and its refusals, the driver
 // question, the hidden window and its registration, icon clicks, the popup menu, the commands
-// and a clean exit. The script steps run inside the agent's loops (see AgentUiScript.h).
-#include "AgentUiScript.h"
-
+// and a clean exit. The script steps run inside the agent's loops (see UiScript.h).
 #include "agent/AgentApp.h"
-#include "agent/RegistryProfileBackend.h"
 #include "agent/TrayIcon.h"
 #include "agent/TrayLogic.h"
 #include "agent/TrayWindow.h"
+#include "profile/RegistryProfileBackend.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/TrayDriver.h"
+#include "tests/support/uidriver/UiScript.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,8 @@
 #include <string>
 
 namespace {
+
+using namespace uidriver;
 
 constexpr char kProfileKey[] = "software\\Entravo\\agent_tray_test";
 constexpr char kCaption[] = "Vantok Entravo";
@@ -37,7 +42,7 @@ void WriteProfileDword(const char* section, const char* entry, DWORD value)
     RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), entry, REG_DWORD, &value, sizeof(value));
 }
 
-DWORD WindowValue(HWND window)
+DWORD StoredValueOf(HWND window)
 {
     return static_cast<DWORD>(reinterpret_cast<INT_PTR>(window));
 }
@@ -53,11 +58,6 @@ HWND MakeWindowTitled(const char* title)
 {
     return CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr),
                            nullptr);
-}
-
-void PostTrayMouse(HWND tray, UINT mouseMessage)
-{
-    PostMessageA(tray, kTrayCallbackMessage, kTrayIconId, mouseMessage);
 }
 
 class AgentRun : public ::testing::Test {
@@ -83,21 +83,20 @@ protected:
     // empty folder name means none at all.
     void UseBusLibraryFolder(const std::string& folder)
     {
-        const std::string path = folder.empty() ? MakeTempFolder() : TestProgramFolder() + "\\..\\standins\\" + folder;
+        const std::string path = folder.empty() ? MakeTempFolder() : OwnFolder() + "..\\standins\\" + folder;
         SetDllDirectoryA(path.c_str());
     }
 
     // Runs StartAgent with the script; returns its result.
-    bool StartWith(AgentUiScript& script)
+    bool StartWith(UiScript& script)
     {
         bool started = false;
-        const std::string failed = script.Run([&] { started = agent.StartAgent(); });
-        EXPECT_EQ("", failed) << "step timed out";
+        EXPECT_EQ("", script.Run([&] { started = agent.StartAgent(); }));
         return started;
     }
 
     // Steps that end a running agent through its menu command.
-    static void AddExit(AgentUiScript& script)
+    static void AddExit(UiScript& script)
     {
         script.Do("exit command", [] { PostMessageA(AgentApp::Current()->TrayWindow(), WM_COMMAND, 1026, 0); });
     }
@@ -111,7 +110,7 @@ protected:
 
 TEST(TrayMenu, BuiltWithTheItemsTextsAndDefaultInOrder)
 {
-    ScopedMenu menu = BuildTrayMenu();
+    scoped::Menu menu = BuildTrayMenu();
     ASSERT_TRUE(menu);
     ASSERT_EQ(7, GetMenuItemCount(menu.Get()));
     const struct {
@@ -163,7 +162,7 @@ TEST(TrayIcon, AddDestroysThePictureItWasGiven)
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
 
-    AddTrayIcon(window, 128, ScopedIcon(icon), "Entravo");
+    AddTrayIcon(window, 128, scoped::Icon(icon), "Entravo");
     EXPECT_FALSE(GetIconInfo(icon, &info)) << "the icon handle is still alive";
     RemoveTrayIcon(window, 128);
     DestroyWindow(window);
@@ -172,7 +171,7 @@ TEST(TrayIcon, AddDestroysThePictureItWasGiven)
 TEST_F(AgentRun, StartsHiddenAndRegisteredThenExitClearsEverything)
 {
     HWND tray = nullptr;
-    AgentUiScript script;
+    UiScript script;
     script
         .Then("tray window exists",
               [&] {
@@ -194,7 +193,7 @@ TEST_F(AgentRun, StartsHiddenAndRegisteredThenExitClearsEverything)
             EXPECT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "VornStarter", &windowClass));
             EXPECT_EQ(0u, windowClass.style);
             EXPECT_EQ(nullptr, windowClass.hbrBackground);
-            EXPECT_EQ(std::optional<DWORD>(WindowValue(tray)), ReadProfileDword("Register", "Window"));
+            EXPECT_EQ(std::optional<DWORD>(StoredValueOf(tray)), ReadProfileDword("Register", "Window"));
             EXPECT_FALSE(agent.MenuShowing());
         });
     AddExit(script);
@@ -212,7 +211,7 @@ TEST_F(AgentRun, RightClickShowsTheMenuSoonAndLeftClickOnlyAfterTheDoubleClickTi
     DWORD clicked = 0;
     auto menuOpens = [&](DWORD notBefore) {
         return [&, notBefore] {
-            if (!FindPopupMenu())
+            if (!FindVisibleMenu())
                 return false;
             EXPECT_GE(GetTickCount() - clicked, notBefore);
             return true;
@@ -225,9 +224,9 @@ TEST_F(AgentRun, RightClickShowsTheMenuSoonAndLeftClickOnlyAfterTheDoubleClickTi
         EXPECT_EQ(1025u, GetMenuDefaultItem(agent.PopupMenu(), FALSE, 0));
         EndMenu();
     };
-    auto menuClosed = [&] { return !FindPopupMenu() && !agent.MenuShowing() && !IsWindowVisible(agent.TrayWindow()); };
+    auto menuClosed = [&] { return !FindVisibleMenu() && !agent.MenuShowing() && !IsWindowVisible(agent.TrayWindow()); };
 
-    AgentUiScript script;
+    UiScript script;
     script.Then("started", [&] { return agent.TrayWindow() != nullptr; })
         .Do("right click", [&] {
             clicked = GetTickCount();
@@ -254,7 +253,7 @@ TEST_F(AgentRun, DoubleClickRunsTheLogonWithoutMenuAndTheIconIsDeadWhileItIsOpen
     HWND prompt = nullptr;
     DWORD mark = 0;
     bool menuSeen = false;
-    AgentUiScript script;
+    UiScript script;
     script.Then("started", [&] { return agent.TrayWindow() != nullptr; })
         .Do("double click", [&] {
             PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDOWN);
@@ -262,7 +261,7 @@ TEST_F(AgentRun, DoubleClickRunsTheLogonWithoutMenuAndTheIconIsDeadWhileItIsOpen
         })
         .Then("prompt opens",
               [&] {
-                  menuSeen |= FindPopupMenu() != nullptr;
+                  menuSeen |= FindVisibleMenu() != nullptr;
                   prompt = FindThreadDialog("Authentication Required");
                   return prompt != nullptr;
               })
@@ -275,12 +274,12 @@ TEST_F(AgentRun, DoubleClickRunsTheLogonWithoutMenuAndTheIconIsDeadWhileItIsOpen
         })
         .Then("nothing else opens for longer than the double-click time",
               [&] {
-                  menuSeen |= FindPopupMenu() != nullptr;
+                  menuSeen |= FindVisibleMenu() != nullptr;
                   EXPECT_EQ(nullptr, FindThreadDialog("Port Settings"));
-                  EXPECT_EQ(1u, ThreadWindowsOfClass("#32770").size());
+                  EXPECT_EQ(1u, VisibleWindows(GetCurrentProcessId(), kDialogClass).size());
                   return GetTickCount() - mark > GetDoubleClickTime() + 200;
               })
-        .Do("cancel the prompt", [&] { PostButton(prompt, IDCANCEL); })
+        .Do("cancel the prompt", [&] { PostButtonClick(prompt, IDCANCEL); })
         .Then("prompt closed", [&] { return !IsWindow(prompt) && !TrayCommandInProgress(); });
     AddExit(script);
     EXPECT_TRUE(StartWith(script));
@@ -291,7 +290,7 @@ TEST_F(AgentRun, DoubleClickRunsTheLogonWithoutMenuAndTheIconIsDeadWhileItIsOpen
 
 TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
 {
-    AgentUiScript script;
+    UiScript script;
     script.Then("started", [&] { return agent.TrayWindow() != nullptr; });
     const struct {
         WPARAM command;
@@ -320,7 +319,7 @@ TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
 
 TEST_F(AgentRun, CloseRequestEndsTheAgent)
 {
-    AgentUiScript script;
+    UiScript script;
     script.Then("started", [&] { return agent.TrayWindow() != nullptr; })
         .Do("close", [&] { PostMessageA(agent.TrayWindow(), WM_CLOSE, 0, 0); });
     EXPECT_TRUE(StartWith(script));
@@ -340,10 +339,10 @@ TEST_F(AgentRun, DriverMissingAtomEndsTheStartSilently)
 TEST_F(AgentRun, LiveAgentWindowRefusesSilentlyAndKeepsItsRegistration)
 {
     const HWND other = MakeWindowTitled("VornStarter");
-    WriteProfileDword("Register", "Window", WindowValue(other));
+    WriteProfileDword("Register", "Window", StoredValueOf(other));
     EXPECT_FALSE(agent.StartAgent());
     EXPECT_EQ(0, agent.ExitAgent());
-    EXPECT_EQ(std::optional<DWORD>(WindowValue(other)), ReadProfileDword("Register", "Window"));
+    EXPECT_EQ(std::optional<DWORD>(StoredValueOf(other)), ReadProfileDword("Register", "Window"));
     EXPECT_EQ(nullptr, FindWindowA("VornStarter", nullptr));
     DestroyWindow(other);
 }
@@ -354,8 +353,8 @@ TEST_F(AgentRun, StaleRegistrationDoesNotBlockTheStart)
     const HWND gone = MakeWindowTitled("VornStarter");
     DestroyWindow(gone);
     for (const HWND stale : {lookalike, gone}) {
-        WriteProfileDword("Register", "Window", WindowValue(stale));
-        AgentUiScript script;
+        WriteProfileDword("Register", "Window", StoredValueOf(stale));
+        UiScript script;
         script.Then("started", [&] { return agent.TrayWindow() != nullptr; });
         AddExit(script);
         EXPECT_TRUE(StartWith(script));
@@ -371,15 +370,15 @@ struct DriverBoxes {
     std::vector<std::string> texts;
     HWND current = nullptr;
 
-    AgentUiScript::Step Answer(int button)
+    UiScript::Step Answer(int button)
     {
         return [this, button] {
             const HWND box = FindThreadDialog(kCaption);
             if (!box || box == current)
                 return false;
             current = box;
-            texts.push_back(MessageBoxText(box));
-            PostButton(box, button);
+            texts.push_back(ReadMessageBox(box).text);
+            PostButtonClick(box, button);
             return true;
         };
     }
@@ -395,7 +394,7 @@ TEST_F(AgentRun, MissingLibraryAsksAboutDriversAndAnsweringNoBlocksLaterStarts)
 {
     UseBusLibraryFolder("");
     DriverBoxes boxes;
-    AgentUiScript script;
+    UiScript script;
     script.Then("question", boxes.Answer(IDNO)).Then("error", boxes.Answer(IDOK));
     EXPECT_FALSE(StartWith(script));
     agent.ExitAgent();
@@ -412,7 +411,7 @@ TEST_F(AgentRun, YesWithoutSetupProgramWarnsThenGivesTheError)
 {
     UseBusLibraryFolder("vtfs32-missing-BXGetTypeVersion");
     DriverBoxes boxes;
-    AgentUiScript script;
+    UiScript script;
     script.Then("question", boxes.Answer(IDYES))
         .Then("warning", boxes.Answer(IDOK))
         .Then("error", boxes.Answer(IDOK));

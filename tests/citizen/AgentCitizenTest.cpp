@@ -3,8 +3,8 @@
 // the folder it was started from, while the one beside it is still found.
 #include "tests/e2e/AgentStage.h"
 
-#include "uidriver/Dialogs.h"
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <windows.h>
 

@@ -3,9 +3,9 @@
 // on with the stand-in bus, then a silent uninstall that keeps the settings unless asked.
 #include "tests/e2e/AgentStage.h"
 
-#include "agent/ProfileStore.h"
-#include "uidriver/Dialogs.h"
-#include "uidriver/WindowQuery.h"
+#include "profile/ProfileStore.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <windows.h>
 

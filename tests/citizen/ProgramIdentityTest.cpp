@@ -1,8 +1,8 @@
 // What Windows reads from the two programs before any of their code runs: the manifest (rights,
 // supported versions, DPI awareness) and the version resource, read back from the built files
 // with the system's own resource functions.
-#include "framework/ScopedHandle.h"
-#include "uidriver/Process.h"
+#include "platform/Handle.h"
+#include "tests/support/uidriver/Process.h"
 
 #include <windows.h>
 
@@ -29,9 +29,9 @@ std::string BuiltPath(const Program& program)
     return uidriver::OwnFolder() + program.fileName;
 }
 
-ScopedModule LoadAsData(const std::string& path)
+scoped::Module LoadAsData(const std::string& path)
 {
-    return ScopedModule(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    return scoped::Module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
 }
 
 std::optional<std::string> ResourceBytes(HMODULE module, WORD type, WORD id)
@@ -140,7 +140,7 @@ TEST(ProgramIdentity, EachProgramCarriesOneProcessManifestThatTheSystemAccepts)
     for (const Program& program : kPrograms) {
         SCOPED_TRACE(program.fileName);
         const std::string path = BuiltPath(program);
-        ScopedModule module = LoadAsData(path);
+        scoped::Module module = LoadAsData(path);
         ASSERT_TRUE(module) << "cannot open " << path;
         EXPECT_EQ(std::vector<ULONG_PTR>{kProcessManifestId}, ManifestIds(module.Get()));
 
@@ -170,7 +170,7 @@ TEST(ProgramIdentity, ManifestAsksForNoElevationNamesWindows7To11AndSystemDpiAwa
     };
     for (const Program& program : kPrograms) {
         SCOPED_TRACE(program.fileName);
-        ScopedModule module = LoadAsData(BuiltPath(program));
+        scoped::Module module = LoadAsData(BuiltPath(program));
         ASSERT_TRUE(module);
         const auto manifest = ResourceBytes(module.Get(), kManifestType, kProcessManifestId);
         ASSERT_TRUE(manifest);
@@ -216,7 +216,7 @@ TEST(ProgramIdentity, VersionResourceNamesTheProductAndRelease100InBothForms)
 TEST(ProgramIdentity, AboutBoxShowsTheMajorAndMinorOfTheAgentsFileVersion)
 {
     const std::string path = BuiltPath(kPrograms[0]);
-    ScopedModule module = LoadAsData(path);
+    scoped::Module module = LoadAsData(path);
     ASSERT_TRUE(module);
     const auto shown = AboutBoxVersion(module.Get());
     ASSERT_TRUE(shown);

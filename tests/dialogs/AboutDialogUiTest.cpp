@@ -2,10 +2,10 @@
 #include "AboutTestSupport.h"
 
 #include "dialogs/AboutDialog.h"
-#include "resource.h"
-#include "uidriver/Dialogs.h"
-#include "uidriver/Wait.h"
-#include "uidriver/WindowQuery.h"
+#include "resources/resource.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/Wait.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 

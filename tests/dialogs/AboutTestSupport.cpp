@@ -1,10 +1,11 @@
 #include "AboutTestSupport.h"
 
-#include "agent/InMemoryProfileBackend.h"
+#include "tests/support/profile/InMemoryProfileBackend.h"
 #include "framework/Application.h"
-#include "uidriver/Registry.h"
-#include "uidriver/Wait.h"
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/Registry.h"
+#include "tests/support/uidriver/Wait.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kWindowTimeout = 10s;
 constexpr auto kBrowserTimeout = 20s;
-
-std::string ProgramFolder()
-{
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string full(path, length);
-    return full.substr(0, full.find_last_of("\\/") + 1);
-}
 
 std::string LogPath()
 {
@@ -80,28 +73,12 @@ void SendMouse(DWORD flags, POINT screen)
     SendInput(1, &input, sizeof(input));
 }
 
-struct ThreadDialogSearch {
-    const char* title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<ThreadDialogSearch*>(context);
-    if (IsWindowVisible(window) && uidriver::ClassOf(window) == uidriver::kDialogClass &&
-        uidriver::TextOf(window) == search->title) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 } // namespace
 
 void UseRecordingBrowser()
 {
     ClearLog();
-    const std::string command = "\"" + ProgramFolder() + "testbrowser.exe\" \"%1\"";
+    const std::string command = "\"" + uidriver::OwnFolder() + "testbrowser.exe\" \"%1\"";
     ASSERT_TRUE(uidriver::RegisterUrlHandler("http", command));
     ASSERT_TRUE(uidriver::RegisterUrlHandler("https", command));
 }
@@ -126,13 +103,6 @@ std::vector<std::string> BrowserLog()
 bool WaitForBrowserLines(size_t count)
 {
     return uidriver::WaitFor([&] { return BrowserLog().size() >= count; }, kBrowserTimeout);
-}
-
-HWND FindThreadDialog(DWORD threadId, const char* title)
-{
-    ThreadDialogSearch search{title, nullptr};
-    EnumThreadWindows(threadId, MatchDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
 }
 
 HWND WaitForMessageBox(HWND except)
@@ -162,7 +132,7 @@ int RunWithScript(const char* title, const std::function<int()>& run, const std:
     const DWORD threadId = GetCurrentThreadId();
     std::thread driver([&] {
         HWND dialog = nullptr;
-        uidriver::WaitFor([&] { return (dialog = FindThreadDialog(threadId, title)) != nullptr; }, kWindowTimeout);
+        uidriver::WaitFor([&] { return (dialog = uidriver::FindThreadDialog(title, threadId)) != nullptr; }, kWindowTimeout);
         if (!dialog) {
             ADD_FAILURE() << "no dialog \"" << title << "\" appeared";
             return;

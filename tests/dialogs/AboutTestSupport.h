@@ -30,8 +30,6 @@ bool WaitForBrowserLines(size_t count);
 int RunWithScript(const char* title, const std::function<int()>& run,
                   const std::function<void(HWND dialog)>& script);
 
-// The visible top-level dialog of the thread `threadId` titled `title`, or null.
-HWND FindThreadDialog(DWORD threadId, const char* title);
 // Waits (bounded) for a message box of this process, other than `except`, and returns it.
 HWND WaitForMessageBox(HWND except);
 // Waits (bounded) until `window` is gone.

@@ -2,10 +2,12 @@
 // dialog's screen rectangle) once it is painted, and closes it when a line arrives on the
 // standard input.
 //   dialog_gallery ports | url | <template id>
-#include "AccessUrlDialog.h"
-#include "PortOptionsDialog.h"
-#include "UiScript.h"
-#include "agent/InMemoryProfileBackend.h"
+#include "dialogs/AccessUrlDialog.h"
+#include "dialogs/PortOptionsDialog.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/UiScript.h"
+#include "tests/support/uidriver/WindowQuery.h"
+#include "tests/support/profile/InMemoryProfileBackend.h"
 #include "framework/Application.h"
 
 #include <chrono>
@@ -16,6 +18,8 @@
 #include <thread>
 
 namespace {
+
+using namespace uidriver;
 
 // A template of the agent shown with nothing but the common colour rule.
 class TemplateDialog : public Dialog {
@@ -76,8 +80,8 @@ int main(int argc, char** argv)
         });
         return true;
     });
-    script.Start();
-    const int result = dialog->DoModal();
+    int result = 0;
+    script.Run([&] { result = dialog->DoModal(); });
     if (closer.joinable())
         closer.join();
     return result == -1 ? 1 : 0;

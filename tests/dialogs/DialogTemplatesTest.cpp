@@ -3,7 +3,7 @@
 // window styles the system derives and whether every text fits its control.
 #include "DialogTemplate.h"
 #include "framework/Dialog.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 #include <gtest/gtest.h>
 

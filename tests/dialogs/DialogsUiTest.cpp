@@ -1,12 +1,14 @@
 // The Port Options and Access URL dialogs opened modally against the real registry of the
 // prefix and driven as a user would; what they stored is then read from the registry.
-#include "AccessUrlDialog.h"
-#include "PortOptionsDialog.h"
-#include "ColorProbe.h"
-#include "UiScript.h"
-#include "agent/RegistryProfileBackend.h"
+#include "dialogs/AccessUrlDialog.h"
+#include "dialogs/PortOptionsDialog.h"
+#include "tests/support/uidriver/ColorProbe.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/UiScript.h"
+#include "tests/support/uidriver/WindowQuery.h"
+#include "profile/RegistryProfileBackend.h"
 #include "framework/Application.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+using namespace uidriver;
 
 constexpr char kProfileKey[] = "software\\Entravo\\dialogs_ui_test";
 constexpr char kPortsTitle[] = "Port Settings";
@@ -117,16 +121,14 @@ PortRun RunPorts(const std::vector<int>& clicks, int finalButton)
                   run.atOpen = PortBoxStates(window);
                   run.focusOnCom1 = GetFocus() == GetDlgItem(window, IDC_COM1);
                   for (const int id : clicks)
-                      PostClick(window, id);
+                      PostButtonPress(window, id);
                   return true;
               })
         .Then("button pressed", [&] {
-            PostClick(FindThreadDialog(kPortsTitle), finalButton);
+            PostButtonPress(FindThreadDialog(kPortsTitle), finalButton);
             return true;
         });
-    script.Start();
-    run.result = dialog.DoModal();
-    run.failure = script.Failure();
+    run.failure = script.Run([&] { run.result = dialog.DoModal(); });
     return run;
 }
 
@@ -182,17 +184,15 @@ TEST_F(DialogsUi, PortsSelectAllChecksEveryBoxButCancelKeepsTheStoredMask)
                   if (!window)
                       return false;
                   atOpen = PortBoxStates(window);
-                  PostClick(window, IDC_SELECT_ALL);
+                  PostButtonPress(window, IDC_SELECT_ALL);
                   return true;
               })
         .Then("every box checked", [&] { return PortBoxStates(FindThreadDialog(kPortsTitle)) == kAllChecked; })
         .Then("Cancel", [&] {
-            PostClick(FindThreadDialog(kPortsTitle), IDCANCEL);
+            PostButtonPress(FindThreadDialog(kPortsTitle), IDCANCEL);
             return true;
         });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ((std::array<bool, 6>{true, false, false, false, false, false}), atOpen);
     EXPECT_EQ(1u, StoredInt("Settings", "ports"));
 }
@@ -211,15 +211,15 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
                   portsWindow = FindThreadDialog(kPortsTitle);
                   if (!portsWindow)
                       return false;
-                  PostClick(portsWindow, IDC_COM1);
-                  PostClick(portsWindow, IDC_COM3);
+                  PostButtonPress(portsWindow, IDC_COM1);
+                  PostButtonPress(portsWindow, IDC_COM3);
                   return true;
               })
         .Then("every box cleared",
               [&] {
                   if (PortBoxStates(portsWindow) != kNoneChecked)
                       return false;
-                  PostClick(portsWindow, IDOK);
+                  PostButtonPress(portsWindow, IDOK);
                   return true;
               })
         .Then("warning shown",
@@ -228,7 +228,7 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
                   if (!box)
                       return false;
                   warning = ReadMessageBox(box);
-                  PostClick(box, IDOK);
+                  PostButtonPress(box, IDOK);
                   return true;
               })
         .Then("warning dismissed, dialog still open",
@@ -236,12 +236,10 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
                   if (FindThreadDialog("Latchwell") || !IsWindowVisible(portsWindow))
                       return false;
                   afterWarning = PortBoxStates(portsWindow);
-                  PostClick(portsWindow, IDCANCEL);
+                  PostButtonPress(portsWindow, IDCANCEL);
                   return true;
               });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ("You must select at least one port to scan", warning.text);
     EXPECT_EQ(portsWindow, warning.owner);
     EXPECT_EQ(std::vector<int>{IDOK}, warning.buttons);
@@ -263,11 +261,10 @@ TEST_F(DialogsUi, PortsDialogAnswersEveryColourRequestBlackOnWhite)
         answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_COM1)));
         answers.push_back(AskColor(window, WM_CTLCOLORBTN, GetDlgItem(window, IDC_SELECT_ALL)));
         answers.push_back(AskColor(window, WM_CTLCOLORDLG, window));
-        PostClick(window, IDCANCEL);
+        PostButtonPress(window, IDCANCEL);
         return true;
     });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     ASSERT_EQ(4u, answers.size());
     for (const ColorAnswer& answer : answers)
         ExpectBlackOnWhite(answer);
@@ -296,7 +293,7 @@ UrlRun RunUrl(std::optional<std::string> typed, bool pressDefaults, int finalBut
         run.atOpen = ItemText(window, IDC_ACCESS_URL);
         run.focusOnEdit = GetFocus() == GetDlgItem(window, IDC_ACCESS_URL);
         if (pressDefaults)
-            PostClick(window, IDC_DEFAULTS);
+            PostButtonPress(window, IDC_DEFAULTS);
         return true;
     });
     if (pressDefaults) {
@@ -313,12 +310,10 @@ UrlRun RunUrl(std::optional<std::string> typed, bool pressDefaults, int finalBut
         const HWND window = FindThreadDialog(kUrlTitle);
         if (typed)
             SetDlgItemTextA(window, IDC_ACCESS_URL, typed->c_str());
-        PostClick(window, finalButton);
+        PostButtonPress(window, finalButton);
         return true;
     });
-    script.Start();
-    run.result = dialog.DoModal();
-    run.failure = script.Failure();
+    run.failure = script.Run([&] { run.result = dialog.DoModal(); });
     return run;
 }
 
@@ -394,7 +389,7 @@ TEST_F(DialogsUi, UrlOnlyBlanksShowsTheErrorBoxAndTheDialogStaysOpenWithTheBlank
                   if (!urlWindow)
                       return false;
                   SetDlgItemTextA(urlWindow, IDC_ACCESS_URL, "  \t  ");
-                  PostClick(urlWindow, IDOK);
+                  PostButtonPress(urlWindow, IDOK);
                   return true;
               })
         .Then("error shown",
@@ -403,19 +398,17 @@ TEST_F(DialogsUi, UrlOnlyBlanksShowsTheErrorBoxAndTheDialogStaysOpenWithTheBlank
                   if (!box)
                       return false;
                   error = ReadMessageBox(box);
-                  PostClick(box, IDOK);
+                  PostButtonPress(box, IDOK);
                   return true;
               })
         .Then("error dismissed, dialog still open", [&] {
             if (FindThreadDialog("Vantok Entravo") || !IsWindowVisible(urlWindow))
                 return false;
             afterError = ItemText(urlWindow, IDC_ACCESS_URL);
-            PostClick(urlWindow, IDCANCEL);
+            PostButtonPress(urlWindow, IDCANCEL);
             return true;
         });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ("Conditional Access URL should not be empty", error.text);
     EXPECT_EQ(urlWindow, error.owner);
     EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
@@ -446,12 +439,10 @@ TEST_F(DialogsUi, UrlAltAMovesTheFocusToTheAddressAndColoursAreBlackOnWhite)
         .Then("focus on the address", [&] {
             if (GetFocus() != GetDlgItem(urlWindow, IDC_ACCESS_URL))
                 return false;
-            PostClick(urlWindow, IDCANCEL);
+            PostButtonPress(urlWindow, IDCANCEL);
             return true;
         });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     ASSERT_EQ(3u, answers.size());
     for (const ColorAnswer& answer : answers)
         ExpectBlackOnWhite(answer);

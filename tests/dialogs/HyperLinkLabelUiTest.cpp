@@ -3,9 +3,9 @@
 #include "AboutTestSupport.h"
 
 #include "dialogs/HyperLinkLabel.h"
-#include "resource.h"
-#include "uidriver/Dialogs.h"
-#include "uidriver/WindowQuery.h"
+#include "resources/resource.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "PortSelection.h"
+#include "dialogs/PortSelection.h"
 
 #include <gtest/gtest.h>
 

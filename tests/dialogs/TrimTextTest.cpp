@@ -1,13 +1,8 @@
-#include "TrimText.h"
+#include "dialogs/TrimText.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-bool NoLeadBytes(unsigned char)
-{
-    return false;
-}
 
 // Lead bytes as in a double-byte code page such as 932: 0x81-0x9F and 0xE0-0xFC.
 bool DoubleByteLeads(unsigned char byte)
@@ -15,7 +10,7 @@ bool DoubleByteLeads(unsigned char byte)
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-std::string Trim(std::string_view text, LeadByteTest leads = &NoLeadBytes)
+std::string Trim(std::string_view text, ansi::LeadBytePredicate leads = &ansi::NoLeadBytes)
 {
     return TrimWhiteSpace(text, leads);
 }
@@ -53,7 +48,7 @@ TEST(TrimText, ADoubleByteCharacterEndingIn0x20IsNotCutInHalf)
     EXPECT_EQ("ab\x81\x20", Trim("ab\x81\x20 ", &DoubleByteLeads));
     EXPECT_EQ("\xE0\x09x\x81\x20", Trim("\t\xE0\x09x\x81\x20\t", &DoubleByteLeads));
     // Without a double-byte code page the same bytes are two characters.
-    EXPECT_EQ("\x81", Trim("\x81\x20", &NoLeadBytes));
+    EXPECT_EQ("\x81", Trim("\x81\x20", &ansi::NoLeadBytes));
 }
 
 TEST(TrimText, ATrailByteThatLooksLikeALeadByteDoesNotSwallowTheNextCharacter)

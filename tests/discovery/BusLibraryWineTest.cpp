@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,28 +13,26 @@
 #include <string>
 #include <vector>
 
-#include "agent/InMemoryProfileBackend.h"
 #include "discovery/BusLibrary.h"
-#include "discovery/ProfileScan.h"
+#include "tests/support/uidriver/Process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kAllExports[] = {"BXExtendedStartSession", "BXEndSession", "BXSetup", "BXNext",
-                                   "BXRom", "BXGetTypeVersion", "BXClose"};
-
-fs::path ProgramFolder()
+// Every entry point's name, from the one list the binding works from.
+std::vector<std::string> AllExports()
 {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
+    std::vector<std::string> names;
+    BusEntryPoints entryPoints;
+    ForEachBusEntryPoint(entryPoints, [&](const char* name, auto&) { names.emplace_back(name); });
+    return names;
 }
 
 // "vtfs32" or "vtfs32-missing-<Name>": the folder the build put that library in.
 fs::path BuiltLibrary(const std::string& variant)
 {
-    return ProgramFolder().parent_path() / "standins" / variant / "VTFS32.DLL";
+    return fs::path(uidriver::OwnFolder()).parent_path().parent_path() / "standins" / variant / "VTFS32.DLL";
 }
 
 std::optional<std::string> Environment(const char* name)
@@ -99,9 +98,19 @@ bool LibraryLoaded()
     return GetModuleHandleA("VTFS32.DLL") != nullptr;
 }
 
-bool AllNull(const BusEntryPoints& e)
+// The entry points' addresses, in the list's order.
+std::vector<const void*> Addresses(BusEntryPoints entryPoints)
 {
-    return !e.startSession && !e.setup && !e.next && !e.rom && !e.close && !e.endSession;
+    std::vector<const void*> addresses;
+    ForEachBusEntryPoint(entryPoints,
+                         [&](const char*, auto slot) { addresses.push_back(reinterpret_cast<const void*>(slot)); });
+    return addresses;
+}
+
+bool AllNull(const BusEntryPoints& entryPoints)
+{
+    const auto addresses = Addresses(entryPoints);
+    return std::all_of(addresses.begin(), addresses.end(), [](const void* address) { return address == nullptr; });
 }
 
 HMODULE ModuleOf(const void* address)
@@ -115,11 +124,8 @@ HMODULE ModuleOf(const void* address)
 // Every entry point lies inside the library loaded under the name VTFS32.DLL right now.
 bool EntryPointsInLoadedLibrary()
 {
-    const BusEntryPoints& e = BoundBusEntryPoints();
     HMODULE loaded = GetModuleHandleA("VTFS32.DLL");
-    for (const void* address : {reinterpret_cast<const void*>(e.startSession), reinterpret_cast<const void*>(e.setup),
-                                reinterpret_cast<const void*>(e.next), reinterpret_cast<const void*>(e.rom),
-                                reinterpret_cast<const void*>(e.close), reinterpret_cast<const void*>(e.endSession)}) {
+    for (const void* address : Addresses(BoundBusEntryPoints())) {
         if (!address || ModuleOf(address) != loaded) {
             return false;
         }
@@ -166,9 +172,11 @@ TEST_F(BusLibraryBinding, MissingLibraryGivesZeroAndTheNextBindTriesAgain)
 
 TEST_F(BusLibraryBinding, LibraryLackingAnyOneExportIsRefusedAndUnloaded)
 {
-    for (const char* missing : kAllExports) {
+    const std::vector<std::string> allExports = AllExports();
+    ASSERT_EQ(7u, allExports.size());
+    for (const std::string& missing : allExports) {
         SCOPED_TRACE(missing);
-        LibraryFolder folder(std::string("vtfs32-missing-") + missing);
+        LibraryFolder folder("vtfs32-missing-" + missing);
         EXPECT_EQ(0, BindBusLibrary());
         EXPECT_FALSE(IsBusLibraryBound());
         EXPECT_FALSE(LibraryLoaded());
@@ -177,8 +185,8 @@ TEST_F(BusLibraryBinding, LibraryLackingAnyOneExportIsRefusedAndUnloaded)
         // The variant was findable and lacks exactly that one name.
         HMODULE module = LoadLibraryA("VTFS32.DLL");
         ASSERT_NE(nullptr, module);
-        for (const char* name : kAllExports) {
-            EXPECT_EQ(std::strcmp(name, missing) != 0, GetProcAddress(module, name) != nullptr) << name;
+        for (const std::string& name : allExports) {
+            EXPECT_EQ(name != missing, GetProcAddress(module, name.c_str()) != nullptr) << name;
         }
         FreeLibrary(module);
         ASSERT_FALSE(LibraryLoaded());
@@ -218,10 +226,8 @@ TEST_F(BusLibraryBinding, BindAfterUnbindLoadsAndResolvesAfresh)
 
 TEST_F(BusLibraryBinding, UnboundScanFindsNothingInsteadOfCrashing)
 {
-    InMemoryProfileBackend backend;
-    ProfileStore store(backend);
     RomRecord record{};
-    EXPECT_EQ(0, ScanPorts(store, record));
+    EXPECT_EQ(0, ScanBoundBus(63, record));
 }
 
 TEST_F(BusLibraryBinding, ScanThroughTheStandInFindsWhatItsReaderDescribes)
@@ -245,13 +251,10 @@ TEST_F(BusLibraryBinding, ScanThroughTheStandInFindsWhatItsReaderDescribes)
     EnvironmentScope logScope("ENTRAVO_SIM_LOG", log.string());
     ASSERT_EQ(1, BindBusLibrary());
 
-    InMemoryProfileBackend backend;
-    ProfileStore store(backend);
     RomRecord record;
     std::memset(&record, 0xEE, sizeof record);
 
-    store.SetPortMask(32);
-    ASSERT_EQ(1, ScanPorts(store, record));
+    ASSERT_EQ(1, ScanBoundBus(32, record));
     const RomRecord usbToken{{0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0xC7}};
     EXPECT_EQ(0, std::memcmp(&usbToken, &record, sizeof record));
     const std::vector<std::string> usbCalls{
@@ -271,8 +274,7 @@ TEST_F(BusLibraryBinding, ScanThroughTheStandInFindsWhatItsReaderDescribes)
 
     // All six ports: the second token makes two.
     std::memset(&record, 0xEE, sizeof record);
-    store.SetPortMask(63);
-    EXPECT_EQ(-1, ScanPorts(store, record));
+    EXPECT_EQ(-1, ScanBoundBus(63, record));
     EXPECT_EQ(0xEEEE, record.cells[0]);
     const std::vector<std::string> lines = Lines(log);
     ASSERT_GT(lines.size(), usbCalls.size());
@@ -284,16 +286,14 @@ TEST_F(BusLibraryBinding, ScanThroughTheStandInFindsWhatItsReaderDescribes)
     EXPECT_EQ(allCalls[4], "BXEndSession(2) = 1");
     EXPECT_EQ(allCalls.back(), "BXExtendedStartSession(4, 5, null) = 0");
 
-    // A stored 0 reads as 31, without USB: the COM1 token alone, upper bytes and all.
-    store.SetPortMask(0);
-    ASSERT_EQ(1, ScanPorts(store, record));
+    // The serial and parallel ports without USB: the COM1 token alone, upper bytes and all.
+    ASSERT_EQ(1, ScanBoundBus(31, record));
     const RomRecord com1Token{{0x0101, 0x0112, 0x0113, 0x0114, 0x0115, 0x0116, 0x0117, 0x0118}};
     EXPECT_EQ(0, std::memcmp(&com1Token, &record, sizeof record));
 
     // The variable names another description, read at the next session start.
     folder.Write("other.txt", "bus 1 6\n  device 0200000000000002\n  device 0300000000000003\n");
     EnvironmentScope readerScope("ENTRAVO_SIM_READER", (folder.Folder() / "other.txt").string());
-    store.SetPortMask(32);
-    EXPECT_EQ(-1, ScanPorts(store, record));
+    EXPECT_EQ(-1, ScanBoundBus(32, record));
     EXPECT_EQ(0x0101, record.cells[0]);
 }

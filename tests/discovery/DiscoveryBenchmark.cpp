@@ -57,7 +57,12 @@ int16_t BUSAPI ZeroEnd(int32_t session)
     return 1;
 }
 
-const BusEntryPoints kZeroBus{&ZeroStart, &ZeroSetup, &ZeroNext, &ZeroRom, &ZeroClose, &ZeroEnd};
+const BusEntryPoints kZeroBus{.BXExtendedStartSession = &ZeroStart,
+                              .BXEndSession = &ZeroEnd,
+                              .BXSetup = &ZeroSetup,
+                              .BXNext = &ZeroNext,
+                              .BXRom = &ZeroRom,
+                              .BXClose = &ZeroClose};
 
 unsigned char g_state[kBusStateBufferSize];
 

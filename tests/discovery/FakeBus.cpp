@@ -28,12 +28,12 @@ FakeBus::~FakeBus()
 BusEntryPoints FakeBus::EntryPoints() const
 {
     BusEntryPoints entryPoints;
-    entryPoints.startSession = &StartSession;
-    entryPoints.setup = &Setup;
-    entryPoints.next = &Next;
-    entryPoints.rom = &Rom;
-    entryPoints.close = &Close;
-    entryPoints.endSession = &EndSession;
+    entryPoints.BXExtendedStartSession = &StartSession;
+    entryPoints.BXSetup = &Setup;
+    entryPoints.BXNext = &Next;
+    entryPoints.BXRom = &Rom;
+    entryPoints.BXClose = &Close;
+    entryPoints.BXEndSession = &EndSession;
     return entryPoints;
 }
 

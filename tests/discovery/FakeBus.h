@@ -1,6 +1,6 @@
 #pragma once
 // A scripted bus library for scan tests: pairs with their session-start and setup results
-// and their devices, behind the same six entry points the binding hands out. It records
+// and their devices, behind the entry points the scan calls. It records
 // every call so tests can check order and balance. One FakeBus exists at a time (the entry
 // points are plain functions and find it through a static pointer).
 #include <array>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "discovery/BusEntryPoints.h"
+#include "discovery/BusApi.h"
 
 struct FakeDevice {
     std::array<uint16_t, 8> cells{};

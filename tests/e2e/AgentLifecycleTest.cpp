@@ -1,8 +1,8 @@
 // One agent per session: a second agent, several at once, and registrations left behind by
 // agents that did not exit cleanly.
-#include "AgentStage.h"
+#include "tests/e2e/AgentStage.h"
 
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 

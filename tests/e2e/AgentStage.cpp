@@ -1,8 +1,8 @@
-#include "AgentStage.h"
+#include "tests/e2e/AgentStage.h"
 
-#include "uidriver/Dialogs.h"
-#include "uidriver/LogonUrl.h"
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/LogonUrl.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <filesystem>
 #include <fstream>

@@ -3,10 +3,10 @@
 // (logonagent.exe, the stand-in bus library, a recording lampup.exe, a reader description),
 // the programs the case starts from it, and what the recording programs saw. Everything the
 // case started is killed and the folder removed when the stage goes away, on every path.
-#include "uidriver/Process.h"
-#include "uidriver/Registry.h"
-#include "uidriver/TrayDriver.h"
-#include "uidriver/Wait.h"
+#include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/Registry.h"
+#include "tests/support/uidriver/TrayDriver.h"
+#include "tests/support/uidriver/Wait.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 // The agent without a usable bus library: the driver question, the setup program, and the
 // session-long refusal that follows.
-#include "AgentStage.h"
+#include "tests/e2e/AgentStage.h"
 
-#include "uidriver/Dialogs.h"
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 

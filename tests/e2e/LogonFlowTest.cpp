@@ -1,12 +1,12 @@
 // A logon from the tray icon to the browser, with the real agent, the stand-in bus library
 // and the recording browser and lampup.exe, in this test program's own Wine prefix.
-#include "AgentStage.h"
+#include "tests/e2e/AgentStage.h"
 
-#include "agent/ProfileStore.h"
+#include "profile/ProfileStore.h"
 #include "logon/Authenticator.h"
-#include "uidriver/Dialogs.h"
-#include "uidriver/LogonUrl.h"
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/LogonUrl.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 

@@ -7,26 +7,14 @@
 //
 // The creation time is the process's own, so the line tells when it was started, not when it
 // got round to writing. It shows no window and exits with status 0 (1 when it cannot write).
+#include "platform/Program.h"
+#include "tests/support/uidriver/Process.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace {
-
-std::string OwnPath()
-{
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 std::string LogPathFor(const std::string& program)
 {
@@ -52,24 +40,11 @@ unsigned long long CreationTicks()
     return (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
 }
 
-bool AppendLine(const std::string& path, const std::string& line)
-{
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) != FALSE &&
-                    written == line.size();
-    CloseHandle(file);
-    return ok;
-}
-
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     const std::string line =
         std::to_string(CreationTicks()) + "\t" + CurrentFolder() + "\t" + GetCommandLineA() + "\n";
-    return AppendLine(LogPathFor(OwnPath()), line) ? 0 : 1;
+    return uidriver::AppendToFile(LogPathFor(program::ModulePath()), line) ? 0 : 1;
 }

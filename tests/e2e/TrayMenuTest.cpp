@@ -1,9 +1,9 @@
 // The tray icon as the user works it: single and double clicks, the popup menu and its items,
 // clicks while a dialog is open, and Exit.
-#include "AgentStage.h"
+#include "tests/e2e/AgentStage.h"
 
-#include "uidriver/Dialogs.h"
-#include "uidriver/WindowQuery.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <gtest/gtest.h>
 

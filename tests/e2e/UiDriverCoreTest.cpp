@@ -1,9 +1,9 @@
 // The portable half of the UI test driver: bounded polls, the environment handed to started
 // programs, command lines, and reading the logon URL a browser received.
-#include "uidriver/CommandLine.h"
-#include "uidriver/EnvironmentBlock.h"
-#include "uidriver/LogonUrl.h"
-#include "uidriver/Wait.h"
+#include "tests/support/uidriver/CommandLine.h"
+#include "tests/support/uidriver/EnvironmentBlock.h"
+#include "tests/support/uidriver/LogonUrl.h"
+#include "tests/support/uidriver/Wait.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,15 @@
 // The dialog framework under a real window system: data exchange, message maps, reflection
 // to attached controls, the colour rule, the modal loop and its owner, the application.
 #include "FrameworkTestResources.h"
-#include "ColorProbe.h"
-#include "UiScript.h"
-#include "agent/InMemoryProfileBackend.h"
+#include "tests/support/uidriver/ColorProbe.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/UiScript.h"
+#include "tests/support/uidriver/WindowQuery.h"
+#include "tests/support/profile/InMemoryProfileBackend.h"
 #include "framework/Application.h"
 #include "framework/Dialog.h"
 #include "framework/MessageBox.h"
-#include "framework/ScopedHandle.h"
+#include "platform/Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,8 @@
 #include <vector>
 
 namespace {
+
+using namespace uidriver;
 
 constexpr char kCaption[] = "Framework Test";
 
@@ -164,19 +168,16 @@ TEST_F(Framework, DataExchangeLoadsMembersIntoControlsAndSavesThemOnOk)
                       return false;
                   boxCheckedAtOpen = IsChecked(window, IDC_FLAG);
                   textAtOpen = ItemText(window, IDC_NAME);
-                  PostClick(window, IDC_FLAG);
+                  PostButtonPress(window, IDC_FLAG);
                   SetDlgItemTextA(window, IDC_NAME, typed.c_str());
                   return true;
               })
         .Then("box cleared", [&] { return !IsChecked(FindThreadDialog(kCaption), IDC_FLAG); })
         .Then("OK pressed", [&] {
-            PostClick(FindThreadDialog(kCaption), IDOK);
+            PostButtonPress(FindThreadDialog(kCaption), IDOK);
             return true;
         });
-    script.Start();
-
-    EXPECT_EQ(IDOK, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, dialog.DoModal()); }));
     EXPECT_TRUE(boxCheckedAtOpen);
     EXPECT_EQ(loaded, textAtOpen);
     EXPECT_EQ(0, dialog.flag);
@@ -191,7 +192,7 @@ TEST_F(Framework, CancelEscapeAndTheCloseBoxLeaveMembersAsTheyWereAndEnterEndsWi
         int result;
     };
     const std::vector<Ending> endings = {
-        {"Cancel button", [](HWND window) { PostClick(window, IDCANCEL); }, IDCANCEL},
+        {"Cancel button", [](HWND window) { PostButtonPress(window, IDCANCEL); }, IDCANCEL},
         {"Escape", [](HWND window) { PostMessageA(GetDlgItem(window, IDC_NAME), WM_KEYDOWN, VK_ESCAPE, 0); }, IDCANCEL},
         {"close box", [](HWND window) { PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0); }, IDCANCEL},
         {"Enter", [](HWND window) { PostMessageA(GetDlgItem(window, IDC_NAME), WM_KEYDOWN, VK_RETURN, 0); }, IDOK},
@@ -208,7 +209,7 @@ TEST_F(Framework, CancelEscapeAndTheCloseBoxLeaveMembersAsTheyWereAndEnterEndsWi
                       const HWND window = FindThreadDialog(kCaption);
                       if (!window)
                           return false;
-                      PostClick(window, IDC_FLAG);
+                      PostButtonPress(window, IDC_FLAG);
                       SetDlgItemTextA(window, IDC_NAME, "changed");
                       return true;
                   })
@@ -219,10 +220,7 @@ TEST_F(Framework, CancelEscapeAndTheCloseBoxLeaveMembersAsTheyWereAndEnterEndsWi
                 ending.act(window);
                 return true;
             });
-        script.Start();
-
-        EXPECT_EQ(ending.result, dialog.DoModal());
-        EXPECT_EQ("", script.Failure());
+        EXPECT_EQ("", script.Run([&] { EXPECT_EQ(ending.result, dialog.DoModal()); }));
         EXPECT_EQ(ending.result == IDOK ? 0 : 1, dialog.flag);
         EXPECT_EQ(ending.result == IDOK ? "changed" : "kept", dialog.name);
     }
@@ -240,8 +238,7 @@ TEST_F(Framework, UpdateDataReportsAControlTheDialogLacks)
         self.EndDialog(IDCANCEL);
     };
     UiScript script;
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_TRUE(complete);
     EXPECT_FALSE(incomplete);
 }
@@ -264,8 +261,7 @@ TEST_F(Framework, ControlExchangeAttachesOnceBeforeReplacingTheProcedure)
         self.EndDialog(IDOK);
     };
     UiScript script;
-    script.Start();
-    EXPECT_EQ(IDOK, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, dialog.DoModal()); }));
 
     EXPECT_EQ(1, dialog.label.preSubclassCalls);
     EXPECT_EQ(labelWindow, dialog.label.handleAtPreSubclass);
@@ -281,7 +277,7 @@ TEST_F(Framework, ControlExchangeAttachesOnceBeforeReplacingTheProcedure)
 
 TEST_F(Framework, DestroyingAnAttachedObjectGivesTheControlItsProcedureBack)
 {
-    const ScopedWindow window(CreateWindowExA(0, "STATIC", "plain", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
+    const scoped::Window window(CreateWindowExA(0, "STATIC", "plain", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
                                               GetModuleHandleA(nullptr), nullptr));
     ASSERT_TRUE(window);
     const auto original = GetWindowLongPtrA(window.Get(), GWLP_WNDPROC);
@@ -316,8 +312,7 @@ TEST_F(Framework, ANotificationGoesToTheAttachedControlFirstAndOnlyADeclinedOneR
             self.EndDialog(IDOK);
         };
         UiScript script;
-        script.Start();
-        EXPECT_EQ(IDOK, dialog.DoModal());
+        EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, dialog.DoModal()); }));
         EXPECT_EQ(std::vector<UINT>{STN_CLICKED}, dialog.label.reflectedCommands);
         EXPECT_EQ(1, dialog.actionClicks);
     }
@@ -335,8 +330,7 @@ TEST_F(Framework, AttachedControlConsumingTheNotificationHidesItFromTheMap)
         self.EndDialog(IDOK);
     };
     UiScript script;
-    script.Start();
-    EXPECT_EQ(IDOK, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, dialog.DoModal()); }));
     EXPECT_EQ(std::vector<UINT>{BN_CLICKED}, action.reflectedCommands);
     EXPECT_EQ(0, dialog.actionClicks);
 }
@@ -354,8 +348,7 @@ TEST_F(Framework, ColourRuleOverridesTheControlsOwnAnswerWithBlackOnWhite)
         self.EndDialog(IDOK);
     };
     UiScript script;
-    script.Start();
-    EXPECT_EQ(IDOK, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, dialog.DoModal()); }));
 
     EXPECT_EQ(1, dialog.label.colorRequests) << "the request is reflected to the label first";
     for (const ColorAnswer& answer : {label, edit, surface}) {
@@ -376,8 +369,7 @@ TEST_F(Framework, WithoutTheColourRuleTheControlsAnswerStandsAndOthersGetSystemC
         self.EndDialog(IDOK);
     };
     UiScript script;
-    script.Start();
-    EXPECT_EQ(IDOK, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, dialog.DoModal()); }));
 
     EXPECT_EQ(GetStockObject(GRAY_BRUSH), label.brush);
     EXPECT_EQ(RGB(255, 0, 0), label.text);
@@ -410,12 +402,10 @@ TEST_F(Framework, PreTranslateMessageSeesLoopMessagesControlFirstAndCanConsumeTh
                   return std::find(seen.begin(), seen.end(), kPassed) != seen.end();
               })
         .Then("closed", [&] {
-            PostClick(FindThreadDialog(kCaption), IDCANCEL);
+            PostButtonPress(FindThreadDialog(kCaption), IDCANCEL);
             return true;
         });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
 
     const auto contains = [](const std::vector<UINT>& list, UINT message) {
         return std::find(list.begin(), list.end(), message) != list.end();
@@ -437,7 +427,7 @@ public:
     HWND Get() const { return m_window.Get(); }
 
 private:
-    ScopedWindow m_window;
+    scoped::Window m_window;
 };
 
 struct OwnerSeen {
@@ -455,12 +445,10 @@ OwnerSeen RunAndWatchOwner(TestDialog& dialog, HWND watched)
             return false;
         seen.owner = GetWindow(window, GW_OWNER);
         seen.ownerEnabled = watched && IsWindowEnabled(watched);
-        PostClick(window, IDCANCEL);
+        PostButtonPress(window, IDCANCEL);
         return true;
     });
-    script.Start();
-    dialog.DoModal();
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { dialog.DoModal(); }));
     return seen;
 }
 
@@ -514,10 +502,8 @@ TEST_F(Framework, ADialogEndedDuringItsInitialisationIsNeverShown)
     TestDialog dialog;
     dialog.afterInit = [](TestDialog& self) { self.EndDialog(42); };
     UiScript script; // cancels the dialog should it appear after all
-    script.Start();
-    EXPECT_EQ(42, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(42, dialog.DoModal()); }));
     EXPECT_EQ(0, dialog.timesShown);
-    EXPECT_EQ("", script.Failure());
 }
 
 TEST_F(Framework, AHandlerThatThrowsEndsTheRunAsCancelled)
@@ -531,12 +517,10 @@ TEST_F(Framework, AHandlerThatThrowsEndsTheRunAsCancelled)
         if (!window)
             return false;
         SetDlgItemTextA(window, IDC_NAME, "after");
-        PostClick(window, IDC_ACTION);
+        PostButtonPress(window, IDC_ACTION);
         return true;
     });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ(1, dialog.actionClicks);
     EXPECT_EQ("before", dialog.name);
 }
@@ -551,8 +535,7 @@ TEST_F(Framework, AQuitMessageEndsTheRunAndIsPassedOnToTheOuterLoop)
         PostQuitMessage(7);
         return true;
     });
-    script.Start();
-    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     MSG msg{};
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(7u, msg.wParam);
@@ -580,9 +563,7 @@ TEST_F(Framework, TheApplicationIsNamedAfterItsExecutableAndCaptionsItsOwnMessag
         PostMessageA(window, WM_COMMAND, IDOK, 0);
         return true;
     });
-    script.Start();
-    EXPECT_EQ(IDOK, AppMessageBox("Unable to open hyperlink:\n\nA sharing violation occurred. ", MB_OK | MB_ICONEXCLAMATION));
-    EXPECT_EQ("", script.Failure());
+    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, AppMessageBox("Unable to open hyperlink:\n\nA sharing violation occurred. ", MB_OK | MB_ICONEXCLAMATION)); }));
     EXPECT_EQ("Unable to open hyperlink:\n\nA sharing violation occurred. ", box.text);
     EXPECT_EQ(std::vector<int>{IDOK}, box.buttons);
 }
@@ -610,11 +591,10 @@ public:
     bool exited = false;
 
 protected:
-    bool InitInstance() override
+    void InitInstance() override
     {
         if (throwAtStart)
             throw std::runtime_error("start-up failed");
-        return true;
     }
     int ExitInstance() override
     {
@@ -643,38 +623,6 @@ TEST(Application, TheProfileIsTheOneOverTheGivenBackend)
     Application application(backend);
     application.Profile().SetPortMask(32);
     EXPECT_EQ(InMemoryProfileBackend::Value{32u}, backend.Get("Settings", "ports"));
-}
-
-TEST(ScopedHandle, ClosesExactlyOnceAndMovesOwnership)
-{
-    const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(nullptr, event);
-    DWORD flags = 0;
-    {
-        ScopedKernelHandle first(event);
-        ScopedKernelHandle second(std::move(first));
-        EXPECT_FALSE(first);
-        EXPECT_EQ(event, second.Get());
-        ScopedKernelHandle third;
-        third = std::move(second);
-        EXPECT_TRUE(GetHandleInformation(event, &flags));
-    }
-    EXPECT_FALSE(GetHandleInformation(event, &flags)) << "closed when the last owner went";
-
-    const HANDLE kept = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    {
-        ScopedKernelHandle owner(kept);
-        EXPECT_EQ(kept, owner.Release());
-    }
-    EXPECT_TRUE(GetHandleInformation(kept, &flags)) << "released handles are not closed";
-    CloseHandle(kept);
-
-    ScopedRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, key.Receive()));
-    EXPECT_TRUE(key);
-    ScopedFileHandle none;
-    EXPECT_FALSE(none);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, none.Get());
 }
 
 } // namespace

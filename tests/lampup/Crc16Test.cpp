@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "FakeTokenLibraries.h"
-#include "IndicatorProgram.h"
+#include "lampup/IndicatorProgram.h"
 
 using namespace lampup;
 
@@ -11,7 +11,7 @@ namespace {
 
 struct Crc {
     FakeTokenLibraries fake;
-    IndicatorProgram program{fake, fake};
+    IndicatorProgram program{TableOf(fake), fake};
 
     uint16_t Over(std::initializer_list<int> bytes)
     {

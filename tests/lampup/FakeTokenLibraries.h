@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "IndicatorProgram.h"
+#include "lampup/IndicatorProgram.h"
+#include "tests/lampup/TokenLibraryTable.h"
 
 namespace lampup {
 
@@ -29,7 +30,7 @@ inline uint16_t ReferenceCrc16(const std::vector<uint8_t>& bytes)
     return crc;
 }
 
-class FakeTokenLibraries final : public TokenLibraries, public SystemPause {
+class FakeTokenLibraries final : public SystemPause {
 public:
     // --- the script ---
     uint8_t xobCount = 1;
@@ -63,28 +64,28 @@ public:
         return n;
     }
 
-    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) override
+    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c)
     {
         calls.push_back("SetXobSearchParamsEx " + std::to_string(a) + " " + std::to_string(b) + " " +
                         std::to_string(c));
     }
 
-    uint32_t FindXobs(uint8_t* count) override
+    uint32_t FindXobs(uint8_t* count)
     {
         calls.push_back(std::string("FindXobs ") + (*count == 0 ? "zeroed" : "dirty"));
         *count = xobCount;
         return findResult;
     }
 
-    void SelectXob(uint32_t found) override { calls.push_back("SelectXob " + Hex32(found)); }
+    void SelectXob(uint32_t found) { calls.push_back("SelectXob " + Hex32(found)); }
 
-    const char* GetFirmwareVersionString() override
+    const char* GetFirmwareVersionString()
     {
         calls.push_back("GetFirmwareVersionString");
         return "fake 1.0";
     }
 
-    uint8_t VtKeyOpen() override
+    uint8_t VtKeyOpen()
     {
         calls.push_back("VtKeyOpen");
         bool ok = true;
@@ -100,32 +101,32 @@ public:
         return 1;
     }
 
-    uint8_t* VtROMData() override
+    uint8_t* VtROMData()
     {
         calls.push_back("VtROMData");
         return romDataIsNull ? nullptr : rom.data();
     }
 
-    uint8_t VtOverdriveOff() override
+    uint8_t VtOverdriveOff()
     {
         calls.push_back("VtOverdriveOff");
         return 1;
     }
 
-    uint8_t VtFirst() override
+    uint8_t VtFirst()
     {
         calls.push_back("VtFirst");
         next_ = 0;
         return NextDevice();
     }
 
-    uint8_t VtNext() override
+    uint8_t VtNext()
     {
         calls.push_back("VtNext");
         return NextDevice();
     }
 
-    uint8_t VtStrongAccess() override
+    uint8_t VtStrongAccess()
     {
         calls.push_back("VtStrongAccess");
         addressed.push_back(rom);
@@ -141,7 +142,7 @@ public:
         return 0;
     }
 
-    uint8_t VtDataBlock(uint8_t* block, int32_t length) override
+    uint8_t VtDataBlock(uint8_t* block, int32_t length)
     {
         std::vector<uint8_t> sent(block, block + length);
         blocksSent.push_back(sent);
@@ -170,7 +171,7 @@ public:
         return 1;
     }
 
-    uint8_t VtKeyClose() override
+    uint8_t VtKeyClose()
     {
         calls.push_back("VtKeyClose");
         romAtClose.push_back(rom);

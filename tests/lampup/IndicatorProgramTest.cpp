@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "FakeTokenLibraries.h"
-#include "IndicatorProgram.h"
+#include "lampup/IndicatorProgram.h"
 
 using namespace lampup;
 using ::testing::ElementsAre;
@@ -22,7 +22,7 @@ const char* const kBlock53 = "VtDataBlock 55 07 00 53 FF FF";
 
 struct Reader {
     FakeTokenLibraries fake;
-    IndicatorProgram program{fake, fake};
+    IndicatorProgram program{TableOf(fake), fake};
 
     int Run() { return program.Run(); }
 };

@@ -7,36 +7,37 @@
 #include <chrono>
 #include <thread>
 
-#include "IndicatorProgram.h"
+#include "lampup/IndicatorProgram.h"
+#include "tests/lampup/TokenLibraryTable.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // One indicator switch on the bus; it confirms only the commands listed as right.
-class InMemorySwitchBus final : public lampup::TokenLibraries {
+class InMemorySwitchBus final {
 public:
     explicit InMemorySwitchBus(int firstRightAttempt) : firstRightAttempt_(firstRightAttempt) {}
 
-    void SetXobSearchParamsEx(int32_t, int32_t, int32_t) override {}
-    uint32_t FindXobs(uint8_t* count) override
+    void SetXobSearchParamsEx(int32_t, int32_t, int32_t) {}
+    uint32_t FindXobs(uint8_t* count)
     {
         *count = 1;
         return 1;
     }
-    void SelectXob(uint32_t) override {}
-    const char* GetFirmwareVersionString() override { return ""; }
-    uint8_t VtKeyOpen() override { return 1; }
-    uint8_t* VtROMData() override { return rom_.data(); }
-    uint8_t VtOverdriveOff() override { return 1; }
-    uint8_t VtFirst() override
+    void SelectXob(uint32_t) {}
+    const char* GetFirmwareVersionString() { return ""; }
+    uint8_t VtKeyOpen() { return 1; }
+    uint8_t* VtROMData() { return rom_.data(); }
+    uint8_t VtOverdriveOff() { return 1; }
+    uint8_t VtFirst()
     {
         rom_ = kSwitch;
         return 1;
     }
-    uint8_t VtNext() override { return 0; }
-    uint8_t VtStrongAccess() override { return 1; }
-    uint8_t VtDataBlock(uint8_t* block, int32_t) override
+    uint8_t VtNext() { return 0; }
+    uint8_t VtStrongAccess() { return 1; }
+    uint8_t VtDataBlock(uint8_t* block, int32_t)
     {
         // Right answers for the two states the program sends; 0, 0 never confirms.
         const bool right = ++attempt_ >= firstRightAttempt_ && firstRightAttempt_ > 0;
@@ -46,7 +47,7 @@ public:
             firstRightAttempt_ = 0; // the final state is never confirmed
         return 1;
     }
-    uint8_t VtKeyClose() override { return 1; }
+    uint8_t VtKeyClose() { return 1; }
 
 private:
     static constexpr std::array<uint8_t, 8> kSwitch = {0x12, 0, 0, 0, 0, 0, 0x42, 0xA9};
@@ -85,7 +86,7 @@ void RunOnce(benchmark::State& state, bool realPauses)
     for (auto _ : state) {
         InMemorySwitchBus bus(static_cast<int>(state.range(0)));
         CountedPause pause(realPauses);
-        lampup::IndicatorProgram program(bus, pause);
+        lampup::IndicatorProgram program(lampup::TableOf(bus), pause);
         const auto start = Clock::now();
         benchmark::DoNotOptimize(program.Run());
         total += Clock::now() - start;

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "IndicatorProgram.h"
-#include "Win32TokenLibraries.h"
+#include "lampup/IndicatorProgram.h"
+#include "lampup/Win32TokenLibraries.h"
 
 namespace {
 
@@ -50,9 +50,8 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 1000) : 20;
     std::vector<double> own;
     for (int i = 0; i < runs; ++i) {
-        lampup::Win32TokenLibraries libraries;
         TimedPause pause;
-        lampup::IndicatorProgram program(libraries, pause);
+        lampup::IndicatorProgram program(lampup::LinkedTokenLibraries(), pause);
         const double start = Now();
         program.Run();
         const double total = Now() - start;

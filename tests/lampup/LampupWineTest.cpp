@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/ScopedHandle.h"
+#include "platform/Handle.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
@@ -68,8 +68,8 @@ public:
         if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             folder.c_str(), &startup, &info))
             return kNotFinished;
-        ScopedKernelHandle process(info.hProcess);
-        ScopedKernelHandle thread(info.hThread);
+        scoped::KernelHandle process(info.hProcess);
+        scoped::KernelHandle thread(info.hThread);
         if (WaitForSingleObject(process.Get(), kRunTimeoutMs) != WAIT_OBJECT_0) {
             TerminateProcess(process.Get(), 1);
             WaitForSingleObject(process.Get(), kRunTimeoutMs);

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "IndicatorProgram.h"
-#include "SimulatedXobApi.h"
-#include "SimulatedXobComm.h"
+#include "lampup/IndicatorProgram.h"
+#include "tests/lampup/TokenLibraryTable.h"
+#include "standins/xobapi/SimulatedXobApi.h"
+#include "standins/xobcomm/SimulatedXobComm.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -213,22 +214,22 @@ TEST(TokenStandins, LogShowsSessionsWithTheirBufferAndEveryStateApplied)
 namespace {
 
 // lampup's seam over the two simulated libraries, with pauses only counted.
-class SimulatedTokenLibraries final : public lampup::TokenLibraries, public lampup::SystemPause {
+class SimulatedTokenLibraries final : public lampup::SystemPause {
 public:
     SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log) : api_(reader, log), comm_(reader, log) {}
 
-    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) override { api_.SetSearchParams(a, b, c); }
-    uint32_t FindXobs(uint8_t* count) override { return api_.Find(count); }
-    void SelectXob(uint32_t found) override { api_.Select(found); }
-    const char* GetFirmwareVersionString() override { return api_.FirmwareVersion(); }
-    uint8_t VtKeyOpen() override { return comm_.KeyOpen(); }
-    uint8_t* VtROMData() override { return comm_.RomData(); }
-    uint8_t VtOverdriveOff() override { return comm_.OverdriveOff(); }
-    uint8_t VtFirst() override { return comm_.First(); }
-    uint8_t VtNext() override { return comm_.Next(); }
-    uint8_t VtStrongAccess() override { return comm_.StrongAccess(); }
-    uint8_t VtDataBlock(uint8_t* block, int32_t length) override { return comm_.DataBlock(block, length); }
-    uint8_t VtKeyClose() override { return comm_.KeyClose(); }
+    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { api_.SetSearchParams(a, b, c); }
+    uint32_t FindXobs(uint8_t* count) { return api_.Find(count); }
+    void SelectXob(uint32_t found) { api_.Select(found); }
+    const char* GetFirmwareVersionString() { return api_.FirmwareVersion(); }
+    uint8_t VtKeyOpen() { return comm_.KeyOpen(); }
+    uint8_t* VtROMData() { return comm_.RomData(); }
+    uint8_t VtOverdriveOff() { return comm_.OverdriveOff(); }
+    uint8_t VtFirst() { return comm_.First(); }
+    uint8_t VtNext() { return comm_.Next(); }
+    uint8_t VtStrongAccess() { return comm_.StrongAccess(); }
+    uint8_t VtDataBlock(uint8_t* block, int32_t length) { return comm_.DataBlock(block, length); }
+    uint8_t VtKeyClose() { return comm_.KeyClose(); }
     void Sleep(uint32_t) override { ++pauses; }
 
     int pauses = 0;
@@ -244,7 +245,7 @@ TEST(TokenStandins, LampupLightsTheSimulatedIndicator)
 {
     TempLog log;
     SimulatedTokenLibraries libraries(Reader(std::string(kSwitchOnUsb) + " device 12FFFFFFFFFFFF01\n"), log.Log());
-    lampup::IndicatorProgram program(libraries, libraries);
+    lampup::IndicatorProgram program(lampup::TableOf(libraries), libraries);
     EXPECT_EQ(0, program.Run());
 
     EXPECT_EQ(0, libraries.pauses);
@@ -258,7 +259,7 @@ TEST(TokenStandins, LampupGivesUpOnASilentSwitchAfterElevenAttempts)
 {
     TempLog log;
     SimulatedTokenLibraries libraries(Reader("bus 1 6\n device 92000000000042A9 wrong always\n"), log.Log());
-    lampup::IndicatorProgram program(libraries, libraries);
+    lampup::IndicatorProgram program(lampup::TableOf(libraries), libraries);
     EXPECT_EQ(0, program.Run());
 
     EXPECT_EQ(11, libraries.pauses);

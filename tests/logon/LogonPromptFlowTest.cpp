@@ -1,7 +1,7 @@
 // The logon prompt's OK: the choice is stored first, the scan decides the outcome, and only a
 // single token leads to the indicator and the logon page.
-#include "agent/InMemoryProfileBackend.h"
 #include "logon/LogonFlow.h"
+#include "tests/support/profile/InMemoryProfileBackend.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -131,7 +131,10 @@ public:
         return 2; // file not found
     }
 
-    bool IsLeadByte(unsigned char byte) const override { return doubleByteCodePage && DoubleByteLead(byte); }
+    ansi::LeadBytePredicate LeadBytes() const override
+    {
+        return doubleByteCodePage ? &DoubleByteLead : &ansi::NoLeadBytes;
+    }
 
     unsigned StartProgram(const std::string& commandLine, int showCommand) override
     {

@@ -3,6 +3,8 @@
 // needs; the prefix is discarded after the program ends. Associations are written to the
 // classes root itself: Wine's shell and its classes root do not see per-user classes.
 #include "logon/WebPageOpener.h"
+#include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/Wait.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -16,26 +18,11 @@ namespace {
 
 constexpr char kBrowserName[] = "testbrowser.exe";
 constexpr char kDocumentClass[] = "EntravoTest.HtmlDocument";
-constexpr DWORD kWaitMilliseconds = 20000;
+constexpr std::chrono::milliseconds kWait{20000};
 
-template <typename Condition>
-bool WaitUntil(Condition condition)
+bool WaitUntil(const std::function<bool()>& condition)
 {
-    const ULONGLONG deadline = GetTickCount64() + kWaitMilliseconds;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return condition();
-        Sleep(20);
-    }
-    return true;
-}
-
-std::string ModuleFolder()
-{
-    std::string path(MAX_PATH, '\0');
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path.substr(0, path.find_last_of('\\') + 1);
+    return uidriver::WaitFor(condition, kWait);
 }
 
 int RunningBrowsers()
@@ -96,7 +83,7 @@ protected:
         m_folder = temp + "web page opener " + std::to_string(GetCurrentProcessId()) + "\\";
         CreateDirectoryA(m_folder.c_str(), nullptr);
         m_browser = m_folder + kBrowserName;
-        ASSERT_TRUE(CopyFileA((ModuleFolder() + kBrowserName).c_str(), m_browser.c_str(), FALSE))
+        ASSERT_TRUE(CopyFileA((uidriver::OwnFolder() + kBrowserName).c_str(), m_browser.c_str(), FALSE))
             << "testbrowser.exe must sit beside the test program";
         m_log = m_folder + "browser.log";
         DeleteFileA(m_log.c_str());

@@ -1,4 +1,4 @@
-#include "ReaderDescription.h"
+#include "standins/common/ReaderDescription.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,8 @@
 // test can poll the file until the expected number of lines has arrived.
 //
 // Exit status 1 means the log could not be written.
+#include "tests/support/uidriver/Process.h"
+
 #include <windows.h>
 
 #include <string>
@@ -28,46 +30,15 @@ std::string EnvironmentValue(const char* name)
     return value;
 }
 
-std::string OwnFolder()
-{
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return path.substr(0, path.find_last_of("\\/") + 1);
-}
-
 std::string LogPath()
 {
     std::string path = EnvironmentValue(kLogVariable);
-    return path.empty() ? OwnFolder() + "testbrowser.log" : path;
-}
-
-bool AppendLine(const std::string& path, const std::string& line)
-{
-    // Append-only access makes each write land at the end, whoever else writes.
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const std::string record = line + "\n";
-    DWORD written = 0;
-    const bool ok = WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) != FALSE &&
-                    written == record.size();
-    CloseHandle(file);
-    return ok;
+    return path.empty() ? uidriver::OwnFolder() + "testbrowser.log" : path;
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    return AppendLine(LogPath(), GetCommandLineA()) ? 0 : 1;
+    return uidriver::AppendToFile(LogPath(), std::string(GetCommandLineA()) + "\n") ? 0 : 1;
 }

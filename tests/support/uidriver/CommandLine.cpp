@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "tests/support/uidriver/CommandLine.h"
 
 namespace uidriver {
 namespace {

@@ -1,6 +1,6 @@
-#include "Dialogs.h"
+#include "tests/support/uidriver/Dialogs.h"
 
-#include "WindowQuery.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 namespace uidriver {
 namespace {
@@ -42,12 +42,15 @@ MessageBoxView ReadMessageBox(HWND window)
 {
     MessageBoxView view;
     view.window = window;
+    view.owner = GetWindow(window, GW_OWNER);
     view.caption = TextOf(window);
     for (HWND child : ChildrenOf(window)) {
         if (GetParent(child) != window || !IsWindowVisible(child))
             continue;
         if (ClassOf(child) == "Static") {
             // The icon is a static too, without text.
+            if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                view.icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
             auto text = TextOf(child);
             if (!text.empty())
                 view.text = std::move(text);

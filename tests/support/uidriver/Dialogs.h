@@ -17,12 +17,15 @@ bool IsChecked(HWND dialog, int id);
 
 struct MessageBoxView {
     HWND window = nullptr;
+    HWND owner = nullptr;
     std::string caption;
     std::string text;
     std::vector<int> buttons; // command ids of the visible push buttons, in creation order
+    HICON icon = nullptr;     // the picture shown, null for none
 };
 
-// Reads a message box (a dialog whose one text is its message): caption, text and buttons.
+// Reads a message box (a dialog whose one text is its message): owner, caption, text, buttons
+// and picture.
 MessageBoxView ReadMessageBox(HWND window);
 
 } // namespace uidriver

@@ -1,4 +1,4 @@
-#include "EnvironmentBlock.h"
+#include "tests/support/uidriver/EnvironmentBlock.h"
 
 #include <algorithm>
 #include <cctype>

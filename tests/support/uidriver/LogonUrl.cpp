@@ -1,6 +1,6 @@
-#include "LogonUrl.h"
+#include "tests/support/uidriver/LogonUrl.h"
 
-#include "CommandLine.h"
+#include "tests/support/uidriver/CommandLine.h"
 
 #include <algorithm>
 

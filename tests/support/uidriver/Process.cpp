@@ -1,8 +1,12 @@
-#include "Process.h"
+#include "tests/support/uidriver/Process.h"
 
-#include "CommandLine.h"
+#include "platform/Program.h"
+#include "tests/support/uidriver/CommandLine.h"
 
 #include <psapi.h>
+
+#include <fstream>
+#include <sstream>
 
 namespace uidriver {
 namespace {
@@ -64,8 +68,8 @@ std::optional<ChildProcess> ChildProcess::Start(const ProgramStart& start, std::
     if (!CreateProcessA(start.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         environment.data(), start.folder.empty() ? nullptr : start.folder.c_str(), &startup, &created))
         return std::nullopt;
-    OwnedHandle process(created.hProcess);
-    OwnedHandle thread(created.hThread);
+    scoped::KernelHandle process(created.hProcess);
+    scoped::KernelHandle thread(created.hThread);
     if (job && !job->Adopt(process.Get())) {
         TerminateProcess(process.Get(), 1);
         WaitForSingleObject(process.Get(), INFINITE);
@@ -138,18 +142,43 @@ ULONGLONG ChildProcess::CreationTime() const
 
 std::string OwnFolder()
 {
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return path.substr(0, path.find_last_of("\\/") + 1);
+    return program::Beside("").value_or(std::string());
+}
+
+std::string MakeTempFolder()
+{
+    char base[MAX_PATH] = {};
+    GetTempPathA(sizeof(base), base);
+    static int counter = 0;
+    const std::string folder =
+        std::string(base) + "uitest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void WriteTextFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+bool AppendToFile(const std::string& path, const std::string& text)
+{
+    const HANDLE opened = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    const scoped::KernelHandle file(opened);
+    DWORD written = 0;
+    return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE &&
+           written == text.size();
+}
+
+std::string ReadTextFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
 }
 
 std::vector<std::string> CurrentEnvironment()

@@ -2,9 +2,9 @@
 // Programs a test starts, and the promise that none of them outlives the test: every process
 // started here, and every process those start, is put into one job that kills them all when
 // the last owner goes away.
-#include "EnvironmentBlock.h"
-#include "Owned.h"
-#include "Wait.h"
+#include "tests/support/uidriver/EnvironmentBlock.h"
+#include "platform/Handle.h"
+#include "tests/support/uidriver/Wait.h"
 
 #include <windows.h>
 
@@ -33,7 +33,7 @@ public:
     HANDLE Get() const { return m_job.Get(); }
 
 private:
-    OwnedHandle m_job;
+    scoped::KernelHandle m_job;
 };
 
 class ChildProcess {
@@ -59,16 +59,24 @@ public:
     ULONGLONG CreationTime() const;
 
 private:
-    ChildProcess(OwnedHandle process, DWORD id, std::shared_ptr<ProcessJob> job)
+    ChildProcess(scoped::KernelHandle process, DWORD id, std::shared_ptr<ProcessJob> job)
         : m_process(std::move(process)), m_id(id), m_job(std::move(job)) {}
 
-    OwnedHandle m_process;
+    scoped::KernelHandle m_process;
     DWORD m_id = 0;
     std::shared_ptr<ProcessJob> m_job;
 };
 
 // This test program's own folder with a trailing backslash.
 std::string OwnFolder();
+
+// A fresh empty folder for the files of one test, without a trailing backslash.
+std::string MakeTempFolder();
+void WriteTextFile(const std::string& path, const std::string& text);
+// Appends with one write at the end of the file, whoever else appends: lines of several
+// programs never interleave. False when the file could not be written.
+bool AppendToFile(const std::string& path, const std::string& text);
+std::string ReadTextFile(const std::string& path);
 
 // The current environment as "NAME=value" entries.
 std::vector<std::string> CurrentEnvironment();

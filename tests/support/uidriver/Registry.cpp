@@ -1,6 +1,6 @@
-#include "Registry.h"
+#include "tests/support/uidriver/Registry.h"
 
-#include "Owned.h"
+#include "platform/Handle.h"
 
 #include <algorithm>
 
@@ -9,20 +9,20 @@ namespace {
 
 constexpr char kCompanyPath[] = "software\\Entravo";
 
-OwnedKey OpenKey(HKEY root, const std::string& path, REGSAM access)
+scoped::RegKey OpenKey(HKEY root, const std::string& path, REGSAM access)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
-        return OwnedKey();
-    return OwnedKey(key);
+        return scoped::RegKey();
+    return scoped::RegKey(key);
 }
 
-OwnedKey CreateKey(HKEY root, const std::string& path)
+scoped::RegKey CreateKey(HKEY root, const std::string& path)
 {
     HKEY key = nullptr;
     if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return OwnedKey();
-    return OwnedKey(key);
+        return scoped::RegKey();
+    return scoped::RegKey(key);
 }
 
 bool SetString(HKEY key, const char* name, std::string_view value)

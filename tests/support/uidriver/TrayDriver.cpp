@@ -1,8 +1,8 @@
-#include "TrayDriver.h"
+#include "tests/support/uidriver/TrayDriver.h"
 
-#include "Owned.h"
-#include "Process.h"
-#include "WindowQuery.h"
+#include "platform/Handle.h"
+#include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <shellapi.h>
 

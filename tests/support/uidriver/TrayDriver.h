@@ -2,8 +2,8 @@
 // The agent's side of the notification area: its hidden window, the mouse actions the shell
 // reports to it, its popup menu; and a stand-in notification area that records which icons
 // programs add and delete.
-#include "Owned.h"
-#include "Wait.h"
+#include "platform/Handle.h"
+#include "tests/support/uidriver/Wait.h"
 
 #include <windows.h>
 
@@ -79,7 +79,7 @@ private:
     std::vector<TrayEvent> m_events;
     HWND m_window = nullptr; // set by the tray thread before it signals m_ready
     DWORD m_threadId = 0;
-    OwnedHandle m_ready;
+    scoped::KernelHandle m_ready;
     std::thread m_thread;
 };
 

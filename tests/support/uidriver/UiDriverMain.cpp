@@ -18,14 +18,17 @@
 //   uidriver press TITLE BUTTON-ID        presses a button of a visible dialog
 //
 // Every wait is bounded (SECONDS, 15 by default); every process started is ended on exit.
-#include "discovery/BusApi.h"
-#include "uidriver/Dialogs.h"
-#include "uidriver/LogonUrl.h"
-#include "uidriver/Process.h"
-#include "uidriver/Registry.h"
-#include "uidriver/TrayDriver.h"
-#include "uidriver/Wait.h"
-#include "uidriver/WindowQuery.h"
+#include "discovery/BusLibrary.h"
+#include "discovery/PortScan.h"
+#include "platform/FilePath.h"
+#include "platform/Handle.h"
+#include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/LogonUrl.h"
+#include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/Registry.h"
+#include "tests/support/uidriver/TrayDriver.h"
+#include "tests/support/uidriver/Wait.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <shellapi.h>
 
@@ -69,7 +72,7 @@ Milliseconds SecondsArgument(const std::vector<std::string>& args, std::size_t i
 
 std::string FolderOf(const std::string& path)
 {
-    return path.substr(0, path.find_last_of("\\/") + 1);
+    return filepath::Beside(path, "", &ansi::IsLeadByte).value_or(std::string());
 }
 
 std::vector<std::string> ReadLines(const std::string& path)
@@ -290,42 +293,18 @@ double MeasureProgramStart(const std::string& program)
     return Milli(at, FileTimeNow());
 }
 
-template <typename Function>
-Function Resolve(const OwnedLibrary& library, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library.Get(), name)));
-}
-
-// The bus calls of one scan of all seven (port, adapter type) pairs, made here through the
-// same library the agent loads: what a logon spends in the bus library, not in the agent.
+// The bus calls of one scan of all seven (port, adapter type) pairs, made here by the agent's
+// own scan through the same library the agent loads: what a logon spends in the bus library.
 std::optional<double> MeasureBusScan(const std::string& libraryPath)
 {
-    const OwnedLibrary library(LoadLibraryA(libraryPath.c_str()));
-    if (!library)
+    const scoped::Module library(LoadLibraryA(libraryPath.c_str()));
+    const auto entryPoints = library ? ResolveBusEntryPoints(library.Get()) : std::nullopt;
+    if (!entryPoints)
         return std::nullopt;
-    const auto start = Resolve<BXExtendedStartSessionFn>(library, "BXExtendedStartSession");
-    const auto setup = Resolve<BXSetupFn>(library, "BXSetup");
-    const auto next = Resolve<BXNextFn>(library, "BXNext");
-    const auto rom = Resolve<BXRomFn>(library, "BXRom");
-    const auto close = Resolve<BXCloseFn>(library, "BXClose");
-    const auto end = Resolve<BXEndSessionFn>(library, "BXEndSession");
-    if (!start || !setup || !next || !rom || !close || !end)
-        return std::nullopt;
-    static std::vector<char> state(kBusStateBufferSize);
-    constexpr int16_t kPairs[][2] = {{1, 5}, {2, 5}, {1, 1}, {1, 2}, {1, 6}, {3, 5}, {4, 5}};
+    static std::vector<unsigned char> state(kBusStateBufferSize);
+    RomRecord record{};
     const ULONGLONG began = FileTimeNow();
-    for (const auto& pair : kPairs) {
-        const int32_t session = start(pair[0], pair[1], nullptr);
-        if (session <= 0)
-            continue;
-        if (setup(session) == 1) {
-            int16_t cells[8] = {};
-            for (int16_t found = next(session, state.data()); found > 0; found = next(session, state.data()))
-                rom(session, state.data(), cells);
-        }
-        close(session);
-        end(session);
-    }
+    ScanPorts(*entryPoints, state.data(), 0x3F, record);
     return Milli(began, FileTimeNow());
 }
 

@@ -1,4 +1,4 @@
-#include "Wait.h"
+#include "tests/support/uidriver/Wait.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "WindowQuery.h"
+#include "tests/support/uidriver/WindowQuery.h"
 
 #include <algorithm>
 
@@ -61,6 +61,17 @@ std::vector<HWND> VisibleWindows(DWORD processId, std::string_view className, st
     return windows;
 }
 
+HWND FindThreadDialog(std::string_view caption, DWORD threadId)
+{
+    std::vector<HWND> windows;
+    EnumThreadWindows(threadId, CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window : windows) {
+        if (IsWindowVisible(window) && ClassOf(window) == kDialogClass && TextOf(window) == caption)
+            return window;
+    }
+    return nullptr;
+}
+
 std::vector<HWND> ChildrenOf(HWND parent)
 {
     std::vector<HWND> children;
@@ -71,6 +82,12 @@ std::vector<HWND> ChildrenOf(HWND parent)
 HWND ChildWithId(HWND parent, int id)
 {
     return GetDlgItem(parent, id);
+}
+
+std::string ItemText(HWND dialog, int id)
+{
+    const HWND item = GetDlgItem(dialog, id);
+    return item ? TextOf(item) : std::string();
 }
 
 std::vector<std::string> StaticTexts(HWND dialog)

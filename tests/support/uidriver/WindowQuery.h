@@ -24,8 +24,13 @@ std::vector<HWND> TopLevelWindows(DWORD processId);
 std::vector<HWND> VisibleWindows(DWORD processId, std::string_view className,
                                  std::optional<std::string_view> title = std::nullopt);
 
+// The visible dialog (or message box) of a thread with exactly this caption, or null.
+HWND FindThreadDialog(std::string_view caption, DWORD threadId = GetCurrentThreadId());
+
 std::vector<HWND> ChildrenOf(HWND parent);
 HWND ChildWithId(HWND parent, int id);
+// The text of a dialog's control.
+std::string ItemText(HWND dialog, int id);
 // Texts of a dialog's static text controls (not pictures), in creation order.
 std::vector<std::string> StaticTexts(HWND dialog);
 bool HasStaticText(HWND dialog, std::string_view text);

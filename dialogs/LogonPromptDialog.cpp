@@ -1,0 +1,86 @@
+#include "dialogs/LogonPromptDialog.h"
+
+#include "dialogs/OutcomeDialogs.h"
+#include "dialogs/PortOptionsDialog.h"
+#include "discovery/BusLibrary.h"
+#include "framework/Application.h"
+#include "logon/AuthenticatorClock.h"
+#include "logon/WebPageOpener.h"
+#include "resources/resource.h"
+
+LogonPromptDialog::LogonPromptDialog() : Dialog(IDD_LOGON_PROMPT) {}
+
+std::span<const MessageMapEntry> LogonPromptDialog::GetMessageMap() const
+{
+    static constexpr MessageMapEntry kMap[] = {
+        OnCommand<&LogonPromptDialog::OnPortOptions>(BN_CLICKED, IDC_PORT_OPTIONS),
+        DialogColorRule(),
+    };
+    return kMap;
+}
+
+void LogonPromptDialog::DoDataExchange(DataExchange& exchange)
+{
+    DDX_Check(exchange, IDC_SKIP_PROMPT, skipPrompt);
+}
+
+BOOL LogonPromptDialog::OnInitDialog()
+{
+    // 1.
+    skipPrompt = TheApplication().Profile().GetSkipPrompt();
+    // 2.
+    const BOOL result = Dialog::OnInitDialog();
+    // 3. The dialog is not visible yet; when the logon ends it, it never will be.
+    if (skipPrompt != 0)
+        OnOK();
+    // 4.
+    return result;
+}
+
+void LogonPromptDialog::OnOK()
+{
+    // 1. A check box cannot fail to exchange.
+    UpdateData(true);
+    // 2.-6.
+    if (RunLogonOk(TheApplication().Profile(), *this, skipPrompt) == LogonOkResult::CloseWithOk)
+        Dialog::OnOK();
+}
+
+void LogonPromptDialog::OnPortOptions()
+{
+    PortOptionsDialog ports;
+    ports.DoModal();
+}
+
+int LogonPromptDialog::ScanPorts(RomRecord& record)
+{
+    return ScanBoundBus(TheApplication().Profile().GetPortMask(), record);
+}
+
+void LogonPromptDialog::ShowManyTokensDialog()
+{
+    ManyTokensDialog dialog;
+    dialog.DoModal();
+}
+
+void LogonPromptDialog::ShowNoTokenDialog()
+{
+    NoTokenDialog dialog;
+    dialog.DoModal();
+}
+
+void LogonPromptDialog::StartIndicatorProgram()
+{
+    // The bare name: the system's program search looks in the agent's folder first.
+    WinExec(std::string(kIndicatorProgram).c_str(), SW_SHOW);
+}
+
+std::string LogonPromptDialog::EncodeAuthenticator(const RomRecord& record)
+{
+    return ::EncodeAuthenticator(record);
+}
+
+void LogonPromptDialog::OpenWebPage(const std::string& url)
+{
+    ::OpenWebPage(url, SW_SHOW);
+}

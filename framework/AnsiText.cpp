@@ -1,8 +1,0 @@
-#include "framework/AnsiText.h"
-
-#include <windows.h>
-
-bool IsAnsiLeadByte(unsigned char byte)
-{
-    return IsDBCSLeadByte(byte) != FALSE;
-}
