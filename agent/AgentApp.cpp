@@ -75,6 +75,7 @@ public:
 
     void Enable3dControls() override { Application::Enable3dControls(); }
     bool BindBusLibrary() override { return ::BindBusLibrary() == 1; }
+    bool BusLibraryIsForOtherArchitecture() override { return ::BusLibraryIsForOtherArchitecture(); }
     void UnbindBusLibrary() override { ::UnbindBusLibrary(); }
 
     MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageKind kind) override

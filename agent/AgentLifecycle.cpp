@@ -22,7 +22,12 @@ bool RunStartAgent(AgentPlatform& platform)
     platform.Enable3dControls();
     // 6.
     if (!platform.BindBusLibrary()) {
-        RunDriverMissingPath(platform);
+        // Offering to install a driver that is installed would send the user in a circle; the
+        // session is not blocked, since installing the right agent is all it takes.
+        if (platform.BusLibraryIsForOtherArchitecture())
+            platform.ShowMessage(kBusLibraryOtherArchitecture, kAgentCaption, MessageKind::Error);
+        else
+            RunDriverMissingPath(platform);
         return false;
     }
     // 7. The command line carries no options.

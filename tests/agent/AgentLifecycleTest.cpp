@@ -33,6 +33,7 @@ public:
     }
     void Enable3dControls() override { Log("3d"); }
     bool BindBusLibrary() override { Log("bind"); return bindSucceeds; }
+    bool BusLibraryIsForOtherArchitecture() override { return false; }
     void UnbindBusLibrary() override { Log("unbind"); }
     MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageKind kind) override
     {
