@@ -72,6 +72,7 @@ using ScopedFileHandle = UniqueHandle<FileHandleTraits>;
 using ScopedFont = UniqueHandle<NullIsNone<HFONT, &DeleteObject>>;
 using ScopedBrush = UniqueHandle<NullIsNone<HBRUSH, &DeleteObject>>;
 using ScopedBitmap = UniqueHandle<NullIsNone<HBITMAP, &DeleteObject>>;
+using ScopedMemoryDC = UniqueHandle<NullIsNone<HDC, &DeleteDC>>;
 using ScopedIcon = UniqueHandle<NullIsNone<HICON, &DestroyIcon>>;
 // A cursor made by CopyIcon or CreateCursor; shared cursors from LoadCursor are not owned.
 using ScopedCursor = UniqueHandle<NullIsNone<HCURSOR, &DestroyCursor>>;
