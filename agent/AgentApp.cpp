@@ -168,6 +168,11 @@ bool AgentApp::BindBusLibrary()
     return ::BindBusLibrary() == 1;
 }
 
+bool AgentApp::BusLibraryIsForOtherArchitecture()
+{
+    return ::BusLibraryIsForOtherArchitecture();
+}
+
 void AgentApp::UnbindBusLibrary()
 {
     ::UnbindBusLibrary();

@@ -43,6 +43,7 @@ private:
     std::optional<std::string> WindowText(WindowValue window) override;
     void Enable3dControls() override;
     bool BindBusLibrary() override;
+    bool BusLibraryIsForOtherArchitecture() override;
     void UnbindBusLibrary() override;
     MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override;
     bool LaunchDriverSetup() override;

@@ -37,6 +37,12 @@ bool StartAgent(AgentSystem& system, ProfileStore& profile)
         return false;
     system.Enable3dControls();
     if (!system.BindBusLibrary()) {
+        // Offering to install a driver that is installed would send the user in a circle; the
+        // session is not blocked, since installing the right agent is all it takes.
+        if (system.BusLibraryIsForOtherArchitecture()) {
+            system.ShowMessage(kBusLibraryOtherArchitecture, MessageKind::Error);
+            return false;
+        }
         OfferDriverSetup(system);
         system.AddDriverMissingAtom();
         return false;

@@ -20,6 +20,14 @@ inline constexpr char kDriverStillMissing[] = "Program will not function properl
 inline constexpr char kDriverSetupFailed[] =
     "Unable to execute Merovan driver setup program\nRepeat installation to fix the problem";
 
+// A 64-bit agent cannot load the maker's 32-bit library (nor a 32-bit agent a 64-bit one).
+inline constexpr const char* kBusLibraryOtherArchitecture =
+    sizeof(void*) == 8
+        ? "The Merovan driver library VTFS32.DLL is installed, but it is a 32-bit library, which this "
+          "64-bit agent cannot load.\nInstall the 32-bit Vantok Entravo agent: it runs on 64-bit Windows too."
+        : "The Merovan driver library VTFS32.DLL is installed, but it is a 64-bit library, which this "
+          "32-bit agent cannot load.\nInstall the 64-bit Vantok Entravo agent.";
+
 enum class MessageKind { Question, Information, Error };
 enum class MessageAnswer { Ok, Yes, No };
 
@@ -43,6 +51,8 @@ public:
     // The common control classes the dialogs use.
     virtual void Enable3dControls() = 0;
     virtual bool BindBusLibrary() = 0;
+    // After a failed bind: the library is there, built for the other architecture.
+    virtual bool BusLibraryIsForOtherArchitecture() = 0;
     virtual void UnbindBusLibrary() = 0;
     // A message box with no owner and the agent's caption; a question offers Yes and No.
     virtual MessageAnswer ShowMessage(std::string_view text, MessageKind kind) = 0;

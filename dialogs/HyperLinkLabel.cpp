@@ -51,6 +51,42 @@ HCURSOR CopyOfHelpViewerHand()
     return shared ? CopyIcon(shared) : nullptr;
 }
 
+// Some renderers place the glyphs further apart than the text extent they report (Wine, with a
+// stand-in for the dialog's font): the link must show its whole text as it is drawn, so the
+// text is drawn once off screen and its ink measured. Elsewhere the ink stays within the extent.
+int DrawnTextWidth(HDC reference, HFONT font, const std::string& text, SIZE extent)
+{
+    // Room for glyphs drawn wider than reported, within what a bitmap may measure.
+    constexpr LONG kMostColumns = 16384;
+    const LONG width = std::min<LONG>(kMostColumns, 2 * (extent.cx + extent.cy));
+    if (width <= 0 || extent.cy <= 0)
+        return 0;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -extent.cy; // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const scoped::Bitmap picture(CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const scoped::MemoryDC dc(CreateCompatibleDC(reference));
+    if (!picture || !dc || !bits)
+        return 0;
+    constexpr std::uint32_t kWhite = 0xFFFFFF;
+    const std::span pixels(static_cast<std::uint32_t*>(bits), static_cast<std::size_t>(width) * extent.cy);
+    std::fill(pixels.begin(), pixels.end(), kWhite);
+    {
+        const scoped::Selection selectedPicture(dc.Get(), picture.Get());
+        const scoped::Selection selectedFont(dc.Get(), font);
+        SetTextColor(dc.Get(), RGB(0, 0, 0));
+        SetBkMode(dc.Get(), TRANSPARENT);
+        TextOutA(dc.Get(), 0, 0, text.c_str(), static_cast<int>(text.size()));
+        GdiFlush();
+    }
+    return InkedWidth(pixels, width, kWhite);
+}
+
 HCURSOR CopyOfSystemHand()
 {
     const HCURSOR shared = LoadCursorA(nullptr, IDC_HAND);
@@ -244,18 +280,25 @@ void HyperLinkLabel::FitToText()
     MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&box), 2);
 
     const std::string text = window::Text(control);
+    // The font the control draws with: the link font, or its own when that could not be made.
+    const HFONT font = m_linkFont ? m_linkFont.Get()
+                                  : static_cast<HFONT>(m_originalFont ? static_cast<HGDIOBJ>(m_originalFont)
+                                                                      : GetStockObject(SYSTEM_FONT));
     SIZE extent{};
+    int drawnWidth = 0;
     {
         const scoped::WindowDC dc(control);
         if (!dc)
             return;
-        const scoped::Selection font(dc.Get(), m_linkFont.Get());
+        const scoped::Selection selected(dc.Get(), font);
         if (!GetTextExtentPoint32A(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent))
             return;
+        drawnWidth = DrawnTextWidth(dc.Get(), font, text, extent);
     }
 
     const auto style = static_cast<std::uint32_t>(GetWindowLongA(control, GWL_STYLE));
-    const LinkRect fitted = FitRectToText(ToLinkRect(box), {extent.cx, extent.cy}, style);
+    const LinkRect fitted =
+        FitRectToText(ToLinkRect(box), {std::max(static_cast<int>(extent.cx), drawnWidth), extent.cy}, style);
     SetWindowPos(control, nullptr, fitted.left, fitted.top, ClampedSpan(fitted.left, fitted.right),
                  ClampedSpan(fitted.top, fitted.bottom), SWP_NOZORDER);
 }

@@ -50,6 +50,19 @@ LinkRect FitRectToText(const LinkRect& box, TextExtent text, std::uint32_t style
             ClampToInt(vertical.high)};
 }
 
+int InkedWidth(std::span<const std::uint32_t> pixels, int width, std::uint32_t background)
+{
+    if (width <= 0)
+        return 0;
+    int inked = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const int column = static_cast<int>(i % static_cast<std::size_t>(width));
+        if (column >= inked && ((pixels[i] ^ background) & 0xFFFFFF) != 0)
+            inked = column + 1;
+    }
+    return inked;
+}
+
 bool LinkRectContains(const LinkRect& rect, int x, int y)
 {
     return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;

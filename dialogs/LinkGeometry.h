@@ -2,6 +2,7 @@
 // Where a link label goes once it has been shrunk to its text, and whether a point lies on it.
 // Kept free of Win32 so the arithmetic is checked on the host.
 #include <cstdint>
+#include <span>
 
 struct LinkRect {
     int left = 0;
@@ -26,6 +27,10 @@ inline constexpr std::uint32_t kLinkStyleCenterImage = 0x0200;
 // edge moves by half the spare room, truncated toward zero, outwards when the text is the
 // larger. Other axes keep the edge the text is aligned to. Coordinates stay within int.
 LinkRect FitRectToText(const LinkRect& box, TextExtent text, std::uint32_t style);
+
+// How wide a drawing is: one past the rightmost column of a row-major picture, width pixels a
+// row, holding a pixel whose colour (the low 24 bits) is not the background's; 0 when none.
+int InkedWidth(std::span<const std::uint32_t> pixels, int width, std::uint32_t background);
 
 // Left and top edges belong to the rectangle, right and bottom edges do not.
 bool LinkRectContains(const LinkRect& rect, int x, int y);

@@ -12,6 +12,7 @@ namespace {
 struct Binding {
     scoped::Module module;
     BusEntryPoints entryPoints;
+    bool otherArchitecture = false;
 };
 
 Binding& TheBinding()
@@ -40,6 +41,23 @@ void KeepCurrentDirectoryOutOfLibrarySearch()
         SetDllDirectoryA("");
 }
 
+// A 32-bit driver setup on 64-bit Windows puts the library in the 32-bit system folder, which
+// a 64-bit process never searches; the loader cannot say that it exists there.
+bool InstalledForThirtyTwoBitOnly()
+{
+#ifdef _WIN64
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemWow64DirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    const std::string path = std::string(folder, length) + "\\VTFS32.DLL";
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 std::optional<BusEntryPoints> ResolveBusEntryPoints(HMODULE module)
@@ -64,8 +82,11 @@ int BindBusLibrary()
         return 1;
     KeepCurrentDirectoryOutOfLibrarySearch();
     binding.module.Reset(LoadLibraryA("VTFS32.DLL"));
-    if (!binding.module)
+    if (!binding.module) {
+        binding.otherArchitecture = GetLastError() == ERROR_BAD_EXE_FORMAT || InstalledForThirtyTwoBitOnly();
         return 0;
+    }
+    binding.otherArchitecture = false;
     const std::optional<BusEntryPoints> entryPoints = ResolveBusEntryPoints(binding.module.Get());
     if (!entryPoints) {
         binding.module.Reset();
@@ -86,6 +107,11 @@ void UnbindBusLibrary()
 bool IsBusLibraryBound()
 {
     return static_cast<bool>(TheBinding().module);
+}
+
+bool BusLibraryIsForOtherArchitecture()
+{
+    return TheBinding().otherArchitecture;
 }
 
 const BusEntryPoints& BoundBusEntryPoints()

@@ -22,6 +22,11 @@ void UnbindBusLibrary();
 
 bool IsBusLibraryBound();
 
+// After a failed BindBusLibrary: whether a VTFS32.DLL is installed that this process cannot
+// load because it is built for the other architecture (a 64-bit agent and the maker's
+// 32-bit library). Asking the user to install a driver that is installed would mislead.
+bool BusLibraryIsForOtherArchitecture();
+
 // The entry points, valid only between a successful BindBusLibrary and the next
 // UnbindBusLibrary; all null while unbound.
 const BusEntryPoints& BoundBusEntryPoints();

@@ -31,6 +31,9 @@ SetCompressor /SOLID lzma
 !define PROFILE_KEY "Software\Entravo\logonagent"
 
 Name "${PRODUCT}"
+!if "${ARCH}" == "win64"
+  Caption "${PRODUCT} ${VERSION} Setup (64-bit: only for a 64-bit bus library)"
+!endif
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Entravo"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
@@ -48,6 +51,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) Harrowgate"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\logonagent.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start the logon agent now"
 !insertmacro MUI_PAGE_WELCOME
+; The description under the list, one line wide, rather than in a narrow box beside it.
+!define MUI_COMPONENTSPAGE_SMALLDESC
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -102,13 +107,13 @@ Section "!Logon agent" SecProgram
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-Section "Start the agent when I log on" SecRun
+Section "Start at logon" SecRun
   WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\logonagent.exe"'
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "The tray agent and the reader indicator program."
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecRun} "Start the agent automatically each time you log on to Windows."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "The tray agent and the program that lights the reader."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecRun} "Starts the agent each time you log on to Windows."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Section "Uninstall"

@@ -47,6 +47,9 @@ using RegKey = Handle<HKEY, &RegCloseKey>;
 using Module = Handle<HMODULE, &FreeLibrary>;
 using KernelHandle = Handle<HANDLE, &CloseHandle>;
 using Font = Handle<HFONT, &DeleteObject>;
+using Bitmap = Handle<HBITMAP, &DeleteObject>;
+// A device context made by CreateCompatibleDC; a window's own is a WindowDC below.
+using MemoryDC = Handle<HDC, &DeleteDC>;
 using Icon = Handle<HICON, &DestroyIcon>;
 // A cursor made by CopyIcon or CreateCursor; shared cursors from LoadCursor are not owned.
 using Cursor = Handle<HCURSOR, &DestroyCursor>;

@@ -35,6 +35,7 @@ public:
         return found->second;
     }
     void Enable3dControls() override { Log("3d"); }
+    bool BusLibraryIsForOtherArchitecture() override { return false; }
     bool BindBusLibrary() override
     {
         Log("bind");

@@ -200,7 +200,7 @@ TEST_F(Installer, SilentInstallPutsFilesShortcutsAndTheLogonStartInPlace)
 
     // Written for Notepad: CRLF line ends only, and the release's own file names.
     const std::string guide = ReadFile(InstallFolder() + "User guide.txt");
-    EXPECT_NE(std::string::npos, guide.find("entravo-1.0.0-win64-setup.exe"));
+    EXPECT_NE(std::string::npos, guide.find("entravo-1.0.0-setup.exe"));
     EXPECT_EQ(std::string::npos, std::regex_replace(guide, std::regex("\r\n"), "").find('\n'));
     EXPECT_EQ(std::string::npos, guide.find('@')) << "a placeholder was left unfilled";
 }

@@ -1,7 +1,8 @@
 // Shows one dialog of the agent, for screenshots: prints "ready x y width height" (the
 // dialog's screen rectangle) once it is painted, and closes it when a line arrives on the
 // standard input.
-//   dialog_gallery ports | url | <template id>
+//   dialog_gallery ports | url | about | <template id>
+#include "dialogs/AboutDialog.h"
 #include "dialogs/AccessUrlDialog.h"
 #include "dialogs/PortOptionsDialog.h"
 #include "tests/support/uidriver/Dialogs.h"
@@ -40,6 +41,8 @@ std::unique_ptr<Dialog> MakeDialog(const std::string& which)
         return std::make_unique<PortOptionsDialog>();
     if (which == "url")
         return std::make_unique<AccessUrlDialog>();
+    if (which == "about")
+        return std::make_unique<AboutDialog>();
     return std::make_unique<TemplateDialog>(std::stoi(which));
 }
 
@@ -48,7 +51,7 @@ std::unique_ptr<Dialog> MakeDialog(const std::string& which)
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: dialog_gallery ports|url|<template id>\n");
+        std::fprintf(stderr, "usage: dialog_gallery ports|url|about|<template id>\n");
         return 2;
     }
     InMemoryProfileBackend backend;

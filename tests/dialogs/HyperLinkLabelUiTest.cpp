@@ -81,14 +81,37 @@ LOGFONTA FontOf(HWND control)
     return font;
 }
 
+// The size the control's text takes in its own font: the reported extent, or wider where the
+// glyphs are drawn wider than that (as under Wine with a stand-in font), read off the pixels.
 SIZE TextExtentInOwnFont(HWND control)
 {
     const std::string text = uidriver::TextOf(control);
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
     HDC dc = GetDC(control);
-    const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    const HGDIOBJ previous = SelectObject(dc, font);
     SIZE extent{};
     GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     SelectObject(dc, previous);
+
+    const int room = 2 * extent.cx + 20;
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP picture = CreateCompatibleBitmap(dc, room, extent.cy);
+    const HGDIOBJ previousPicture = SelectObject(memory, picture);
+    const HGDIOBJ previousFont = SelectObject(memory, font);
+    const RECT all{0, 0, room, extent.cy};
+    FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetBkMode(memory, TRANSPARENT);
+    TextOutA(memory, 0, 0, text.c_str(), static_cast<int>(text.size()));
+    for (int x = room - 1; x >= extent.cx; --x) {
+        for (int y = 0; y < extent.cy && x >= extent.cx; ++y) {
+            if (GetPixel(memory, x, y) != RGB(255, 255, 255))
+                extent.cx = x + 1;
+        }
+    }
+    SelectObject(memory, previousFont);
+    SelectObject(memory, previousPicture);
+    DeleteObject(picture);
+    DeleteDC(memory);
     ReleaseDC(control, dc);
     return extent;
 }

@@ -1,6 +1,8 @@
 #include "dialogs/LinkGeometry.h"
 
 #include <climits>
+#include <cstdint>
+#include <vector>
 #include <gtest/gtest.h>
 
 namespace {
@@ -75,6 +77,20 @@ TEST(LinkFit, ExtremeCoordinatesStayWithinRangeInsteadOfOverflowing)
                                            kLinkStyleCenter | kLinkStyleCenterImage);
     EXPECT_EQ(centred.left, centred.right - 1);
     EXPECT_EQ(centred.top, centred.bottom - 1);
+}
+
+TEST(LinkInk, WidthReachesTheRightmostColumnWithAnyNonBackgroundColourInAnyRow)
+{
+    constexpr std::uint32_t kWhite = 0xFFFFFF;
+    std::vector<std::uint32_t> picture(4 * 3, kWhite);
+    EXPECT_EQ(0, InkedWidth(picture, 4, kWhite));
+    picture[1 * 4 + 1] = 0x000000;
+    EXPECT_EQ(2, InkedWidth(picture, 4, kWhite));
+    picture[2 * 4 + 3] = 0xFFFFFE; // the last column of the last row, barely off white
+    EXPECT_EQ(4, InkedWidth(picture, 4, kWhite));
+    picture[2 * 4 + 3] = 0xFF'FFFFFF; // the unused top byte is not a colour
+    EXPECT_EQ(2, InkedWidth(picture, 4, kWhite));
+    EXPECT_EQ(0, InkedWidth(picture, 0, kWhite));
 }
 
 TEST(LinkHitTest, LeftAndTopEdgesAreInsideRightAndBottomAreOutside)

@@ -131,6 +131,13 @@ StageLayout WithBusLibraryLacking(std::string entryPoint)
     return layout;
 }
 
+StageLayout WithBusLibraryForOtherArchitecture()
+{
+    StageLayout layout;
+    layout.busLibraryOtherArchitecture = true;
+    return layout;
+}
+
 std::string BuiltProgram(std::string_view name)
 {
     return OwnFolder() + std::string(name);
@@ -146,7 +153,10 @@ AgentStage::AgentStage(const StageLayout& layout) : m_folder(NewStageFolder()), 
 {
     m_profile.Erase();
     CopyInto(BuiltProgram("logonagent.exe"), AgentPath(), m_missing);
-    if (layout.busLibrary)
+    if (layout.busLibraryOtherArchitecture)
+        CopyInto(OwnFolder() + "..\\standins\\vtfs32-other-architecture\\VTFS32.DLL", m_folder + "VTFS32.DLL",
+                 m_missing);
+    else if (layout.busLibrary)
         CopyInto(BuiltBusLibrary(layout.busLibraryLacking), m_folder + "VTFS32.DLL", m_missing);
     if (layout.lampupRecorder)
         CopyInto(BuiltProgram("e2erecorder.exe"), m_folder + "lampup.exe", m_missing);

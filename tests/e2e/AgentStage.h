@@ -47,6 +47,7 @@ struct RecordedStart {
 struct StageLayout {
     bool busLibrary = true;
     std::string busLibraryLacking;   // an entry point the copied library lacks; empty: none
+    bool busLibraryOtherArchitecture = false; // a VTFS32.DLL built for the other architecture
     bool lampupRecorder = true;      // a recording lampup.exe beside the agent
     bool setupRecorder = false;      // a recording SerilaneSetup.exe beside the agent
     std::string reader = OneTokenOnUsbReader();
@@ -56,6 +57,7 @@ struct StageLayout {
 StageLayout WithReader(std::string reader);
 StageLayout WithoutBusLibrary(bool setupRecorder = false);
 StageLayout WithBusLibraryLacking(std::string entryPoint);
+StageLayout WithBusLibraryForOtherArchitecture();
 
 class AgentStage {
 public:

@@ -105,6 +105,50 @@ TEST_F(DriverMissing, LibraryLackingAnyOneEntryPointAsksTheSameQuestion)
     }
 }
 
+TEST_F(DriverMissing, LibraryForTheOtherArchitectureSaysSoInsteadOfOfferingTheDriver)
+{
+    const std::string libraryBits = sizeof(void*) == 8 ? "32" : "64";
+    const auto expectTheBox = [&](const StageLayout& layout) {
+        AgentStage stage(layout);
+        std::string why;
+        ASSERT_TRUE(stage.Ready(&why)) << why;
+        auto agent = stage.StartAgent();
+        ASSERT_TRUE(agent);
+        HWND box = WaitForMessageBox(*agent, kCaption);
+        ASSERT_NE(nullptr, box);
+        const auto view = ReadMessageBox(box);
+        EXPECT_NE(std::string::npos, view.text.find("VTFS32.DLL is installed, but it is a " + libraryBits + "-bit"))
+            << view.text;
+        EXPECT_NE(std::string::npos, view.text.find("Install the " + libraryBits + "-bit Vantok Entravo agent"))
+            << view.text;
+        EXPECT_EQ(std::vector<int>{IDOK}, view.buttons);
+        PostButtonClick(box, IDOK);
+        ASSERT_TRUE(agent->WaitEnded(kUiTimeout));
+        EXPECT_EQ(nullptr, FindAgentWindow());
+        EXPECT_EQ(0, GlobalFindAtomA(kExitAtom)) << "installing the right agent is enough: no session-long refusal";
+    };
+    {
+        SCOPED_TRACE("beside the agent");
+        expectTheBox(WithBusLibraryForOtherArchitecture());
+    }
+#ifdef _WIN64
+    // Where a 32-bit driver setup puts it on 64-bit Windows, out of a 64-bit process's sight.
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemWow64DirectoryA(folder, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    const std::string installed = std::string(folder, length) + "\\VTFS32.DLL";
+    CreateDirectoryA(folder, nullptr); // a prefix that cannot run 32-bit programs may lack it
+    ASSERT_TRUE(CopyFileA((OwnFolder() + "..\\standins\\vtfs32-other-architecture\\VTFS32.DLL").c_str(),
+                          installed.c_str(), TRUE))
+        << installed << " error " << GetLastError();
+    {
+        SCOPED_TRACE("in the 32-bit system folder");
+        expectTheBox(WithoutBusLibrary());
+    }
+    DeleteFileA(installed.c_str());
+#endif
+}
+
 TEST_F(DriverMissing, YesWithoutASetupProgramWarnsAndThenGivesTheError)
 {
     AgentStage stage(WithoutBusLibrary());
