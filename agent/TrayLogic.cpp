@@ -37,36 +37,37 @@ TrayReply TrayWindowLogic::HandleMessage(TrayHost& host, unsigned message, std::
         host.PostQuit();
         return TrayReply::DefaultProcessing;
     }
-    // 1. A command is being served: nothing of our own until its dialog has closed.
-    if (inCommand != 0)
+    // A command is being served: nothing of our own until its dialog has closed.
+    if (m_inCommand != 0)
         return TrayReply::DefaultProcessing;
 
     switch (message) {
-    case kMsgCommand: // 2.
+    case kMsgCommand:
         ServeCommand(host, wParam);
         return TrayReply::Handled;
-    case kMsgTimer: // 3.
+    case kMsgTimer:
         if (wParam == kMenuTimerId) {
             host.StopMenuTimer();
             host.ShowTrayMenu();
         }
         return TrayReply::DefaultProcessing;
-    case kTrayCallbackMessage: // 4.
+    case kTrayCallbackMessage:
+        // The mouse message is in the low word; the high word is not ours to read.
         HandleIconMouse(host, static_cast<unsigned>(static_cast<std::uintptr_t>(lParam) & 0xFFFF));
         return TrayReply::DefaultProcessing;
-    default: // 5. (close, above) and 6.
+    default:
         return TrayReply::DefaultProcessing;
     }
 }
 
 void TrayWindowLogic::ServeCommand(TrayHost& host, std::uintptr_t wParam)
 {
-    inCommand = 1;
+    m_inCommand = 1;
     // A command that fails half-way must not leave the icon dead for the rest of the run.
     struct ClearOnExit {
         int& flag;
         ~ClearOnExit() { flag = 0; }
-    } clear{inCommand};
+    } clear{m_inCommand};
     // The whole parameter is compared, so a control notification (non-zero high word) with a
     // matching id serves nothing.
     if (IsTrayCommand(wParam))

@@ -63,13 +63,13 @@ enum class TrayReply {
 class TrayWindowLogic {
 public:
     TrayReply HandleMessage(TrayHost& host, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-    bool InCommand() const { return inCommand != 0; }
+    bool InCommand() const { return m_inCommand != 0; }
 
 private:
     void ServeCommand(TrayHost& host, std::uintptr_t wParam);
     static void HandleIconMouse(TrayHost& host, unsigned mouseMessage);
 
-    int inCommand = 0;
+    int m_inCommand = 0;
 };
 
 // Copies a tooltip into the shell's fixed field: at most size - 1 bytes and a terminator.

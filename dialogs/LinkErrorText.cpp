@@ -6,8 +6,8 @@ namespace {
 
 constexpr std::string_view kHeading = "Unable to open hyperlink:\n\n";
 
-// Users have seen these words for years; they are kept letter for letter, the trailing
-// blank after the sharing violation included.
+// The shell's own words for its launch failures, which users already know from other programs;
+// the trailing blank after the sharing violation is part of the text.
 std::string_view KnownExplanation(int code)
 {
     switch (code) {

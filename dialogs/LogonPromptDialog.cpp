@@ -26,22 +26,18 @@ void LogonPromptDialog::DoDataExchange(DataExchange& exchange)
 
 BOOL LogonPromptDialog::OnInitDialog()
 {
-    // 1.
     skipPrompt = TheApplication().Profile().GetSkipPrompt();
-    // 2.
     const BOOL result = Dialog::OnInitDialog();
-    // 3. The dialog is not visible yet; when the logon ends it, it never will be.
+    // The dialog is not visible yet; when the logon ends it, it never will be.
     if (skipPrompt != 0)
         OnOK();
-    // 4.
     return result;
 }
 
 void LogonPromptDialog::OnOK()
 {
-    // 1. A check box cannot fail to exchange.
+    // A check box cannot fail to exchange.
     UpdateData(true);
-    // 2.-6.
     if (RunLogonOk(TheApplication().Profile(), *this, skipPrompt) == LogonOkResult::CloseWithOk)
         Dialog::OnOK();
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The pseudo-random generator the authenticator was designed with: a 32-bit linear
-// congruential generator with one state per thread. Our own copy, so that every compiler and
-// C runtime produce the same strings as the web servers that decode them expect.
+// The authenticator's pseudo-random generator: a 32-bit linear congruential generator with one
+// state per thread. Our own rather than the C runtime's, so that every compiler and runtime
+// draw the same sequence from the same seed, and the filler and key come out alike everywhere.
 #include <cstdint>
 
 class AuthenticatorRandom {

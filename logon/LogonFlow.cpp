@@ -11,28 +11,24 @@ std::string ComposeLogonUrl(std::string_view accessUrl, std::string_view authent
 
 LogonOkResult RunLogonOk(ProfileStore& profile, LogonActions& actions, int skipPrompt)
 {
-    // 2.
+    // The choice is kept whatever the scan finds: it is about the prompt, not about the token.
     profile.SetSkipPrompt(skipPrompt);
-    // 3. The record is only read when the scan filled it.
+    // The record is only read when the scan filled it.
     RomRecord record{};
     const int result = actions.ScanPorts(record);
-    // 4.
+    // None or several: the user can put the token right and press OK again.
     if (result < 0) {
         actions.ShowManyTokensDialog();
         return LogonOkResult::StayOpen;
     }
-    // 5.
     if (result == 0) {
         actions.ShowNoTokenDialog();
         return LogonOkResult::StayOpen;
     }
-    // 6.1
+    // The indicator belongs to the USB reader: without USB selected there is none to light.
     if ((profile.GetPortMask() & kUsbPortBit) != 0)
         actions.StartIndicatorProgram();
-    // 6.2
     const std::string url = ComposeLogonUrl(profile.GetAccessUrl(), actions.EncodeAuthenticator(record));
-    // 6.3
     actions.OpenWebPage(url);
-    // 6.4
     return LogonOkResult::CloseWithOk;
 }

@@ -25,35 +25,35 @@ uint32_t FindHandle(uint8_t count)
 }
 
 SimulatedXobApi::SimulatedXobApi(const ReaderDescription& reader, CallLog log)
-    : xobCount_(static_cast<uint8_t>(std::clamp(reader.xobs, 0, kMaxCount))), log_(std::move(log))
+    : m_xobCount(static_cast<uint8_t>(std::clamp(reader.xobs, 0, kMaxCount))), m_log(std::move(log))
 {
 }
 
 void SimulatedXobApi::SetSearchParams(int32_t a, int32_t b, int32_t c) noexcept
 {
-    log_.Append(FormatCall("SetXobSearchParamsEx", {std::to_string(a), std::to_string(b), std::to_string(c)}, "none"));
+    m_log.Append(FormatCall("SetXobSearchParamsEx", {std::to_string(a), std::to_string(b), std::to_string(c)}, "none"));
 }
 
 uint32_t SimulatedXobApi::Find(uint8_t* count) noexcept
 {
     if (count == nullptr) {
-        log_.Append(FormatCall("FindXobs", {"null"}, Hex32(0)));
+        m_log.Append(FormatCall("FindXobs", {"null"}, Hex32(0)));
         return 0;
     }
     const std::string before = std::to_string(*count);
-    *count = xobCount_;
-    const uint32_t handle = FindHandle(xobCount_);
-    log_.Append(FormatCall("FindXobs", {before}, Hex32(handle)) + "; count " + std::to_string(*count));
+    *count = m_xobCount;
+    const uint32_t handle = FindHandle(m_xobCount);
+    m_log.Append(FormatCall("FindXobs", {before}, Hex32(handle)) + "; count " + std::to_string(*count));
     return handle;
 }
 
 void SimulatedXobApi::Select(uint32_t found) noexcept
 {
-    log_.Append(FormatCall("SelectXob", {Hex32(found)}, "none"));
+    m_log.Append(FormatCall("SelectXob", {Hex32(found)}, "none"));
 }
 
 const char* SimulatedXobApi::FirmwareVersion() noexcept
 {
-    log_.Append(FormatCall("GetFirmwareVersionString", {}, std::string("\"") + kFirmwareVersion + "\""));
+    m_log.Append(FormatCall("GetFirmwareVersionString", {}, std::string("\"") + kFirmwareVersion + "\""));
     return kFirmwareVersion;
 }

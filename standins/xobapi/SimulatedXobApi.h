@@ -16,8 +16,8 @@ public:
     const char* FirmwareVersion() noexcept;
 
 private:
-    uint8_t xobCount_ = 0;
-    CallLog log_;
+    uint8_t m_xobCount = 0;
+    CallLog m_log;
 };
 
 // What a search that found `count` tokens returns: a value that names the search, never 0.

@@ -41,86 +41,86 @@ uint16_t Crc16Arc(const uint8_t* bytes, std::size_t count)
 }
 
 SimulatedXobComm::SimulatedXobComm(const ReaderDescription& reader, CallLog log)
-    : keyOpenFails_(reader.keyOpenFails), strongAccessFails_(reader.strongAccessFails), log_(std::move(log))
+    : m_keyOpenFails(reader.keyOpenFails), m_strongAccessFails(reader.strongAccessFails), m_log(std::move(log))
 {
     if (const SimBus* bus = reader.FindBus(reader.lampPort, reader.lampAdapter))
-        devices_ = bus->devices;
-    commandsSeen_.assign(devices_.size(), 0);
+        m_devices = bus->devices;
+    m_commandsSeen.assign(m_devices.size(), 0);
 }
 
 uint8_t SimulatedXobComm::KeyOpen() noexcept
 {
-    const uint8_t result = keyOpenFails_ ? 0 : 1;
+    const uint8_t result = m_keyOpenFails ? 0 : 1;
     if (result != 0) {
-        open_ = true;
-        nextDevice_ = 0;
-        addressed_ = kNone;
+        m_open = true;
+        m_nextDevice = 0;
+        m_addressed = kNone;
     }
-    Log("VtKeyOpen", {}, result, "rom " + FormatRom(rom_));
+    Log("VtKeyOpen", {}, result, "rom " + FormatRom(m_rom));
     return result;
 }
 
 uint8_t* SimulatedXobComm::RomData() noexcept
 {
-    log_.Append(FormatCall("VtROMData", {}, "buffer"));
-    return rom_.data();
+    m_log.Append(FormatCall("VtROMData", {}, "buffer"));
+    return m_rom.data();
 }
 
 uint8_t SimulatedXobComm::OverdriveOff() noexcept
 {
-    const uint8_t result = open_ ? 1 : 0;
+    const uint8_t result = m_open ? 1 : 0;
     Log("VtOverdriveOff", {}, result);
     return result;
 }
 
 uint8_t SimulatedXobComm::First() noexcept
 {
-    nextDevice_ = 0;
+    m_nextDevice = 0;
     const uint8_t result = Advance();
-    Log("VtFirst", {}, result, "rom " + FormatRom(rom_));
+    Log("VtFirst", {}, result, "rom " + FormatRom(m_rom));
     return result;
 }
 
 uint8_t SimulatedXobComm::Next() noexcept
 {
     const uint8_t result = Advance();
-    Log("VtNext", {}, result, "rom " + FormatRom(rom_));
+    Log("VtNext", {}, result, "rom " + FormatRom(m_rom));
     return result;
 }
 
 uint8_t SimulatedXobComm::Advance()
 {
-    if (!open_ || nextDevice_ >= devices_.size())
+    if (!m_open || m_nextDevice >= m_devices.size())
         return 0;
-    rom_ = devices_[nextDevice_++].rom;
+    m_rom = m_devices[m_nextDevice++].rom;
     return 1;
 }
 
 uint8_t SimulatedXobComm::StrongAccess() noexcept
 {
-    addressed_ = kNone;
-    if (open_ && !strongAccessFails_) {
-        const auto found = std::find_if(devices_.begin(), devices_.end(),
-                                        [this](const SimDevice& device) { return device.rom == rom_; });
-        if (found != devices_.end())
-            addressed_ = static_cast<std::size_t>(found - devices_.begin());
+    m_addressed = kNone;
+    if (m_open && !m_strongAccessFails) {
+        const auto found = std::find_if(m_devices.begin(), m_devices.end(),
+                                        [this](const SimDevice& device) { return device.rom == m_rom; });
+        if (found != m_devices.end())
+            m_addressed = static_cast<std::size_t>(found - m_devices.begin());
     }
-    const uint8_t result = addressed_ != kNone ? 1 : 0;
-    Log("VtStrongAccess", {}, result, "rom " + FormatRom(rom_));
+    const uint8_t result = m_addressed != kNone ? 1 : 0;
+    Log("VtStrongAccess", {}, result, "rom " + FormatRom(m_rom));
     return result;
 }
 
 uint8_t SimulatedXobComm::DataBlock(uint8_t* block, int32_t length) noexcept
 {
-    if (!open_ || addressed_ == kNone || block == nullptr || length <= 0) {
+    if (!m_open || m_addressed == kNone || block == nullptr || length <= 0) {
         Log("VtDataBlock", {block == nullptr ? "null" : "block", std::to_string(length)}, 0);
         return 0;
     }
     const auto count = static_cast<std::size_t>(length);
     const std::string sent = HexBytes(block, count);
-    const SimDevice& device = devices_[addressed_];
+    const SimDevice& device = m_devices[m_addressed];
     if (IsSwitch(device) && length == kSwitchBlockSize && block[0] == kSwitchCommand)
-        AnswerSwitchCommand(block, addressed_);
+        AnswerSwitchCommand(block, m_addressed);
     else
         std::fill_n(block, count, kIdleBus);
     Log("VtDataBlock", {sent, std::to_string(length)}, 1, "received " + HexBytes(block, count));
@@ -129,8 +129,8 @@ uint8_t SimulatedXobComm::DataBlock(uint8_t* block, int32_t length) noexcept
 
 void SimulatedXobComm::AnswerSwitchCommand(uint8_t* block, std::size_t device)
 {
-    const int seen = ++commandsSeen_[device];
-    const int wrong = devices_[device].wrongAnswers;
+    const int seen = ++m_commandsSeen[device];
+    const int wrong = m_devices[device].wrongAnswers;
     const bool answersRight = wrong != kWrongAlways && seen > wrong;
 
     // The switch confirms with the complemented CRC of the four bytes it received, low byte
@@ -142,26 +142,26 @@ void SimulatedXobComm::AnswerSwitchCommand(uint8_t* block, std::size_t device)
     if (answersRight) {
         char state[3];
         std::snprintf(state, sizeof state, "%02X", block[3]);
-        log_.Append("switch " + FormatRom(devices_[device].rom) + " state " + state);
+        m_log.Append("switch " + FormatRom(m_devices[device].rom) + " state " + state);
     }
 }
 
 uint8_t SimulatedXobComm::KeyClose() noexcept
 {
-    const uint8_t result = open_ ? 1 : 0;
-    open_ = false;
-    addressed_ = kNone;
-    Log("VtKeyClose", {}, result, "rom " + FormatRom(rom_));
+    const uint8_t result = m_open ? 1 : 0;
+    m_open = false;
+    m_addressed = kNone;
+    Log("VtKeyClose", {}, result, "rom " + FormatRom(m_rom));
     return result;
 }
 
 void SimulatedXobComm::Log(const char* name, std::initializer_list<std::string_view> arguments, uint8_t result,
                            const std::string& detail) const
 {
-    if (!log_.Enabled())
+    if (!m_log.Enabled())
         return;
     std::string line = FormatCall(name, arguments, std::to_string(result));
     if (!detail.empty())
         line += "; " + detail;
-    log_.Append(line);
+    m_log.Append(line);
 }

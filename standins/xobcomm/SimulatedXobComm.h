@@ -29,16 +29,16 @@ private:
     void Log(const char* name, std::initializer_list<std::string_view> arguments, uint8_t result,
              const std::string& detail = {}) const;
 
-    std::vector<SimDevice> devices_;
-    std::vector<int> commandsSeen_; // per device: command blocks received so far
-    bool keyOpenFails_ = false;
-    bool strongAccessFails_ = false;
-    CallLog log_;
+    std::vector<SimDevice> m_devices;
+    std::vector<int> m_commandsSeen; // per device: command blocks received so far
+    bool m_keyOpenFails = false;
+    bool m_strongAccessFails = false;
+    CallLog m_log;
 
-    std::array<uint8_t, 8> rom_{};
-    bool open_ = false;
-    std::size_t nextDevice_ = 0;
-    std::size_t addressed_ = kNone;
+    std::array<uint8_t, 8> m_rom{};
+    bool m_open = false;
+    std::size_t m_nextDevice = 0;
+    std::size_t m_addressed = kNone;
 
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 };

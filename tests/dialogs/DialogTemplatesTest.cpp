@@ -69,7 +69,8 @@ Expected Edit(int id, RECT box)
     return {id, "Edit", 0, WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, "", 0, box};
 }
 
-// x, y, width, height as the dialog tables give them.
+// A control's place in dialog units: left, top, width and height, as the resource script
+// writes them.
 RECT Box(int x, int y, int width, int height)
 {
     return {x, y, x + width, y + height};

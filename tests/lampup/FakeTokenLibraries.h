@@ -97,7 +97,7 @@ public:
             return 0;
         ++sessionsOpen;
         romAtOpen.push_back(rom);
-        next_ = 0;
+        m_next = 0;
         return 1;
     }
 
@@ -116,7 +116,7 @@ public:
     uint8_t VtFirst()
     {
         calls.push_back("VtFirst");
-        next_ = 0;
+        m_next = 0;
         return NextDevice();
     }
 
@@ -130,12 +130,12 @@ public:
     {
         calls.push_back("VtStrongAccess");
         addressed.push_back(rom);
-        addressedSwitch_ = false;
+        m_addressedSwitch = false;
         if (strongAccessFails || sessionsOpen == 0)
             return 0;
         for (const auto& d : devices) {
             if (d == rom) {
-                addressedSwitch_ = (d[0] & 0x7F) == 0x12;
+                m_addressedSwitch = (d[0] & 0x7F) == 0x12;
                 return 1;
             }
         }
@@ -150,7 +150,7 @@ public:
         for (uint8_t b : sent)
             text += " " + Hex8(b);
         calls.push_back(text);
-        if (length != 6 || !addressedSwitch_)
+        if (length != 6 || !m_addressedSwitch)
             return 0;
 
         SwitchAnswer answer = laterAnswers;
@@ -204,14 +204,14 @@ private:
 
     uint8_t NextDevice()
     {
-        if (sessionsOpen == 0 || next_ >= devices.size())
+        if (sessionsOpen == 0 || m_next >= devices.size())
             return 0;
-        rom = devices[next_++];
+        rom = devices[m_next++];
         return 1;
     }
 
-    std::size_t next_ = 0;
-    bool addressedSwitch_ = false;
+    std::size_t m_next = 0;
+    bool m_addressedSwitch = false;
 };
 
 } // namespace lampup

@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 // One indicator switch on the bus; it confirms only the commands listed as right.
 class InMemorySwitchBus final {
 public:
-    explicit InMemorySwitchBus(int firstRightAttempt) : firstRightAttempt_(firstRightAttempt) {}
+    explicit InMemorySwitchBus(int firstRightAttempt) : m_firstRightAttempt(firstRightAttempt) {}
 
     void SetXobSearchParamsEx(int32_t, int32_t, int32_t) {}
     uint32_t FindXobs(uint8_t* count)
@@ -28,11 +28,11 @@ public:
     void SelectXob(uint32_t) {}
     const char* GetFirmwareVersionString() { return ""; }
     uint8_t VtKeyOpen() { return 1; }
-    uint8_t* VtROMData() { return rom_.data(); }
+    uint8_t* VtROMData() { return m_rom.data(); }
     uint8_t VtOverdriveOff() { return 1; }
     uint8_t VtFirst()
     {
-        rom_ = kSwitch;
+        m_rom = kSwitch;
         return 1;
     }
     uint8_t VtNext() { return 0; }
@@ -40,29 +40,29 @@ public:
     uint8_t VtDataBlock(uint8_t* block, int32_t)
     {
         // Right answers for the two states the program sends; 0, 0 never confirms.
-        const bool right = ++attempt_ >= firstRightAttempt_ && firstRightAttempt_ > 0;
+        const bool right = ++m_attempt >= m_firstRightAttempt && m_firstRightAttempt > 0;
         block[4] = right ? (block[3] == 0x73 ? 0x1E : 0x1F) : 0;
         block[5] = right ? (block[3] == 0x73 ? 0x17 : 0xCF) : 0;
         if (right && block[3] == 0x73)
-            firstRightAttempt_ = 0; // the final state is never confirmed
+            m_firstRightAttempt = 0; // the final state is never confirmed
         return 1;
     }
     uint8_t VtKeyClose() { return 1; }
 
 private:
     static constexpr std::array<uint8_t, 8> kSwitch = {0x12, 0, 0, 0, 0, 0, 0x42, 0xA9};
-    std::array<uint8_t, 8> rom_{};
-    int firstRightAttempt_;
-    int attempt_ = 0;
+    std::array<uint8_t, 8> m_rom{};
+    int m_firstRightAttempt;
+    int m_attempt = 0;
 };
 
 class CountedPause final : public lampup::SystemPause {
 public:
-    explicit CountedPause(bool real) : real_(real) {}
+    explicit CountedPause(bool real) : m_real(real) {}
     void Sleep(uint32_t milliseconds) override
     {
         ++pauses;
-        if (!real_)
+        if (!m_real)
             return;
         const auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -73,7 +73,7 @@ public:
     Clock::duration slept{};
 
 private:
-    bool real_;
+    bool m_real;
 };
 
 // Arg 0: never confirms (11 pauses). Arg 11: first state on the 11th attempt, final state

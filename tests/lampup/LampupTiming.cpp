@@ -31,7 +31,7 @@ public:
     void Sleep(uint32_t milliseconds) override
     {
         const double start = Now();
-        pause_.Sleep(milliseconds);
+        m_pause.Sleep(milliseconds);
         slept += Now() - start;
         ++pauses;
     }
@@ -40,7 +40,7 @@ public:
     int pauses = 0;
 
 private:
-    lampup::Win32SystemPause pause_;
+    lampup::Win32SystemPause m_pause;
 };
 
 } // namespace

@@ -37,20 +37,20 @@ public:
         const fs::path bin = OwnFolder();
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        folder_ = fs::path(temp) / ("lampup-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                     std::to_string(++foldersMade_));
-        fs::create_directories(folder_);
-        fs::copy_file(bin / "lampup.exe", folder_ / "lampup.exe");
-        fs::copy_file(bin / ".." / "standins" / "xobcomm" / "XobComm.dll", folder_ / "XobComm.dll");
+        m_folder = fs::path(temp) / ("lampup-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                     std::to_string(++m_foldersMade));
+        fs::create_directories(m_folder);
+        fs::copy_file(bin / "lampup.exe", m_folder / "lampup.exe");
+        fs::copy_file(bin / ".." / "standins" / "xobcomm" / "XobComm.dll", m_folder / "XobComm.dll");
         if (withXobApi)
-            fs::copy_file(bin / ".." / "standins" / "xobapi" / "XOBAPI.dll", folder_ / "XOBAPI.dll");
-        std::ofstream(folder_ / "reader.txt") << reader << "\nlog calls.log\n";
+            fs::copy_file(bin / ".." / "standins" / "xobapi" / "XOBAPI.dll", m_folder / "XOBAPI.dll");
+        std::ofstream(m_folder / "reader.txt") << reader << "\nlog calls.log\n";
     }
 
     ~LampupFolder()
     {
         std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        fs::remove_all(m_folder, ignored);
     }
 
     LampupFolder(const LampupFolder&) = delete;
@@ -60,8 +60,8 @@ public:
     DWORD Run(const std::string& arguments = {}) const
     {
         std::string commandLine = "lampup.exe" + (arguments.empty() ? std::string() : " " + arguments);
-        const std::string program = (folder_ / "lampup.exe").string();
-        const std::string folder = folder_.string();
+        const std::string program = (m_folder / "lampup.exe").string();
+        const std::string folder = m_folder.string();
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
@@ -82,7 +82,7 @@ public:
 
     std::vector<std::string> Log() const
     {
-        std::ifstream file(folder_ / "calls.log");
+        std::ifstream file(m_folder / "calls.log");
         std::vector<std::string> lines;
         for (std::string line; std::getline(file, line);)
             lines.push_back(line);
@@ -90,8 +90,8 @@ public:
     }
 
 private:
-    static inline int foldersMade_ = 0;
-    fs::path folder_;
+    static inline int m_foldersMade = 0;
+    fs::path m_folder;
 };
 
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& prefix)

@@ -30,19 +30,19 @@ ReaderDescription Reader(const std::string& text)
 class TempLog {
 public:
     TempLog()
-        : path_(std::filesystem::temp_directory_path() /
+        : m_path(std::filesystem::temp_directory_path() /
                  ("xobstandin-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
                   ".log"))
     {
-        std::filesystem::remove(path_);
+        std::filesystem::remove(m_path);
     }
-    ~TempLog() { std::filesystem::remove(path_); }
+    ~TempLog() { std::filesystem::remove(m_path); }
 
-    CallLog Log() const { return CallLog(path_.string()); }
+    CallLog Log() const { return CallLog(m_path.string()); }
 
     std::vector<std::string> Lines() const
     {
-        std::ifstream file(path_);
+        std::ifstream file(m_path);
         std::vector<std::string> lines;
         for (std::string line; std::getline(file, line);)
             lines.push_back(line);
@@ -59,7 +59,7 @@ public:
     }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path m_path;
 };
 
 std::array<uint8_t, 6> SwitchBlock(uint8_t state)
@@ -216,27 +216,27 @@ namespace {
 // lampup's seam over the two simulated libraries, with pauses only counted.
 class SimulatedTokenLibraries final : public lampup::SystemPause {
 public:
-    SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log) : api_(reader, log), comm_(reader, log) {}
+    SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log) : m_api(reader, log), m_comm(reader, log) {}
 
-    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { api_.SetSearchParams(a, b, c); }
-    uint32_t FindXobs(uint8_t* count) { return api_.Find(count); }
-    void SelectXob(uint32_t found) { api_.Select(found); }
-    const char* GetFirmwareVersionString() { return api_.FirmwareVersion(); }
-    uint8_t VtKeyOpen() { return comm_.KeyOpen(); }
-    uint8_t* VtROMData() { return comm_.RomData(); }
-    uint8_t VtOverdriveOff() { return comm_.OverdriveOff(); }
-    uint8_t VtFirst() { return comm_.First(); }
-    uint8_t VtNext() { return comm_.Next(); }
-    uint8_t VtStrongAccess() { return comm_.StrongAccess(); }
-    uint8_t VtDataBlock(uint8_t* block, int32_t length) { return comm_.DataBlock(block, length); }
-    uint8_t VtKeyClose() { return comm_.KeyClose(); }
+    void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { m_api.SetSearchParams(a, b, c); }
+    uint32_t FindXobs(uint8_t* count) { return m_api.Find(count); }
+    void SelectXob(uint32_t found) { m_api.Select(found); }
+    const char* GetFirmwareVersionString() { return m_api.FirmwareVersion(); }
+    uint8_t VtKeyOpen() { return m_comm.KeyOpen(); }
+    uint8_t* VtROMData() { return m_comm.RomData(); }
+    uint8_t VtOverdriveOff() { return m_comm.OverdriveOff(); }
+    uint8_t VtFirst() { return m_comm.First(); }
+    uint8_t VtNext() { return m_comm.Next(); }
+    uint8_t VtStrongAccess() { return m_comm.StrongAccess(); }
+    uint8_t VtDataBlock(uint8_t* block, int32_t length) { return m_comm.DataBlock(block, length); }
+    uint8_t VtKeyClose() { return m_comm.KeyClose(); }
     void Sleep(uint32_t) override { ++pauses; }
 
     int pauses = 0;
 
 private:
-    SimulatedXobApi api_;
-    SimulatedXobComm comm_;
+    SimulatedXobApi m_api;
+    SimulatedXobComm m_comm;
 };
 
 } // namespace
