@@ -147,7 +147,7 @@ void HyperLinkLabel::CreateTip(const RECT& area)
 {
     const HWND control = Handle();
     m_tip.Reset(CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, control, nullptr, GetModuleHandleA(nullptr), nullptr));
+                                CW_USEDEFAULT, control, nullptr, GetModuleHandleA(nullptr), nullptr));
     if (!m_tip)
         return;
     TOOLINFOA tool{};

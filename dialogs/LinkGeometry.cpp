@@ -10,8 +10,8 @@ namespace {
 // overflowing, and the clamp keeps the result a valid rectangle value.
 int ClampToInt(std::int64_t value)
 {
-    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
-                                                      std::numeric_limits<int>::max()));
+    return static_cast<int>(
+        std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 struct Span {
@@ -26,7 +26,7 @@ Span CentreOn(Span span, std::int64_t length)
     return {span.low + shift, span.high - shift};
 }
 
-}  // namespace
+} // namespace
 
 LinkRect FitRectToText(const LinkRect& box, TextExtent text, std::uint32_t style)
 {

@@ -4,9 +4,9 @@
 #include <cstdint>
 
 enum class HoverChange {
-    None,   // state stays as it is
-    Enter,  // start hovering: repaint, then take the capture
-    Leave,  // stop hovering: release the capture, then repaint
+    None,  // state stays as it is
+    Enter, // start hovering: repaint, then take the capture
+    Leave, // stop hovering: release the capture, then repaint
 };
 
 // A move while idle always starts hovering: without the capture, the label only sees moves
@@ -23,4 +23,7 @@ struct LinkColors {
 std::uint32_t LinkTextColor(const LinkColors& colors, bool hovering, bool visited);
 
 // A shell launch code above 32 means the page was handed over.
-constexpr bool OpenSucceeded(unsigned code) { return code > 32; }
+constexpr bool OpenSucceeded(unsigned code)
+{
+    return code > 32;
+}

@@ -19,7 +19,7 @@ private:
     int32_t m_session;
 };
 
-}  // namespace
+} // namespace
 
 int IsIgnoredFamily(const RomRecord& record)
 {

@@ -11,8 +11,7 @@ namespace {
 Application* g_current = nullptr;
 } // namespace
 
-Application::Application(ProfileBackend& backend, HINSTANCE instance)
-    : Application(backend, instance, program::Name())
+Application::Application(ProfileBackend& backend, HINSTANCE instance) : Application(backend, instance, program::Name())
 {
 }
 

@@ -170,8 +170,7 @@ HBRUSH Dialog::DefaultControlColor(HDC dc, HWND control, UINT message)
         if (const HBRUSH brush = attached->OnReflectedControlColor(dc, message))
             return brush;
     }
-    return reinterpret_cast<HBRUSH>(
-        Default(message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
+    return reinterpret_cast<HBRUSH>(Default(message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
 }
 
 LRESULT Dialog::Default(UINT message, WPARAM wParam, LPARAM lParam)

@@ -15,16 +15,16 @@
 class Dialog;
 
 enum class MessageRoute {
-    Command,       // WM_COMMAND with a given notification code from a given control id
-    ControlColor,  // every WM_CTLCOLOR* message, from every control and the dialog itself
-    Message,       // any other window message, by number
+    Command,      // WM_COMMAND with a given notification code from a given control id
+    ControlColor, // every WM_CTLCOLOR* message, from every control and the dialog itself
+    Message,      // any other window message, by number
 };
 
 struct MessageMapEntry {
     MessageRoute route;
-    UINT message;       // for MessageRoute::Message
-    UINT notification;  // for MessageRoute::Command
-    int id;             // for MessageRoute::Command
+    UINT message;      // for MessageRoute::Message
+    UINT notification; // for MessageRoute::Command
+    int id;            // for MessageRoute::Command
     // Runs the handler; the result is what the dialog procedure returns.
     INT_PTR (*invoke)(Dialog& dialog, UINT message, WPARAM wParam, LPARAM lParam);
 };
@@ -61,7 +61,8 @@ template <auto Handler>
 constexpr MessageMapEntry OnControlColor()
 {
     using Owner = message_map_detail::OwnerOf<Handler>;
-    return {MessageRoute::ControlColor, 0, 0, 0, [](Dialog& dialog, UINT message, WPARAM wParam, LPARAM lParam) -> INT_PTR {
+    return {MessageRoute::ControlColor, 0, 0, 0,
+            [](Dialog& dialog, UINT message, WPARAM wParam, LPARAM lParam) -> INT_PTR {
                 return reinterpret_cast<INT_PTR>((static_cast<Owner&>(dialog).*Handler)(
                     reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), message));
             }};

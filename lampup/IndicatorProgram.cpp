@@ -125,8 +125,8 @@ bool IndicatorProgram::AttemptSwitchCommand(uint8_t state)
         return false;
 
     m_crc16 = 0;
-    std::array<uint8_t, kCommandBlockSize> block = {kSwitchCommand, kSwitchCommandArg1, kSwitchCommandArg2,
-                                                    state, 0xFF, 0xFF};
+    std::array<uint8_t, kCommandBlockSize> block = {
+        kSwitchCommand, kSwitchCommandArg1, kSwitchCommandArg2, state, 0xFF, 0xFF};
     // The check covers the bytes as sent; what comes back in their places is not examined.
     for (std::size_t i = 0; i < 4; ++i)
         Crc16Update(block[i]);

@@ -26,8 +26,8 @@ public:
 };
 
 enum class LogonOkResult {
-    StayOpen,     // an outcome dialog was shown; the user may try again
-    CloseWithOk,  // the logon page was handed to the browser
+    StayOpen,    // an outcome dialog was shown; the user may try again
+    CloseWithOk, // the logon page was handed to the browser
 };
 
 // skipPrompt is the check box as the user left it; it is stored whatever the scan finds.

@@ -58,8 +58,7 @@ std::optional<RawValue> Query(HKEY key, const char* name, std::size_t maxBytes)
             return std::nullopt;
         bytes.resize(size == 0 ? 1 : size);
         size = static_cast<DWORD>(bytes.size());
-        const LONG result =
-            RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
+        const LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
         if (result == ERROR_SUCCESS) {
             bytes.resize(size);
             return RawValue{KindOf(type), std::move(bytes)};
@@ -75,8 +74,7 @@ std::optional<RawValue> Query(HKEY key, const char* name, std::size_t maxBytes)
 bool SetDword(HKEY key, const char* name, uint32_t value)
 {
     const DWORD data = value;
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) ==
-           ERROR_SUCCESS;
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
 }
 
 bool SetString(HKEY key, const char* name, std::string_view value)

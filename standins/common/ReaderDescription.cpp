@@ -142,8 +142,7 @@ bool Parser::Bus(const std::vector<std::string_view>& words)
         return false;
     }
     if (m_reader.FindBus(pair->first, pair->second)) {
-        return Fail("bus " + std::to_string(pair->first) + " " + std::to_string(pair->second) +
-                    " is described twice");
+        return Fail("bus " + std::to_string(pair->first) + " " + std::to_string(pair->second) + " is described twice");
     }
     SimBus bus;
     bus.port = pair->first;
@@ -295,7 +294,7 @@ bool Parser::ParseLine(const std::vector<std::string_view>& words)
     return Fail("unknown directive \"" + std::string(directive) + "\"");
 }
 
-}  // namespace
+} // namespace
 
 const SimBus* ReaderDescription::FindBus(int port, int adapter) const
 {
@@ -347,7 +346,7 @@ std::string ChooseReaderPath(const std::optional<std::string>& environmentValue,
         return *environmentValue;
     }
     if (libraryFolder.empty()) {
-        return {};  // never the current folder: that would pick up a stranger's reader.txt
+        return {}; // never the current folder: that would pick up a stranger's reader.txt
     }
     std::string path(libraryFolder);
     if (!path.empty() && path.back() != '\\' && path.back() != '/') {

@@ -10,10 +10,10 @@
 #include <vector>
 
 struct SimDevice {
-    std::array<uint8_t, 8> rom{};  // ROM byte 0 (the family code) first
-    bool romFail = false;          // every ROM read of this device fails
-    uint8_t high = 0;              // upper byte of every cell a ROM read delivers
-    int wrongAnswers = 0;          // command blocks answered with wrong check bytes; kWrongAlways: all
+    std::array<uint8_t, 8> rom{}; // ROM byte 0 (the family code) first
+    bool romFail = false;         // every ROM read of this device fails
+    uint8_t high = 0;             // upper byte of every cell a ROM read delivers
+    int wrongAnswers = 0;         // command blocks answered with wrong check bytes; kWrongAlways: all
 };
 
 inline constexpr int kWrongAlways = -1;
@@ -21,19 +21,19 @@ inline constexpr int kWrongAlways = -1;
 struct SimBus {
     int port = 0;
     int adapter = 0;
-    std::optional<int32_t> start;  // forced session-start result; none: a fresh positive session
-    int16_t setup = 1;             // what the bus setup returns
+    std::optional<int32_t> start; // forced session-start result; none: a fresh positive session
+    int16_t setup = 1;            // what the bus setup returns
     std::vector<SimDevice> devices;
 };
 
 struct ReaderDescription {
     std::vector<SimBus> buses;
-    int lampPort = 1;  // the bus the token libraries see (USB by default)
+    int lampPort = 1; // the bus the token libraries see (USB by default)
     int lampAdapter = 6;
     int xobs = 1;
     bool keyOpenFails = false;
     bool strongAccessFails = false;
-    std::string logPath;  // empty: no call log (unless the environment names one)
+    std::string logPath; // empty: no call log (unless the environment names one)
 
     const SimBus* FindBus(int port, int adapter) const;
 };
@@ -52,8 +52,7 @@ inline constexpr const char* kLogEnvironmentVariable = "ENTRAVO_SIM_LOG";
 inline constexpr std::size_t kMaxReaderFileSize = 1 << 20;
 
 // An unknown library folder and no variable give an empty path: no reader.
-std::string ChooseReaderPath(const std::optional<std::string>& environmentValue,
-                             std::string_view libraryFolder);
+std::string ChooseReaderPath(const std::optional<std::string>& environmentValue, std::string_view libraryFolder);
 
 // Reads and parses the file at path. No file means a reader with no bus and no error. A file
 // that cannot be read, is larger than kMaxReaderFileSize or does not parse also gives a reader

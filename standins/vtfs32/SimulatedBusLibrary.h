@@ -50,7 +50,7 @@ private:
         SimBus bus;
         bool ready = false;
         bool closed = false;
-        std::size_t cursor = 0;  // 1-based: 0 is before the first device, size + 1 after the last
+        std::size_t cursor = 0; // 1-based: 0 is before the first device, size + 1 after the last
     };
 
     Session* Find(int32_t session);

@@ -54,7 +54,7 @@ Result Guarded(Result failed, Call call) noexcept
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -101,8 +101,8 @@ int16_t BUSAPI BXRom(int32_t session, void* stateBuffer, int16_t* rom)
 {
     return Guarded<int16_t>(-1, [&] {
         int16_t result = g_library.Rom(session, stateBuffer, rom);
-        std::string line = FormatCall("BXRom", {std::to_string(session), Pointer(stateBuffer), Pointer(rom)},
-                                      std::to_string(result));
+        std::string line =
+            FormatCall("BXRom", {std::to_string(session), Pointer(stateBuffer), Pointer(rom)}, std::to_string(result));
         if (auto current = g_library.CurrentRom(session); current && result == 1) {
             line += " " + *current;
         }
@@ -115,8 +115,8 @@ int16_t BUSAPI BXGetTypeVersion(int16_t adapterType, char* buffer)
 {
     return Guarded<int16_t>(-1, [&] {
         int16_t result = SimulatedBusLibrary::GetTypeVersion(adapterType, buffer);
-        Log().Append(FormatCall("BXGetTypeVersion", {std::to_string(adapterType), Pointer(buffer)},
-                                std::to_string(result)));
+        Log().Append(
+            FormatCall("BXGetTypeVersion", {std::to_string(adapterType), Pointer(buffer)}, std::to_string(result)));
         return result;
     });
 }
@@ -130,4 +130,4 @@ int16_t BUSAPI BXClose(int32_t session)
     });
 }
 
-}  // extern "C"
+} // extern "C"

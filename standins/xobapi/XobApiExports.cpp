@@ -30,9 +30,20 @@ SimulatedXobApi& Library() noexcept
 
 extern "C" {
 
-void XOBAPI_CALL SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { Library().SetSearchParams(a, b, c); }
-uint32_t XOBAPI_CALL FindXobs(uint8_t* count) { return Library().Find(count); }
-void XOBAPI_CALL SelectXob(uint32_t found) { Library().Select(found); }
-const char* XOBAPI_CALL GetFirmwareVersionString(void) { return Library().FirmwareVersion(); }
-
+void XOBAPI_CALL SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c)
+{
+    Library().SetSearchParams(a, b, c);
+}
+uint32_t XOBAPI_CALL FindXobs(uint8_t* count)
+{
+    return Library().Find(count);
+}
+void XOBAPI_CALL SelectXob(uint32_t found)
+{
+    Library().Select(found);
+}
+const char* XOBAPI_CALL GetFirmwareVersionString(void)
+{
+    return Library().FirmwareVersion();
+}
 }

@@ -30,13 +30,36 @@ SimulatedXobComm& Library() noexcept
 
 extern "C" {
 
-uint8_t XOBAPI_CALL VtKeyOpen(void) { return Library().KeyOpen(); }
-uint8_t* XOBAPI_CALL VtROMData(void) { return Library().RomData(); }
-uint8_t XOBAPI_CALL VtOverdriveOff(void) { return Library().OverdriveOff(); }
-uint8_t XOBAPI_CALL VtFirst(void) { return Library().First(); }
-uint8_t XOBAPI_CALL VtNext(void) { return Library().Next(); }
-uint8_t XOBAPI_CALL VtStrongAccess(void) { return Library().StrongAccess(); }
-uint8_t XOBAPI_CALL VtDataBlock(uint8_t* block, int32_t length) { return Library().DataBlock(block, length); }
-uint8_t XOBAPI_CALL VtKeyClose(void) { return Library().KeyClose(); }
-
+uint8_t XOBAPI_CALL VtKeyOpen(void)
+{
+    return Library().KeyOpen();
+}
+uint8_t* XOBAPI_CALL VtROMData(void)
+{
+    return Library().RomData();
+}
+uint8_t XOBAPI_CALL VtOverdriveOff(void)
+{
+    return Library().OverdriveOff();
+}
+uint8_t XOBAPI_CALL VtFirst(void)
+{
+    return Library().First();
+}
+uint8_t XOBAPI_CALL VtNext(void)
+{
+    return Library().Next();
+}
+uint8_t XOBAPI_CALL VtStrongAccess(void)
+{
+    return Library().StrongAccess();
+}
+uint8_t XOBAPI_CALL VtDataBlock(uint8_t* block, int32_t length)
+{
+    return Library().DataBlock(block, length);
+}
+uint8_t XOBAPI_CALL VtKeyClose(void)
+{
+    return Library().KeyClose();
+}
 }

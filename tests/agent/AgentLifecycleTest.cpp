@@ -135,8 +135,8 @@ TEST(AgentStartup, MissingDriverAnsweredNoShowsTheErrorAndAddsTheAtom)
     FakeAgentSystem system;
     system.bindSucceeds = false;
     EXPECT_FALSE(Start(system));
-    EXPECT_THAT(system.calls,
-                ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, kNotFunctioning, "add atom"));
+    EXPECT_THAT(system.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion,
+                                          kNotFunctioning, "add atom"));
     EXPECT_THAT(system.calls, Not(Contains("release mutex")));
     // Every later start in this session ends at once.
     system.calls.clear();
@@ -158,8 +158,8 @@ TEST(AgentStartup, MissingDriverAnsweredYesLaunchesSetupAndSaysWhatHappens)
     failed.answer = MessageAnswer::Yes;
     failed.launchSucceeds = false;
     Start(failed);
-    EXPECT_THAT(failed.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion,
-                                          "launch setup", kNotFunctioning, "add atom"));
+    EXPECT_THAT(failed.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", kQuestion, "launch setup",
+                                          kNotFunctioning, "add atom"));
 }
 
 TEST(AgentExit, RegisteredAgentUnbindsAndClearsItsRegistration)

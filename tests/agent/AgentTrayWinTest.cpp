@@ -116,8 +116,13 @@ TEST(TrayMenu, BuiltWithTheItemsTextsAndDefaultInOrder)
     const struct {
         UINT id;
         const char* text;
-    } expected[] = {{1025, "Vantok Entravo"}, {1027, "Port Options"}, {1029, "Conditional Access URL"}, {0, nullptr},
-                    {1028, "About"},          {0, nullptr},          {1026, "Exit"}};
+    } expected[] = {{1025, "Vantok Entravo"},
+                    {1027, "Port Options"},
+                    {1029, "Conditional Access URL"},
+                    {0, nullptr},
+                    {1028, "About"},
+                    {0, nullptr},
+                    {1026, "Exit"}};
     for (int i = 0; i < 7; ++i) {
         char text[64] = {};
         MENUITEMINFOA item{};
@@ -224,21 +229,25 @@ TEST_F(AgentRun, RightClickShowsTheMenuSoonAndLeftClickOnlyAfterTheDoubleClickTi
         EXPECT_EQ(1025u, GetMenuDefaultItem(agent.PopupMenu(), FALSE, 0));
         EndMenu();
     };
-    auto menuClosed = [&] { return !FindVisibleMenu() && !agent.MenuShowing() && !IsWindowVisible(agent.TrayWindow()); };
+    auto menuClosed = [&] {
+        return !FindVisibleMenu() && !agent.MenuShowing() && !IsWindowVisible(agent.TrayWindow());
+    };
 
     UiScript script;
     script.Then("started", [&] { return agent.TrayWindow() != nullptr; })
-        .Do("right click", [&] {
-            clicked = GetTickCount();
-            PostTrayMouse(agent.TrayWindow(), WM_RBUTTONDOWN);
-        })
+        .Do("right click",
+            [&] {
+                clicked = GetTickCount();
+                PostTrayMouse(agent.TrayWindow(), WM_RBUTTONDOWN);
+            })
         .Then("menu after right click", menuOpens(0))
         .Do("close menu", checkAndCloseMenu)
         .Then("menu closed", menuClosed)
-        .Do("left click", [&] {
-            clicked = GetTickCount();
-            PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDOWN);
-        })
+        .Do("left click",
+            [&] {
+                clicked = GetTickCount();
+                PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDOWN);
+            })
         // Timers never fire early; half the time leaves room for coarse clocks.
         .Then("menu after left click", menuOpens(doubleClickTime / 2))
         .Do("close menu again", checkAndCloseMenu)
@@ -255,23 +264,25 @@ TEST_F(AgentRun, DoubleClickRunsTheLogonWithoutMenuAndTheIconIsDeadWhileItIsOpen
     bool menuSeen = false;
     UiScript script;
     script.Then("started", [&] { return agent.TrayWindow() != nullptr; })
-        .Do("double click", [&] {
-            PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDOWN);
-            PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDBLCLK);
-        })
+        .Do("double click",
+            [&] {
+                PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDOWN);
+                PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDBLCLK);
+            })
         .Then("prompt opens",
               [&] {
                   menuSeen |= FindVisibleMenu() != nullptr;
                   prompt = FindThreadDialog("Authentication Required");
                   return prompt != nullptr;
               })
-        .Do("click the icon and send commands while the prompt is open", [&] {
-            EXPECT_TRUE(TrayCommandInProgress());
-            mark = GetTickCount();
-            PostTrayMouse(agent.TrayWindow(), WM_RBUTTONDOWN);
-            PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDBLCLK);
-            PostMessageA(agent.TrayWindow(), WM_COMMAND, 1027, 0);
-        })
+        .Do("click the icon and send commands while the prompt is open",
+            [&] {
+                EXPECT_TRUE(TrayCommandInProgress());
+                mark = GetTickCount();
+                PostTrayMouse(agent.TrayWindow(), WM_RBUTTONDOWN);
+                PostTrayMouse(agent.TrayWindow(), WM_LBUTTONDBLCLK);
+                PostMessageA(agent.TrayWindow(), WM_COMMAND, 1027, 0);
+            })
         .Then("nothing else opens for longer than the double-click time",
               [&] {
                   menuSeen |= FindVisibleMenu() != nullptr;
@@ -297,8 +308,9 @@ TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
         const char* caption;
     } commands[] = {{1027, "Port Settings"}, {1029, "Conditionally Accessed Home Page"}, {1028, "About"}};
     for (const auto& command : commands) {
-        script.Do(std::string("command for ") + command.caption,
-                  [&] { PostMessageA(agent.TrayWindow(), WM_COMMAND, command.command, 0); })
+        script
+            .Do(std::string("command for ") + command.caption,
+                [&] { PostMessageA(agent.TrayWindow(), WM_COMMAND, command.command, 0); })
             .Then(std::string(command.caption) + " opens",
                   [&] {
                       const HWND dialog = FindThreadDialog(command.caption);
@@ -308,9 +320,8 @@ TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
                       PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                       return true;
                   })
-            .Then(std::string(command.caption) + " closes", [&] {
-                return !FindThreadDialog(command.caption) && !TrayCommandInProgress();
-            });
+            .Then(std::string(command.caption) + " closes",
+                  [&] { return !FindThreadDialog(command.caption) && !TrayCommandInProgress(); });
     }
     AddExit(script);
     EXPECT_TRUE(StartWith(script));
@@ -320,8 +331,9 @@ TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
 TEST_F(AgentRun, CloseRequestEndsTheAgent)
 {
     UiScript script;
-    script.Then("started", [&] { return agent.TrayWindow() != nullptr; })
-        .Do("close", [&] { PostMessageA(agent.TrayWindow(), WM_CLOSE, 0, 0); });
+    script.Then("started", [&] { return agent.TrayWindow() != nullptr; }).Do("close", [&] {
+        PostMessageA(agent.TrayWindow(), WM_CLOSE, 0, 0);
+    });
     EXPECT_TRUE(StartWith(script));
     EXPECT_EQ(0, agent.ExitAgent());
     EXPECT_EQ(std::optional<DWORD>(0), ReadProfileDword("Register", "Window"));
@@ -412,9 +424,7 @@ TEST_F(AgentRun, YesWithoutSetupProgramWarnsThenGivesTheError)
     UseBusLibraryFolder("vtfs32-missing-BXGetTypeVersion");
     DriverBoxes boxes;
     UiScript script;
-    script.Then("question", boxes.Answer(IDYES))
-        .Then("warning", boxes.Answer(IDOK))
-        .Then("error", boxes.Answer(IDOK));
+    script.Then("question", boxes.Answer(IDYES)).Then("warning", boxes.Answer(IDOK)).Then("error", boxes.Answer(IDOK));
     EXPECT_FALSE(StartWith(script));
     agent.ExitAgent();
     EXPECT_EQ((std::vector<std::string>{kQuestion, kSetupFailed, kNotFunctioning}), boxes.texts);

@@ -80,7 +80,8 @@ TEST_F(TrayFixture, OtherMouseMessagesAndTheHighWordOfTheCallbackAreIgnored)
     Click(0x0205); // right button up
     EXPECT_THAT(host.calls, IsEmpty());
     // The mouse message is the low part only; a version-4 style high word must not hide it.
-    logic.HandleMessage(host, kTrayCallbackMessage, kTrayIconId, static_cast<std::intptr_t>(0x00800000 | kMsgRightButtonDown));
+    logic.HandleMessage(host, kTrayCallbackMessage, kTrayIconId,
+                        static_cast<std::intptr_t>(0x00800000 | kMsgRightButtonDown));
     EXPECT_THAT(host.calls, ElementsAre("timer 50"));
 }
 

@@ -164,7 +164,9 @@ protected:
     std::optional<RunningAgent> StartInstalledAgent(const std::string& program)
     {
         const std::string folder = InstallFolder();
-        ProgramStart start{program, {}, folder,
+        ProgramStart start{program,
+                           {},
+                           folder,
                            {{"ENTRAVO_SIM_READER", folder + "reader.txt"},
                             {"ENTRAVO_SIM_LOG", folder + "bus.log"},
                             {"ENTRAVO_TEST_BROWSER_LOG", folder + "browser.log"}}};

@@ -179,7 +179,8 @@ TEST(ProgramIdentity, ManifestAsksForNoElevationNamesWindows7To11AndSystemDpiAwa
             EXPECT_NE(std::string::npos, manifest->find(text)) << text;
         // The dialogs' colours were made for the classic controls; visual styles are not asked for.
         EXPECT_EQ(std::string::npos, manifest->find("Common-Controls"));
-        EXPECT_EQ(std::string::npos, manifest->find("dpiAwareness")) << "per-monitor awareness would need rescaling code";
+        EXPECT_EQ(std::string::npos, manifest->find("dpiAwareness"))
+            << "per-monitor awareness would need rescaling code";
     }
 }
 

@@ -88,7 +88,8 @@ void ClickLink(HWND link)
 
 int RunAbout(AboutDialog& about, const std::function<void(HWND)>& script)
 {
-    return RunWithScript(kTitle, [&] { return about.DoModal(); }, script);
+    return RunWithScript(
+        kTitle, [&] { return about.DoModal(); }, script);
 }
 
 int ClickAndRun(const std::function<POINT(HWND)>& where)
@@ -233,8 +234,8 @@ TEST(AboutDialog, HoveringALinkShowsTheHandAndTheTipAndHoldsTheCaptureUntilThePo
 
         // Still on the link's last column: the capture stays.
         MoveMouseTo({area.right - 1, area.top});
-        EXPECT_TRUE(uidriver::HoldsFor([&] { return CaptureOfThreadOwning(dialog) == link; },
-                                       std::chrono::milliseconds(300)));
+        EXPECT_TRUE(
+            uidriver::HoldsFor([&] { return CaptureOfThreadOwning(dialog) == link; }, std::chrono::milliseconds(300)));
         // One pixel further, at x = client width, the pointer has left.
         MoveMouseTo({area.right, area.top});
         EXPECT_TRUE(uidriver::WaitFor([&] { return CaptureOfThreadOwning(dialog) == nullptr; }, kInputTimeout));

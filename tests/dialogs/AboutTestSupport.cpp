@@ -132,7 +132,8 @@ int RunWithScript(const char* title, const std::function<int()>& run, const std:
     const DWORD threadId = GetCurrentThreadId();
     std::thread driver([&] {
         HWND dialog = nullptr;
-        uidriver::WaitFor([&] { return (dialog = uidriver::FindThreadDialog(title, threadId)) != nullptr; }, kWindowTimeout);
+        uidriver::WaitFor([&] { return (dialog = uidriver::FindThreadDialog(title, threadId)) != nullptr; },
+                          kWindowTimeout);
         if (!dialog) {
             ADD_FAILURE() << "no dialog \"" << title << "\" appeared";
             return;

@@ -27,8 +27,7 @@ bool WaitForBrowserLines(size_t count);
 // Runs `run` (usually a DoModal) on this thread while `script` acts on the thread's visible
 // dialog titled `title` from a second thread. When the script is done the dialog must have
 // ended; one still open is cancelled and reported. Returns what `run` returned.
-int RunWithScript(const char* title, const std::function<int()>& run,
-                  const std::function<void(HWND dialog)>& script);
+int RunWithScript(const char* title, const std::function<int()>& run, const std::function<void(HWND dialog)>& script);
 
 // Waits (bounded) for a message box of this process, other than `except`, and returns it.
 HWND WaitForMessageBox(HWND except);

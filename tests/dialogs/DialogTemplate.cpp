@@ -58,7 +58,8 @@ std::string ToCodePage1252(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int length = WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr, nullptr);
     return result;
@@ -67,13 +68,20 @@ std::string ToCodePage1252(const std::wstring& text)
 std::string PredefinedClass(int number)
 {
     switch (number) {
-    case 0x80: return "Button";
-    case 0x81: return "Edit";
-    case 0x82: return "Static";
-    case 0x83: return "ListBox";
-    case 0x84: return "ScrollBar";
-    case 0x85: return "ComboBox";
-    default: return "#" + std::to_string(number);
+    case 0x80:
+        return "Button";
+    case 0x81:
+        return "Edit";
+    case 0x82:
+        return "Static";
+    case 0x83:
+        return "ListBox";
+    case 0x84:
+        return "ScrollBar";
+    case 0x85:
+        return "ComboBox";
+    default:
+        return "#" + std::to_string(number);
     }
 }
 
@@ -140,7 +148,8 @@ std::optional<DialogTemplate> LoadDialogTemplate(HMODULE module, int id)
         std::wstring className;
         int classNumber = 0;
         reader.ReadNameOrNumber(className, classNumber);
-        control.className = className.empty() ? PredefinedClass(classNumber) : CanonicalClass(ToCodePage1252(className));
+        control.className =
+            className.empty() ? PredefinedClass(classNumber) : CanonicalClass(ToCodePage1252(className));
         std::wstring text;
         reader.ReadNameOrNumber(text, control.imageId);
         control.text = ToCodePage1252(text);

@@ -9,12 +9,12 @@
 
 struct TemplateControl {
     int id = 0;
-    std::string className;   // "Button", "Edit", "Static" ... for the predefined classes
-    std::string text;        // in code page 1252
-    int imageId = 0;         // a resource number in place of a text (icons, bitmaps)
+    std::string className; // "Button", "Edit", "Static" ... for the predefined classes
+    std::string text;      // in code page 1252
+    int imageId = 0;       // a resource number in place of a text (icons, bitmaps)
     DWORD style = 0;
     DWORD exStyle = 0;
-    RECT box{};              // x, y, x + width, y + height in dialog units
+    RECT box{}; // x, y, x + width, y + height in dialog units
 };
 
 struct DialogTemplate {

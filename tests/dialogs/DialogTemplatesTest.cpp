@@ -15,15 +15,15 @@
 namespace {
 
 // popup, caption, system menu, modal frame, centred, 3-D look, system-modal, font
-constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_3DLOOK |
-                               DS_SYSMODAL | DS_SETFONT;
+constexpr DWORD kDialogStyle =
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_3DLOOK | DS_SYSMODAL | DS_SETFONT;
 constexpr DWORD kAboutStyle = 0x80C008C6;
 
 struct Expected {
     int id;
     std::string className;
-    DWORD type;       // the kind bits: BS_* for buttons, SS_* for statics
-    DWORD mustHave;   // further style bits that must be set
+    DWORD type;     // the kind bits: BS_* for buttons, SS_* for statics
+    DWORD mustHave; // further style bits that must be set
     std::string text;
     int image = 0;
     std::optional<RECT> box = std::nullopt;
@@ -88,7 +88,11 @@ struct ExpectedDialog {
 std::vector<ExpectedDialog> AgentDialogs()
 {
     return {
-        {IDD_ABOUT, "About", 220, 109, kAboutStyle,
+        {IDD_ABOUT,
+         "About",
+         220,
+         109,
+         kAboutStyle,
          {
              Static(-1, "Vantok\xAE Entravo v1.0", Box(36, 12, 176, 8)),
              Static(-1, "Vantok\xAE a product of Merovan/Pellor ", Box(36, 28, 176, 8)),
@@ -99,7 +103,11 @@ std::vector<ExpectedDialog> AgentDialogs()
              Static(-1, "Internet logon software developed by:", Box(36, 49, 176, 8)),
              Icon(IDI_TOKEN, Box(8, 8, 20, 20)),
          }},
-        {IDD_LOGON_PROMPT, "Authentication Required", 224, 121, kDialogStyle,
+        {IDD_LOGON_PROMPT,
+         "Authentication Required",
+         224,
+         121,
+         kDialogStyle,
          {
              DefaultPush(IDOK, "OK"),
              Push(IDCANCEL, "Cancel"),
@@ -111,7 +119,11 @@ std::vector<ExpectedDialog> AgentDialogs()
              Push(IDC_PORT_OPTIONS, "Port Options >>"),
              Check(IDC_SKIP_PROMPT, "Do not display this dialog again"),
          }},
-        {IDD_ACCESS_URL, "Conditionally Accessed Home Page", 216, 81, kDialogStyle,
+        {IDD_ACCESS_URL,
+         "Conditionally Accessed Home Page",
+         216,
+         81,
+         kDialogStyle,
          {
              Static(-1, "You can change which Vantok\xAE ready page to use for your home page.", Box(8, 8, 200, 16)),
              Edit(IDC_ACCESS_URL, Box(40, 28, 168, 14)),
@@ -120,7 +132,11 @@ std::vector<ExpectedDialog> AgentDialogs()
              Push(IDC_DEFAULTS, "Defaults", Box(8, 44, 48, 14)),
              Static(-1, "&Address:", Box(8, 31, 32, 8)),
          }},
-        {IDD_PORT_OPTIONS, "Port Settings", 208, 105, kDialogStyle,
+        {IDD_PORT_OPTIONS,
+         "Port Settings",
+         208,
+         105,
+         kDialogStyle,
          {
              Group(IDC_PORTS_GROUP, "Scan these ports for the presense of the Vantok\xAE", Box(8, 8, 192, 44)),
              Check(IDC_COM1, "COM1", Box(16, 24, 36, 10)),
@@ -135,7 +151,11 @@ std::vector<ExpectedDialog> AgentDialogs()
              Push(IDCANCEL, "Cancel", Box(152, 84, 48, 14)),
              Icon(IDI_TOKEN, Box(8, 80, 20, 20)),
          }},
-        {IDD_NO_TOKEN, "Authentication Required", 168, 81, kDialogStyle,
+        {IDD_NO_TOKEN,
+         "Authentication Required",
+         168,
+         81,
+         kDialogStyle,
          {
              DefaultPush(IDOK, "OK"),
              Static(-1, "No Vantok\xAE found. To logon:"),
@@ -144,7 +164,11 @@ std::vector<ExpectedDialog> AgentDialogs()
              Static(-1, "Plug into any USB port."),
              Icon(IDI_TOKEN),
          }},
-        {IDD_MANY_TOKENS, "Authentication Required", 168, 73, kDialogStyle,
+        {IDD_MANY_TOKENS,
+         "Authentication Required",
+         168,
+         73,
+         kDialogStyle,
          {
              DefaultPush(IDOK, "OK"),
              Static(-1, "More than one Vantok found.\nUse a single Vantok to logon."),
@@ -155,8 +179,8 @@ std::vector<ExpectedDialog> AgentDialogs()
 
 std::string Describe(const RECT& box)
 {
-    return std::to_string(box.left) + "," + std::to_string(box.top) + " " + std::to_string(box.right - box.left) +
-           "x" + std::to_string(box.bottom - box.top);
+    return std::to_string(box.left) + "," + std::to_string(box.top) + " " + std::to_string(box.right - box.left) + "x" +
+           std::to_string(box.bottom - box.top);
 }
 
 TEST(DialogTemplates, EachTemplateHasItsTitleSizeStylesAndFont)
@@ -188,7 +212,9 @@ TEST(DialogTemplates, EachControlHasItsIdKindTextAndPlaceInTemplateOrder)
             SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.text + "\"");
             EXPECT_EQ(want.id, have.id);
             EXPECT_EQ(want.className, have.className);
-            const DWORD typeMask = want.className == "Button" ? kButtonType : want.className == "Static" ? kStaticType : 0;
+            const DWORD typeMask = want.className == "Button"   ? kButtonType
+                                   : want.className == "Static" ? kStaticType
+                                                                : 0;
             EXPECT_EQ(want.type, have.style & typeMask) << std::hex << have.style;
             EXPECT_EQ(want.mustHave | WS_CHILD, have.style & (want.mustHave | WS_CHILD)) << std::hex << have.style;
             EXPECT_EQ(want.text, have.text);
@@ -286,7 +312,8 @@ std::string ControlText(HWND control)
 TEST(DialogWindows, TextsReadBackInTheAnsiCodePageWithTheRegisteredSign)
 {
     Probe(IDD_PORT_OPTIONS, [](HWND ports) {
-        EXPECT_EQ("Scan these ports for the presense of the Vantok\xAE", ControlText(GetDlgItem(ports, IDC_PORTS_GROUP)));
+        EXPECT_EQ("Scan these ports for the presense of the Vantok\xAE",
+                  ControlText(GetDlgItem(ports, IDC_PORTS_GROUP)));
         EXPECT_EQ("Note: Fewer checked boxes will improve response time. ",
                   ControlText(GetDlgItem(ports, IDC_PORTS_NOTE)));
     });

@@ -231,14 +231,13 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
                   PostButtonPress(box, IDOK);
                   return true;
               })
-        .Then("warning dismissed, dialog still open",
-              [&] {
-                  if (FindThreadDialog("Latchwell") || !IsWindowVisible(portsWindow))
-                      return false;
-                  afterWarning = PortBoxStates(portsWindow);
-                  PostButtonPress(portsWindow, IDCANCEL);
-                  return true;
-              });
+        .Then("warning dismissed, dialog still open", [&] {
+            if (FindThreadDialog("Latchwell") || !IsWindowVisible(portsWindow))
+                return false;
+            afterWarning = PortBoxStates(portsWindow);
+            PostButtonPress(portsWindow, IDCANCEL);
+            return true;
+        });
     EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ("You must select at least one port to scan", warning.text);
     EXPECT_EQ(portsWindow, warning.owner);
@@ -281,7 +280,8 @@ struct UrlRun {
 
 // Opens the dialog, reads the box, optionally presses Defaults and/or types, then presses
 // the final button.
-UrlRun RunUrl(std::optional<std::string> typed, bool pressDefaults, int finalButton, std::string* afterDefaults = nullptr)
+UrlRun RunUrl(std::optional<std::string> typed, bool pressDefaults, int finalButton,
+              std::string* afterDefaults = nullptr)
 {
     UrlRun run;
     AccessUrlDialog dialog;

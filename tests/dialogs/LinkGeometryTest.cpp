@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 namespace {
-constexpr LinkRect kBox{10, 20, 110, 36};  // 100 wide, 16 high
+constexpr LinkRect kBox{10, 20, 110, 36}; // 100 wide, 16 high
 constexpr TextExtent kText{60, 13};
-}  // namespace
+} // namespace
 
 TEST(LinkFit, LeftAlignedKeepsItsCornerAndTakesTheTextSize)
 {
@@ -47,7 +47,7 @@ TEST(LinkFit, WithoutCentreImageTheHeightComesFromTheTopEvenWhenCentredAcross)
 
 TEST(LinkFit, BoxSmallerThanItsTextGrowsToIt)
 {
-    const LinkRect small{10, 20, 40, 28};  // 30 x 8
+    const LinkRect small{10, 20, 40, 28}; // 30 x 8
     EXPECT_EQ((LinkRect{10, 20, 70, 33}), FitRectToText(small, kText, 0));
     EXPECT_EQ((LinkRect{-20, 20, 40, 33}), FitRectToText(small, kText, kLinkStyleRight));
 }
@@ -73,8 +73,8 @@ TEST(LinkFit, ExtremeCoordinatesStayWithinRangeInsteadOfOverflowing)
     EXPECT_EQ(INT_MAX, fitted.right);
     EXPECT_EQ(INT_MIN + INT_MAX, fitted.bottom);
 
-    const LinkRect centred = FitRectToText({INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {0, 0},
-                                           kLinkStyleCenter | kLinkStyleCenterImage);
+    const LinkRect centred =
+        FitRectToText({INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {0, 0}, kLinkStyleCenter | kLinkStyleCenterImage);
     EXPECT_EQ(centred.left, centred.right - 1);
     EXPECT_EQ(centred.top, centred.bottom - 1);
 }

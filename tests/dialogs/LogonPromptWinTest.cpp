@@ -193,18 +193,17 @@ std::string UrlOf(const std::string& commandLine)
 TEST_F(LogonPrompt, OneTokenOpensTheAccessUrlWithItsAuthenticatorAndCloses)
 {
     UiScript script;
-    script.Then("prompt", [] { return FindPrompt() != nullptr; })
-        .Do("check and press OK", [] {
-            const HWND prompt = FindPrompt();
-            EXPECT_EQ(kTitle, [&] {
-                char title[64] = {};
-                GetWindowTextA(prompt, title, sizeof(title));
-                return std::string(title);
-            }());
-            EXPECT_EQ(BST_UNCHECKED, SendDlgItemMessageA(prompt, 1052, BM_GETCHECK, 0, 0));
-            ExpectColourRule(prompt);
-            PostButtonClick(prompt, IDOK);
-        });
+    script.Then("prompt", [] { return FindPrompt() != nullptr; }).Do("check and press OK", [] {
+        const HWND prompt = FindPrompt();
+        EXPECT_EQ(kTitle, [&] {
+            char title[64] = {};
+            GetWindowTextA(prompt, title, sizeof(title));
+            return std::string(title);
+        }());
+        EXPECT_EQ(BST_UNCHECKED, SendDlgItemMessageA(prompt, 1052, BM_GETCHECK, 0, 0));
+        ExpectColourRule(prompt);
+        PostButtonClick(prompt, IDOK);
+    });
     EXPECT_EQ(IDOK, RunPrompt(script));
     EXPECT_EQ(std::optional<DWORD>(0), ReadSkipPrompt());
 
@@ -235,10 +234,11 @@ TEST_F(LogonPrompt, NoTokenThenTwoTokensShowTheirDialogsAndThePromptStaysOpen)
                   return true;
               })
         .Then("prompt again", [] { return !FindDialogShowing(kNoTokenText) && FindPrompt(); })
-        .Do("OK with two tokens", [this] {
-            SetReader(kTwoTokens);
-            PostButtonClick(FindPrompt(), IDOK);
-        })
+        .Do("OK with two tokens",
+            [this] {
+                SetReader(kTwoTokens);
+                PostButtonClick(FindPrompt(), IDOK);
+            })
         .Then("many-tokens dialog",
               [] {
                   const HWND outcome = FindDialogShowing(kManyTokensText);

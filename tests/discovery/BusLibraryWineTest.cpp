@@ -153,7 +153,7 @@ protected:
     void TearDown() override { UnbindBusLibrary(); }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(BusLibraryBinding, MissingLibraryGivesZeroAndTheNextBindTriesAgain)
 {
@@ -204,7 +204,7 @@ TEST_F(BusLibraryBinding, SecondBindLoadsNothing)
     UnbindBusLibrary();
     EXPECT_FALSE(LibraryLoaded());
     EXPECT_TRUE(AllNull(BoundBusEntryPoints()));
-    UnbindBusLibrary();  // unbound: nothing happens
+    UnbindBusLibrary(); // unbound: nothing happens
     EXPECT_FALSE(IsBusLibraryBound());
 }
 
@@ -279,7 +279,7 @@ TEST_F(BusLibraryBinding, ScanThroughTheStandInFindsWhatItsReaderDescribes)
     const std::vector<std::string> lines = Lines(log);
     ASSERT_GT(lines.size(), usbCalls.size());
     const std::vector<std::string> allCalls(lines.begin() + static_cast<long>(usbCalls.size()), lines.end());
-    EXPECT_EQ(allCalls.front(), "BXExtendedStartSession(1, 5, null) = -1");  // nothing else on COM1/5
+    EXPECT_EQ(allCalls.front(), "BXExtendedStartSession(1, 5, null) = -1"); // nothing else on COM1/5
     EXPECT_EQ(allCalls[1], "BXExtendedStartSession(2, 5, null) = 2");
     EXPECT_EQ(allCalls[2], "BXSetup(2) = 0");
     EXPECT_EQ(allCalls[3], "BXClose(2) = 1");

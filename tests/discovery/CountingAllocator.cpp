@@ -16,7 +16,7 @@ void* Allocate(std::size_t size)
         ++g_counts.allocations;
         if (g_failAt != 0 && g_counts.allocations == g_failAt) {
             g_failed = true;
-            --g_counts.allocations;  // nothing was handed out
+            --g_counts.allocations; // nothing was handed out
             throw std::bad_alloc();
         }
     }
@@ -34,7 +34,7 @@ void Release(void* memory)
     std::free(memory);
 }
 
-}  // namespace
+} // namespace
 
 CountingScope::CountingScope(long failAt)
 {

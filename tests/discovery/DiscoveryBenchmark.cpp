@@ -22,7 +22,7 @@ std::array<int, 128> g_cursor{};
 int32_t BUSAPI ZeroStart(int16_t port, int16_t adapter, void*)
 {
     if (port == ScanOrder[0].portNumber && adapter == ScanOrder[0].adapterType) {
-        g_read = 0;  // a new scan
+        g_read = 0; // a new scan
     }
     return adapter * 16 + port;
 }
@@ -80,15 +80,15 @@ void ScanAllSevenRows(benchmark::State& state)
         counts = counting.Counts();
     }
     const double scans = static_cast<double>(state.iterations());
-    state.SetItemsProcessed(state.iterations() * kPairs * kDevicesPerBus);  // devices
+    state.SetItemsProcessed(state.iterations() * kPairs * kDevicesPerBus); // devices
     state.counters["tokens"] = g_tokens;
     state.counters["allocs/scan"] = static_cast<double>(counts.allocations) / scans;
     state.counters["leaked"] = static_cast<double>(counts.allocations - counts.releases);
-    state.counters["s/device"] = benchmark::Counter(
-        scans * kPairs * kDevicesPerBus, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["s/device"] =
+        benchmark::Counter(scans * kPairs * kDevicesPerBus, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-}  // namespace
+} // namespace
 
 // No token; one token (the logon's good case); two; one on every bus; every device a token.
 BENCHMARK(ScanAllSevenRows)->Arg(0)->Arg(1)->Arg(2)->Arg(7)->Arg(56)->ArgName("tokens");

@@ -16,17 +16,17 @@
 struct FakeDevice {
     std::array<uint16_t, 8> cells{};
     int16_t romResult = 1;
-    int cellsWritten = 8;  // a read that reports success may still fill fewer cells
+    int cellsWritten = 8; // a read that reports success may still fill fewer cells
 
     static FakeDevice Rom(uint8_t family, uint8_t serial, uint8_t crc = 0x5A);
 };
 
 struct FakePair {
-    std::optional<int32_t> start;  // none: a positive session of the pair's own
+    std::optional<int32_t> start; // none: a positive session of the pair's own
     int16_t setup = 1;
     std::vector<FakeDevice> devices;
-    int16_t endOfBus = 0;  // what BXNext says after the last device
-    bool endless = false;  // BXNext never ends: the last device is found again and again
+    int16_t endOfBus = 0; // what BXNext says after the last device
+    bool endless = false; // BXNext never ends: the last device is found again and again
 };
 
 class FakeBus {
@@ -58,7 +58,7 @@ public:
 private:
     struct Session {
         const FakePair* pair = nullptr;
-        std::size_t cursor = 0;  // 1-based: 0 is before the first device
+        std::size_t cursor = 0; // 1-based: 0 is before the first device
     };
 
     static FakeBus* s_current;

@@ -28,7 +28,7 @@ void Populate(FakeBus& bus, int tokens)
     bus.RecordCalls(false);
 }
 
-}  // namespace
+} // namespace
 
 TEST(PortScanAllocation, AllocationsAreBoundedByTheTokensFound)
 {
@@ -79,7 +79,7 @@ TEST(PortScanAllocation, FailedAllocationReleasesEverythingAndClosesEverySession
         EXPECT_EQ(bus.SessionsOpened(), bus.SessionsEnded()) << "allocation " << failAt;
         EXPECT_EQ(0, std::memcmp(&before, &record, sizeof record));
         if (!threw) {
-            EXPECT_GT(failAt, 3);  // three records at least were needed
+            EXPECT_GT(failAt, 3); // three records at least were needed
             break;
         }
         // The session being enumerated when the allocation failed is the last one opened.

@@ -40,7 +40,7 @@ RomRecord RecordWithFamily(uint16_t family)
 {
     RomRecord record{};
     record.cells[0] = family;
-    record.cells[7] = 0x12;  // other cells must not matter
+    record.cells[7] = 0x12; // other cells must not matter
     return record;
 }
 
@@ -55,7 +55,7 @@ const FakeDevice kToken = FakeDevice::Rom(0x01, 0xA1, 0xC7);
 const FakeDevice kOtherToken = FakeDevice::Rom(0x01, 0xB2, 0x3E);
 const FakeDevice kSwitch = FakeDevice::Rom(0x12, 0x42);
 
-}  // namespace
+} // namespace
 
 TEST(PortScan, EveryMaskTriesItsRowsInTableOrder)
 {
@@ -65,16 +65,16 @@ TEST(PortScan, EveryMaskTriesItsRowsInTableOrder)
     };
     const Case cases[] = {
         {63, kAllSevenPairs},
-        {31, {{1, 5}, {2, 5}, {1, 1}, {1, 2}, {3, 5}, {4, 5}}},  // a stored 0 reads as 31: no USB
+        {31, {{1, 5}, {2, 5}, {1, 1}, {1, 2}, {3, 5}, {4, 5}}}, // a stored 0 reads as 31: no USB
         {32, {{1, 6}}},
-        {0x01, {{1, 5}, {1, 1}}},  // COM1 with both serial adapter types
+        {0x01, {{1, 5}, {1, 1}}}, // COM1 with both serial adapter types
         {0x02, {{2, 5}}},
         {0x04, {{3, 5}}},
         {0x08, {{4, 5}}},
         {0x10, {{1, 2}}},
         {0x24, {{1, 6}, {3, 5}}},
         {0, {}},
-        {0xFFFFFFC0u, {}},  // only bits 0-5 select rows
+        {0xFFFFFFC0u, {}}, // only bits 0-5 select rows
         {0xFFFFFFFFu, kAllSevenPairs},
     };
     for (const Case& c : cases) {
@@ -92,7 +92,8 @@ TEST(PortScan, OnlyTheReadersOwnFamiliesAreIgnored)
         EXPECT_EQ(1, IsIgnoredFamily(RecordWithFamily(family))) << family;
     }
     // The whole cell is compared: an upper byte makes it a different family.
-    for (uint16_t family : {0x00, 0x01, 0x08, 0x0A, 0x11, 0x13, 0x80, 0x82, 0x92, 0xFF, 0x0109, 0x0112, 0xFF81, 0x1200}) {
+    for (uint16_t family :
+         {0x00, 0x01, 0x08, 0x0A, 0x11, 0x13, 0x80, 0x82, 0x92, 0xFF, 0x0109, 0x0112, 0xFF81, 0x1200}) {
         EXPECT_EQ(0, IsIgnoredFamily(RecordWithFamily(family))) << family;
     }
 }
@@ -110,7 +111,7 @@ TEST(PortScan, TheWholeRecordIsCopiedUpperBytesIncluded)
 {
     FakeBus bus;
     FakeDevice token;
-    token.cells = {0x0112, 0xFFA1, 0x01B2, 0x80C3, 0x00D4, 0x7FE5, 0x00F6, 0xABC7};  // 0x0112 is no switch
+    token.cells = {0x0112, 0xFFA1, 0x01B2, 0x80C3, 0x00D4, 0x7FE5, 0x00F6, 0xABC7}; // 0x0112 is no switch
     bus.Pair(3, 5).devices = {token};
     RomRecord record = Sentinel();
     EXPECT_EQ(1, Scan(bus, 0x04, record));
@@ -171,8 +172,8 @@ TEST(PortScan, FailedSessionStartCallsNothingElseForThatPair)
         EXPECT_EQ(1, Scan(bus, 0x03, record)) << start;
         EXPECT_TRUE(SameRecord(RecordOf(kOtherToken), record));
         const std::string failed = "start 1 5 = " + std::to_string(start);
-        EXPECT_THAT(bus.Calls(), ElementsAre(failed, "start 2 5 = 205", "setup 205", "next 205", "rom 205",
-                                             "next 205", "close 205", "end 205", "start 1 1 = 0"));
+        EXPECT_THAT(bus.Calls(), ElementsAre(failed, "start 2 5 = 205", "setup 205", "next 205", "rom 205", "next 205",
+                                             "close 205", "end 205", "start 1 1 = 0"));
     }
 }
 
@@ -207,8 +208,7 @@ TEST(PortScan, ForcedPositiveSessionHandleIsUsedForEveryCallOfThatSession)
     bus.Pair(1, 6).devices = {kToken};
     RomRecord record = Sentinel();
     EXPECT_EQ(1, Scan(bus, 32, record));
-    EXPECT_THAT(bus.Calls(),
-                ElementsAre("start 1 6 = 7", "setup 7", "next 7", "rom 7", "next 7", "close 7", "end 7"));
+    EXPECT_THAT(bus.Calls(), ElementsAre("start 1 6 = 7", "setup 7", "next 7", "rom 7", "next 7", "close 7", "end 7"));
 }
 
 TEST(PortScan, FailedRomReadSkipsOnlyThatDevice)
@@ -271,7 +271,7 @@ TEST(PortScan, EverySessionGetsTheSameStateBuffer)
     bus.Pair(4, 5).endOfBus = 0;
     RomRecord record = Sentinel();
     Scan(bus, 63, record);
-    EXPECT_EQ(9u, bus.BuffersSeen().size());  // 3 + 2 reads on COM1, 2 + 1 on USB, 1 on COM4
+    EXPECT_EQ(9u, bus.BuffersSeen().size()); // 3 + 2 reads on COM1, 2 + 1 on USB, 1 on COM4
     EXPECT_THAT(bus.BuffersSeen(), Each(static_cast<const void*>(g_state)));
 }
 
@@ -284,11 +284,10 @@ TEST(PortScan, SessionsAreClosedThenEndedOneAtATime)
     bus.Pair(3, 5);
     RomRecord record = Sentinel();
     Scan(bus, 63, record);
-    EXPECT_THAT(bus.Calls(),
-                ElementsAre("start 1 5 = 105", "setup 105", "next 105", "rom 105", "next 105", "close 105", "end 105",
-                            "start 2 5 = 0", "start 1 1 = 101", "setup 101", "close 101", "end 101",
-                            "start 1 2 = -5", "start 1 6 = 0", "start 3 5 = 305", "setup 305", "next 305",
-                            "close 305", "end 305", "start 4 5 = 0"));
+    EXPECT_THAT(bus.Calls(), ElementsAre("start 1 5 = 105", "setup 105", "next 105", "rom 105", "next 105", "close 105",
+                                         "end 105", "start 2 5 = 0", "start 1 1 = 101", "setup 101", "close 101",
+                                         "end 101", "start 1 2 = -5", "start 1 6 = 0", "start 3 5 = 305", "setup 305",
+                                         "next 305", "close 305", "end 305", "start 4 5 = 0"));
     EXPECT_EQ(0, bus.Overlaps());
 }
 

@@ -30,8 +30,8 @@ std::size_t AgentWindowCount()
 class OwnWindow {
 public:
     explicit OwnWindow(const char* title)
-        : m_window(CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr),
-                                   nullptr))
+        : m_window(CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr))
     {
     }
     ~OwnWindow() { DestroyWindow(m_window); }

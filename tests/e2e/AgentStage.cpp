@@ -52,8 +52,8 @@ std::string NewStageFolder()
     std::error_code error;
     const fs::path base = fs::temp_directory_path(error);
     for (unsigned attempt = 0;; ++attempt) {
-        const auto candidate =
-            base / ("e2e-stage-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount() + attempt));
+        const auto candidate = base / ("e2e-stage-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                       std::to_string(GetTickCount() + attempt));
         if (fs::create_directory(candidate, error))
             return candidate.string() + "\\";
     }

@@ -30,10 +30,10 @@ inline constexpr Milliseconds kUiTimeout = 30000ms;
 inline constexpr char kTokenRom[] = "01A1B2C3D4E5F6C7";
 inline constexpr char kSecondTokenRom[] = "01B2C3D4E5F6A7D8";
 inline constexpr char kIndicatorRom[] = "12000000000042A9";
-std::string OneTokenOnUsbReader();    // the token and the indicator switch on USB
-std::string NoTokenReader();          // only the indicator switch on USB
-std::string TwoTokensOnUsbReader();   // two tokens and the indicator switch on USB
-std::string OneTokenOnCom1Reader();   // the token on COM1 through adapter type 5
+std::string OneTokenOnUsbReader();        // the token and the indicator switch on USB
+std::string NoTokenReader();              // only the indicator switch on USB
+std::string TwoTokensOnUsbReader();       // two tokens and the indicator switch on USB
+std::string OneTokenOnCom1Reader();       // the token on COM1 through adapter type 5
 std::string SameTokenTwiceOnCom1Reader(); // the token on COM1 through adapter types 5 and 1
 
 std::array<uint8_t, 8> RomFromHex(std::string_view hex);
@@ -46,10 +46,10 @@ struct RecordedStart {
 
 struct StageLayout {
     bool busLibrary = true;
-    std::string busLibraryLacking;   // an entry point the copied library lacks; empty: none
+    std::string busLibraryLacking;            // an entry point the copied library lacks; empty: none
     bool busLibraryOtherArchitecture = false; // a VTFS32.DLL built for the other architecture
-    bool lampupRecorder = true;      // a recording lampup.exe beside the agent
-    bool setupRecorder = false;      // a recording SerilaneSetup.exe beside the agent
+    bool lampupRecorder = true;               // a recording lampup.exe beside the agent
+    bool setupRecorder = false;               // a recording SerilaneSetup.exe beside the agent
     std::string reader = OneTokenOnUsbReader();
 };
 
@@ -92,7 +92,7 @@ private:
 };
 
 // Built files, found from this test program's folder.
-std::string BuiltProgram(std::string_view name);   // bin\<name>
+std::string BuiltProgram(std::string_view name); // bin\<name>
 std::string BuiltBusLibrary(std::string_view lacking = {});
 
 // Set once per test program: the recording test browser answers http and https, icons go to

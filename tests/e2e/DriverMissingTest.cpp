@@ -16,7 +16,8 @@ constexpr char kCaption[] = "Vantok Entravo";
 constexpr char kQuestion[] = "Would you like to setup Merovan drivers?";
 constexpr char kActivatedLater[] = "Program will be activated automatically next time system is restarted";
 constexpr char kWillNotFunction[] = "Program will not function properly until Merovan drivers are installed";
-constexpr char kSetupFailed[] = "Unable to execute Merovan driver setup program\nRepeat installation to fix the problem";
+constexpr char kSetupFailed[] =
+    "Unable to execute Merovan driver setup program\nRepeat installation to fix the problem";
 constexpr char kExitAtom[] = "VNEXIT";
 
 // A new user session, as far as the agent can tell: the atom that blocks it is gone.
@@ -89,8 +90,8 @@ TEST_F(DriverMissing, NoLibraryAsksTheQuestionAndNoGivesTheErrorThenEveryStartIs
 
 TEST_F(DriverMissing, LibraryLackingAnyOneEntryPointAsksTheSameQuestion)
 {
-    for (const char* lacking : {"BXExtendedStartSession", "BXEndSession", "BXSetup", "BXNext", "BXRom",
-                                "BXGetTypeVersion", "BXClose"}) {
+    for (const char* lacking :
+         {"BXExtendedStartSession", "BXEndSession", "BXSetup", "BXNext", "BXRom", "BXGetTypeVersion", "BXClose"}) {
         SCOPED_TRACE(lacking);
         ForgetDriverAnswer();
         AgentStage stage(WithBusLibraryLacking(lacking));
@@ -196,8 +197,8 @@ TEST_F(DriverMissing, AgentStartedWhileTheQuestionIsOpenWaitsUntilTheFirstHasEnd
     // lock and, once the first has ended, goes on to find the library missing itself.
     auto second = stage.StartAgent();
     ASSERT_TRUE(second);
-    EXPECT_TRUE(HoldsFor([&] { return !second->HasEnded() && VisibleWindows(second->Id(), kDialogClass).empty(); },
-                         1500ms))
+    EXPECT_TRUE(
+        HoldsFor([&] { return !second->HasEnded() && VisibleWindows(second->Id(), kDialogClass).empty(); }, 1500ms))
         << "the second agent waits for the first";
     Answer(*first, kQuestion, {IDYES, IDNO}, IDNO);
     Answer(*first, kWillNotFunction, {IDOK}, IDOK);

@@ -141,8 +141,8 @@ TEST_F(LogonFlow, NoTokenShowsItsDialogAndThePromptStaysOpenUntilCancel)
         PostButtonClick(prompt, IDOK);
         HWND outcome = WaitForDialog(agent->process, IsNoTokenDialog);
         ASSERT_NE(nullptr, outcome);
-        EXPECT_EQ((std::vector<std::string>{"No Vantok\xAE found. To logon:", "Press the Ovalix with your Vantok\xAE", "or",
-                                            "Plug into any USB port."}),
+        EXPECT_EQ((std::vector<std::string>{"No Vantok\xAE found. To logon:", "Press the Ovalix with your Vantok\xAE",
+                                            "or", "Plug into any USB port."}),
                   [&] {
                       auto texts = StaticTexts(outcome);
                       std::erase(texts, std::string());

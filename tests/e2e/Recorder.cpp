@@ -44,7 +44,6 @@ unsigned long long CreationTicks()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    const std::string line =
-        std::to_string(CreationTicks()) + "\t" + CurrentFolder() + "\t" + GetCommandLineA() + "\n";
+    const std::string line = std::to_string(CreationTicks()) + "\t" + CurrentFolder() + "\t" + GetCommandLineA() + "\n";
     return uidriver::AppendToFile(LogPathFor(program::ModulePath()), line) ? 0 : 1;
 }

@@ -28,7 +28,10 @@ protected:
         ASSERT_TRUE(agent) << "the agent did not reach its message loop";
     }
 
-    bool NoMenuFor(Milliseconds period) { return HoldsFor([] { return FindVisibleMenu() == nullptr; }, period); }
+    bool NoMenuFor(Milliseconds period)
+    {
+        return HoldsFor([] { return FindVisibleMenu() == nullptr; }, period);
+    }
 
     std::size_t PromptCount()
     {
@@ -89,9 +92,11 @@ TEST_F(TrayMenu, ClicksAndCommandsWhileADialogIsOpenDoNothing)
     PostTrayDoubleClick(agent->window);
     PostMessageA(agent->window, WM_COMMAND, 1027, 0);
     PostMessageA(agent->window, WM_COMMAND, 1026, 0);
-    EXPECT_TRUE(HoldsFor([&] { return FindVisibleMenu() == nullptr && PromptCount() == 1 &&
-                                      VisibleDialogs(agent->process).size() == 1; },
-                         kSurelyAfterDoubleClickTime));
+    EXPECT_TRUE(HoldsFor(
+        [&] {
+            return FindVisibleMenu() == nullptr && PromptCount() == 1 && VisibleDialogs(agent->process).size() == 1;
+        },
+        kSurelyAfterDoubleClickTime));
     PostButtonClick(prompt, IDCANCEL);
     ASSERT_TRUE(WaitGone(prompt));
     EXPECT_TRUE(NoMenuFor(1000ms)) << "the ignored clicks left no timer behind";
@@ -125,7 +130,8 @@ TEST_F(TrayMenu, ExitEndsTheAgentClearsItsRegistrationAndRemovesItsIcon)
     EXPECT_EQ(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(agent->window)),
               stage.Profile().ReadInt("Register", "Window").value_or(0));
     const auto icons = EndToEndEnvironment::Tray().Icons();
-    const auto icon = std::find_if(icons.begin(), icons.end(), [&](const TrayIcon& added) { return added.owner == agent->window; });
+    const auto icon =
+        std::find_if(icons.begin(), icons.end(), [&](const TrayIcon& added) { return added.owner == agent->window; });
     ASSERT_NE(icons.end(), icon);
     EXPECT_EQ(kTrayIconId, icon->id);
     EXPECT_EQ(kTrayCallbackMessage, icon->callbackMessage);

@@ -69,8 +69,9 @@ TEST(BoundedPoll, HoldsForStopsAtTheFirstLookWhereTheConditionFails)
 
 TEST(EnvironmentBlock, ChangesReplaceNamesWhateverTheirCaseAndTheLastChangeWins)
 {
-    const auto block = BuildEnvironmentBlock({"Path=C:\\windows", "TEMP=C:\\temp", "wineprefix=/p"},
-                                             {{"PATH", "C:\\agent"}, {"Extra", "1"}, {"extra", "2"}, {"TEMP", std::nullopt}});
+    const auto block =
+        BuildEnvironmentBlock({"Path=C:\\windows", "TEMP=C:\\temp", "wineprefix=/p"},
+                              {{"PATH", "C:\\agent"}, {"Extra", "1"}, {"extra", "2"}, {"TEMP", std::nullopt}});
     EXPECT_EQ((std::vector<std::string>{"extra=2", "PATH=C:\\agent", "wineprefix=/p"}), SplitEnvironmentBlock(block));
 }
 
@@ -100,9 +101,17 @@ TEST(CommandLine, ArgumentsAreQuotedOnlyWhenTheyNeedIt)
 
 TEST(CommandLine, WhatIsBuiltSplitsBackExactly)
 {
-    const std::vector<std::string> arguments = {
-        "", "x", "two words", "tab\there", "quote\"inside", "back\\slash", "ends\\", "ends with blank\\",
-        "\\\\server\\share", "\\\"", "http://logon.example.com/cgi-bin/login.cgi?Authenticate=0A1B"};
+    const std::vector<std::string> arguments = {"",
+                                                "x",
+                                                "two words",
+                                                "tab\there",
+                                                "quote\"inside",
+                                                "back\\slash",
+                                                "ends\\",
+                                                "ends with blank\\",
+                                                "\\\\server\\share",
+                                                "\\\"",
+                                                "http://logon.example.com/cgi-bin/login.cgi?Authenticate=0A1B"};
     const auto words = SplitCommandLine(BuildCommandLine("C:\\Program Files\\agent.exe", arguments));
     ASSERT_EQ(arguments.size() + 1, words.size());
     EXPECT_EQ("C:\\Program Files\\agent.exe", words[0]);

@@ -278,7 +278,7 @@ TEST_F(Framework, ControlExchangeAttachesOnceBeforeReplacingTheProcedure)
 TEST_F(Framework, DestroyingAnAttachedObjectGivesTheControlItsProcedureBack)
 {
     const scoped::Window window(CreateWindowExA(0, "STATIC", "plain", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
-                                              GetModuleHandleA(nullptr), nullptr));
+                                                GetModuleHandleA(nullptr), nullptr));
     ASSERT_TRUE(window);
     const auto original = GetWindowLongPtrA(window.Get(), GWLP_WNDPROC);
     {
@@ -305,7 +305,8 @@ TEST_F(Framework, ANotificationGoesToTheAttachedControlFirstAndOnlyADeclinedOneR
             // Make the label report clicks, as a link label does.
             const HWND label = self.Item(IDC_LABEL);
             SetWindowLongPtrA(label, GWL_STYLE, GetWindowLongPtrA(label, GWL_STYLE) | SS_NOTIFY);
-            SendMessageA(self.Handle(), WM_COMMAND, MAKEWPARAM(IDC_LABEL, STN_CLICKED), reinterpret_cast<LPARAM>(label));
+            SendMessageA(self.Handle(), WM_COMMAND, MAKEWPARAM(IDC_LABEL, STN_CLICKED),
+                         reinterpret_cast<LPARAM>(label));
             // A row of the map, from a control without an object.
             SendMessageA(self.Handle(), WM_COMMAND, MAKEWPARAM(IDC_ACTION, BN_CLICKED),
                          reinterpret_cast<LPARAM>(self.Item(IDC_ACTION)));
@@ -563,7 +564,10 @@ TEST_F(Framework, TheApplicationIsNamedAfterItsExecutableAndCaptionsItsOwnMessag
         PostMessageA(window, WM_COMMAND, IDOK, 0);
         return true;
     });
-    EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDOK, AppMessageBox("Unable to open hyperlink:\n\nA sharing violation occurred. ", MB_OK | MB_ICONEXCLAMATION)); }));
+    EXPECT_EQ("", script.Run([&] {
+        EXPECT_EQ(IDOK, AppMessageBox("Unable to open hyperlink:\n\nA sharing violation occurred. ",
+                                      MB_OK | MB_ICONEXCLAMATION));
+    }));
     EXPECT_EQ("Unable to open hyperlink:\n\nA sharing violation occurred. ", box.text);
     EXPECT_EQ(std::vector<int>{IDOK}, box.buttons);
 }

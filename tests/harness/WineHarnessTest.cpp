@@ -7,8 +7,8 @@ TEST(WineHarness, EachProgramStartsWithAnEmptyProfile)
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\Entravo", 0, KEY_READ, &key));
     // Leave something behind: the next program must not see it.
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "software\\Entravo", 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "software\\Entravo", 0, nullptr, 0, KEY_WRITE, nullptr,
+                                             &key, nullptr));
     RegCloseKey(key);
 }
 

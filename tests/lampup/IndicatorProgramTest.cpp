@@ -5,8 +5,8 @@
 #include "lampup/IndicatorProgram.h"
 
 using namespace lampup;
-using ::testing::ElementsAre;
 using ::testing::Each;
+using ::testing::ElementsAre;
 
 namespace {
 
@@ -53,8 +53,7 @@ TEST(LampupRun, WorkingSwitchGetsEachCommandOnceInTheGivenOrder)
                             "VtKeyOpen", "VtROMData", "VtOverdriveOff", "VtFirst", "VtNext", "VtROMData",
                             "VtStrongAccess", kBlock73, "VtKeyClose",
                             // second step: no search, the remembered switch
-                            "VtKeyOpen", "VtOverdriveOff", "VtROMData", "VtStrongAccess", kBlock53,
-                            "VtKeyClose"));
+                            "VtKeyOpen", "VtOverdriveOff", "VtROMData", "VtStrongAccess", kBlock53, "VtKeyClose"));
     EXPECT_THAT(reader.fake.addressed, ElementsAre(kSwitch, kSwitch));
 }
 
@@ -113,9 +112,15 @@ TEST(LampupRun, SwitchNeverRightGetsElevenAttemptsEachFollowedByAPause)
     reader.fake.laterAnswers = SwitchAnswer::Wrong;
 
     EXPECT_EQ(0, reader.Run());
-    std::vector<std::string> expected = {"SetXobSearchParamsEx 0 0 132", "FindXobs zeroed", "SelectXob 00C0FFEE",
-                                         "GetFirmwareVersionString", "VtKeyOpen", "VtROMData", "VtOverdriveOff",
-                                         "VtFirst", "VtROMData"};
+    std::vector<std::string> expected = {"SetXobSearchParamsEx 0 0 132",
+                                         "FindXobs zeroed",
+                                         "SelectXob 00C0FFEE",
+                                         "GetFirmwareVersionString",
+                                         "VtKeyOpen",
+                                         "VtROMData",
+                                         "VtOverdriveOff",
+                                         "VtFirst",
+                                         "VtROMData"};
     for (int attempt = 0; attempt < 11; ++attempt) {
         expected.push_back("VtStrongAccess");
         expected.push_back(kBlock73);

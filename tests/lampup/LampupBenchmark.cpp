@@ -100,8 +100,14 @@ void RunOnce(benchmark::State& state, bool realPauses)
     state.counters["own_us"] = (Micro(total).count() - Micro(slept).count()) / runs;
 }
 
-void WorstCaseOwnWork(benchmark::State& state) { RunOnce(state, false); }
-void WorstCaseWithRealPauses(benchmark::State& state) { RunOnce(state, true); }
+void WorstCaseOwnWork(benchmark::State& state)
+{
+    RunOnce(state, false);
+}
+void WorstCaseWithRealPauses(benchmark::State& state)
+{
+    RunOnce(state, true);
+}
 
 } // namespace
 

@@ -37,8 +37,8 @@ public:
         const fs::path bin = OwnFolder();
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        m_folder = fs::path(temp) / ("lampup-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                     std::to_string(++m_foldersMade));
+        m_folder = fs::path(temp) /
+                   ("lampup-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++m_foldersMade));
         fs::create_directories(m_folder);
         fs::copy_file(bin / "lampup.exe", m_folder / "lampup.exe");
         fs::copy_file(bin / ".." / "standins" / "xobcomm" / "XobComm.dll", m_folder / "XobComm.dll");
@@ -65,8 +65,8 @@ public:
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            folder.c_str(), &startup, &info))
+        if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                            &startup, &info))
             return kNotFinished;
         scoped::KernelHandle process(info.hProcess);
         scoped::KernelHandle thread(info.hThread);
@@ -177,7 +177,8 @@ TEST(LampupProgram, NoXobFoundMeansNoFurtherCall)
 {
     LampupFolder folder(std::string(kWorkingReader) + "xobs 0\n");
     ASSERT_EQ(0u, folder.Run());
-    EXPECT_THAT(folder.Log(), ElementsAre("SetXobSearchParamsEx(0, 0, 132) = none", "FindXobs(0) = 0x584F0000; count 0"));
+    EXPECT_THAT(folder.Log(),
+                ElementsAre("SetXobSearchParamsEx(0, 0, 132) = none", "FindXobs(0) = 0x584F0000; count 0"));
 }
 
 TEST(LampupProgram, FailingSessionOpenEndsTheRunQuietly)

@@ -27,8 +27,7 @@ TokenLibraries TableOf(Implementation& implementation)
 {
     CurrentImplementation<Implementation>() = &implementation;
     TokenLibraries table;
-#define FORWARDED_SLOT(function)                                                                                       \
-    table.function = Forwarder<Implementation, &Implementation::function>(table.function);
+#define FORWARDED_SLOT(function) table.function = Forwarder<Implementation, &Implementation::function>(table.function);
     TOKEN_LIBRARY_FUNCTIONS(FORWARDED_SLOT)
 #undef FORWARDED_SLOT
     return table;

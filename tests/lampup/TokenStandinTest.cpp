@@ -30,9 +30,9 @@ ReaderDescription Reader(const std::string& text)
 class TempLog {
 public:
     TempLog()
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("xobstandin-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                  ".log"))
+        : m_path(
+              std::filesystem::temp_directory_path() /
+              ("xobstandin-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log"))
     {
         std::filesystem::remove(m_path);
     }
@@ -216,7 +216,10 @@ namespace {
 // lampup's seam over the two simulated libraries, with pauses only counted.
 class SimulatedTokenLibraries final : public lampup::SystemPause {
 public:
-    SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log) : m_api(reader, log), m_comm(reader, log) {}
+    SimulatedTokenLibraries(const ReaderDescription& reader, const CallLog& log)
+        : m_api(reader, log), m_comm(reader, log)
+    {
+    }
 
     void SetXobSearchParamsEx(int32_t a, int32_t b, int32_t c) { m_api.SetSearchParams(a, b, c); }
     uint32_t FindXobs(uint8_t* count) { return m_api.Find(count); }

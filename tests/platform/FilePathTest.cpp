@@ -54,7 +54,11 @@ TEST(FilePath, BackslashAsSecondByteOfADoubleByteCharacterDoesNotSplit)
     EXPECT_EQ("C:\\\x95\x5C\\lampup.exe", Beside("C:\\\x95\x5C\\logonagent.exe", "lampup.exe", ShiftJisLeadByte));
     // A name starting with that character: the only separator is the root's.
     EXPECT_EQ("C:\\", FolderOf("C:\\\x95\x5Clogonagent.exe", ShiftJisLeadByte));
-    EXPECT_EQ("\x95\x5C" "agent", BaseNameWithoutExtension("C:\\dir\\\x95\x5C" "agent.exe", ShiftJisLeadByte));
+    EXPECT_EQ("\x95\x5C"
+              "agent",
+              BaseNameWithoutExtension("C:\\dir\\\x95\x5C"
+                                       "agent.exe",
+                                       ShiftJisLeadByte));
 }
 
 TEST(FilePath, BaseNameIsTheLastPartWithoutItsExtension)

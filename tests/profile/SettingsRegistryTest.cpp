@@ -39,8 +39,8 @@ KeyCounts CountsOf(HKEY key)
 }
 
 // Leaves a value as another program might have: any type, any bytes.
-void PutRaw(const std::string& profile, const std::string& section, const char* entry, DWORD type,
-            const void* data, DWORD size)
+void PutRaw(const std::string& profile, const std::string& section, const char* entry, DWORD type, const void* data,
+            DWORD size)
 {
     HKEY raw = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (ProfilePath(profile) + "\\" + section).c_str(), 0,
@@ -168,8 +168,8 @@ TEST(SettingsRegistry, HugeAndUnterminatedStringsReadWhole)
     EXPECT_EQ(unterminated, profile.store.GetAccessUrl());
 
     HKEY raw = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (ProfilePath("strings") + "\\Options").c_str(), 0,
-                                           KEY_WRITE, &raw));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, (ProfilePath("strings") + "\\Options").c_str(), 0, KEY_WRITE, &raw));
     const scoped::RegKey key(raw);
     const wchar_t wide[] = L"http://w.example/Y";
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"AccessUrl", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide),

@@ -23,7 +23,7 @@ std::string ErrorOf(std::string_view text)
     return error;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ReaderDescription, EmptyTextIsAReaderWithNoBusAndTheDefaults)
 {
@@ -109,7 +109,7 @@ TEST(ReaderDescription, ValuesAtTheEdgesOfTheirWidthsAreKept)
 TEST(ReaderDescription, MalformedLinesAreRefusedWithTheirLineNumber)
 {
     EXPECT_EQ("line 2: unknown directive \"buss\"", ErrorOf("bus 1 6\nbuss 1 6\n"));
-    EXPECT_NE(std::string::npos, ErrorOf("device 0102030405060708\n").find("line 1:"));  // no bus yet
+    EXPECT_NE(std::string::npos, ErrorOf("device 0102030405060708\n").find("line 1:")); // no bus yet
     EXPECT_NE(std::string::npos, ErrorOf("start 1\n").find("\"bus\""));
     EXPECT_NE(std::string::npos, ErrorOf("bus 1 6\nbus 1 6\n").find("twice"));
     // Values that do not fit the width the library passes or returns.

@@ -24,7 +24,7 @@ std::array<uint16_t, 8> Cells(const int16_t (&rom)[8])
     return cells;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SimulatedBusLibrary, EnumeratesTheDescribedDevicesInOrder)
 {
@@ -42,7 +42,7 @@ TEST(SimulatedBusLibrary, EnumeratesTheDescribedDevicesInOrder)
     ASSERT_EQ(1, library.Rom(session, g_state, rom));
     EXPECT_EQ((std::array<uint16_t, 8>{0x8012, 0x8000, 0x8000, 0x8000, 0x8000, 0x8000, 0x8042, 0x80A9}), Cells(rom));
     EXPECT_EQ(0, library.Next(session, g_state));
-    EXPECT_EQ(0, library.Rom(session, g_state, rom));  // past the end: no current device
+    EXPECT_EQ(0, library.Rom(session, g_state, rom)); // past the end: no current device
     EXPECT_EQ(1, library.Close(session));
     EXPECT_EQ(1, library.EndSession(session));
     EXPECT_EQ(0u, library.OpenSessions());
@@ -58,7 +58,7 @@ TEST(SimulatedBusLibrary, SessionsArePositiveDistinctAndOnlyOnDescribedBuses)
     EXPECT_GT(second, 0);
     EXPECT_NE(first, second);
     EXPECT_EQ(0, library.StartSession(reader, 2, 5));
-    EXPECT_EQ(0, library.StartSession(reader, 5, 1));  // port and adapter are not interchangeable
+    EXPECT_EQ(0, library.StartSession(reader, 5, 1)); // port and adapter are not interchangeable
     EXPECT_EQ(2u, library.OpenSessions());
 }
 
@@ -80,7 +80,7 @@ TEST(SimulatedBusLibrary, InjectedFaultsAreAnsweredAsDescribed)
 
     const int32_t unready = library.StartSession(reader, 4, 5);
     EXPECT_EQ(3, library.Setup(unready));
-    EXPECT_EQ(0, library.Next(unready, g_state));  // a bus that did not set up enumerates nothing
+    EXPECT_EQ(0, library.Next(unready, g_state)); // a bus that did not set up enumerates nothing
 
     const int32_t session = library.StartSession(reader, 1, 2);
     ASSERT_EQ(1, library.Setup(session));
@@ -88,7 +88,7 @@ TEST(SimulatedBusLibrary, InjectedFaultsAreAnsweredAsDescribed)
     std::memset(rom, 0x77, sizeof rom);
     ASSERT_EQ(1, library.Next(session, g_state));
     EXPECT_EQ(0, library.Rom(session, g_state, rom));
-    EXPECT_EQ(0x7777, static_cast<uint16_t>(rom[0]));  // a failed read leaves the record alone
+    EXPECT_EQ(0x7777, static_cast<uint16_t>(rom[0])); // a failed read leaves the record alone
     ASSERT_EQ(1, library.Next(session, g_state));
     EXPECT_EQ(1, library.Rom(session, g_state, rom));
     EXPECT_EQ(0x22, rom[1]);
@@ -106,16 +106,16 @@ TEST(SimulatedBusLibrary, MisuseGetsAFailureNotACrash)
     EXPECT_EQ(0, library.EndSession(99));
 
     const int32_t session = library.StartSession(reader, 1, 6);
-    EXPECT_EQ(0, library.Next(session, g_state));  // not set up yet
+    EXPECT_EQ(0, library.Next(session, g_state)); // not set up yet
     ASSERT_EQ(1, library.Setup(session));
-    EXPECT_EQ(0, library.Rom(session, g_state, rom));  // no current device yet
+    EXPECT_EQ(0, library.Rom(session, g_state, rom)); // no current device yet
     EXPECT_EQ(-1, library.Next(session, nullptr));
     ASSERT_EQ(1, library.Next(session, g_state));
     EXPECT_EQ(-1, library.Rom(session, nullptr, rom));
     EXPECT_EQ(-1, library.Rom(session, g_state, nullptr));
     EXPECT_EQ(1, library.Close(session));
     EXPECT_EQ(0, library.Close(session));
-    EXPECT_EQ(0, library.Rom(session, g_state, rom));  // closed
+    EXPECT_EQ(0, library.Rom(session, g_state, rom)); // closed
     EXPECT_EQ(0, library.Next(session, g_state));
     EXPECT_EQ(1, library.EndSession(session));
     EXPECT_EQ(0, library.EndSession(session));

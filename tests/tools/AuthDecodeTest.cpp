@@ -124,8 +124,8 @@ TEST(AuthDecodeProgram, PrintsTheRomForAnArgumentOrAStandardInputLine)
 
 TEST(AuthDecodeProgram, BadInputGivesOneErrorLineAndStatusTwo)
 {
-    for (const ToolRun& run : {RunTool({"not-an-authenticator"}), RunTool({}, ""), RunTool({"a", "b"}),
-                               RunTool({std::string(64, '0')})}) {
+    for (const ToolRun& run :
+         {RunTool({"not-an-authenticator"}), RunTool({}, ""), RunTool({"a", "b"}), RunTool({std::string(64, '0')})}) {
         EXPECT_EQ(2, run.status);
         EXPECT_EQ("", run.out);
         EXPECT_EQ(0u, run.err.rfind("authdecode: ", 0)) << run.err;

@@ -11,10 +11,9 @@ namespace {
 constexpr int kExitDecoded = 0;
 constexpr int kExitBadInput = 2;
 
-constexpr std::string_view kUsage =
-    "usage: authdecode [AUTHENTICATOR | LOGON-URL]\n"
-    "Prints the token's 8 ROM bytes as 16 hexadecimal digits, family code first.\n"
-    "Without an argument, reads one line from standard input.\n";
+constexpr std::string_view kUsage = "usage: authdecode [AUTHENTICATOR | LOGON-URL]\n"
+                                    "Prints the token's 8 ROM bytes as 16 hexadecimal digits, family code first.\n"
+                                    "Without an argument, reads one line from standard input.\n";
 
 } // namespace
 

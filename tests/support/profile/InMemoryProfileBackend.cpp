@@ -5,9 +5,8 @@
 InMemoryProfileBackend::Name InMemoryProfileBackend::Fold(std::string_view name)
 {
     Name folded(name);
-    std::transform(folded.begin(), folded.end(), folded.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(folded.begin(), folded.end(), folded.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     return folded;
 }
 
@@ -64,8 +63,8 @@ bool InMemoryProfileBackend::HasSection(std::string_view section) const
 std::size_t InMemoryProfileBackend::ValueCount(std::string_view section) const
 {
     const Name folded = Fold(section);
-    return static_cast<std::size_t>(std::count_if(m_values.begin(), m_values.end(),
-                                                  [&](const auto& item) { return item.first.first == folded; }));
+    return static_cast<std::size_t>(
+        std::count_if(m_values.begin(), m_values.end(), [&](const auto& item) { return item.first.first == folded; }));
 }
 
 std::optional<InMemoryProfileBackend::Value> InMemoryProfileBackend::Get(std::string_view section,

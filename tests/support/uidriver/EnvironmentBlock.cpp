@@ -31,7 +31,8 @@ bool NameLess(std::string_view a, std::string_view b)
 
 } // namespace
 
-std::string BuildEnvironmentBlock(const std::vector<std::string>& entries, const std::vector<EnvironmentChange>& changes)
+std::string BuildEnvironmentBlock(const std::vector<std::string>& entries,
+                                  const std::vector<EnvironmentChange>& changes)
 {
     std::vector<std::string> result;
     for (const auto& entry : entries) {
@@ -44,8 +45,9 @@ std::string BuildEnvironmentBlock(const std::vector<std::string>& entries, const
             result.push_back(entry);
     }
     for (auto change = changes.begin(); change != changes.end(); ++change) {
-        const bool changedAgainLater = std::any_of(
-            std::next(change), changes.end(), [&](const EnvironmentChange& later) { return SameName(later.name, change->name); });
+        const bool changedAgainLater =
+            std::any_of(std::next(change), changes.end(),
+                        [&](const EnvironmentChange& later) { return SameName(later.name, change->name); });
         if (!changedAgainLater && change->value)
             result.push_back(change->name + "=" + *change->value);
     }

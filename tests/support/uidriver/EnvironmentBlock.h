@@ -17,7 +17,8 @@ struct EnvironmentChange {
 // '=', such as "=C:=C:\\dir", are kept as they are). Names compare without regard to case,
 // as Windows does; the last change of a name wins. The result is sorted by name without
 // regard to case, each entry ends with a NUL, and one more NUL ends the block.
-std::string BuildEnvironmentBlock(const std::vector<std::string>& entries, const std::vector<EnvironmentChange>& changes);
+std::string BuildEnvironmentBlock(const std::vector<std::string>& entries,
+                                  const std::vector<EnvironmentChange>& changes);
 
 // The entries of a block as BuildEnvironmentBlock (or the system) lays it out.
 std::vector<std::string> SplitEnvironmentBlock(std::string_view block);

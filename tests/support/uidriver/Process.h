@@ -16,9 +16,9 @@
 namespace uidriver {
 
 struct ProgramStart {
-    std::string program;                    // full path of the .exe
-    std::vector<std::string> arguments;     // quoted as needed
-    std::string folder;                     // current directory; empty: the test's own
+    std::string program;                        // full path of the .exe
+    std::vector<std::string> arguments;         // quoted as needed
+    std::string folder;                         // current directory; empty: the test's own
     std::vector<EnvironmentChange> environment; // over the test's own environment
 };
 
@@ -60,7 +60,9 @@ public:
 
 private:
     ChildProcess(scoped::KernelHandle process, DWORD id, std::shared_ptr<ProcessJob> job)
-        : m_process(std::move(process)), m_id(id), m_job(std::move(job)) {}
+        : m_process(std::move(process)), m_id(id), m_job(std::move(job))
+    {
+    }
 
     scoped::KernelHandle m_process;
     DWORD m_id = 0;

@@ -43,8 +43,9 @@ std::optional<uint32_t> AgentProfile::ReadInt(std::string_view section, std::str
 {
     const auto key = OpenKey(HKEY_CURRENT_USER, SectionPath(section), KEY_QUERY_VALUE);
     DWORD type = 0, value = 0, size = sizeof value;
-    if (!key || RegQueryValueExA(key.Get(), std::string(entry).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                                 &size) != ERROR_SUCCESS ||
+    if (!key ||
+        RegQueryValueExA(key.Get(), std::string(entry).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
         type != REG_DWORD)
         return std::nullopt;
     return value;
@@ -72,8 +73,8 @@ bool AgentProfile::WriteInt(std::string_view section, std::string_view entry, ui
 {
     const auto key = CreateKey(HKEY_CURRENT_USER, SectionPath(section));
     const DWORD data = value;
-    return key && RegSetValueExA(key.Get(), std::string(entry).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                                 sizeof data) == ERROR_SUCCESS;
+    return key && RegSetValueExA(key.Get(), std::string(entry).c_str(), 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
 }
 
 bool AgentProfile::WriteString(std::string_view section, std::string_view entry, std::string_view value) const
@@ -91,8 +92,8 @@ bool AgentProfile::Erase() const
 bool AgentProfile::HasValue(std::string_view section, std::string_view entry) const
 {
     const auto key = OpenKey(HKEY_CURRENT_USER, SectionPath(section), KEY_QUERY_VALUE);
-    return key && RegQueryValueExA(key.Get(), std::string(entry).c_str(), nullptr, nullptr, nullptr, nullptr) ==
-                      ERROR_SUCCESS;
+    return key &&
+           RegQueryValueExA(key.Get(), std::string(entry).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool RegisterUrlHandler(std::string_view scheme, std::string_view command)

@@ -195,7 +195,9 @@ std::vector<TrayIcon> FakeTray::Icons() const
 {
     std::vector<TrayIcon> icons;
     for (const auto& event : Events()) {
-        const auto same = [&](const TrayIcon& icon) { return icon.owner == event.icon.owner && icon.id == event.icon.id; };
+        const auto same = [&](const TrayIcon& icon) {
+            return icon.owner == event.icon.owner && icon.id == event.icon.id;
+        };
         if (event.action == TrayAction::Add && std::none_of(icons.begin(), icons.end(), same))
             icons.push_back(event.icon);
         else if (event.action == TrayAction::Delete)
@@ -207,7 +209,8 @@ std::vector<TrayIcon> FakeTray::Icons() const
 bool FakeTray::HasIcon(HWND owner, UINT id) const
 {
     const auto icons = Icons();
-    return std::any_of(icons.begin(), icons.end(), [&](const TrayIcon& icon) { return icon.owner == owner && icon.id == id; });
+    return std::any_of(icons.begin(), icons.end(),
+                       [&](const TrayIcon& icon) { return icon.owner == owner && icon.id == id; });
 }
 
 } // namespace uidriver

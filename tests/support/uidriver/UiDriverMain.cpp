@@ -277,7 +277,8 @@ std::optional<double> MeasureShellAlone(const std::string& browserLog, Milliseco
 {
     const std::size_t lines = ReadLines(browserLog).size();
     const ULONGLONG asked = FileTimeNow();
-    ShellExecuteA(nullptr, "open", "http://logon.example.com/cgi-bin/login.cgi?Authenticate=", nullptr, nullptr, SW_SHOW);
+    ShellExecuteA(nullptr, "open", "http://logon.example.com/cgi-bin/login.cgi?Authenticate=", nullptr, nullptr,
+                  SW_SHOW);
     const auto started = NextBrowserStart(browserLog, lines, timeout);
     if (!started)
         return std::nullopt;
@@ -311,7 +312,7 @@ std::optional<double> MeasureBusScan(const std::string& libraryPath)
 struct RunFigures {
     StartFigures agent;
     StartFigures probe;
-    double logonMs = 0;             // lampup.exe beside the agent, as installed
+    double logonMs = 0;              // lampup.exe beside the agent, as installed
     double logonWithoutLampupMs = 0; // lampup.exe absent: its start fails at once
     double shellMs = 0;
     double lampupMs = 0;
@@ -432,8 +433,8 @@ int Measure(const std::vector<std::string>& args)
             Fixed(figures->probe.startupMs) + " ms); double-click to browser " + Fixed(figures->logonMs) + " ms, " +
             Fixed(figures->logonWithoutLampupMs) + " ms without lampup.exe (shell alone " + Fixed(figures->shellMs) +
             " ms, lampup start alone " + Fixed(figures->lampupMs) + " ms, bus calls alone " +
-            Fixed(figures->busScanMs) + " ms); peak working set " +
-            Fixed(figures->agentPeakAfterLogon / 1048576.0) + " MB");
+            Fixed(figures->busScanMs) + " ms); peak working set " + Fixed(figures->agentPeakAfterLogon / 1048576.0) +
+            " MB");
     }
     ReportMeasurements(runs);
     return kExitOk;
@@ -445,8 +446,8 @@ int WaitAgent(const std::vector<std::string>& args)
     if (!WaitFor([&] { return (window = FindAgentWindow()) != nullptr; }, SecondsArgument(args, 0)))
         return Fail("no agent window appeared");
     char line[128];
-    std::snprintf(line, sizeof line, "agent window %p, style 0x%08lX, extended style 0x%08lX", static_cast<void*>(window),
-                  static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
+    std::snprintf(line, sizeof line, "agent window %p, style 0x%08lX, extended style 0x%08lX",
+                  static_cast<void*>(window), static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
                   static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)));
     Say(line);
     return kExitOk;
@@ -473,7 +474,8 @@ int Menu(const std::vector<std::string>& args)
     HWND menu = nullptr;
     if (!WaitFor([&] { return (menu = FindVisibleMenu()) != nullptr; }, kDefaultTimeout))
         return Fail("no popup menu is open");
-    const bool chosen = args[0] == "last" ? ChooseLastMenuItem(menu) : ChooseMenuItemByDown(menu, std::atoi(args[0].c_str()));
+    const bool chosen =
+        args[0] == "last" ? ChooseLastMenuItem(menu) : ChooseMenuItemByDown(menu, std::atoi(args[0].c_str()));
     return chosen ? kExitOk : kExitFailed;
 }
 
@@ -515,7 +517,9 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> words(argv, argv + argc);
     if (words.size() < 2) {
-        std::fprintf(stderr, "usage: uidriver logon|measure|wait-agent|tray|menu|wait-dialog|press ... (see the source header)\n");
+        std::fprintf(
+            stderr,
+            "usage: uidriver logon|measure|wait-agent|tray|menu|wait-dialog|press ... (see the source header)\n");
         return kExitUsage;
     }
     const std::string command = words[1];

@@ -22,12 +22,12 @@ inline constexpr Milliseconds kDefaultPollInterval{10};
 
 // True as soon as condition holds; false when it still does not hold at the deadline (it is
 // asked once more at the deadline, so a slow last step is not lost).
-bool WaitFor(const std::function<bool()>& condition, Milliseconds timeout,
-             Milliseconds interval = kDefaultPollInterval, PollClock& clock = SystemPollClock());
+bool WaitFor(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = kDefaultPollInterval,
+             PollClock& clock = SystemPollClock());
 
 // True when condition holds at every look during the whole period; false at the first look
 // where it does not.
-bool HoldsFor(const std::function<bool()>& condition, Milliseconds period,
-              Milliseconds interval = kDefaultPollInterval, PollClock& clock = SystemPollClock());
+bool HoldsFor(const std::function<bool()>& condition, Milliseconds period, Milliseconds interval = kDefaultPollInterval,
+              PollClock& clock = SystemPollClock());
 
 } // namespace uidriver
