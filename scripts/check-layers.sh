@@ -19,7 +19,7 @@ LAYERS = {
     "tests": 7,
 }
 
-files = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "--", "*.cpp", "*.h", "*.rc"],
+files = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "--", "*.cpp", "*.h", "*.c", "*.rc"],
                        capture_output=True, text=True, check=True).stdout.split()
 include = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 problems, edges = [], {}
