@@ -6,19 +6,16 @@
 
 #include <span>
 
-class AboutDialog : public Dialog {
+class AboutDialog final : public Dialog {
 public:
     AboutDialog();
-    ~AboutDialog() override = default;
 
     HyperLinkLabel vendorLink;
     HyperLinkLabel developerLink;
 
-protected:
+private:
     // Attaches the two link controls; the dialog has nothing else to exchange.
     void DoDataExchange(DataExchange& exchange) override;
     std::span<const MessageMapEntry> GetMessageMap() const override;
-
-private:
     void OnLButtonDown(WPARAM wParam, LPARAM lParam);
 };

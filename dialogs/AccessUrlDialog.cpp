@@ -4,7 +4,7 @@
 #include "framework/Application.h"
 #include "resources/resource.h"
 
-AccessUrlDialog::AccessUrlDialog(HWND parent) : Dialog(IDD_ACCESS_URL, parent) {}
+AccessUrlDialog::AccessUrlDialog() : Dialog(IDD_ACCESS_URL) {}
 
 std::span<const MessageMapEntry> AccessUrlDialog::GetMessageMap() const
 {

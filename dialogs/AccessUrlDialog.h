@@ -5,19 +5,19 @@
 
 #include <string>
 
-class AccessUrlDialog : public Dialog {
+class AccessUrlDialog final : public Dialog {
 public:
-    explicit AccessUrlDialog(HWND parent = nullptr);
+    // Always without a parent: the framework picks the owner.
+    AccessUrlDialog();
 
     // The text of the edit box.
     std::string m_accessUrl;
 
-protected:
-    std::span<const MessageMapEntry> GetMessageMap() const override;
-    void DoDataExchange(DataExchange& exchange) override;
-    BOOL OnInitDialog() override;
-    void OnOK() override;
-
 private:
+    // Empty or white space alone is refused with a message, and the dialog stays open.
+    void OnOK() override;
+    BOOL OnInitDialog() override;
+    void DoDataExchange(DataExchange& exchange) override;
+    std::span<const MessageMapEntry> GetMessageMap() const override;
     void OnDefaults();
 };

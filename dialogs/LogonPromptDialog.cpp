@@ -1,12 +1,29 @@
 #include "dialogs/LogonPromptDialog.h"
 
-#include "dialogs/OutcomeDialogs.h"
 #include "dialogs/PortOptionsDialog.h"
 #include "discovery/BusLibrary.h"
 #include "framework/Application.h"
 #include "logon/AuthenticatorClock.h"
 #include "logon/WebPageOpener.h"
 #include "resources/resource.h"
+
+namespace {
+
+// The answers to a logon that did not find exactly one token, none or several. OK closes them;
+// they store nothing.
+class OutcomeDialog final : public Dialog {
+public:
+    explicit OutcomeDialog(int templateId) : Dialog(templateId) {}
+
+private:
+    std::span<const MessageMapEntry> GetMessageMap() const override
+    {
+        static constexpr MessageMapEntry kMap[] = {DialogColorRule()};
+        return kMap;
+    }
+};
+
+} // namespace
 
 LogonPromptDialog::LogonPromptDialog() : Dialog(IDD_LOGON_PROMPT) {}
 
@@ -55,14 +72,12 @@ int LogonPromptDialog::ScanPorts(RomRecord& record)
 
 void LogonPromptDialog::ShowManyTokensDialog()
 {
-    ManyTokensDialog dialog;
-    dialog.DoModal();
+    OutcomeDialog(IDD_MANY_TOKENS).DoModal();
 }
 
 void LogonPromptDialog::ShowNoTokenDialog()
 {
-    NoTokenDialog dialog;
-    dialog.DoModal();
+    OutcomeDialog(IDD_NO_TOKEN).DoModal();
 }
 
 void LogonPromptDialog::StartIndicatorProgram()

@@ -15,14 +15,12 @@ public:
     // "Do not display this dialog again".
     int skipPrompt = 0;
 
-protected:
+private:
     // With the box ticked earlier, the logon runs before the prompt is ever shown.
     BOOL OnInitDialog() override;
     void OnOK() override;
     void DoDataExchange(DataExchange& exchange) override;
     std::span<const MessageMapEntry> GetMessageMap() const override;
-
-private:
     void OnPortOptions();
 
     int ScanPorts(RomRecord& record) override;

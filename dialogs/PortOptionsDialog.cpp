@@ -4,7 +4,7 @@
 #include "framework/Application.h"
 #include "resources/resource.h"
 
-PortOptionsDialog::PortOptionsDialog(HWND parent) : Dialog(IDD_PORT_OPTIONS, parent) {}
+PortOptionsDialog::PortOptionsDialog() : Dialog(IDD_PORT_OPTIONS) {}
 
 std::span<const MessageMapEntry> PortOptionsDialog::GetMessageMap() const
 {

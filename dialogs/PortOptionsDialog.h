@@ -3,9 +3,10 @@
 // PortMask when the dialog opens and stored back on OK.
 #include "framework/Dialog.h"
 
-class PortOptionsDialog : public Dialog {
+class PortOptionsDialog final : public Dialog {
 public:
-    explicit PortOptionsDialog(HWND parent = nullptr);
+    // Always without a parent: the framework picks the owner.
+    PortOptionsDialog();
 
     // One flag per check box, 0 or 1, in PortMask bit order.
     int m_com1 = 0;
@@ -15,12 +16,11 @@ public:
     int m_lpt = 0;
     int m_usb = 0;
 
-protected:
-    std::span<const MessageMapEntry> GetMessageMap() const override;
-    void DoDataExchange(DataExchange& exchange) override;
-    BOOL OnInitDialog() override;
-    void OnOK() override;
-
 private:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(DataExchange& exchange) override;
+    // No port at all is refused with a warning, and the dialog stays open.
+    void OnOK() override;
+    std::span<const MessageMapEntry> GetMessageMap() const override;
     void OnSelectAll();
 };

@@ -19,3 +19,22 @@ ReaderDescription LoadReaderForModule(const void* addressInModule, std::string* 
 
 // The call log for a reader: ENTRAVO_SIM_LOG, or the reader's "log" directive, or none.
 CallLog OpenCallLog(const ReaderDescription& reader);
+
+// The one simulation of the stand-in library this is compiled into, made from its reader at
+// the first call rather than while the loader holds its lock. Nothing may unwind into callers
+// that know nothing of C++: a failure while making it ends the process at once (noexcept).
+template <typename Simulation>
+Simulation& SimulationOfThisLibrary(const char* libraryName) noexcept
+{
+    static Simulation simulation = [libraryName] {
+        // An address inside this library, which tells where its reader lies.
+        static const char marker = 0;
+        std::string error;
+        const ReaderDescription reader = LoadReaderForModule(&marker, &error);
+        CallLog log = OpenCallLog(reader);
+        if (!error.empty())
+            log.Append(std::string(libraryName) + ": reader description: " + error);
+        return Simulation(reader, std::move(log));
+    }();
+    return simulation;
+}

@@ -1,29 +1,13 @@
 // XOBAPI.dll stand-in: the exported entry points over one simulated token search per process.
-// The reader is read at the first call, not while the loader holds its lock. Nothing may
-// unwind into the caller's frames, which know nothing of C++: the state and its loading are
-// noexcept, so a failure there ends the process at once instead.
 #include "standins/common/ReaderSourceWin.h"
 #include "standins/xobapi/SimulatedXobApi.h"
 #include "lampup/XobLibraryApi.h"
 
 namespace {
 
-const char kModuleMarker = 0;
-
-SimulatedXobApi LoadLibraryState()
-{
-    std::string error;
-    const ReaderDescription reader = LoadReaderForModule(&kModuleMarker, &error);
-    CallLog log = OpenCallLog(reader);
-    if (!error.empty())
-        log.Append("XOBAPI.dll: reader description: " + error);
-    return SimulatedXobApi(reader, std::move(log));
-}
-
 SimulatedXobApi& Library() noexcept
 {
-    static SimulatedXobApi library = LoadLibraryState();
-    return library;
+    return SimulationOfThisLibrary<SimulatedXobApi>("XOBAPI.dll");
 }
 
 } // namespace

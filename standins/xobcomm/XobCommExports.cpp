@@ -1,29 +1,13 @@
-// XobComm.dll stand-in: the exported entry points over one simulated bus per process. The
-// reader is read at the first call, not while the loader holds its lock. Nothing may unwind
-// into the caller's frames, which know nothing of C++: the state and its loading are noexcept,
-// so a failure there ends the process at once instead.
+// XobComm.dll stand-in: the exported entry points over one simulated bus per process.
 #include "standins/common/ReaderSourceWin.h"
 #include "standins/xobcomm/SimulatedXobComm.h"
 #include "lampup/XobLibraryApi.h"
 
 namespace {
 
-const char kModuleMarker = 0;
-
-SimulatedXobComm LoadLibraryState()
-{
-    std::string error;
-    const ReaderDescription reader = LoadReaderForModule(&kModuleMarker, &error);
-    CallLog log = OpenCallLog(reader);
-    if (!error.empty())
-        log.Append("XobComm.dll: reader description: " + error);
-    return SimulatedXobComm(reader, std::move(log));
-}
-
 SimulatedXobComm& Library() noexcept
 {
-    static SimulatedXobComm library = LoadLibraryState();
-    return library;
+    return SimulationOfThisLibrary<SimulatedXobComm>("XobComm.dll");
 }
 
 } // namespace
