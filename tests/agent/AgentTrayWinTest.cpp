@@ -8,6 +8,7 @@
 #include "profile/RegistryProfileBackend.h"
 #include "tests/support/uidriver/Dialogs.h"
 #include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/Registry.h"
 #include "tests/support/uidriver/TrayDriver.h"
 #include "tests/support/uidriver/UiScript.h"
 #include "tests/support/uidriver/WindowQuery.h"
@@ -23,28 +24,12 @@ namespace {
 
 using namespace uidriver;
 
-constexpr char kProfileKey[] = "software\\Entravo\\agent_tray_test";
+const AgentProfile kStored("agent_tray_test");
 constexpr char kCaption[] = "Vantok Entravo";
 
-std::optional<DWORD> ReadProfileDword(const char* section, const char* entry)
+uint32_t StoredValueOf(HWND window)
 {
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    const std::string key = std::string(kProfileKey) + "\\" + section;
-    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), entry, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return value;
-}
-
-void WriteProfileDword(const char* section, const char* entry, DWORD value)
-{
-    const std::string key = std::string(kProfileKey) + "\\" + section;
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), entry, REG_DWORD, &value, sizeof(value));
-}
-
-DWORD StoredValueOf(HWND window)
-{
-    return static_cast<DWORD>(reinterpret_cast<INT_PTR>(window));
+    return static_cast<uint32_t>(reinterpret_cast<INT_PTR>(window));
 }
 
 void RemoveDriverMissingAtom()
@@ -65,7 +50,7 @@ protected:
     void SetUp() override
     {
         RemoveDriverMissingAtom();
-        RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+        kStored.Erase();
         UseBusLibraryFolder("vtfs32");
         m_readerFolder = MakeTempFolder();
         const std::string reader = m_readerFolder + "\\reader.txt";
@@ -198,13 +183,13 @@ TEST_F(AgentRun, StartsHiddenAndRegisteredThenExitClearsEverything)
             EXPECT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "VornStarter", &windowClass));
             EXPECT_EQ(0u, windowClass.style);
             EXPECT_EQ(nullptr, windowClass.hbrBackground);
-            EXPECT_EQ(std::optional<DWORD>(StoredValueOf(tray)), ReadProfileDword("Register", "Window"));
+            EXPECT_EQ(std::optional<uint32_t>(StoredValueOf(tray)), kStored.ReadInt("Register", "Window"));
             EXPECT_FALSE(agent.MenuShowing());
         });
     AddExit(script);
     EXPECT_TRUE(StartWith(script));
     EXPECT_EQ(0, agent.ExitAgent());
-    EXPECT_EQ(std::optional<DWORD>(0), ReadProfileDword("Register", "Window"));
+    EXPECT_EQ(std::optional<uint32_t>(0), kStored.ReadInt("Register", "Window"));
     EXPECT_FALSE(IsWindow(tray));
     WNDCLASSA windowClass{};
     EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "VornStarter", &windowClass));
@@ -296,7 +281,7 @@ TEST_F(AgentRun, DoubleClickRunsTheLogonWithoutMenuAndTheIconIsDeadWhileItIsOpen
     EXPECT_TRUE(StartWith(script));
     agent.ExitAgent();
     EXPECT_FALSE(menuSeen);
-    EXPECT_EQ(std::nullopt, ReadProfileDword("Options", "SkipAccessDialog")) << "Cancel stores nothing";
+    EXPECT_EQ(std::nullopt, kStored.ReadInt("Options", "SkipAccessDialog")) << "Cancel stores nothing";
 }
 
 TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
@@ -336,7 +321,7 @@ TEST_F(AgentRun, CloseRequestEndsTheAgent)
     });
     EXPECT_TRUE(StartWith(script));
     EXPECT_EQ(0, agent.ExitAgent());
-    EXPECT_EQ(std::optional<DWORD>(0), ReadProfileDword("Register", "Window"));
+    EXPECT_EQ(std::optional<uint32_t>(0), kStored.ReadInt("Register", "Window"));
 }
 
 TEST_F(AgentRun, DriverMissingAtomEndsTheStartSilently)
@@ -351,10 +336,10 @@ TEST_F(AgentRun, DriverMissingAtomEndsTheStartSilently)
 TEST_F(AgentRun, LiveAgentWindowRefusesSilentlyAndKeepsItsRegistration)
 {
     const HWND other = MakeWindowTitled("VornStarter");
-    WriteProfileDword("Register", "Window", StoredValueOf(other));
+    kStored.WriteInt("Register", "Window", StoredValueOf(other));
     EXPECT_FALSE(agent.StartAgent());
     EXPECT_EQ(0, agent.ExitAgent());
-    EXPECT_EQ(std::optional<DWORD>(StoredValueOf(other)), ReadProfileDword("Register", "Window"));
+    EXPECT_EQ(std::optional<uint32_t>(StoredValueOf(other)), kStored.ReadInt("Register", "Window"));
     EXPECT_EQ(nullptr, FindWindowA("VornStarter", nullptr));
     DestroyWindow(other);
 }
@@ -365,7 +350,7 @@ TEST_F(AgentRun, StaleRegistrationDoesNotBlockTheStart)
     const HWND gone = MakeWindowTitled("VornStarter");
     DestroyWindow(gone);
     for (const HWND stale : {lookalike, gone}) {
-        WriteProfileDword("Register", "Window", StoredValueOf(stale));
+        kStored.WriteInt("Register", "Window", StoredValueOf(stale));
         UiScript script;
         script.Then("started", [&] { return agent.TrayWindow() != nullptr; });
         AddExit(script);

@@ -4,6 +4,7 @@
 #include "dialogs/PortOptionsDialog.h"
 #include "tests/support/uidriver/ColorProbe.h"
 #include "tests/support/uidriver/Dialogs.h"
+#include "tests/support/uidriver/Registry.h"
 #include "tests/support/uidriver/UiScript.h"
 #include "tests/support/uidriver/WindowQuery.h"
 #include "profile/RegistryProfileBackend.h"
@@ -21,50 +22,11 @@ namespace {
 
 using namespace uidriver;
 
-constexpr char kProfileKey[] = "software\\Entravo\\dialogs_ui_test";
 constexpr char kPortsTitle[] = "Port Settings";
 constexpr char kUrlTitle[] = "Conditionally Accessed Home Page";
 constexpr std::array<int, 6> kPortBoxes = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_LPT, IDC_USB};
 
-std::string SectionKey(const char* section)
-{
-    return std::string(kProfileKey) + "\\" + section;
-}
-
-void StoreInt(const char* section, const char* entry, DWORD value)
-{
-    RegSetKeyValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, REG_DWORD, &value, sizeof(value));
-}
-
-void StoreString(const char* section, const char* entry, const std::string& value)
-{
-    RegSetKeyValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, REG_SZ, value.c_str(),
-                    static_cast<DWORD>(value.size() + 1));
-}
-
-std::optional<DWORD> StoredInt(const char* section, const char* entry)
-{
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (RegGetValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::string> StoredString(const char* section, const char* entry)
-{
-    DWORD size = 0;
-    if (RegGetValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    std::string value(size, '\0');
-    if (RegGetValueA(HKEY_CURRENT_USER, SectionKey(section).c_str(), entry, RRF_RT_REG_SZ, nullptr, value.data(),
-                     &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    value.resize(size > 0 ? size - 1 : 0);
-    return value;
-}
+const AgentProfile kStored("dialogs_ui_test");
 
 std::array<bool, 6> PortBoxStates(HWND dialog)
 {
@@ -88,10 +50,10 @@ class DialogsUi : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+        kStored.Erase();
         m_backend.SetRegistryKey("Entravo");
     }
-    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey); }
+    void TearDown() override { kStored.Erase(); }
 
     RegistryProfileBackend m_backend{"dialogs_ui_test"};
     Application m_application{m_backend};
@@ -139,27 +101,27 @@ TEST_F(DialogsUi, PortsNothingStoredOpensWithAllSixCheckedAndOkStores63Explicitl
     EXPECT_EQ(IDOK, run.result);
     EXPECT_EQ(kAllChecked, run.atOpen);
     EXPECT_TRUE(run.focusOnCom1);
-    EXPECT_EQ(63u, StoredInt("Settings", "ports"));
+    EXPECT_EQ(63u, kStored.ReadInt("Settings", "ports"));
 }
 
 TEST_F(DialogsUi, PortsStoredZeroShowsAllButUsbAndCancelStoresNothing)
 {
-    StoreInt("Settings", "ports", 0);
+    kStored.WriteInt("Settings", "ports", 0);
     const PortRun run = RunPorts({}, IDCANCEL);
     EXPECT_EQ(IDCANCEL, run.result);
     EXPECT_EQ((std::array<bool, 6>{true, true, true, true, true, false}), run.atOpen);
-    EXPECT_EQ(0u, StoredInt("Settings", "ports"));
+    EXPECT_EQ(0u, kStored.ReadInt("Settings", "ports"));
 }
 
 TEST_F(DialogsUi, PortsStoredBitsAboveUsbAreNotShownAndOkWithoutChangesStores63)
 {
     for (const DWORD stored : {127u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(stored);
-        StoreInt("Settings", "ports", stored);
+        kStored.WriteInt("Settings", "ports", stored);
         const PortRun run = RunPorts({}, IDOK);
         EXPECT_EQ(IDOK, run.result);
         EXPECT_EQ(kAllChecked, run.atOpen);
-        EXPECT_EQ(63u, StoredInt("Settings", "ports"));
+        EXPECT_EQ(63u, kStored.ReadInt("Settings", "ports"));
     }
 }
 
@@ -168,12 +130,12 @@ TEST_F(DialogsUi, PortsOnlyUsbCheckedStores32)
     const PortRun run = RunPorts({IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_LPT}, IDOK);
     EXPECT_EQ("", run.failure);
     EXPECT_EQ(IDOK, run.result);
-    EXPECT_EQ(32u, StoredInt("Settings", "ports"));
+    EXPECT_EQ(32u, kStored.ReadInt("Settings", "ports"));
 }
 
 TEST_F(DialogsUi, PortsSelectAllChecksEveryBoxButCancelKeepsTheStoredMask)
 {
-    StoreInt("Settings", "ports", 1);
+    kStored.WriteInt("Settings", "ports", 1);
     PortOptionsDialog dialog;
     std::array<bool, 6> atOpen{};
     UiScript script;
@@ -194,12 +156,12 @@ TEST_F(DialogsUi, PortsSelectAllChecksEveryBoxButCancelKeepsTheStoredMask)
         });
     EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ((std::array<bool, 6>{true, false, false, false, false, false}), atOpen);
-    EXPECT_EQ(1u, StoredInt("Settings", "ports"));
+    EXPECT_EQ(1u, kStored.ReadInt("Settings", "ports"));
 }
 
 TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoringNothing)
 {
-    StoreInt("Settings", "ports", 5); // COM1 and COM3
+    kStored.WriteInt("Settings", "ports", 5); // COM1 and COM3
     PortOptionsDialog dialog;
     MessageBoxView warning;
     HWND portsWindow = nullptr;
@@ -244,7 +206,7 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
     EXPECT_EQ(std::vector<int>{IDOK}, warning.buttons);
     EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), warning.icon);
     EXPECT_EQ(kNoneChecked, afterWarning) << "the boxes stay as the user left them";
-    EXPECT_EQ(5u, StoredInt("Settings", "ports"));
+    EXPECT_EQ(5u, kStored.ReadInt("Settings", "ports"));
 }
 
 TEST_F(DialogsUi, PortsDialogAnswersEveryColourRequestBlackOnWhite)
@@ -324,59 +286,59 @@ TEST_F(DialogsUi, UrlNothingStoredOpensWithTheDefaultAndCancelStoresNothing)
     EXPECT_EQ(IDCANCEL, run.result);
     EXPECT_EQ(ProfileStore::DefaultAccessUrl(), run.atOpen);
     EXPECT_TRUE(run.focusOnEdit);
-    EXPECT_EQ(std::nullopt, StoredString("Options", "AccessUrl"));
+    EXPECT_EQ(std::nullopt, kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlBlanksAroundTheAddressAreTrimmedAndBlanksInsideStay)
 {
-    StoreString("Options", "AccessUrl", "http://old.example/");
+    kStored.WriteString("Options", "AccessUrl", "http://old.example/");
     const UrlRun run = RunUrl(" \t  http://new.example/a b?Authenticate=  \t", false, IDOK);
     EXPECT_EQ("", run.failure);
     EXPECT_EQ(IDOK, run.result);
     EXPECT_EQ("http://old.example/", run.atOpen);
-    EXPECT_EQ("http://new.example/a b?Authenticate=", StoredString("Options", "AccessUrl"));
+    EXPECT_EQ("http://new.example/a b?Authenticate=", kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlTextThatIsNoUrlIsStoredAsTyped)
 {
     const UrlRun run = RunUrl("abc", false, IDOK);
     EXPECT_EQ(IDOK, run.result);
-    EXPECT_EQ("abc", StoredString("Options", "AccessUrl"));
+    EXPECT_EQ("abc", kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlLongAddressIsShownAndStoredWhole)
 {
     const std::string longUrl = "http://long.example/" + std::string(3000, 'q') + "?Authenticate=";
-    StoreString("Options", "AccessUrl", longUrl);
+    kStored.WriteString("Options", "AccessUrl", longUrl);
     const UrlRun run = RunUrl(std::nullopt, false, IDOK);
     EXPECT_EQ(IDOK, run.result);
     EXPECT_EQ(longUrl, run.atOpen);
-    EXPECT_EQ(longUrl, StoredString("Options", "AccessUrl"));
+    EXPECT_EQ(longUrl, kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlDefaultsThenCancelKeepsTheStoredAddress)
 {
-    StoreString("Options", "AccessUrl", "http://old.example/");
+    kStored.WriteString("Options", "AccessUrl", "http://old.example/");
     std::string shown;
     const UrlRun run = RunUrl(std::nullopt, true, IDCANCEL, &shown);
     EXPECT_EQ("", run.failure);
     EXPECT_EQ(IDCANCEL, run.result);
     EXPECT_EQ(ProfileStore::DefaultAccessUrl(), shown);
-    EXPECT_EQ("http://old.example/", StoredString("Options", "AccessUrl"));
+    EXPECT_EQ("http://old.example/", kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlDefaultsThenOkStoresTheDefaultExplicitly)
 {
-    StoreString("Options", "AccessUrl", "http://old.example/");
+    kStored.WriteString("Options", "AccessUrl", "http://old.example/");
     const UrlRun run = RunUrl(std::nullopt, true, IDOK);
     EXPECT_EQ("", run.failure);
     EXPECT_EQ(IDOK, run.result);
-    EXPECT_EQ(ProfileStore::DefaultAccessUrl(), StoredString("Options", "AccessUrl"));
+    EXPECT_EQ(ProfileStore::DefaultAccessUrl(), kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlOnlyBlanksShowsTheErrorBoxAndTheDialogStaysOpenWithTheBlanks)
 {
-    StoreString("Options", "AccessUrl", "http://old.example/");
+    kStored.WriteString("Options", "AccessUrl", "http://old.example/");
     AccessUrlDialog dialog;
     HWND urlWindow = nullptr;
     MessageBoxView error;
@@ -414,7 +376,7 @@ TEST_F(DialogsUi, UrlOnlyBlanksShowsTheErrorBoxAndTheDialogStaysOpenWithTheBlank
     EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
     EXPECT_EQ(LoadIconA(nullptr, IDI_ERROR), error.icon);
     EXPECT_EQ("  \t  ", afterError) << "the box keeps what was typed";
-    EXPECT_EQ("http://old.example/", StoredString("Options", "AccessUrl"));
+    EXPECT_EQ("http://old.example/", kStored.ReadString("Options", "AccessUrl"));
 }
 
 TEST_F(DialogsUi, UrlAltAMovesTheFocusToTheAddressAndColoursAreBlackOnWhite)

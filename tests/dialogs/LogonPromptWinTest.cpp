@@ -9,6 +9,7 @@
 #include "tests/support/uidriver/ColorProbe.h"
 #include "tests/support/uidriver/Dialogs.h"
 #include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/Registry.h"
 #include "tests/support/uidriver/UiScript.h"
 #include "tests/support/uidriver/WindowQuery.h"
 
@@ -24,7 +25,6 @@ namespace {
 
 using namespace uidriver;
 
-constexpr char kProfileKey[] = "software\\Entravo\\logon_prompt_test";
 constexpr char kTitle[] = "Authentication Required";
 const std::string kNoTokenText = "No Vantok\xAE found. To logon:";
 const std::string kManyTokensText = "More than one Vantok found.\nUse a single Vantok to logon.";
@@ -32,31 +32,21 @@ const std::string kOneTokenOnUsb = "bus 1 6\n  device 01A1B2C3D4E5F6C7\n  device
 const std::string kTwoTokens = "bus 1 6\n  device 01A1B2C3D4E5F6C7\n  device 0111223344556677\n";
 const std::string kNoToken = "bus 1 6\n  device 12000000000042A9\n";
 
-std::optional<DWORD> ReadSkipPrompt()
+std::optional<uint32_t> ReadSkipPrompt()
 {
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    const std::string key = std::string(kProfileKey) + "\\Options";
-    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), "SkipAccessDialog", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    return value;
+    return AgentProfile("logon_prompt_test").ReadInt("Options", "SkipAccessDialog");
 }
 
-void WriteSkipPrompt(DWORD value)
+void WriteSkipPrompt(uint32_t value)
 {
-    const std::string key = std::string(kProfileKey) + "\\Options";
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "SkipAccessDialog", REG_DWORD, &value, sizeof(value));
+    AgentProfile("logon_prompt_test").WriteInt("Options", "SkipAccessDialog", value);
 }
 
 void RegisterTestBrowser()
 {
     const std::string command = "\"" + OwnFolder() + "testbrowser.exe\" \"%1\"";
-    for (const char* scheme : {"http", "https"}) {
-        const std::string key = std::string(scheme) + "\\shell\\open\\command";
-        RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, command.c_str(),
-                        static_cast<DWORD>(command.size() + 1));
-    }
+    for (const char* scheme : {"http", "https"})
+        RegisterUrlHandler(scheme, command);
 }
 
 // The visible outcome or prompt dialog with this static text.
@@ -139,7 +129,7 @@ protected:
     void SetUp() override
     {
         profile.SetRegistryKey("Entravo");
-        RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+        AgentProfile("logon_prompt_test").Erase();
         const std::string folder = MakeTempFolder();
         m_reader = folder + "\\reader.txt";
         m_browserLog = folder + "\\browser.log";
@@ -205,7 +195,7 @@ TEST_F(LogonPrompt, OneTokenOpensTheAccessUrlWithItsAuthenticatorAndCloses)
         PostButtonClick(prompt, IDOK);
     });
     EXPECT_EQ(IDOK, RunPrompt(script));
-    EXPECT_EQ(std::optional<DWORD>(0), ReadSkipPrompt());
+    EXPECT_EQ(std::optional<uint32_t>(0), ReadSkipPrompt());
 
     const std::vector<std::string> lines = BrowserLines(1);
     ASSERT_EQ(1u, lines.size());
@@ -280,7 +270,7 @@ TEST_F(LogonPrompt, SkippedPromptWithOneTokenLogsOnWithoutAnyDialog)
     EXPECT_EQ(IDOK, RunPrompt(script));
     EXPECT_TRUE(shown.captions.empty()) << shown.captions.front();
     EXPECT_EQ(1u, BrowserLines(1).size());
-    EXPECT_EQ(std::optional<DWORD>(1), ReadSkipPrompt());
+    EXPECT_EQ(std::optional<uint32_t>(1), ReadSkipPrompt());
 }
 
 TEST_F(LogonPrompt, SkippedPromptWithNoTokenShowsTheOutcomeFirstAndUntickingStoresZeroBeforeTheNextScan)
@@ -313,7 +303,7 @@ TEST_F(LogonPrompt, SkippedPromptWithNoTokenShowsTheOutcomeFirstAndUntickingStor
                   const HWND outcome = FindDialogShowing(kNoTokenText);
                   if (!outcome)
                       return false;
-                  EXPECT_EQ(std::optional<DWORD>(0), ReadSkipPrompt());
+                  EXPECT_EQ(std::optional<uint32_t>(0), ReadSkipPrompt());
                   PostButtonClick(outcome, IDOK);
                   return true;
               })
@@ -344,7 +334,7 @@ TEST_F(LogonPrompt, CancelAfterUntickingStoresNothing)
             return true;
         });
     EXPECT_EQ(IDCANCEL, RunPrompt(script));
-    EXPECT_EQ(std::optional<DWORD>(1), ReadSkipPrompt());
+    EXPECT_EQ(std::optional<uint32_t>(1), ReadSkipPrompt());
 }
 
 TEST_F(LogonPrompt, PortOptionsButtonOpensThePortDialogAndThePromptStays)

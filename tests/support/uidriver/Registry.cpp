@@ -1,6 +1,6 @@
 #include "tests/support/uidriver/Registry.h"
 
-#include "platform/Handle.h"
+#include "platform/Registry.h"
 
 #include <algorithm>
 
@@ -9,78 +9,48 @@ namespace {
 
 constexpr char kCompanyPath[] = "software\\Entravo";
 
-scoped::RegKey OpenKey(HKEY root, const std::string& path, REGSAM access)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
-        return scoped::RegKey();
-    return scoped::RegKey(key);
-}
-
 scoped::RegKey CreateKey(HKEY root, const std::string& path)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return scoped::RegKey();
-    return scoped::RegKey(key);
-}
-
-bool SetString(HKEY key, const char* name, std::string_view value)
-{
-    const std::string text(value);
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+    return registry::CreateChain(root, {path});
 }
 
 } // namespace
 
-std::string AgentProfile::SectionPath(std::string_view section) const
+std::optional<registry::RawValue> AgentProfile::Read(std::string_view section, std::string_view entry) const
 {
-    return std::string(kCompanyPath) + "\\" + m_profile + "\\" + std::string(section);
+    LONG error = ERROR_SUCCESS;
+    const std::string path = std::string(kCompanyPath) + "\\" + m_profile + "\\" + std::string(section);
+    const auto key = registry::OpenForQuery(HKEY_CURRENT_USER, path, error);
+    return key ? registry::Query(key.Get(), std::string(entry).c_str()) : std::nullopt;
+}
+
+scoped::RegKey AgentProfile::CreateSection(std::string_view section) const
+{
+    return registry::CreateChain(HKEY_CURRENT_USER, {"software", "Entravo", m_profile, section});
 }
 
 std::optional<uint32_t> AgentProfile::ReadInt(std::string_view section, std::string_view entry) const
 {
-    const auto key = OpenKey(HKEY_CURRENT_USER, SectionPath(section), KEY_QUERY_VALUE);
-    DWORD type = 0, value = 0, size = sizeof value;
-    if (!key ||
-        RegQueryValueExA(key.Get(), std::string(entry).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
-        type != REG_DWORD)
-        return std::nullopt;
-    return value;
+    const auto value = Read(section, entry);
+    return value ? registry::DwordOf(*value) : std::nullopt;
 }
 
 std::optional<std::string> AgentProfile::ReadString(std::string_view section, std::string_view entry) const
 {
-    const auto key = OpenKey(HKEY_CURRENT_USER, SectionPath(section), KEY_QUERY_VALUE);
-    const std::string name(entry);
-    DWORD type = 0, size = 0;
-    if (!key || RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return std::nullopt;
-    std::string value(size, '\0');
-    if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    value.resize(std::min<std::size_t>(size, value.size()));
-    while (!value.empty() && value.back() == '\0')
-        value.pop_back();
-    return value;
+    const auto value = Read(section, entry);
+    return value ? registry::StringOf(*value) : std::nullopt;
 }
 
 bool AgentProfile::WriteInt(std::string_view section, std::string_view entry, uint32_t value) const
 {
-    const auto key = CreateKey(HKEY_CURRENT_USER, SectionPath(section));
-    const DWORD data = value;
-    return key && RegSetValueExA(key.Get(), std::string(entry).c_str(), 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+    const auto key = CreateSection(section);
+    return key && registry::SetDword(key.Get(), std::string(entry).c_str(), value);
 }
 
 bool AgentProfile::WriteString(std::string_view section, std::string_view entry, std::string_view value) const
 {
-    const auto key = CreateKey(HKEY_CURRENT_USER, SectionPath(section));
-    return key && SetString(key.Get(), std::string(entry).c_str(), value);
+    const auto key = CreateSection(section);
+    return key && registry::SetString(key.Get(), std::string(entry).c_str(), value);
 }
 
 bool AgentProfile::Erase() const
@@ -91,9 +61,7 @@ bool AgentProfile::Erase() const
 
 bool AgentProfile::HasValue(std::string_view section, std::string_view entry) const
 {
-    const auto key = OpenKey(HKEY_CURRENT_USER, SectionPath(section), KEY_QUERY_VALUE);
-    return key &&
-           RegQueryValueExA(key.Get(), std::string(entry).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return Read(section, entry).has_value();
 }
 
 bool RegisterUrlHandler(std::string_view scheme, std::string_view command)
@@ -101,14 +69,14 @@ bool RegisterUrlHandler(std::string_view scheme, std::string_view command)
     const std::string root(scheme);
     const auto schemeKey = CreateKey(HKEY_CLASSES_ROOT, root);
     const auto commandKey = CreateKey(HKEY_CLASSES_ROOT, root + "\\shell\\open\\command");
-    return schemeKey && commandKey && SetString(schemeKey.Get(), "URL Protocol", "") &&
-           SetString(commandKey.Get(), nullptr, command);
+    return schemeKey && commandKey && registry::SetString(schemeKey.Get(), "URL Protocol", "") &&
+           registry::SetString(commandKey.Get(), nullptr, command);
 }
 
 bool SetDoubleClickTimeForNewPrograms(unsigned milliseconds)
 {
     const auto key = CreateKey(HKEY_CURRENT_USER, "Control Panel\\Mouse");
-    return key && SetString(key.Get(), "DoubleClickSpeed", std::to_string(milliseconds));
+    return key && registry::SetString(key.Get(), "DoubleClickSpeed", std::to_string(milliseconds));
 }
 
 } // namespace uidriver

@@ -1,5 +1,7 @@
 #pragma once
 // The registry of the prefix the test runs in, as the agent and the shell read it.
+#include "platform/Registry.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -24,7 +26,9 @@ public:
     bool HasValue(std::string_view section, std::string_view entry) const;
 
 private:
-    std::string SectionPath(std::string_view section) const;
+    // Reads make nothing; writes make the keys that are missing.
+    std::optional<registry::RawValue> Read(std::string_view section, std::string_view entry) const;
+    scoped::RegKey CreateSection(std::string_view section) const;
     std::string m_profile;
 };
 
