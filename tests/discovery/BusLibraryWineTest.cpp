@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "discovery/BusLibrary.h"
+#include "platform/Program.h"
 #include "tests/support/uidriver/Process.h"
 
 namespace fs = std::filesystem;
@@ -219,8 +220,7 @@ TEST_F(BusLibraryBinding, BindAfterUnbindLoadsAndResolvesAfresh)
     LibraryFolder second("vtfs32");
     ASSERT_EQ(1, BindBusLibrary());
     EXPECT_TRUE(EntryPointsInLoadedLibrary());
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(GetModuleHandleA("VTFS32.DLL"), path, MAX_PATH);
+    const std::string path = program::ModulePath(GetModuleHandleA("VTFS32.DLL"));
     EXPECT_TRUE(fs::equivalent(second.Folder() / "VTFS32.DLL", path)) << path;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Handle.h"
+#include "platform/Program.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
@@ -22,19 +23,12 @@ namespace {
 constexpr DWORD kRunTimeoutMs = 30000;
 constexpr DWORD kNotFinished = 0xFFFFFFFF;
 
-fs::path OwnFolder()
-{
-    std::vector<char> path(MAX_PATH);
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    return fs::path(std::string(path.data(), length)).parent_path();
-}
-
 // A throwaway folder holding lampup.exe, the two stand-in libraries and a reader description.
 class LampupFolder {
 public:
     explicit LampupFolder(const std::string& reader, bool withXobApi = true)
     {
-        const fs::path bin = OwnFolder();
+        const fs::path bin = fs::path(program::ModulePath()).parent_path();
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
         m_folder = fs::path(temp) /
