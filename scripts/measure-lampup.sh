@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Worst-case run time of lampup.exe, the run in which the indicator switch never confirms.
 # Goal: 11 pauses of 10 ms per step plus under 5 ms of the program's own work.
-#  1. Natively: the portable run against libraries that cost nothing, once without pauses
-#     (own work alone) and once with real 10 ms sleeps (time slept reported apart).
-#  2. Under Wine, when a 64-bit Windows build is there, beside the stand-in libraries:
-#     lampup_timing.exe times the run in-process through the real adapter and Sleep, with
+# Natively: the portable run against libraries that cost nothing, once without pauses (own
+#     work alone) and once with real 10 ms sleeps (time slept reported apart).
+# Under Wine, when a 64-bit Windows build is there, beside the stand-in libraries:
+#     lampup_timing.exe times the run in-process through the linked libraries and Sleep, with
 #     the pauses timed apart (its first run also pays for the stand-ins reading their reader
 #     description); then lampup.exe itself is started again and again in one prefix, for the
 #     whole wall time of a never-confirming run next to a run that finds no Xob token. Process

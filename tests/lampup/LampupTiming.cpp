@@ -1,4 +1,4 @@
-// Times lampup's run in-process on Windows: the real adapter over whatever XobComm.dll and
+// Times lampup's run in-process on Windows: the linked libraries, whatever XobComm.dll and
 // XOBAPI.dll lie beside this program, with the real 10 ms pauses timed apart, so that the
 // program's own work is seen without the cost of starting a process.
 // Usage: lampup_timing [runs]; prints one line per run and a summary, in milliseconds.
