@@ -22,8 +22,8 @@ bool IsRunningAgentWindow(const std::optional<std::string>& windowText)
 
 bool StartAgent(AgentSystem& system, ProfileStore& profile)
 {
-    // The user has been asked about the driver once in this session; later starts (the logon
-    // entry, a double-click on the program) end quietly until the next logon.
+    // The user has been asked about the driver once in this session; later starts end quietly
+    // until the user logs on again.
     if (system.DriverMissingAtomExists())
         return false;
     system.SetRegistryKey(kRegistryKeyName);
