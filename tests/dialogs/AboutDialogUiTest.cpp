@@ -12,6 +12,11 @@
 #include <string>
 
 using namespace abouttest;
+using uidriver::CaptureOfThreadOwning;
+using uidriver::CentreOf;
+using uidriver::ClickAt;
+using uidriver::MoveMouseTo;
+using uidriver::Settle;
 
 namespace {
 

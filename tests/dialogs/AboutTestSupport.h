@@ -1,7 +1,9 @@
 #pragma once
 // Shared ground of the link label and About box tests: the application object, the recording
-// test browser as the shell's web handler (or no handler at all), a modal run driven from a
-// second thread, and real mouse input.
+// test browser as the shell's web handler (or no handler at all), and a modal run driven from
+// a second thread, which real mouse input (tests/support/uidriver/Mouse.h) needs.
+#include "tests/support/uidriver/Mouse.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -33,16 +35,5 @@ int RunWithScript(const char* title, const std::function<int()>& run, const std:
 HWND WaitForMessageBox(HWND except);
 // Waits (bounded) until `window` is gone.
 bool WaitUntilGone(HWND window);
-
-// Real input at a screen point: the system routes it by hit-testing as for a user.
-void MoveMouseTo(POINT screen);
-void ClickAt(POINT screen);
-
-// The window holding the mouse capture on the thread that owns `window`.
-HWND CaptureOfThreadOwning(HWND window);
-// Waits until every message sent to `window` before now has been handled by its thread.
-void Settle(HWND window);
-
-POINT CentreOf(const RECT& rect);
 
 } // namespace abouttest

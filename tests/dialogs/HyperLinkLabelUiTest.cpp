@@ -14,6 +14,11 @@
 #include <thread>
 
 using namespace abouttest;
+using uidriver::CaptureOfThreadOwning;
+using uidriver::CentreOf;
+using uidriver::ClickAt;
+using uidriver::MoveMouseTo;
+using uidriver::Settle;
 
 namespace {
 
