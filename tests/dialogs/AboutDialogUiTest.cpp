@@ -12,11 +12,6 @@
 #include <string>
 
 using namespace abouttest;
-using uidriver::CaptureOfThreadOwning;
-using uidriver::CentreOf;
-using uidriver::ClickAt;
-using uidriver::MoveMouseTo;
-using uidriver::Settle;
 
 namespace {
 

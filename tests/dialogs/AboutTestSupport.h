@@ -12,6 +12,13 @@
 
 namespace abouttest {
 
+// The real input both tests use.
+using uidriver::CaptureOfThreadOwning;
+using uidriver::CentreOf;
+using uidriver::ClickAt;
+using uidriver::MoveMouseTo;
+using uidriver::Settle;
+
 // The test program's base name, which the application's message boxes carry as caption.
 inline constexpr char kProgramTitle[] = "about_ui_test";
 inline constexpr char kVendorHost[] = "www.vantok.example";

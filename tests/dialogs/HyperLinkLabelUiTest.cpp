@@ -14,11 +14,6 @@
 #include <thread>
 
 using namespace abouttest;
-using uidriver::CaptureOfThreadOwning;
-using uidriver::CentreOf;
-using uidriver::ClickAt;
-using uidriver::MoveMouseTo;
-using uidriver::Settle;
 
 namespace {
 
