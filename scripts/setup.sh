@@ -15,7 +15,7 @@ packages=(
   wine wine64 wine32:i386 xvfb x11-utils imagemagick
   zip nsis
   libsqlite3-dev sqlite3 lighttpd curl clang libclang-rt-14-dev
-  chromium
+  chromium chromium-driver python3
 )
 
 missing=()
