@@ -39,7 +39,7 @@ CREATE TABLE attempts(
     identity TEXT,
     outcome TEXT NOT NULL
 );
-CREATE INDEX attempts_by_address ON attempts(address, at);
+CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
 )";
 
 constexpr char kReadHeader[] =
@@ -92,11 +92,29 @@ bool Exists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
+// Each login page process opens the database for a single request, usually while no other
+// process has it open. Such a first connection rebuilds the log's index by reading the whole
+// log, and forgets which part of it was already copied into the database, so the log would
+// never start over and every request would read more of it. Hence: no checkpoint when a
+// process closes the database (that would cost two syncs per request), and a checkpoint that
+// empties the log once it holds this many pages.
+constexpr int kCheckpointPages = 64;
+
+int CheckpointWhenLong(void*, sqlite3* database, const char* name, int pages)
+{
+    // Busy or not, the next commit tries again.
+    if (pages >= kCheckpointPages)
+        sqlite3_wal_checkpoint_v2(database, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    return SQLITE_OK;
+}
+
 void ApplyConnectionSettings(SqliteConnection& connection)
 {
     // With write-ahead logging a commit needs no sync; it is durable once the log is
     // checkpointed, and a crash of the program never loses it.
     connection.Execute("PRAGMA synchronous = NORMAL");
+    sqlite3_db_config(connection.Get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_wal_hook(connection.Get(), CheckpointWhenLong, nullptr);
 }
 
 } // namespace
