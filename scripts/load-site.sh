@@ -25,7 +25,14 @@ identity=0123456789ABCDEF
 base=$(scripts/site-server.sh start "$work/server" "$bin/login.cgi" "$work/site.db")
 
 echo "load-site: $rate logons/s for $seconds s through lighttpd at $base"
+# The server's processor time and its CGI children's, in clock ticks (fields 14-17).
+server_ticks() { awk '{ print $14 + $15 + $16 + $17 }' "/proc/$(cat "$work/server/server.pid")/stat"; }
+ticks_before=$(server_ticks)
 "$bin/site_load" "$base" "$work/strings" "$rate" "$seconds" | tee "$work/result"
+ticks=$(($(server_ticks) - ticks_before))
+awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v n="$((rate * seconds))" -v cores="$(nproc)" 'BEGIN {
+  ms = 1000 * t / hz / n
+  printf "server: %.1f ms of processor time per logon (lighttpd and login.cgi), so at most about %.0f logons/s on %d idle cores\n", ms, 1000 * cores / ms, cores }'
 achieved=$(sed -n 's/.* \([0-9.]*\) accepted logons\/s.*/\1/p' "$work/result")
 p99=$(sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' "$work/result")
 errors=$(sed -n 's/.*errors \([0-9]*\)$/\1/p' "$work/result")

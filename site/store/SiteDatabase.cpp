@@ -12,8 +12,6 @@ namespace {
 constexpr int64_t kApplicationId = 0x456E5374;
 // Raised with every change to the tables, so a later release can migrate an older file.
 constexpr int64_t kSchemaVersion = 1;
-// Long enough for 50 processes queueing for the write lock one short transaction at a time.
-constexpr int kBusyTimeoutMs = 10000;
 
 constexpr char kSchema[] = R"(
 CREATE TABLE tokens(
@@ -130,7 +128,7 @@ bool IsValidAccount(std::string_view account)
 
 InitResult SiteDatabase::Initialise(const std::string& path)
 {
-    SqliteConnection connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, kBusyTimeoutMs);
+    SqliteConnection connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     {
         ImmediateTransaction transaction(connection);
         const Header header = ReadHeader(connection);
@@ -154,7 +152,7 @@ SiteDatabase SiteDatabase::Open(const std::string& path)
 {
     if (!Exists(path))
         throw StoreError("no site database at " + path + " (make one with: entravo-site init)");
-    SqliteConnection connection(path, SQLITE_OPEN_READWRITE, kBusyTimeoutMs);
+    SqliteConnection connection(path, SQLITE_OPEN_READWRITE);
     CheckIsOurs(ReadHeader(connection), path);
     ApplyConnectionSettings(connection);
     return SiteDatabase(std::move(connection));

@@ -1,5 +1,7 @@
 #include "site/store/Sqlite.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -23,16 +25,30 @@ std::string Explain(const std::string& path, int code, sqlite3* database)
     }
 }
 
+// Long enough for 50 processes queueing for the write lock one short transaction at a time.
+constexpr auto kBusyTimeout = std::chrono::seconds(10);
+// SQLite's own busy timeout sleeps ever longer, up to 100 ms at a time; the write lock here is
+// held for well under a millisecond, so a waiter would mostly sleep while the lock is free.
+constexpr auto kBusyPause = std::chrono::microseconds(250);
+
+int RetryAfterPause(void*, int count)
+{
+    if (count >= kBusyTimeout / kBusyPause)
+        return 0;
+    std::this_thread::sleep_for(kBusyPause);
+    return 1;
+}
+
 } // namespace
 
-SqliteConnection::SqliteConnection(std::string path, int flags, int busyTimeoutMs) : m_path(std::move(path))
+SqliteConnection::SqliteConnection(std::string path, int flags) : m_path(std::move(path))
 {
     sqlite3* database = nullptr;
     const int code = sqlite3_open_v2(m_path.c_str(), &database, flags | SQLITE_OPEN_EXRESCODE, nullptr);
     m_database.reset(database);
     if (code != SQLITE_OK)
         Fail(code);
-    sqlite3_busy_timeout(database, busyTimeoutMs);
+    sqlite3_busy_handler(database, RetryAfterPause, nullptr);
 }
 
 void SqliteConnection::Execute(const char* sql)

@@ -24,8 +24,9 @@ using StatementHandle = std::unique_ptr<sqlite3_stmt, SqliteCloser<sqlite3_stmt,
 
 class SqliteConnection {
 public:
-    // flags as for sqlite3_open_v2. Sets the busy timeout before anything is read.
-    SqliteConnection(std::string path, int flags, int busyTimeoutMs);
+    // flags as for sqlite3_open_v2. A statement that finds the database locked retries for up
+    // to ten seconds before it fails; that is set before anything is read.
+    SqliteConnection(std::string path, int flags);
 
     // Runs statements without parameters or results (pragmas, schema).
     void Execute(const char* sql);
