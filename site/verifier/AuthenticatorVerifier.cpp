@@ -104,8 +104,8 @@ void SearchStates(const Block& block, Visit visit)
         const uint32_t last = start + second.count - 1;
         // The bucket range may wrap past 2^15 - 1: then it is two slices.
         const std::array<std::array<uint32_t, 2>, 2> slices = {{
-            {table.first[start], table.first[std::min(last, kOutputMax) + 1]},
-            {table.first[0], last > kOutputMax ? table.first[last - kOutputMax] : table.first[0]},
+            {table.Begin(start), table.Begin(std::min(last, kOutputMax) + 1)},
+            {table.Begin(0), last > kOutputMax ? table.Begin(last - kOutputMax) : table.Begin(0)},
         }};
         for (const auto& [begin, end] : slices) {
             for (uint32_t i = begin; i < end; ++i) {

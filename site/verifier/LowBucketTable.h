@@ -21,21 +21,34 @@ struct LowBucketTable {
         return generator::Output(kTwoSteps.multiplier * low + kTwoSteps.increment);
     }
 
-    // lows[first[b] ... first[b + 1]) are the lows in bucket b.
-    std::array<uint32_t, kBucketCount + 1> first;
+    // lows[Begin(b) ... Begin(b + 1)) are the lows in bucket b.
+    constexpr uint32_t Begin(uint32_t bucket) const { return bucket == kBucketCount ? kLowCount : first[bucket]; }
+
+    // 16-bit offsets keep the table at 192 KB: a new process maps every page it touches, and
+    // the search touches most of them.
+    std::array<uint16_t, kBucketCount> first;
     std::array<uint16_t, kLowCount> lows;
 };
 
 constexpr LowBucketTable BuildLowBucketTable()
 {
-    LowBucketTable table{};
+    constexpr uint32_t kBuckets = LowBucketTable::kBucketCount;
+    std::array<uint32_t, kBuckets + 1> begin{};
     for (uint32_t low = 0; low < LowBucketTable::kLowCount; ++low)
-        ++table.first[LowBucketTable::Bucket(low) + 1];
-    for (uint32_t bucket = 0; bucket < LowBucketTable::kBucketCount; ++bucket)
-        table.first[bucket + 1] += table.first[bucket];
-    std::array<uint32_t, LowBucketTable::kBucketCount> next{};
-    for (uint32_t bucket = 0; bucket < LowBucketTable::kBucketCount; ++bucket)
-        next[bucket] = table.first[bucket];
+        ++begin[LowBucketTable::Bucket(low) + 1];
+    for (uint32_t bucket = 0; bucket < kBuckets; ++bucket)
+        begin[bucket + 1] += begin[bucket];
+    // Every start fits in 16 bits as long as the last bucket is not empty; otherwise the
+    // compiler stops here.
+    if (begin[kBuckets - 1] >= LowBucketTable::kLowCount)
+        throw "the last bucket is empty: 16-bit offsets do not suffice";
+
+    LowBucketTable table{};
+    std::array<uint32_t, kBuckets> next{};
+    for (uint32_t bucket = 0; bucket < kBuckets; ++bucket) {
+        table.first[bucket] = static_cast<uint16_t>(begin[bucket]);
+        next[bucket] = begin[bucket];
+    }
     for (uint32_t low = 0; low < LowBucketTable::kLowCount; ++low)
         table.lows[next[LowBucketTable::Bucket(low)]++] = static_cast<uint16_t>(low);
     return table;
