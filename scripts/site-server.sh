@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Runs the site's login page under a real lighttpd on a free loopback port, for tests, load
+# runs and the demo. Everything the server needs and writes stays in one folder.
+#
+#   scripts/site-server.sh start DIR CGI DB   start; prints the base URL (http://127.0.0.1:PORT)
+#   scripts/site-server.sh stop DIR           stop the server started in DIR (and wait for it)
+#
+# The login page answers at BASE/cgi-bin/login.cgi with ENTRAVO_SITE_DB=DB. lighttpd's
+# error log (including the CGI's messages) is DIR/error.log.
+set -euo pipefail
+
+readonly start_tries=10       # ports to try when one turns out to be taken
+readonly ready_polls=100      # polls of 0.1 s each for the server to answer
+readonly stop_polls=50
+
+usage() {
+  sed -n '5,6p' "$0" | sed 's/^#   //' >&2
+  exit 2
+}
+
+# lighttpd does not say on standard output when it is ready; ask it over HTTP.
+answers() {
+  local code
+  code=$(curl -s -o /dev/null -m 2 -w '%{http_code}' "http://127.0.0.1:$1/" 2>/dev/null || true)
+  [ -n "$code" ] && [ "$code" != 000 ]
+}
+
+write_config() {
+  local dir=$1 db=$2 port=$3
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ("mod_setenv", "mod_cgi")
+server.document-root = "$dir/www"
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/error.log"
+server.pid-file = "$dir/lighttpd.pid"
+server.max-connections = 1024
+setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db")
+\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ("" => "") }
+CONF
+}
+
+start() {
+  [ $# -eq 3 ] || usage
+  local dir cgi db port pid
+  mkdir -p "$1"
+  dir=$(cd "$1" && pwd)
+  cgi=$(readlink -f "$2")
+  db=$(readlink -f "$3")
+  [ -x "$cgi" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
+  command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
+  mkdir -p "$dir/www/cgi-bin"
+  ln -sf "$cgi" "$dir/www/cgi-bin/login.cgi"
+
+  for ((try = 0; try < start_tries; try++)); do
+    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+    write_config "$dir" "$db" "$port"
+    # Its own output goes to a file: a caller reading ours must not wait for the server.
+    lighttpd -D -f "$dir/lighttpd.conf" </dev/null >>"$dir/lighttpd.out" 2>&1 &
+    pid=$!
+    echo "$pid" >"$dir/server.pid"
+    for ((poll = 0; poll < ready_polls; poll++)); do
+      if answers "$port"; then
+        echo "$port" >"$dir/port"
+        echo "http://127.0.0.1:$port"
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break   # the port was taken: try another
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "site-server: lighttpd did not start; see $dir/lighttpd.out and $dir/error.log" >&2
+  exit 1
+}
+
+stop() {
+  [ $# -eq 1 ] || usage
+  local pidfile="$1/server.pid" pid
+  [ -f "$pidfile" ] || return 0
+  pid=$(cat "$pidfile")
+  if kill "$pid" 2>/dev/null; then
+    for ((poll = 0; poll < stop_polls; poll++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pidfile"
+}
+
+case "${1:-}" in
+  start) shift; start "$@" ;;
+  stop) shift; stop "$@" ;;
+  *) usage ;;
+esac

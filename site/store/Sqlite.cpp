@@ -1,0 +1,177 @@
+#include "site/store/Sqlite.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace {
+
+std::string Explain(const std::string& path, int code, sqlite3* database)
+{
+    switch (code & 0xFF) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return path + " is not a site database or is damaged";
+    case SQLITE_CANTOPEN:
+        return path + " cannot be opened (check that its folder exists and is writable)";
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        return path + " cannot be written (check the permissions of the file and its folder)";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return path + " stayed busy: another process held it too long";
+    default:
+        return path + ": " + (database ? sqlite3_errmsg(database) : sqlite3_errstr(code));
+    }
+}
+
+// Long enough for 50 processes queueing for the write lock one short transaction at a time.
+constexpr auto kBusyTimeout = std::chrono::seconds(10);
+// SQLite's own busy timeout sleeps ever longer, up to 100 ms at a time; the write lock here is
+// held for well under a millisecond, so a waiter would mostly sleep while the lock is free.
+constexpr auto kBusyPause = std::chrono::microseconds(250);
+
+int RetryAfterPause(void*, int count)
+{
+    if (count >= kBusyTimeout / kBusyPause)
+        return 0;
+    std::this_thread::sleep_for(kBusyPause);
+    return 1;
+}
+
+} // namespace
+
+SqliteConnection::SqliteConnection(std::string path, int flags) : m_path(std::move(path))
+{
+    sqlite3* database = nullptr;
+    const int code = sqlite3_open_v2(m_path.c_str(), &database, flags | SQLITE_OPEN_EXRESCODE, nullptr);
+    m_database.reset(database);
+    if (code != SQLITE_OK)
+        Fail(code);
+    sqlite3_busy_handler(database, RetryAfterPause, nullptr);
+}
+
+void SqliteConnection::Execute(const char* sql)
+{
+    const int code = sqlite3_exec(m_database.get(), sql, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        Fail(code);
+}
+
+sqlite3_stmt* SqliteConnection::Prepared(const char* sql)
+{
+    StatementHandle& statement = m_statements[sql];
+    if (!statement) {
+        sqlite3_stmt* prepared = nullptr;
+        const int code = sqlite3_prepare_v3(m_database.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr);
+        statement.reset(prepared);
+        if (code != SQLITE_OK)
+            Fail(code);
+    }
+    return statement.get();
+}
+
+void SqliteConnection::Fail(int code) const
+{
+    throw StoreError(Explain(m_path, code, m_database.get()));
+}
+
+Query::Query(SqliteConnection& connection, const char* sql)
+    : m_connection(connection), m_statement(connection.Prepared(sql))
+{
+}
+
+Query::~Query()
+{
+    sqlite3_reset(m_statement);
+    sqlite3_clear_bindings(m_statement);
+}
+
+Query& Query::Bind(int index, int64_t value)
+{
+    Check(sqlite3_bind_int64(m_statement, index, value));
+    return *this;
+}
+
+Query& Query::Bind(int index, std::string_view text)
+{
+    Check(sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+    return *this;
+}
+
+Query& Query::Bind(int index, std::span<const uint8_t> blob)
+{
+    Check(sqlite3_bind_blob(m_statement, index, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT));
+    return *this;
+}
+
+Query& Query::BindNull(int index)
+{
+    Check(sqlite3_bind_null(m_statement, index));
+    return *this;
+}
+
+bool Query::Step()
+{
+    const int code = sqlite3_step(m_statement);
+    if (code == SQLITE_ROW)
+        return true;
+    if (code != SQLITE_DONE)
+        m_connection.Fail(code);
+    return false;
+}
+
+void Query::Run()
+{
+    while (Step()) {
+    }
+}
+
+int64_t Query::Integer(int column) const
+{
+    return sqlite3_column_int64(m_statement, column);
+}
+
+std::optional<int64_t> Query::OptionalInteger(int column) const
+{
+    if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
+        return std::nullopt;
+    return Integer(column);
+}
+
+std::string Query::Text(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
+                : std::string();
+}
+
+std::optional<std::string> Query::OptionalText(int column) const
+{
+    if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
+        return std::nullopt;
+    return Text(column);
+}
+
+void Query::Check(int code) const
+{
+    if (code != SQLITE_OK)
+        m_connection.Fail(code);
+}
+
+ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection) : m_connection(connection)
+{
+    m_connection.Execute("BEGIN IMMEDIATE");
+}
+
+ImmediateTransaction::~ImmediateTransaction()
+{
+    if (m_open)
+        sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void ImmediateTransaction::Commit()
+{
+    m_connection.Execute("COMMIT");
+    m_open = false;
+}

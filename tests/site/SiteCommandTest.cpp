@@ -1,0 +1,144 @@
+#include "site/command/SiteCommand.h"
+
+#include "site/store/SiteDatabase.h"
+#include "site/verifier/Identity.h"
+
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const std::string kGenuine = "FB32A14FEE34FDAD64471BDC71115D5D7FC2D766830A69C3B114B065A97E0201"; // tick 12345
+
+struct CommandRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class SiteCommandTest : public ::testing::Test {
+protected:
+    CommandRun Command(const std::vector<std::string>& args, const std::string& database = "")
+    {
+        std::ostringstream out;
+        std::ostringstream err;
+        CommandContext context{out, err, database.empty() ? m_path : database, 1'800'000'000};
+        const int status = RunSiteCommand(args, context);
+        return {status, out.str(), err.str()};
+    }
+
+    void ExpectOneErrorLine(const CommandRun& run, int status, const std::string& part)
+    {
+        EXPECT_EQ(status, run.status) << run.err;
+        EXPECT_EQ("", run.out);
+        EXPECT_EQ(0u, run.err.rfind("entravo-site: ", 0)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(part)) << run.err;
+    }
+
+    TempFolder m_folder;
+    std::string m_path = m_folder.Path("site.db");
+};
+
+} // namespace
+
+TEST_F(SiteCommandTest, EnrolsListsRevokesAndShowsAttemptsOnePerLine)
+{
+    EXPECT_EQ("created " + m_path + "\n", Command({"init"}).out);
+    EXPECT_EQ(0, Command({"init"}).status);
+    EXPECT_EQ(0, Command({"enroll", "0123456789abcdef", "alice smith"}).status);
+    EXPECT_EQ(0, Command({"enroll", "2800000000000042", "bob"}).status);
+    EXPECT_EQ(0, Command({"revoke", "2800000000000042"}).status);
+    const CommandRun list = Command({"list"});
+    EXPECT_EQ("0123456789ABCDEF active alice smith\n2800000000000042 revoked bob\n", list.out);
+    EXPECT_EQ("", list.err);
+
+    SiteDatabase database = SiteDatabase::Open(m_path);
+    database.Record({1'800'000'000, "192.0.2.7", std::nullopt, Outcome::Malformed});
+    database.Record({1'800'000'061, "2001:db8::1", *ParseIdentity("0123456789ABCDEF"), Outcome::AlreadyUsed});
+    const CommandRun attempts = Command({"attempts", "5"});
+    EXPECT_EQ(0, attempts.status);
+    EXPECT_EQ("2027-01-15T08:01:01Z 2001:db8::1 0123456789ABCDEF already-used\n"
+              "2027-01-15T08:00:00Z 192.0.2.7 - malformed\n",
+              attempts.out);
+    const std::string newest = Command({"attempts", "1"}).out;
+    EXPECT_EQ(1, std::count(newest.begin(), newest.end(), '\n'));
+}
+
+TEST_F(SiteCommandTest, VerifyPrintsIdentityVerdictAndSeedAndNeedsNoDatabase)
+{
+    const std::string none = m_folder.Path("none.db");
+    const CommandRun genuine = Command({"verify", "http://a.example/cgi-bin/login.cgi?Authenticate=" + kGenuine}, none);
+    EXPECT_EQ(0, genuine.status);
+    EXPECT_EQ("0123456789ABCDEF genuine 12345\n", genuine.out);
+
+    std::string changed = kGenuine;
+    changed[40] = changed[40] == '0' ? '1' : '0';
+    const CommandRun forged = Command({"verify", changed}, none);
+    EXPECT_EQ(1, forged.status);
+    EXPECT_EQ(FormatIdentity(*DecodeAuthenticator(changed)) + " not-genuine -\n", forged.out);
+
+    const CommandRun malformed = Command({"verify", kGenuine.substr(2)}, none);
+    EXPECT_EQ(2, malformed.status);
+    EXPECT_EQ("- malformed -\n", malformed.out);
+    EXPECT_NE(std::string::npos, malformed.err.find("this one has 62")) << malformed.err;
+}
+
+TEST_F(SiteCommandTest, BadUsageGivesOneLineAndStatusTwo)
+{
+    ExpectOneErrorLine(Command({}), 2, "no command");
+    ExpectOneErrorLine(Command({"frobnicate"}), 2, "'frobnicate' is not a command");
+    ExpectOneErrorLine(Command({"--verbose", "list"}), 2, "unknown option '--verbose'");
+    ExpectOneErrorLine(Command({"--db"}), 2, "unknown option '--db'");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF"}), 2, "wrong number of arguments for enroll");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEG", "alice"}), 2, "is not an identity");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "line\nbreak"}), 2, "an account is 1 to 64 bytes");
+    ExpectOneErrorLine(Command({"attempts", "0"}), 2, "N is a number from 1 to");
+    ExpectOneErrorLine(Command({"attempts", "-5"}), 2, "N is a number from 1 to");
+    ExpectOneErrorLine(Command({"verify"}), 2, "verify takes one");
+
+    std::ostringstream out;
+    std::ostringstream err;
+    CommandContext noDatabase{out, err, "", 0};
+    EXPECT_EQ(2, RunSiteCommand({"list"}, noDatabase));
+    EXPECT_NE(std::string::npos, err.str().find("--db PATH or set ENTRAVO_SITE_DB"));
+}
+
+TEST_F(SiteCommandTest, DatabaseProblemsGiveOneLineAndLoseNothing)
+{
+    ASSERT_EQ(0, Command({"init"}).status);
+    ASSERT_EQ(0, Command({"enroll", "0123456789ABCDEF", "alice"}).status);
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "mallory"}), 1, "already enrolled");
+    ExpectOneErrorLine(Command({"revoke", "FFFFFFFFFFFFFFFF"}), 1, "is not enrolled");
+    EXPECT_EQ("0123456789ABCDEF active alice\n", Command({"list"}).out);
+
+    ExpectOneErrorLine(Command({"list"}, m_folder.Path("missing.db")), 1, "entravo-site init");
+    ExpectOneErrorLine(Command({"init"}, m_folder.Path("no/such/folder/site.db")), 1, "cannot be opened");
+    ExpectOneErrorLine(Command({"init"}, m_folder.Path("")), 1, "cannot be opened");
+
+    const std::string damaged = m_folder.Path("damaged.db");
+    std::ofstream(damaged) << std::string(4096, 'x');
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "alice"}, damaged), 1,
+                       "not a site database or is damaged");
+    ExpectOneErrorLine(Command({"init"}, damaged), 1, "not a site database or is damaged");
+    std::ifstream check(damaged);
+    EXPECT_EQ(std::string(4096, 'x'), std::string(std::istreambuf_iterator<char>(check), {}));
+}
+
+TEST_F(SiteCommandTest, HelpFitsOneScreen)
+{
+    for (const auto& args : {std::vector<std::string>{"--help"}, {"help"}, {"-h", "list"}}) {
+        const CommandRun help = Command(args);
+        EXPECT_EQ(0, help.status);
+        EXPECT_EQ(0u, help.out.rfind("usage: entravo-site", 0));
+        EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 24);
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+    }
+}

@@ -1,0 +1,123 @@
+#include "site/verifier/AuthenticatorVerifier.h"
+#include "site/verifier/Identity.h"
+#include "tools/authdecode/AuthDecode.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+RomRecord RecordOf(const RomBytes& bytes)
+{
+    RomRecord rom{};
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        rom.cells[i] = bytes[i];
+    return rom;
+}
+
+const RomBytes kSampleRom = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+
+struct KnownAnswer {
+    uint32_t tick;
+    const char* authenticator;
+};
+
+// The encoder's known answers; they need two, four and three key draws.
+const KnownAnswer kKnownAnswers[] = {
+    {0, "E317F579ED676D7322FFBC36BB50C79EE59D768C24EBF858641BAA16B84DB240"},
+    {12345, "FB32A14FEE34FDAD64471BDC71115D5D7FC2D766830A69C3B114B065A97E0201"},
+    {2, "0E0096361755003A0E1E4BD924866E2A4CBD6D63D37FA2223A004A6AE889CEE4"},
+};
+
+void ExpectGenuine(const std::string& text, const RomBytes& rom, uint32_t tick)
+{
+    const Verification verification = VerifyAuthenticator(text);
+    ASSERT_EQ(Verdict::Genuine, verification.verdict) << text;
+    EXPECT_EQ(rom, verification.identity) << text;
+    EXPECT_EQ(tick & 0x7FFFFFFF, verification.seed) << text;
+}
+
+} // namespace
+
+TEST(AuthenticatorVerifier, RecoversTheTickOfEveryKnownAnswer)
+{
+    for (const auto& answer : kKnownAnswers)
+        ExpectGenuine(answer.authenticator, kSampleRom, answer.tick);
+}
+
+TEST(AuthenticatorVerifier, AgreesWithAuthdecodeAndRecoversTicksModulo2To31)
+{
+    std::mt19937 random(7031);
+    for (int round = 0; round < 200; ++round) {
+        RomBytes rom{};
+        for (auto& byte : rom)
+            byte = static_cast<uint8_t>(random());
+        // The extremes of the tick too: the top bit never shows, so it cannot be recovered.
+        const uint32_t tick = round == 0 ? 0xFFFFFFFF : round == 1 ? 0x80000000 : random();
+        const std::string text = EncodeAuthenticator(RecordOf(rom), tick);
+        ExpectGenuine(text, rom, tick);
+        EXPECT_EQ(DecodeAuthenticatorInput(text).text, FormatIdentity(*VerifyAuthenticator(text).identity));
+    }
+}
+
+TEST(AuthenticatorVerifier, NoSingleChangedDigitOfAGenuineStringIsGenuine)
+{
+    for (const uint32_t tick : {0u, 12345u, 0x7FFFFFFFu, 2026u}) {
+        const std::string genuine = EncodeAuthenticator(RecordOf(kSampleRom), tick);
+        for (std::size_t position = 0; position < genuine.size(); ++position) {
+            for (const char digit : std::string_view("0123456789ABCDEF")) {
+                if (digit == genuine[position])
+                    continue;
+                std::string changed = genuine;
+                changed[position] = digit;
+                ASSERT_NE(Verdict::Genuine, VerifyAuthenticator(changed).verdict) << changed;
+            }
+        }
+    }
+}
+
+TEST(AuthenticatorVerifier, RandomStringsAreNotGenuine)
+{
+    std::mt19937 random(99);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (std::size_t i = 0; i < kAuthenticatorLength; ++i)
+            text += "0123456789ABCDEF"[random() % 16];
+        const Verification verification = VerifyAuthenticator(text);
+        EXPECT_EQ(Verdict::NotGenuine, verification.verdict) << text;
+        EXPECT_EQ(DecodeAuthenticator(text), verification.identity) << text;
+    }
+}
+
+TEST(AuthenticatorVerifier, OnlyTheAgentsExactTextIsGenuine)
+{
+    const std::string genuine = kKnownAnswers[1].authenticator;
+    std::string lower = genuine;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const Verification fromLower = VerifyAuthenticator(lower);
+    EXPECT_EQ(Verdict::NotGenuine, fromLower.verdict);
+    EXPECT_EQ(kSampleRom, fromLower.identity);
+
+    // A key that is not positive decodes to no identity at all.
+    const Verification zeros = VerifyAuthenticator(std::string(kAuthenticatorLength, '0'));
+    EXPECT_EQ(Verdict::NotGenuine, zeros.verdict);
+    EXPECT_EQ(std::nullopt, zeros.identity);
+
+    for (const std::string& bad : {std::string(), genuine.substr(1), genuine + "0", genuine.substr(0, 63) + "G",
+                                   " " + genuine.substr(1), genuine.substr(0, 10) + '\0' + genuine.substr(11)}) {
+        const Verification verification = VerifyAuthenticator(bad);
+        EXPECT_EQ(Verdict::Malformed, verification.verdict) << bad;
+        EXPECT_EQ(std::nullopt, verification.identity) << bad;
+    }
+}
+
+TEST(Identity, PrintsAndReadsSixteenHexDigitsFamilyCodeFirst)
+{
+    EXPECT_EQ("0123456789ABCDEF", FormatIdentity(kSampleRom));
+    EXPECT_EQ(kSampleRom, ParseIdentity("0123456789abcdef"));
+    for (const char* bad : {"", "0123456789ABCDE", "0123456789ABCDEF0", "0123456789ABCDEG", " 123456789ABCDEF"})
+        EXPECT_EQ(std::nullopt, ParseIdentity(bad)) << bad;
+}
