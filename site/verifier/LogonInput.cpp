@@ -1,6 +1,7 @@
 #include "site/verifier/LogonInput.h"
 
 #include "logon/Authenticator.h"
+#include "logon/PastedText.h"
 #include "site/verifier/Hex.h"
 
 #include <algorithm>
@@ -42,15 +43,6 @@ std::optional<std::string> PercentDecoded(std::string_view text, std::size_t max
         decoded += c;
     }
     return decoded;
-}
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    constexpr std::string_view kBlanks = " \t\r\n";
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
 AuthenticatorInput Problem(std::string problem)

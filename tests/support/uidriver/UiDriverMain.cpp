@@ -1,10 +1,6 @@
 // uidriver.exe: the UI driver from the command line, for the demo and the measurement
 // scripts (run it under Wine in the same prefix as the agent).
 //
-//   uidriver logon AGENT.EXE BROWSER-LOG [SECONDS]
-//       starts the agent from its folder, double-clicks its icon, presses OK on the prompt,
-//       waits for the browser, then ends the agent through its menu. Prints one line per step;
-//       "browser: URL" carries the logon URL. Exit status 0 after a logon, 1 otherwise.
 //   uidriver measure AGENT.EXE TRAYPROBE.EXE BROWSER.EXE RUNS
 //       start-up to tray icon, double-click to browser start (with
 //       lampup.exe beside the agent and without it) and peak working set of the agent, each
@@ -23,7 +19,6 @@
 #include "platform/FilePath.h"
 #include "platform/Handle.h"
 #include "tests/support/uidriver/Dialogs.h"
-#include "tests/support/uidriver/LogonUrl.h"
 #include "tests/support/uidriver/Process.h"
 #include "tests/support/uidriver/Registry.h"
 #include "tests/support/uidriver/TrayDriver.h"
@@ -47,7 +42,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr Milliseconds kDefaultTimeout = 15000ms;
-constexpr char kPromptTitle[] = "Authentication Required";
 constexpr int kPortOptionsButton = 1051;
 
 void Say(const std::string& line)
@@ -102,19 +96,6 @@ std::optional<Recorded> ParseRecorded(const std::string& line)
     return Recorded{std::strtoull(line.substr(0, first).c_str(), nullptr, 10), line.substr(second + 1)};
 }
 
-std::string UrlOfBrowserLine(const std::string& line)
-{
-    // The project's test browser logs the bare command line, the recorder a tabbed record.
-    const auto recorded = ParseRecorded(line);
-    const auto url = UrlFromBrowserCommandLine(recorded ? recorded->commandLine : line);
-    return url.value_or(line);
-}
-
-bool IsPrompt(HWND dialog)
-{
-    return TextOf(dialog) == kPromptTitle && GetDlgItem(dialog, kPortOptionsButton) != nullptr;
-}
-
 HWND FindDialog(DWORD processId, const std::function<bool(HWND)>& matches)
 {
     for (HWND dialog : VisibleWindows(processId, kDialogClass)) {
@@ -132,70 +113,6 @@ bool ExitAgent(const ChildProcess& agent, HWND window, Milliseconds timeout)
         return false;
     ChooseLastMenuItem(menu);
     return agent.WaitEnded(timeout);
-}
-
-struct StartedAgent {
-    ChildProcess process;
-    HWND window = nullptr;
-};
-
-std::optional<StartedAgent> StartAgent(const std::string& agentPath, const std::shared_ptr<ProcessJob>& job,
-                                       Milliseconds timeout)
-{
-    auto process = ChildProcess::Start({agentPath, {}, FolderOf(agentPath), {}}, job);
-    if (!process)
-        return std::nullopt;
-    HWND window = nullptr;
-    WaitFor([&] { return (window = FindAgentWindow()) != nullptr || process->HasEnded(); }, timeout);
-    if (!window)
-        return std::nullopt;
-    return StartedAgent{std::move(*process), window};
-}
-
-int ScriptedLogon(const std::vector<std::string>& args)
-{
-    if (args.size() < 2)
-        return kExitUsage;
-    const std::string& agentPath = args[0];
-    const std::string& browserLog = args[1];
-    const Milliseconds timeout = SecondsArgument(args, 2);
-    const auto job = ProcessJob::Create();
-    const std::size_t browsedBefore = ReadLines(browserLog).size();
-
-    auto agent = StartAgent(agentPath, job, timeout);
-    if (!agent)
-        return Fail("the agent did not start (is another one running, or the driver missing?)");
-    Say("agent: running, its hidden window is there");
-    PostTrayDoubleClick(agent->window);
-    HWND prompt = nullptr;
-    if (!WaitFor([&] { return (prompt = FindDialog(agent->process.Id(), IsPrompt)) != nullptr; }, timeout))
-        return Fail("no logon prompt after a double-click on the icon");
-    Say("prompt: \"" + std::string(kPromptTitle) + "\" is shown; pressing OK");
-    PostButtonClick(prompt, IDOK);
-
-    std::string outcome;
-    const bool settled = WaitFor(
-        [&] {
-            if (ReadLines(browserLog).size() > browsedBefore)
-                return true;
-            HWND other = FindDialog(agent->process.Id(), [&](HWND dialog) { return dialog != prompt; });
-            if (other)
-                outcome = StaticTexts(other).empty() ? TextOf(other) : StaticTexts(other).front();
-            return other != nullptr;
-        },
-        timeout);
-    if (!settled)
-        return Fail("neither the browser nor an outcome dialog appeared");
-    if (!outcome.empty()) {
-        Say("outcome: " + outcome);
-        return kExitFailed;
-    }
-    Say("browser: " + UrlOfBrowserLine(ReadLines(browserLog).back()));
-    WaitFor([&] { return !IsWindow(prompt); }, timeout);
-    if (!ExitAgent(agent->process, agent->window, timeout))
-        return Fail("the agent did not end through its menu's Exit");
-    Say("agent: ended through Exit, exit code " + std::to_string(agent->process.ExitCode().value_or(~0u)));
-    return kExitOk;
 }
 
 double Milli(ULONGLONG from, ULONGLONG to)
@@ -519,15 +436,13 @@ int main(int argc, char** argv)
     if (words.size() < 2) {
         std::fprintf(
             stderr,
-            "usage: uidriver logon|measure|wait-agent|tray|menu|wait-dialog|press ... (see the source header)\n");
+            "usage: uidriver measure|wait-agent|tray|menu|wait-dialog|press ... (see the source header)\n");
         return kExitUsage;
     }
     const std::string command = words[1];
     const std::vector<std::string> args(words.begin() + 2, words.end());
     int result = kExitUsage;
-    if (command == "logon")
-        result = ScriptedLogon(args);
-    else if (command == "measure")
+    if (command == "measure")
         result = Measure(args);
     else if (command == "wait-agent")
         result = WaitAgent(args);
