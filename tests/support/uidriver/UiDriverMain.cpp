@@ -434,9 +434,8 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> words(argv, argv + argc);
     if (words.size() < 2) {
-        std::fprintf(
-            stderr,
-            "usage: uidriver measure|wait-agent|tray|menu|wait-dialog|press ... (see the source header)\n");
+        std::fprintf(stderr,
+                     "usage: uidriver measure|wait-agent|tray|menu|wait-dialog|press ... (see the source header)\n");
         return kExitUsage;
     }
     const std::string command = words[1];
