@@ -4,10 +4,10 @@
 # Prints the rate achieved, p50 and p99; fails on any answer other than an acceptance, a rate
 # below the goal or a p99 above it. Never part of the test run.
 #
-#   scripts/load-site.sh [RATE [SECONDS]]     defaults: 250 per second for 10 s
+#   scripts/load-site.sh [RATE [SECONDS]]     defaults: 200 per second for 10 s
 set -euo pipefail
 cd "$(dirname "$0")/.."
-rate=${1:-250}
+rate=${1:-200}
 seconds=${2:-10}
 readonly goal_rate=200 goal_p99_ms=50
 [ "$rate" -le 2000 ] && [ "$seconds" -le 60 ] || { echo "load-site: at most 2000 per second for 60 s" >&2; exit 2; }

@@ -100,8 +100,13 @@ constexpr int kCheckpointPages = 64;
 int CheckpointWhenLong(void*, sqlite3* database, const char* name, int pages)
 {
     // Busy or not, the next commit tries again.
-    if (pages >= kCheckpointPages)
-        sqlite3_wal_checkpoint_v2(database, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (pages < kCheckpointPages)
+        return SQLITE_OK;
+    // Never wait for readers to leave: while a truncating checkpoint waits it holds every writer
+    // back, and under steady load those waits pile up into long queues. One try per commit.
+    sqlite3_busy_handler(database, nullptr, nullptr);
+    sqlite3_wal_checkpoint_v2(database, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_handler(database, RetryAfterPause, nullptr);
     return SQLITE_OK;
 }
 

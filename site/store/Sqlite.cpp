@@ -29,17 +29,22 @@ std::string Explain(const std::string& path, int code, sqlite3* database)
 constexpr auto kBusyTimeout = std::chrono::seconds(10);
 // SQLite's own busy timeout sleeps ever longer, up to 100 ms at a time; the write lock here is
 // held for well under a millisecond, so a waiter would mostly sleep while the lock is free.
-constexpr auto kBusyPause = std::chrono::microseconds(250);
+// Yet every try costs system calls: pauses that stay this short make a queue of waiters spend
+// the processor asking, and the queue grows. So the pauses double up to a few milliseconds.
+constexpr auto kFirstBusyPause = std::chrono::microseconds(250);
+constexpr auto kLongestBusyPause = std::chrono::milliseconds(2);
+constexpr int kDoublings = 3;
+constexpr int kMostBusyTries = kDoublings + static_cast<int>(kBusyTimeout / kLongestBusyPause);
+
+} // namespace
 
 int RetryAfterPause(void*, int count)
 {
-    if (count >= kBusyTimeout / kBusyPause)
+    if (count >= kMostBusyTries)
         return 0;
-    std::this_thread::sleep_for(kBusyPause);
+    std::this_thread::sleep_for(count < kDoublings ? kFirstBusyPause * (1 << count) : kLongestBusyPause);
     return 1;
 }
-
-} // namespace
 
 SqliteConnection::SqliteConnection(std::string path, int flags) : m_path(std::move(path))
 {

@@ -22,6 +22,9 @@ struct SqliteCloser {
 using DatabaseHandle = std::unique_ptr<sqlite3, SqliteCloser<sqlite3, sqlite3_close_v2>>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, SqliteCloser<sqlite3_stmt, sqlite3_finalize>>;
 
+// The busy handler of every connection: short pauses, ten seconds at the most.
+int RetryAfterPause(void*, int count);
+
 class SqliteConnection {
 public:
     // flags as for sqlite3_open_v2. A statement that finds the database locked retries for up
