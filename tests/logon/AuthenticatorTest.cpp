@@ -1,5 +1,6 @@
 #include "logon/Authenticator.h"
 #include "logon/AuthenticatorRandom.h"
+#include "tests/support/authenticator/KnownAnswers.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 
 namespace {
 
+using namespace known_answers;
+
 RomRecord MakeRom(const RomBytes& bytes, uint8_t upper = 0)
 {
     RomRecord rom{};
@@ -19,25 +22,11 @@ RomRecord MakeRom(const RomBytes& bytes, uint8_t upper = 0)
     return rom;
 }
 
-const RomBytes kSampleRom = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-
 bool IsUpperHex(const std::string& text)
 {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
-
-struct KnownAnswer {
-    uint32_t tick;
-    const char* authenticator;
-};
-
-// From an independent implementation; the three ticks need two, four and three key draws.
-const KnownAnswer kKnownAnswers[] = {
-    {0, "E317F579ED676D7322FFBC36BB50C79EE59D768C24EBF858641BAA16B84DB240"},
-    {12345, "FB32A14FEE34FDAD64471BDC71115D5D7FC2D766830A69C3B114B065A97E0201"},
-    {2, "0E0096361755003A0E1E4BD924866E2A4CBD6D63D37FA2223A004A6AE889CEE4"},
-};
 
 } // namespace
 

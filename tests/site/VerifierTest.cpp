@@ -1,5 +1,6 @@
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
+#include "tests/support/authenticator/KnownAnswers.h"
 #include "tools/authdecode/AuthDecode.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 
 namespace {
 
+using namespace known_answers;
+
 RomRecord RecordOf(const RomBytes& bytes)
 {
     RomRecord rom{};
@@ -16,20 +19,6 @@ RomRecord RecordOf(const RomBytes& bytes)
         rom.cells[i] = bytes[i];
     return rom;
 }
-
-const RomBytes kSampleRom = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-
-struct KnownAnswer {
-    uint32_t tick;
-    const char* authenticator;
-};
-
-// The encoder's known answers; they need two, four and three key draws.
-const KnownAnswer kKnownAnswers[] = {
-    {0, "E317F579ED676D7322FFBC36BB50C79EE59D768C24EBF858641BAA16B84DB240"},
-    {12345, "FB32A14FEE34FDAD64471BDC71115D5D7FC2D766830A69C3B114B065A97E0201"},
-    {2, "0E0096361755003A0E1E4BD924866E2A4CBD6D63D37FA2223A004A6AE889CEE4"},
-};
 
 void ExpectGenuine(const std::string& text, const RomBytes& rom, uint32_t tick)
 {
