@@ -44,11 +44,11 @@ elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
   as_root=(sudo -n)
 else
   here=$(cd "$(dirname "$0")" && pwd)
-  echo "setup: ${#missing[@]} packages are missing (${missing[*]}) and this user cannot install them; run: sudo $here/setup.sh" >&2
+  echo "setup: missing packages (${missing[*]}), which this user cannot install; run: sudo $here/setup.sh" >&2
   exit 1
 fi
 
-echo "setup: installing ${#missing[@]} missing packages (a few minutes on a new machine)..." >&2
+echo "setup: installing the missing packages (${missing[*]}); a few minutes on a new machine" >&2
 export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${as_root[@]}" dpkg --add-architecture i386
