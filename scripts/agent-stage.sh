@@ -80,6 +80,7 @@ python3 "$stage_root/scripts/browse.py" $* --out "$stage/pages" "\$1" >>"$stage/
 echo "\$1" >>"$stage/urls.log"
 EOF
   chmod +x "$stage/browser.sh"
+  : >"$stage/urls.log"
   stage_registry 'HKCU\Software\Wine\WineBrowser' Browsers REG_SZ "$stage/browser.sh"
   stage_registry 'HKCU\Software\Entravo\logonagent\Options' AccessUrl REG_SZ "$stage_base/cgi-bin/login.cgi?Authenticate="
 }

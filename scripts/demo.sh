@@ -127,7 +127,7 @@ say "close the desktop window or press Ctrl-C to end"
 desktop_pid=$!
 seen=0
 while kill -0 "$desktop_pid" 2>/dev/null; do
-  count=$(wc -l <"$stage/urls.log" 2>/dev/null || echo 0)
+  count=$(wc -l <"$stage/urls.log")
   while [ "$seen" -lt "$count" ]; do
     seen=$((seen + 1))
     report_logon "$(sed -n "${seen}p" "$stage/urls.log")"
