@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr std::size_t kBlockSize = kAuthenticatorLength / 2;
-using Block = std::array<uint8_t, kBlockSize>;
+using Block = AuthenticatorBlock;
+constexpr std::size_t kBlockSize = std::tuple_size_v<Block>;
 using Key = std::array<uint8_t, 4>; // K0 ... K3, least significant first
 
 // Where the key bytes K0 ... K3 sit in the block.
@@ -115,13 +115,21 @@ std::string EncodeAuthenticator(const RomRecord& rom, uint32_t tickCount)
     return ToText(block);
 }
 
-std::optional<RomBytes> DecodeAuthenticator(std::string_view text)
+std::optional<AuthenticatorBlock> UnmixAuthenticator(std::string_view text)
 {
     auto block = FromText(text);
     if (!block)
         return std::nullopt;
     UndoChainPass(*block);
     MirrorPass(*block); // its own inverse: it changes even bytes only, from odd ones
+    return block;
+}
+
+std::optional<RomBytes> DecodeAuthenticator(std::string_view text)
+{
+    const auto block = UnmixAuthenticator(text);
+    if (!block)
+        return std::nullopt;
     Key key{};
     for (std::size_t k = 0; k < key.size(); ++k)
         key[k] = (*block)[kKeyPositions[k]];

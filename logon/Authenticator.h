@@ -14,9 +14,18 @@ using RomBytes = std::array<uint8_t, 8>;
 
 inline constexpr std::size_t kAuthenticatorLength = 64;
 
+// The 32 bytes as the encoder placed them before mixing: random filler, the key and the masked
+// identity in their places. Byte i is the generator's draw i + 1, unless key or identity
+// replaced it.
+using AuthenticatorBlock = std::array<uint8_t, kAuthenticatorLength / 2>;
+
 // Seeds this thread's generator with tickCount and encodes the low byte of each cell.
 // Always 64 characters 0-9, A-F.
 std::string EncodeAuthenticator(const RomRecord& rom, uint32_t tickCount);
+
+// The block with the mixing undone, or nothing when text is not exactly 64 hexadecimal
+// characters (either case).
+std::optional<AuthenticatorBlock> UnmixAuthenticator(std::string_view text);
 
 // The ROM bytes (family code first), or nothing when text is not exactly 64 hexadecimal
 // characters (either case) or its key is not a positive 32-bit number.

@@ -1,7 +1,6 @@
 #include "site/verifier/AuthenticatorVerifier.h"
 
 #include "site/verifier/Generator.h"
-#include "site/verifier/Hex.h"
 #include "site/verifier/LowBucketTable.h"
 
 #include <algorithm>
@@ -11,8 +10,8 @@ constexpr LowBucketTable kLowBucketTable = BuildLowBucketTable();
 
 namespace {
 
-constexpr std::size_t kBlockSize = kAuthenticatorLength / 2;
-using Block = std::array<uint8_t, kBlockSize>;
+using Block = AuthenticatorBlock;
+constexpr std::size_t kBlockSize = std::tuple_size_v<Block>;
 
 // Block byte i is the generator's draw i + 1. After decoding, the draws still visible are the
 // odd bytes and the four even ones that neither the key nor the ROM covers.
@@ -51,27 +50,6 @@ constexpr OutputRange RangeOf(uint8_t byte)
 }
 
 static_assert(RangeOf(0).low == 0 && RangeOf(255).low == kOutputMax && RangeOf(255).count == 1);
-
-// The block as the generator left it. The agent keeps its mixing private, so the way back is
-// read here again; the final comparison with the agent's own encoder checks it.
-std::optional<Block> UnmixedBlock(std::string_view text)
-{
-    if (text.size() != kAuthenticatorLength)
-        return std::nullopt;
-    Block block{};
-    for (std::size_t i = 0; i < kBlockSize; ++i) {
-        const int low = HexDigitValue(text[2 * i]);
-        const int high = HexDigitValue(text[2 * i + 1]);
-        if (low < 0 || high < 0)
-            return std::nullopt;
-        block[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    for (std::size_t i = kBlockSize - 1; i-- > 0;)
-        block[i] ^= block[i + 1];
-    for (std::size_t j = 0; j < kBlockSize; j += 2)
-        block[j] ^= block[kBlockSize - 1 - j];
-    return block;
-}
 
 constexpr generator::Jump kStep = generator::JumpOf(1);
 constexpr generator::Jump kTwoSteps = generator::JumpOf(2);
@@ -131,7 +109,7 @@ RomRecord RecordOf(const RomBytes& rom)
 
 Verification VerifyAuthenticator(std::string_view text)
 {
-    const auto block = UnmixedBlock(text);
+    const auto block = UnmixAuthenticator(text);
     if (!block)
         return {};
     Verification verification{Verdict::NotGenuine, DecodeAuthenticator(text), 0};
