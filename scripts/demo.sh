@@ -67,17 +67,7 @@ trap 'exit 130' INT TERM
 
 # Headless runs get a display of their own, so nothing appears on the user's screen.
 if [ "$headless" = 1 ]; then
-  exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -screen 0 1280x1024x24 -nolisten tcp >"$stage/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  display=""
-  for _ in $(seq 1 100); do
-    read -r -t 0.1 -u "$fd" display && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-  done
-  exec {fd}<&-
-  [ -n "$display" ] || fail "Xvfb did not start ($(tail -n 1 "$stage/xvfb.log")); run scripts/setup.sh, or give a display"
-  export DISPLAY=":$display"
+  start_xvfb "$stage/xvfb.log" || fail "Xvfb did not start ($(tail -n 1 "$stage/xvfb.log")); run scripts/setup.sh, or give a display"
 fi
 
 stage_site "$nativebin" demo

@@ -60,17 +60,7 @@ for preset in win32 win64; do
 done
 
 echo "== start-up, logon and working set ($run_preset build under Wine, $runs runs)"
-exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display=""
-for _ in $(seq 1 100); do
-  read -r -t 0.1 -u "$fd" display && break
-  kill -0 "$xvfb_pid" 2>/dev/null || break
-done
-exec {fd}<&-
-[ -n "$display" ] || { echo "measure: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$display"
+start_xvfb "$work/xvfb.log" || { echo "measure: Xvfb did not start (see $work/xvfb.log)" >&2; exit 1; }
 
 bin=$build_root/$run_preset/bin
 mkdir -p "$work/agent" "$work/browser"

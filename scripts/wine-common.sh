@@ -20,6 +20,32 @@ wine_can_run32() {
   [ -n "$loader" ] && "$loader" --version >/dev/null 2>&1
 }
 
+# Starts Xvfb on a free display, its messages appended to the given log; sets xvfb_pid and
+# exports DISPLAY, or returns 1 with nothing left running. A busy machine can take many
+# seconds to bring a server up, so it gets up to a minute, and three tries.
+start_xvfb() {
+  local log=$1 fd display attempt
+  for attempt in 1 2 3; do
+    exec {fd}<> <(:)
+    Xvfb -displayfd "$fd" -screen 0 1280x1024x24 -nolisten tcp >>"$log" 2>&1 &
+    xvfb_pid=$!
+    display=""
+    for _ in $(seq 1 60); do
+      read -r -t 1 -u "$fd" display && break
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+    done
+    exec {fd}<&-
+    if [ -n "$display" ]; then
+      export DISPLAY=":$display"
+      return 0
+    fi
+    kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+    echo "Xvfb did not start (try $attempt of 3)" >>"$log"
+  done
+  return 1
+}
+
 # Prints i386, amd64 or unknown for a PE file.
 pe_machine() {
   local off machine

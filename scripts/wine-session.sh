@@ -18,32 +18,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Starts Xvfb on a free display; sets xvfb_pid and display, or fails.
-start_xvfb() {
-  local fd
-  exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -screen 0 1280x1024x24 -nolisten tcp >>"$session/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  display=""
-  # A busy machine can take many seconds to bring a server up; give it a minute.
-  for _ in $(seq 1 60); do
-    read -r -t 1 -u "$fd" display && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-  done
-  exec {fd}<&-
-  if [ -z "$display" ]; then
-    kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; xvfb_pid=""
-    return 1
-  fi
-}
-
-if [ -z "${DISPLAY:-}" ]; then
-  for attempt in 1 2 3; do
-    start_xvfb && break
-    echo "wine-session: Xvfb did not start (attempt $attempt)" >&2
-  done
-  if [ -z "$xvfb_pid" ]; then cat "$session/xvfb.log" >&2; exit 1; fi
-  export DISPLAY=":$display"
+if [ -z "${DISPLAY:-}" ] && ! start_xvfb "$session/xvfb.log"; then
+  echo "wine-session: Xvfb did not start:" >&2; cat "$session/xvfb.log" >&2; exit 1
 fi
 
 # The template: booted once with a persistent server started first, then shut down.
