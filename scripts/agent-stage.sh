@@ -122,8 +122,9 @@ stage_exit_agent() {
   stage_fail "the agent did not end through its menu's Exit"
 }
 
-# Stops everything the stage started: the site, Wine, Chromium windows. Keeps $stage/pages
-# when $1 is "keep-pages"; removes the rest.
+# Stops everything the stage started: the site, Wine, Chromium windows. Then removes the
+# stage, but keeps $stage/pages when $1 is "keep-pages", and all but the Wine prefix and the
+# browser profiles when it is "keep-logs" (for a failure whose messages name a log).
 stage_stop() {
   [ -n "${stage:-}" ] && [ -d "$stage" ] || return 0
   "$stage_root/scripts/site-server.sh" stop "$stage/site" 2>/dev/null || true
@@ -134,10 +135,10 @@ stage_stop() {
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
   fi
-  if [ "${1:-}" = keep-pages ]; then
-    find "$stage" -mindepth 1 -maxdepth 1 ! -name pages -exec rm -rf {} +
-    rm -rf "$stage/pages"/.profile-* "$stage/pages/window-profile"
-  else
-    rm -rf "$stage"
-  fi
+  case "${1:-}" in
+    keep-pages) find "$stage" -mindepth 1 -maxdepth 1 ! -name pages -exec rm -rf {} + ;;
+    keep-logs) rm -rf "$WINEPREFIX" ;;
+    *) rm -rf "$stage"; return 0 ;;
+  esac
+  rm -rf "$stage/pages"/.profile-* "$stage/pages/window-profile"
 }

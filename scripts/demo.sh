@@ -58,11 +58,11 @@ nativebin=$build_root/native/bin
 # --- a throwaway world -------------------------------------------------------------------
 xvfb_pid=""
 finish() {
-  stage_stop keep-pages
+  if [ "${finish_status:-1}" = 0 ]; then stage_stop keep-pages; else stage_stop keep-logs; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
 }
 stage_begin entravo-demo
-trap finish EXIT
+trap 'finish_status=$?; finish' EXIT
 trap 'exit 130' INT TERM
 
 # Headless runs get a display of their own, so nothing appears on the user's screen.
