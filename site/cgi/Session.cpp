@@ -5,25 +5,6 @@
 #include <nettle/sha2.h>
 #include <sys/random.h>
 
-namespace {
-
-std::optional<SessionToken> TokenFromHex(std::string_view text)
-{
-    SessionToken token{};
-    if (text.size() != 2 * token.size())
-        return std::nullopt;
-    for (std::size_t i = 0; i < token.size(); ++i) {
-        const int high = HexDigitValue(text[2 * i]);
-        const int low = HexDigitValue(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        token[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return token;
-}
-
-} // namespace
-
 std::optional<SessionToken> DrawSessionToken()
 {
     SessionToken token{};
@@ -44,12 +25,7 @@ SessionHash HashOf(const SessionToken& token)
 
 std::string FormatSessionToken(const SessionToken& token)
 {
-    std::string text;
-    for (const uint8_t byte : token) {
-        text += kUpperHexDigits[byte >> 4];
-        text += kUpperHexDigits[byte & 0x0F];
-    }
-    return text;
+    return FormatHexBytes(token);
 }
 
 std::optional<SessionToken> SessionTokenFromCookies(std::string_view cookies)
@@ -64,7 +40,7 @@ std::optional<SessionToken> SessionTokenFromCookies(std::string_view cookies)
         if (equals == std::string_view::npos || pair.substr(0, equals) != kSessionCookieName)
             continue;
         const std::string_view value = pair.substr(equals + 1);
-        if (const auto token = TokenFromHex(value))
+        if (const auto token = ParseHexBytes<std::tuple_size_v<SessionToken>>(value))
             return token;
     }
     return std::nullopt;
