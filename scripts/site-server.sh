@@ -2,16 +2,21 @@
 # Runs the site's login page under a real lighttpd on a free loopback port, for tests, load
 # runs and the demo. Everything the server needs and writes stays in one folder.
 #
-#   scripts/site-server.sh start DIR CGI DB   start; prints the base URL (http://127.0.0.1:PORT)
-#   scripts/site-server.sh stop DIR           stop the server started in DIR (and wait for it)
+#   scripts/site-server.sh start DIR PROGRAM DB [MODE]   start; prints the base URL (http://127.0.0.1:PORT)
+#   scripts/site-server.sh stop DIR                      stop the server started in DIR (and wait for it)
 #
-# The login page answers at BASE/cgi-bin/login.cgi with ENTRAVO_SITE_DB=DB. lighttpd's
-# error log (including the CGI's messages) is DIR/error.log.
+# MODE: cgi (the default: PROGRAM is login.cgi, one process per request), fcgi (PROGRAM is
+# login.fcgi; lighttpd's mod_fastcgi starts and restarts $SITE_FCGI_PROCESSES of them, 2 by
+# default) or spawn-fcgi (the same processes started by spawn-fcgi, lighttpd only connects).
+# The login page answers at BASE/cgi-bin/NAME (PROGRAM's name) with ENTRAVO_SITE_DB=DB: a
+# SQLite file or a PostgreSQL URI. lighttpd's error log (with the program's messages) is
+# DIR/error.log.
 set -euo pipefail
 
 readonly start_tries=10       # ports to try when one turns out to be taken
 readonly ready_polls=100      # polls of 0.1 s each for the server to answer
 readonly stop_polls=50
+processes=${SITE_FCGI_PROCESSES:-2}
 
 usage() {
   sed -n '5,6p' "$0" | sed 's/^#   //' >&2
@@ -25,10 +30,40 @@ answers() {
   [ -n "$code" ] && [ "$code" != 000 ]
 }
 
+# How lighttpd reaches the login page in each mode.
+page_config() {
+  local dir=$1 program=$2 db=$3 mode=$4 name
+  name=$(basename "$program")
+  case $mode in
+    cgi)
+      echo 'server.modules += ("mod_cgi")'
+      echo "\$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }" ;;
+    fcgi)
+      cat <<CONF
+server.modules += ("mod_fastcgi")
+fastcgi.server = ("/cgi-bin/$name" => ((
+  "socket" => "$dir/fcgi.socket",
+  "bin-path" => "$program",
+  "bin-environment" => ("ENTRAVO_SITE_DB" => "$db"),
+  "max-procs" => $processes,
+  "check-local" => "disable"
+)))
+CONF
+      ;;
+    spawn-fcgi)
+      cat <<CONF
+server.modules += ("mod_fastcgi")
+fastcgi.server = ("/cgi-bin/$name" => (("socket" => "$dir/fcgi.socket", "check-local" => "disable")))
+CONF
+      ;;
+  esac
+}
+
 write_config() {
-  local dir=$1 db=$2 port=$3
-  cat >"$dir/lighttpd.conf" <<CONF
-server.modules = ("mod_setenv", "mod_cgi")
+  local dir=$1 program=$2 db=$3 mode=$4 port=$5
+  {
+    cat <<CONF
+server.modules = ("mod_setenv")
 server.document-root = "$dir/www"
 server.bind = "127.0.0.1"
 server.port = $port
@@ -36,25 +71,39 @@ server.errorlog = "$dir/error.log"
 server.pid-file = "$dir/lighttpd.pid"
 server.max-connections = 1024
 setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db")
-\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ("" => "") }
 CONF
+    page_config "$dir" "$program" "$db" "$mode"
+  } >"$dir/lighttpd.conf"
 }
 
+# spawn-fcgi forks the processes and ends; their ids land in DIR/fcgi.pids.
+spawn_processes() {
+  local dir=$1 program=$2 db=$3
+  command -v spawn-fcgi >/dev/null || { echo "site-server: spawn-fcgi is not installed (run scripts/setup.sh)" >&2; exit 1; }
+  rm -f "$dir/fcgi.socket"
+  ENTRAVO_SITE_DB=$db spawn-fcgi -s "$dir/fcgi.socket" -F "$processes" -P "$dir/fcgi.pids" -- "$program" \
+    >>"$dir/lighttpd.out" 2>&1
+}
+
+
 start() {
-  [ $# -eq 3 ] || usage
-  local dir cgi db port pid
+  [ $# -eq 3 ] || [ $# -eq 4 ] || usage
+  local dir program db mode=${4:-cgi} port pid
+  case $mode in cgi | fcgi | spawn-fcgi) ;; *) usage ;; esac
   mkdir -p "$1"
   dir=$(cd "$1" && pwd)
-  cgi=$(readlink -f "$2")
-  db=$(readlink -f "$3")
-  [ -x "$cgi" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
+  program=$(readlink -f "$2")
+  # A PostgreSQL URI stays as it is; a SQLite file is named by its full path.
+  case $3 in postgres://* | postgresql://*) db=$3 ;; *) db=$(readlink -f "$3") ;; esac
+  [ -x "$program" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
   command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
   mkdir -p "$dir/www/cgi-bin"
-  ln -sf "$cgi" "$dir/www/cgi-bin/login.cgi"
+  ln -sf "$program" "$dir/www/cgi-bin/$(basename "$program")"
+  [ "$mode" = spawn-fcgi ] && spawn_processes "$dir" "$program" "$db"
 
   for ((try = 0; try < start_tries; try++)); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-    write_config "$dir" "$db" "$port"
+    write_config "$dir" "$program" "$db" "$mode" "$port"
     # Its own output goes to a file: a caller reading ours must not wait for the server.
     lighttpd -D -f "$dir/lighttpd.conf" </dev/null >>"$dir/lighttpd.out" 2>&1 &
     pid=$!
@@ -75,19 +124,33 @@ start() {
   exit 1
 }
 
-stop() {
-  [ $# -eq 1 ] || usage
-  local pidfile="$1/server.pid" pid
-  [ -f "$pidfile" ] || return 0
-  pid=$(cat "$pidfile")
-  if kill "$pid" 2>/dev/null; then
+# Ends these processes and waits for them; what does not end in time is killed.
+end_processes() {
+  local pid poll
+  for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do
     for ((poll = 0; poll < stop_polls; poll++)); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
     kill -9 "$pid" 2>/dev/null || true
+  done
+}
+
+stop() {
+  [ $# -eq 1 ] || usage
+  local dir=$1 children=()
+  if [ -f "$dir/server.pid" ]; then
+    # The FastCGI processes lighttpd started end with it; should it be gone already, here.
+    mapfile -t children < <(pgrep -P "$(cat "$dir/server.pid")" || true)
+    end_processes "$(cat "$dir/server.pid")" "${children[@]}"
+    rm -f "$dir/server.pid"
   fi
-  rm -f "$pidfile"
+  if [ -f "$dir/fcgi.pids" ]; then
+    mapfile -t children <"$dir/fcgi.pids"
+    end_processes "${children[@]}"
+    rm -f "$dir/fcgi.pids"
+  fi
 }
 
 case "${1:-}" in

@@ -2,11 +2,12 @@
 # The login page's verdicts through a real lighttpd: a genuine logon ends on the welcome page
 # with a session cookie; replays, forgeries, damaged links, unknown and revoked tokens are
 # refused each with their own status; one string sent 50 times at once is accepted once.
+# login.cgi (MODE cgi) and login.fcgi (MODE fcgi or spawn-fcgi) pass the same script.
 #
-#   site-e2e.sh LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS
+#   site-e2e.sh LOGIN_PROGRAM ENTRAVO_SITE MAKE_LOGONS [MODE]
 set -euo pipefail
-[ $# -eq 3 ] || { echo "usage: $0 LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS" >&2; exit 2; }
-cgi=$1 site=$2 make_logons=$3
+[ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 LOGIN_PROGRAM ENTRAVO_SITE MAKE_LOGONS [MODE]" >&2; exit 2; }
+program=$1 site=$2 make_logons=$3 mode=${4:-cgi}
 server=$(cd "$(dirname "$0")/../.." && pwd)/scripts/site-server.sh
 command -v lighttpd >/dev/null || { echo "lighttpd is not installed: skipped"; exit 77; }
 
@@ -30,8 +31,9 @@ export ENTRAVO_SITE_DB=$work/site.db
 "$site" enroll "$bob" bob
 "$site" revoke "$bob"
 mapfile -t strings < <("$make_logons" "$alice" 1000 4)
-base=$("$server" start "$work/server" "$cgi" "$ENTRAVO_SITE_DB")
-login=$base/cgi-bin/login.cgi
+base=$("$server" start "$work/server" "$program" "$ENTRAVO_SITE_DB" "$mode")
+path=/cgi-bin/$(basename "$program")
+login=$base$path
 
 status() { # URL [CURL OPTIONS...]: the status, with the headers and body kept in $work/last.*
   local url=$1
@@ -40,7 +42,7 @@ status() { # URL [CURL OPTIONS...]: the status, with the headers and body kept i
 }
 
 check "genuine string is accepted with a redirect" 303 "$(status "$login?Authenticate=${strings[0]}" -c "$work/jar")"
-check "redirect leads to the page without the string" "Location: /cgi-bin/login.cgi" \
+check "redirect leads to the page without the string" "Location: $path" \
   "$(grep -i '^Location:' "$work/last.headers" | tr -d '\r')"
 cookie=$(grep -i '^Set-Cookie:' "$work/last.headers" | tr -d '\r')
 check "session cookie is for the whole site, HttpOnly and SameSite=Lax" yes \
