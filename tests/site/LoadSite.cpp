@@ -1,8 +1,11 @@
-// site_load BASE-URL STRINGS-FILE RATE SECONDS: offers one logon string per request to
-// BASE-URL/cgi-bin/login.cgi at a steady RATE per second for SECONDS (an open loop: each
-// request has its due time, and its latency counts from then, so a slow server cannot hide
-// behind a slow client). Prints the rate achieved and the latencies; exit status 0 when every
-// answer was an acceptance. For scripts/load-site.sh; never shipped.
+// site_load PAGES STRINGS-FILE RATE SECONDS [ANSWERS-FILE]: offers one logon string per request
+// to the login pages PAGES (http://127.0.0.1:PORT/PATH, several separated by commas: taken in
+// turn) at a steady RATE per second for SECONDS (an open loop: each request has its due time,
+// and its latency counts from then, so a slow server cannot hide behind a slow client). Each
+// request comes from its own loopback address, as from many visitors, so no failure budget of
+// one address is spent. Prints the rate achieved, the latencies and the answers by status;
+// ANSWERS-FILE gets "STATUS STRING" per request (0: no answer). Exit status 0 when every
+// answer was an acceptance. For scripts/load-site.sh and the tests' load runs; never shipped.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,11 +13,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,8 +38,46 @@ struct Result {
     double milliseconds = 0;
 };
 
-// One request on a connection of its own; the HTTP status, or 0.
-int Get(const sockaddr_in& server, const std::string& request)
+// Source addresses 127.N.M.1: this many, each in a /24 network of its own.
+constexpr uint32_t kSourceAddresses = 250 * 250;
+
+struct Page {
+    sockaddr_in server{};
+    std::string path;
+};
+
+// http://127.0.0.1:PORT/PATH, or nothing.
+std::optional<Page> ParsePage(const std::string& url)
+{
+    unsigned port = 0;
+    int consumed = 0;
+    if (std::sscanf(url.c_str(), "http://127.0.0.1:%u%n", &port, &consumed) != 1 || port == 0 || port > 65535 ||
+        url.size() <= static_cast<std::size_t>(consumed) || url[static_cast<std::size_t>(consumed)] != '/')
+        return std::nullopt;
+    Page page;
+    page.server.sin_family = AF_INET;
+    page.server.sin_port = htons(static_cast<uint16_t>(port));
+    page.server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    page.path = url.substr(static_cast<std::size_t>(consumed));
+    return page;
+}
+
+// Comma-separated pages; nothing when one of them is not a page.
+std::vector<Page> ParsePages(const std::string& list)
+{
+    std::vector<Page> pages;
+    std::istringstream urls(list);
+    for (std::string url; std::getline(urls, url, ',');) {
+        const auto page = ParsePage(url);
+        if (!page)
+            return {};
+        pages.push_back(*page);
+    }
+    return pages;
+}
+
+// One request on a connection of its own from source; the HTTP status, or 0.
+int Get(const sockaddr_in& server, const sockaddr_in& source, const std::string& request)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
@@ -41,7 +85,8 @@ int Get(const sockaddr_in& server, const std::string& request)
     const timeval timeout{kReceiveTimeoutSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     std::string answer;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0 &&
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0 &&
+        connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0 &&
         send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         char buffer[4096];
         for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
@@ -61,9 +106,9 @@ double Percentile(const std::vector<double>& sorted, double fraction)
 
 int main(int argc, char** argv)
 {
-    unsigned port = 0;
-    if (argc != 5 || std::sscanf(argv[1], "http://127.0.0.1:%u", &port) != 1) {
-        std::cerr << "usage: site_load http://127.0.0.1:PORT STRINGS-FILE RATE SECONDS\n";
+    const std::vector<Page> pages = argc == 5 || argc == 6 ? ParsePages(argv[1]) : std::vector<Page>{};
+    if (pages.empty()) {
+        std::cerr << "usage: site_load http://127.0.0.1:PORT/PATH[,...] STRINGS-FILE RATE SECONDS [ANSWERS-FILE]\n";
         return 2;
     }
     const int rate = std::stoi(argv[3]);
@@ -78,11 +123,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(static_cast<uint16_t>(port));
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-
     std::vector<Result> results(total);
     std::atomic<std::size_t> next{0};
     const auto interval = std::chrono::nanoseconds(1'000'000'000 / rate);
@@ -91,11 +131,16 @@ int main(int argc, char** argv)
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&] {
             for (std::size_t i; (i = next++) < total;) {
+                const Page& page = pages[i % pages.size()];
+                const auto k = static_cast<uint32_t>(i % kSourceAddresses);
+                sockaddr_in source{};
+                source.sin_family = AF_INET;
+                source.sin_addr.s_addr = htonl((127u << 24) | ((1 + k / 250) << 16) | ((k % 250) << 8) | 1u);
                 const Clock::time_point due = start + interval * static_cast<long>(i);
                 std::this_thread::sleep_until(due);
-                const std::string request = "GET /cgi-bin/login.cgi?Authenticate=" + strings[i] +
+                const std::string request = "GET " + page.path + "?Authenticate=" + strings[i] +
                                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-                const int status = Get(server, request);
+                const int status = Get(page.server, source, request);
                 results[i] = {status, std::chrono::duration<double, std::milli>(Clock::now() - due).count()};
             }
         });
@@ -105,19 +150,29 @@ int main(int argc, char** argv)
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
     std::vector<double> latencies;
-    std::size_t accepted = 0;
+    std::map<int, std::size_t> byStatus;
     for (const Result& result : results) {
         latencies.push_back(result.milliseconds);
-        accepted += result.status == kAcceptedStatus;
+        ++byStatus[result.status];
     }
     std::sort(latencies.begin(), latencies.end());
+    const std::size_t accepted = byStatus[kAcceptedStatus];
     const std::size_t errors = total - accepted;
-    // Offered over SECONDS; an answer's lateness shows in its latency, so the rate kept up is
-    // what was accepted over that window, and the run's whole length is printed beside it.
+    // The rate kept up is what was accepted over the time to the last answer, so answers that
+    // came late lower it.
     std::printf("requests: %zu offered over %d s, the last answered at %.2f s; %.1f accepted logons/s; accepted %zu, "
                 "errors %zu\n",
-                total, seconds, elapsed, static_cast<double>(accepted) / seconds, accepted, errors);
+                total, seconds, elapsed, static_cast<double>(accepted) / elapsed, accepted, errors);
     std::printf("latency: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", Percentile(latencies, 0.50),
                 Percentile(latencies, 0.99), latencies.back());
+    std::printf("answers:");
+    for (const auto& [status, count] : byStatus)
+        std::printf(" %d x%zu", status, count);
+    std::printf("\n");
+    if (argc == 6) {
+        std::ofstream answers(argv[5]);
+        for (std::size_t i = 0; i < total; ++i)
+            answers << results[i].status << ' ' << strings[i] << '\n';
+    }
     return errors == 0 ? 0 : 1;
 }
