@@ -2,15 +2,16 @@
 # Runs the site's login page under a real lighttpd on a free loopback port, for tests, load
 # runs and the demo. Everything the server needs and writes stays in one folder.
 #
-#   scripts/site-server.sh start DIR PROGRAM DB [MODE]   start; prints the base URL (http://127.0.0.1:PORT)
-#   scripts/site-server.sh stop DIR                      stop the server started in DIR (and wait for it)
+#   scripts/site-server.sh start DIR PROGRAM DB [MODE]  start; prints the base URL (http://127.0.0.1:PORT)
+#   scripts/site-server.sh proxy DIR BACKDIR            start a reverse proxy to the server in BACKDIR
+#   scripts/site-server.sh stop DIR                     stop the server started in DIR (and wait for it)
 #
 # MODE: cgi (the default: PROGRAM is login.cgi, one process per request), fcgi (PROGRAM is
 # login.fcgi; lighttpd's mod_fastcgi starts and restarts $SITE_FCGI_PROCESSES of them, 2 by
 # default) or spawn-fcgi (the same processes started by spawn-fcgi, lighttpd only connects).
-# The login page answers at BASE/cgi-bin/NAME (PROGRAM's name) with ENTRAVO_SITE_DB=DB: a
-# SQLite file or a PostgreSQL URI. lighttpd's error log (with the program's messages) is
-# DIR/error.log.
+# The login page answers at BASE/cgi-bin/NAME (PROGRAM's name) with ENTRAVO_SITE_DB=DB, a
+# SQLite file or a PostgreSQL URI (and ENTRAVO_SITE_TRUSTED_PROXIES when that is set).
+# lighttpd's error log (including the login program's messages) is DIR/error.log.
 set -euo pipefail
 
 readonly start_tries=10       # ports to try when one turns out to be taken
@@ -19,7 +20,7 @@ readonly stop_polls=50
 processes=${SITE_FCGI_PROCESSES:-2}
 
 usage() {
-  sed -n '5,6p' "$0" | sed 's/^#   //' >&2
+  sed -n '5,7p' "$0" | sed 's/^#   //' >&2
   exit 2
 }
 
@@ -60,7 +61,9 @@ CONF
 }
 
 write_config() {
-  local dir=$1 program=$2 db=$3 mode=$4 port=$5
+  local dir=$1 program=$2 db=$3 mode=$4 port=$5 proxies=""
+  [ -z "${ENTRAVO_SITE_TRUSTED_PROXIES:-}" ] ||
+    proxies=", \"ENTRAVO_SITE_TRUSTED_PROXIES\" => \"$ENTRAVO_SITE_TRUSTED_PROXIES\""
   {
     cat <<CONF
 server.modules = ("mod_setenv")
@@ -70,7 +73,7 @@ server.port = $port
 server.errorlog = "$dir/error.log"
 server.pid-file = "$dir/lighttpd.pid"
 server.max-connections = 1024
-setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db")
+setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db"$proxies)
 CONF
     page_config "$dir" "$program" "$db" "$mode"
   } >"$dir/lighttpd.conf"
@@ -82,30 +85,20 @@ spawn_processes() {
   command -v spawn-fcgi >/dev/null || { echo "site-server: spawn-fcgi is not installed (run scripts/setup.sh)" >&2; exit 1; }
   rm -f "$dir/fcgi.socket"
   ENTRAVO_SITE_DB=$db spawn-fcgi -s "$dir/fcgi.socket" -F "$processes" -P "$dir/fcgi.pids" -- "$program" \
-    >>"$dir/lighttpd.out" 2>&1
+    >>"$dir/error.log" 2>&1
 }
 
-
-start() {
-  [ $# -eq 3 ] || [ $# -eq 4 ] || usage
-  local dir program db mode=${4:-cgi} port pid
-  case $mode in cgi | fcgi | spawn-fcgi) ;; *) usage ;; esac
-  mkdir -p "$1"
-  dir=$(cd "$1" && pwd)
-  program=$(readlink -f "$2")
-  # A PostgreSQL URI stays as it is; a SQLite file is named by its full path.
-  case $3 in postgres://* | postgresql://*) db=$3 ;; *) db=$(readlink -f "$3") ;; esac
-  [ -x "$program" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
-  command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
-  mkdir -p "$dir/www/cgi-bin"
-  ln -sf "$program" "$dir/www/cgi-bin/$(basename "$program")"
-  [ "$mode" = spawn-fcgi ] && spawn_processes "$dir" "$program" "$db"
-
+# Starts lighttpd in DIR with the configuration that WRITER ARGS... writes for a port (the port
+# is WRITER's last argument); prints the base URL.
+launch() {
+  local dir=$1 writer=$2 port pid
+  shift 2
   for ((try = 0; try < start_tries; try++)); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-    write_config "$dir" "$program" "$db" "$mode" "$port"
-    # Its own output goes to a file: a caller reading ours must not wait for the server.
-    lighttpd -D -f "$dir/lighttpd.conf" </dev/null >>"$dir/lighttpd.out" 2>&1 &
+    "$writer" "$@" "$port"
+    # Its own output goes to a file: a caller reading ours must not wait for the server. The
+    # CGI programs inherit it, so their messages land in the error log too.
+    lighttpd -D -f "$dir/lighttpd.conf" </dev/null >>"$dir/error.log" 2>&1 &
     pid=$!
     echo "$pid" >"$dir/server.pid"
     for ((poll = 0; poll < ready_polls; poll++)); do
@@ -120,8 +113,52 @@ start() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  echo "site-server: lighttpd did not start; see $dir/lighttpd.out and $dir/error.log" >&2
+  echo "site-server: lighttpd did not start; see $dir/error.log" >&2
   exit 1
+}
+
+new_dir() { # DIR: made, and printed as an absolute path
+  command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
+  mkdir -p "$1"
+  (cd "$1" && pwd)
+}
+
+start() {
+  [ $# -eq 3 ] || [ $# -eq 4 ] || usage
+  local dir program db mode=${4:-cgi}
+  case $mode in cgi | fcgi | spawn-fcgi) ;; *) usage ;; esac
+  dir=$(new_dir "$1")
+  program=$(readlink -f "$2")
+  # A PostgreSQL URI stays as it is; a SQLite file is named by its full path.
+  case $3 in postgres://* | postgresql://*) db=$3 ;; *) db=$(readlink -f "$3") ;; esac
+  [ -x "$program" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
+  mkdir -p "$dir/www/cgi-bin"
+  ln -sf "$program" "$dir/www/cgi-bin/$(basename "$program")"
+  [ "$mode" = spawn-fcgi ] && spawn_processes "$dir" "$program" "$db"
+  launch "$dir" write_config "$dir" "$program" "$db" "$mode"
+}
+
+write_proxy_config() {
+  local dir=$1 backend=$2 port=$3
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ("mod_proxy")
+server.document-root = "$dir"
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/error.log"
+server.pid-file = "$dir/lighttpd.pid"
+proxy.server = ("" => (("host" => "127.0.0.1", "port" => $backend)))
+CONF
+}
+
+# A reverse proxy in front of a server this script started: it passes every request on and
+# adds the client's address to X-Forwarded-For.
+proxy() {
+  [ $# -eq 2 ] || usage
+  local dir
+  dir=$(new_dir "$1")
+  [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
+  launch "$dir" write_proxy_config "$dir" "$(cat "$2/port")"
 }
 
 # Ends these processes and waits for them; what does not end in time is killed.
@@ -155,6 +192,7 @@ stop() {
 
 case "${1:-}" in
   start) shift; start "$@" ;;
+  proxy) shift; proxy "$@" ;;
   stop) shift; stop "$@" ;;
   *) usage ;;
 esac

@@ -2,14 +2,12 @@
 
 #include "site/store/SiteDatabase.h"
 
-bool IsServerAddress(std::string_view address)
+std::unique_ptr<OperatorStore> OpenStore(const std::string& address)
 {
-    return address.starts_with("postgresql://") || address.starts_with("postgres://");
+    return std::make_unique<SiteDatabase>(SiteDatabase::Open(address));
 }
 
-std::unique_ptr<SiteStore> OpenSiteStore(const std::string& address)
+InitResult InitialiseStore(const std::string& address)
 {
-    if (IsServerAddress(address))
-        throw StoreError("this program was built without PostgreSQL");
-    return std::make_unique<SiteDatabase>(SiteDatabase::Open(address));
+    return SiteDatabase::Initialise(address);
 }

@@ -1,15 +1,13 @@
 #pragma once
-// The one place that turns the store's address into a store, for both login pages and the
-// operator's command: a libpq connection URI (postgresql://..., also
-// postgresql:///entravo?host=/run/postgresql) names a PostgreSQL database shared by several
-// web servers; anything else is the path of a SQLite file.
+// The one place that turns the store's address (ENTRAVO_SITE_DB, entravo-site --db) into a
+// store, for the login page's front ends and the operator's command alike.
 #include "site/store/SiteStore.h"
 
 #include <memory>
 #include <string>
-#include <string_view>
 
-// True for a libpq connection URI (postgresql:// or postgres://).
-bool IsServerAddress(std::string_view address);
+// An existing store of this version; StoreError when it cannot be opened or is not ours.
+std::unique_ptr<OperatorStore> OpenStore(const std::string& address);
 
-std::unique_ptr<SiteStore> OpenSiteStore(const std::string& address);
+// Makes the store, brings an older one up to date, or checks that it is one.
+InitResult InitialiseStore(const std::string& address);
