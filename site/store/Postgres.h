@@ -1,0 +1,122 @@
+#pragma once
+// A thin layer over libpq: an owned connection, statements prepared once per connection with
+// bound parameters, results owned until read, and transactions that roll back unless
+// committed. Errors become StoreError: a connection that is gone, a server that is shutting
+// down or starting up is Unreachable (the next request connects again), contention is Busy,
+// a full disk is Full, everything else is Broken.
+#include "site/store/SiteStore.h"
+
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+template <typename Handle, auto Close>
+struct PgCloser {
+    void operator()(Handle* handle) const noexcept { Close(handle); }
+};
+using PgConnectionHandle = std::unique_ptr<PGconn, PgCloser<PGconn, PQfinish>>;
+using PgResultHandle = std::unique_ptr<PGresult, PgCloser<PGresult, PQclear>>;
+
+// One parameter of a statement: text, a whole number, bytes, or NULL.
+class PgValue {
+public:
+    PgValue(std::nullopt_t) {}
+    PgValue(std::string_view text) : m_bytes(text), m_present(true) {}
+    PgValue(const std::string& text) : PgValue(std::string_view(text)) {}
+    PgValue(const char* text) : PgValue(std::string_view(text)) {}
+    PgValue(int64_t number) : m_bytes(std::to_string(number)), m_present(true) {}
+    PgValue(std::span<const uint8_t> bytes)
+        : m_bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size()), m_present(true), m_binary(true)
+    {
+    }
+    template <typename T>
+    PgValue(const std::optional<T>& value)
+    {
+        if (value)
+            *this = PgValue(*value);
+    }
+
+    const char* Data() const { return m_present ? m_bytes.c_str() : nullptr; }
+    int Length() const { return static_cast<int>(m_bytes.size()); }
+    int Format() const { return m_binary ? 1 : 0; }
+
+private:
+    std::string m_bytes;
+    bool m_present = false;
+    bool m_binary = false;
+};
+
+// The rows of one statement, read as text.
+class PgResult {
+public:
+    explicit PgResult(PgResultHandle result) : m_result(std::move(result)) {}
+
+    int Rows() const { return PQntuples(m_result.get()); }
+    bool IsNull(int row, int column) const { return PQgetisnull(m_result.get(), row, column) != 0; }
+    std::string Text(int row, int column) const;
+    std::optional<std::string> OptionalText(int row, int column) const;
+    int64_t Integer(int row, int column) const;
+    bool Boolean(int row, int column) const;
+    // Rows inserted, updated or deleted.
+    int64_t Affected() const;
+
+private:
+    PgResultHandle m_result;
+};
+
+// A connection kept across requests may have been ended by the server long before (a restart,
+// an idle timeout), which shows only when it is next used. So a statement sent outside a
+// transaction that finds the connection gone connects again and is sent once more: every such
+// statement must be idempotent (BEGIN, reads, an update to a fixed value). Inside a
+// transaction the loss is the caller's StoreError (Unreachable): the server rolls back.
+class PgConnection {
+public:
+    // Connects at once; StoreError (Unreachable) when the server cannot be reached or refuses.
+    explicit PgConnection(const std::string& address);
+
+    // Statements without parameters (schema, transaction control); several may be given.
+    void Execute(const char* sql);
+    // sql prepared on first use on this connection, then run with these parameters. sql must
+    // be a string literal: its address is the key.
+    PgResult Run(const char* sql, std::initializer_list<PgValue> parameters = {});
+
+    // The address without its password, for messages.
+    const std::string& Name() const { return m_name; }
+
+private:
+    template <typename Send>
+    PgResult Retried(Send send);
+    PgResult RunOnce(const char* sql, std::initializer_list<PgValue> parameters);
+    PgResult Check(PgResultHandle result);
+    [[noreturn]] void Fail(const PGresult* result);
+    void CheckConnected();
+
+    std::string m_name;
+    PgConnectionHandle m_connection;
+    std::unordered_map<const char*, std::string> m_prepared;
+};
+
+// Whether a commit waits until the server has flushed it to disk (the server's default).
+enum class Durability { Flushed, Unflushed };
+
+// BEGIN at the default isolation level (read committed); rolled back unless committed.
+class PgTransaction {
+public:
+    explicit PgTransaction(PgConnection& connection, Durability durability = Durability::Flushed);
+    ~PgTransaction();
+    PgTransaction(const PgTransaction&) = delete;
+    PgTransaction& operator=(const PgTransaction&) = delete;
+
+    void Commit();
+
+private:
+    PgConnection& m_connection;
+    bool m_open = true;
+};
