@@ -2,12 +2,46 @@
 
 #include "site/store/SiteDatabase.h"
 
+// The statically linked login.cgi of optimised builds has no PostgreSQL client: libpq cannot
+// be linked statically. Every other program is built with it.
+#ifdef ENTRAVO_SITE_POSTGRES
+#include "site/store/PgSiteStore.h"
+#endif
+
+namespace {
+
+bool IsServerAddress(std::string_view address)
+{
+    return address.starts_with("postgresql://") || address.starts_with("postgres://");
+}
+
+[[maybe_unused]] StoreError NoServerClient()
+{
+    return StoreError("this program was built without PostgreSQL (statically linked); use login.fcgi");
+}
+
+} // namespace
+
 std::unique_ptr<OperatorStore> OpenStore(const std::string& address)
 {
+    if (IsServerAddress(address)) {
+#ifdef ENTRAVO_SITE_POSTGRES
+        return std::make_unique<PgSiteStore>(PgSiteStore::Open(address));
+#else
+        throw NoServerClient();
+#endif
+    }
     return std::make_unique<SiteDatabase>(SiteDatabase::Open(address));
 }
 
 InitResult InitialiseStore(const std::string& address)
 {
+    if (IsServerAddress(address)) {
+#ifdef ENTRAVO_SITE_POSTGRES
+        return PgSiteStore::Initialise(address);
+#else
+        throw NoServerClient();
+#endif
+    }
     return SiteDatabase::Initialise(address);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The one place that turns the store's address (ENTRAVO_SITE_DB, entravo-site --db) into a
-// store, for the login page's front ends and the operator's command alike.
+// store, for the login page's front ends and the operator's command alike: a libpq connection
+// URI (postgresql://..., also postgresql:///entravo?host=/run/postgresql) names a PostgreSQL
+// database shared by several web servers; anything else is the path of a SQLite file.
 #include "site/store/SiteStore.h"
 
 #include <memory>

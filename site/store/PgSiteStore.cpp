@@ -1,0 +1,439 @@
+#include "site/store/PgSiteStore.h"
+
+#include "site/verifier/Identity.h"
+
+#include <algorithm>
+
+namespace {
+
+// "EnSt", as in the SQLite file's header, and the same schema version: the tables are the same.
+constexpr int64_t kApplicationId = 0x456E5374;
+constexpr int64_t kSchemaVersion = 2;
+
+constexpr char kTables[] = R"(
+CREATE TABLE site_header(
+    application_id BIGINT NOT NULL,
+    schema_version BIGINT NOT NULL
+);
+CREATE TABLE tokens(
+    identity TEXT PRIMARY KEY,
+    account TEXT NOT NULL,
+    enrolled_at BIGINT NOT NULL,
+    revoked_at BIGINT
+);
+CREATE TABLE used_strings(
+    identity TEXT NOT NULL,
+    seed BIGINT NOT NULL,
+    accepted_at BIGINT NOT NULL,
+    PRIMARY KEY(identity, seed)
+);
+CREATE TABLE sessions(
+    token_hash BYTEA PRIMARY KEY,
+    identity TEXT NOT NULL,
+    opened_at BIGINT NOT NULL
+);
+CREATE INDEX sessions_by_identity ON sessions(identity);
+CREATE INDEX sessions_by_age ON sessions(opened_at);
+CREATE TABLE attempts(
+    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    at BIGINT NOT NULL,
+    address TEXT NOT NULL,
+    network TEXT NOT NULL,
+    wide_network TEXT,
+    identity TEXT,
+    outcome TEXT NOT NULL
+);
+CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_network ON attempts(network, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_wide_network ON attempts(wide_network, at) WHERE outcome <> 'accepted';
+CREATE TABLE daily_counts(
+    day BIGINT NOT NULL,
+    network TEXT NOT NULL,
+    outcome TEXT NOT NULL,
+    count BIGINT NOT NULL,
+    PRIMARY KEY(day, network, outcome)
+);
+CREATE TABLE brakes(
+    network TEXT PRIMARY KEY,
+    until BIGINT NOT NULL
+);
+)";
+
+// Two operators running init at once take turns.
+constexpr char kLockInit[] = "SELECT pg_advisory_xact_lock(hashtextextended('entravo-site init', 0))";
+constexpr char kHeaderExists[] =
+    "SELECT to_regclass('site_header') IS NOT NULL, (SELECT count(*) FROM pg_class WHERE relnamespace ="
+    " current_schema()::regnamespace AND relkind IN ('r', 'p', 'v', 'm', 'f'))";
+constexpr char kReadHeader[] = "SELECT application_id, schema_version FROM site_header";
+constexpr char kWriteHeader[] = "INSERT INTO site_header(application_id, schema_version) VALUES($1, $2)";
+
+constexpr char kFindTokenToChange[] = "SELECT account, revoked_at FROM tokens WHERE identity = $1 FOR UPDATE";
+constexpr char kEnroll[] = "INSERT INTO tokens(identity, account, enrolled_at) VALUES($1, $2, $3)"
+                           " ON CONFLICT(identity) DO UPDATE SET account = $2, enrolled_at = $3, revoked_at = NULL";
+constexpr char kRevoke[] = "UPDATE tokens SET revoked_at = $2 WHERE identity = $1";
+constexpr char kEndTokenSessions[] = "DELETE FROM sessions WHERE identity = $1";
+constexpr char kListTokens[] = "SELECT identity, account, revoked_at IS NOT NULL FROM tokens ORDER BY identity";
+constexpr char kRecentAttempts[] = "SELECT at, address, identity, outcome FROM attempts ORDER BY id DESC LIMIT $1";
+constexpr char kFailuresByNetwork[] = "SELECT network, count(*), count(DISTINCT address), max(at) FROM attempts"
+                                      " WHERE at >= $1 AND outcome <> 'accepted' GROUP BY network ORDER BY 2 DESC, 1";
+constexpr char kDailyCounts[] =
+    "SELECT day, network, outcome, count FROM daily_counts WHERE day >= $1 ORDER BY day DESC, count DESC, network";
+
+// Every budget of an origin lies within its widest network (an address within its network,
+// an IPv6 /64 within its /48), so one lock on that network's key makes counting and charging
+// one step for all of them, on every server. Read committed takes a new snapshot for each
+// statement, so the count after the lock sees every charge committed before it.
+constexpr char kLockOrigin[] = "SELECT pg_advisory_xact_lock(hashtextextended($1, 0))";
+// Counting and deciding in one statement, so each charge costs one round trip after the lock:
+// an attempt charged while every budget holds, else the refusal counted for the day and, for
+// a network, its brake set (returned only when it is new in this window).
+constexpr char kCharge[] =
+    "WITH counted AS (SELECT"
+    " (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = $1 AND at >= $4::bigint AND outcome <> 'accepted'"
+    " LIMIT $5::bigint) AS a) AS address,"
+    " (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = $2 AND at >= $4::bigint AND outcome <> 'accepted'"
+    " LIMIT $6::bigint) AS n) AS network,"
+    " (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE wide_network = $3 AND at >= $4::bigint AND outcome <>"
+    " 'accepted' LIMIT $7::bigint) AS w) AS wide),"
+    " spent AS (SELECT CASE WHEN wide >= $7::bigint THEN $3::text WHEN network >= $6::bigint THEN $2::text"
+    " WHEN address >= $5::bigint THEN $1::text END AS exhausted FROM counted),"
+    " charged AS (INSERT INTO attempts(at, address, network, wide_network, outcome)"
+    " SELECT $8::bigint, $1::text, $2::text, $3::text, 'pending' FROM spent WHERE exhausted IS NULL RETURNING id),"
+    " refused AS (INSERT INTO daily_counts(day, network, outcome, count)"
+    " SELECT $9::bigint, CASE WHEN exhausted = $1::text THEN $2::text ELSE exhausted END, 'too-many-failures', 1"
+    " FROM spent WHERE exhausted IS NOT NULL"
+    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1),"
+    " braked AS (INSERT INTO brakes(network, until) SELECT exhausted, $10::bigint FROM spent"
+    " WHERE exhausted IS NOT NULL AND exhausted <> $1::text"
+    " ON CONFLICT(network) DO UPDATE SET until = excluded.until WHERE brakes.until < $8::bigint RETURNING 1)"
+    " SELECT (SELECT id FROM charged), (SELECT exhausted FROM spent), EXISTS (SELECT FROM braked)";
+constexpr char kSettleAttempt[] = "UPDATE attempts SET outcome = $2, identity = $3 WHERE id = $1";
+
+// An admission as one statement, and so one transaction: the token read under a share lock
+// (a revocation waits for the admissions under way, then ends their sessions too); the string
+// inserted into used_strings only for an enrolled, unrevoked token, where of two servers
+// offering it at once the second waits for the first one's commit and then inserts nothing;
+// the session opened only for an inserted string; the attempt settled either way.
+constexpr char kAdmit[] =
+    "WITH token AS (SELECT account, revoked_at FROM tokens WHERE identity = $1::text FOR SHARE),"
+    " used AS (INSERT INTO used_strings(identity, seed, accepted_at) SELECT $1::text, $2::bigint, $3::bigint"
+    " FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
+    " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
+    " FROM used RETURNING 1),"
+    " verdict AS (SELECT CASE WHEN NOT EXISTS (SELECT FROM token) THEN 'not-enrolled'"
+    " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN 'revoked'"
+    " WHEN EXISTS (SELECT FROM opened) THEN 'accepted' ELSE 'already-used' END AS outcome),"
+    " settled AS (UPDATE attempts SET outcome = verdict.outcome, identity = $1::text FROM verdict"
+    " WHERE id = $5::bigint)"
+    " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict";
+constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tokens USING(identity)"
+                                " WHERE token_hash = $1 AND opened_at >= $2 AND revoked_at IS NULL";
+constexpr char kEndSession[] = "DELETE FROM sessions WHERE token_hash = $1";
+
+// Removing and counting in one statement: of two servers tidying at once, each folds only the
+// rows it removed itself, so no attempt is counted twice.
+constexpr char kFoldAttempts[] =
+    "WITH folded AS (DELETE FROM attempts WHERE id IN (SELECT id FROM attempts WHERE at < $1 ORDER BY id LIMIT $2"
+    " FOR UPDATE SKIP LOCKED) RETURNING at, network, outcome),"
+    " counted AS (INSERT INTO daily_counts(day, network, outcome, count)"
+    " SELECT at - at % 86400, network, outcome, count(*) FROM folded GROUP BY 1, 2, 3"
+    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count)"
+    " SELECT count(*) FROM folded";
+constexpr char kEndOldSessions[] =
+    "DELETE FROM sessions WHERE token_hash IN"
+    " (SELECT token_hash FROM sessions WHERE opened_at < $1 ORDER BY opened_at LIMIT $2)";
+constexpr char kDropOldBrakes[] = "DELETE FROM brakes WHERE until < $1";
+constexpr char kDropOldDays[] = "DELETE FROM daily_counts WHERE day < $1";
+constexpr char kFootprint[] = "SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
+                              " current_schema()::regnamespace AND relkind = 'r'";
+
+constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
+constexpr int64_t kDailyKeepSeconds = 400 * kSecondsPerDay;
+constexpr int64_t kTidyRows = 128;
+constexpr int64_t kPruneRows = 2000;
+
+// Every table and index of the current schema, one line each, to compare against the ones this
+// release makes.
+constexpr char kListSchema[] =
+    "SELECT 'table ' || c.relname || ': ' || string_agg(a.attname || ' ' || format_type(a.atttypid, a.atttypmod) ||"
+    " CASE WHEN a.attnotnull THEN ' not null' ELSE '' END, ', ' ORDER BY a.attnum) FROM pg_class c JOIN"
+    " pg_attribute a ON a.attrelid = c.oid WHERE c.relnamespace = current_schema()::regnamespace AND c.relkind ="
+    " 'r' AND a.attnum > 0 AND NOT a.attisdropped GROUP BY c.relname"
+    " UNION ALL SELECT 'index ' || indexname || ': ' || replace(indexdef, schemaname || '.', '') FROM pg_indexes"
+    " WHERE schemaname = current_schema() ORDER BY 1";
+constexpr const char* kRowChecks[] = {
+    "SELECT 'used string of ' || identity || ' (seed ' || seed || ') has no token row' FROM used_strings"
+    " WHERE identity NOT IN (SELECT identity FROM tokens)",
+    "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
+    " FROM tokens)",
+    "SELECT 'token ' || quote_literal(identity) || ' is not 16 upper-case hexadecimal digits' FROM tokens WHERE"
+    " identity !~ '^[0-9A-F]{16}$'",
+    "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE account = ''",
+    "SELECT 'used string of ' || quote_literal(identity) || ' has a seed out of range: ' || seed FROM used_strings"
+    " WHERE seed < 0 OR seed > 2147483647",
+    "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE octet_length(token_hash) <> "
+    "32",
+    "SELECT 'attempt ' || id || ' has an unknown outcome ' || quote_literal(outcome) FROM attempts WHERE outcome NOT IN"
+    " ('accepted', 'malformed', 'not-genuine', 'not-enrolled', 'revoked', 'already-used', 'too-many-failures',"
+    " 'pending')",
+};
+
+void CheckHeader(PgConnection& connection, bool current)
+{
+    const std::string& name = connection.Name();
+    const PgResult header = connection.Run(kReadHeader);
+    if (header.Rows() != 1 || header.Integer(0, 0) != kApplicationId)
+        throw StoreError(name + " is not a site database");
+    const int64_t version = header.Integer(0, 1);
+    if (version > kSchemaVersion)
+        throw StoreError(name + " was made by a newer entravo-site (schema " + std::to_string(version) + ")");
+    if (current && version < kSchemaVersion)
+        throw StoreError(name + " is a site database of an older release (schema " + std::to_string(version) +
+                         "); bring it up to date with: entravo-site init");
+}
+
+// The outcomes an admission ends with, by the names the statement gives them.
+Outcome OutcomeNamed(const std::string& name)
+{
+    for (const Outcome outcome : {Outcome::Accepted, Outcome::NotEnrolled, Outcome::Revoked, Outcome::AlreadyUsed}) {
+        if (OutcomeName(outcome) == name)
+            return outcome;
+    }
+    throw StoreError("unexpected outcome of an admission: " + name);
+}
+
+std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
+{
+    return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
+}
+
+std::optional<std::string> Present(const std::string& text)
+{
+    return text.empty() ? std::nullopt : std::optional(text);
+}
+
+std::span<const uint8_t> Bytes(const SessionHash& hash)
+{
+    return {hash.data(), hash.size()};
+}
+
+std::vector<std::string> Lines(const PgResult& result)
+{
+    std::vector<std::string> lines;
+    for (int row = 0; row < result.Rows(); ++row)
+        lines.push_back(result.Text(row, 0));
+    return lines;
+}
+
+// The objects this release makes, made in a schema of their own that is never committed.
+std::vector<std::string> ExpectedObjects(PgConnection& connection)
+{
+    PgTransaction transaction(connection);
+    connection.Execute("CREATE SCHEMA entravo_expected; SET LOCAL search_path TO entravo_expected");
+    connection.Execute(kTables);
+    return Lines(connection.Run(kListSchema));
+}
+
+std::string Named(const std::string& object)
+{
+    return object.substr(0, object.find(':'));
+}
+
+} // namespace
+
+InitResult PgSiteStore::Initialise(const std::string& address)
+{
+    PgConnection connection(address);
+    PgTransaction transaction(connection);
+    connection.Run(kLockInit);
+    const PgResult found = connection.Run(kHeaderExists);
+    if (found.Boolean(0, 0)) {
+        CheckHeader(connection, false);
+        return InitResult::AlreadyThere;
+    }
+    if (found.Integer(0, 1) != 0)
+        throw StoreError(connection.Name() + " is not a site database (it holds other tables; nothing was changed)");
+    connection.Execute(kTables);
+    connection.Run(kWriteHeader, {kApplicationId, kSchemaVersion});
+    transaction.Commit();
+    return InitResult::Created;
+}
+
+PgSiteStore PgSiteStore::Open(const std::string& address)
+{
+    PgConnection connection(address);
+    if (!connection.Run(kHeaderExists).Boolean(0, 0))
+        throw StoreError(connection.Name() + " is not a site database (make one with: entravo-site init)");
+    CheckHeader(connection, true);
+    return PgSiteStore(std::move(connection));
+}
+
+PgSiteStore::PgSiteStore(PgConnection connection) : m_connection(std::move(connection)) {}
+
+// A charge is not flushed to disk before the page goes on: a crash of the database machine
+// can forget the last moments of charges, which costs an origin a few failures less in its
+// budget and spares each logon a second wait for the disk. Everything else is flushed.
+Gate PgSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
+{
+    PgTransaction transaction(m_connection, Durability::Unflushed);
+    m_connection.Run(kLockOrigin, {origin.wideNetwork.empty() ? origin.network : origin.wideNetwork});
+    const PgResult charge = m_connection.Run(kCharge, {origin.address, origin.network, Present(origin.wideNetwork),
+                                                       now - budgets.windowSeconds, int64_t{budgets.address},
+                                                       int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,
+                                                       now - now % kSecondsPerDay, now + budgets.windowSeconds});
+    transaction.Commit();
+    Gate gate;
+    if (!charge.IsNull(0, 0))
+        gate.attempt = charge.Integer(0, 0);
+    gate.exhausted = charge.OptionalText(0, 1).value_or("");
+    gate.networkNewlyExhausted = charge.Boolean(0, 2);
+    return gate;
+}
+
+void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
+{
+    m_connection.Run(kSettleAttempt, {attempt, OutcomeName(outcome), IdentityText(identity)});
+}
+
+Admission PgSiteStore::Admit(const Claim& claim)
+{
+    const PgResult admitted = m_connection.Run(
+        kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at, Bytes(claim.session), claim.attempt});
+    const Outcome outcome = OutcomeNamed(admitted.Text(0, 0));
+    return {outcome, outcome == Outcome::Accepted ? admitted.Text(0, 1) : std::string()};
+}
+
+std::optional<SessionHolder> PgSiteStore::FindSession(const SessionHash& session, int64_t openedSince)
+{
+    const PgResult found = m_connection.Run(kFindSession, {Bytes(session), openedSince});
+    if (found.Rows() == 0)
+        return std::nullopt;
+    const auto identity = ParseIdentity(found.Text(0, 1));
+    if (!identity)
+        return std::nullopt;
+    return SessionHolder{found.Text(0, 0), *identity};
+}
+
+void PgSiteStore::EndSession(const SessionHash& session)
+{
+    m_connection.Run(kEndSession, {Bytes(session)});
+}
+
+PruneReport PgSiteStore::TidyRound(int64_t now, int64_t rows)
+{
+    PgTransaction transaction(m_connection, Durability::Unflushed);
+    PruneReport report;
+    report.attemptsFolded = m_connection.Run(kFoldAttempts, {now - kAttemptKeepSeconds, rows}).Integer(0, 0);
+    report.sessionsEnded = m_connection.Run(kEndOldSessions, {now - kSessionLifetimeSeconds, rows}).Affected();
+    m_connection.Run(kDropOldBrakes, {now});
+    m_connection.Run(kDropOldDays, {now - kDailyKeepSeconds});
+    transaction.Commit();
+    return report;
+}
+
+void PgSiteStore::Tidy(int64_t now)
+{
+    TidyRound(now, kTidyRows);
+}
+
+PruneReport PgSiteStore::Prune(int64_t now)
+{
+    const int64_t before = m_connection.Run(kFootprint).Integer(0, 0);
+    PruneReport total;
+    for (;;) {
+        const PruneReport round = TidyRound(now, kPruneRows);
+        total.attemptsFolded += round.attemptsFolded;
+        total.sessionsEnded += round.sessionsEnded;
+        if (round.attemptsFolded < kPruneRows && round.sessionsEnded < kPruneRows)
+            break;
+    }
+    // A plain vacuum makes the space reusable and gives back what is free at the tables' ends.
+    m_connection.Execute("VACUUM attempts, sessions, daily_counts, brakes");
+    const int64_t after = m_connection.Run(kFootprint).Integer(0, 0);
+    total.bytesFreed = std::max<int64_t>(0, before - after);
+    return total;
+}
+
+EnrollResult PgSiteStore::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
+{
+    const std::string key = FormatIdentity(identity);
+    PgTransaction transaction(m_connection);
+    const PgResult token = m_connection.Run(kFindTokenToChange, {key});
+    if (token.Rows() == 1 && token.IsNull(0, 1))
+        return EnrollResult::AlreadyEnrolled;
+    m_connection.Run(kEnroll, {key, account, now});
+    m_connection.Run(kEndTokenSessions, {key});
+    transaction.Commit();
+    return EnrollResult::Enrolled;
+}
+
+RevokeResult PgSiteStore::Revoke(const RomBytes& identity, int64_t now)
+{
+    const std::string key = FormatIdentity(identity);
+    PgTransaction transaction(m_connection);
+    const PgResult token = m_connection.Run(kFindTokenToChange, {key});
+    if (token.Rows() == 0)
+        return RevokeResult::NotEnrolled;
+    if (!token.IsNull(0, 1))
+        return RevokeResult::AlreadyRevoked;
+    m_connection.Run(kRevoke, {key, now});
+    m_connection.Run(kEndTokenSessions, {key});
+    transaction.Commit();
+    return RevokeResult::Revoked;
+}
+
+std::vector<TokenEntry> PgSiteStore::Tokens()
+{
+    std::vector<TokenEntry> tokens;
+    const PgResult rows = m_connection.Run(kListTokens);
+    for (int row = 0; row < rows.Rows(); ++row)
+        tokens.push_back({rows.Text(row, 0), rows.Text(row, 1), rows.Boolean(row, 2)});
+    return tokens;
+}
+
+std::vector<AttemptEntry> PgSiteStore::RecentAttempts(int count)
+{
+    std::vector<AttemptEntry> attempts;
+    const PgResult rows = m_connection.Run(kRecentAttempts, {int64_t{count}});
+    for (int row = 0; row < rows.Rows(); ++row)
+        attempts.push_back({rows.Integer(row, 0), rows.Text(row, 1), rows.OptionalText(row, 2), rows.Text(row, 3)});
+    return attempts;
+}
+
+std::vector<NetworkFailures> PgSiteStore::FailuresByNetwork(int64_t since)
+{
+    std::vector<NetworkFailures> networks;
+    const PgResult rows = m_connection.Run(kFailuresByNetwork, {since});
+    for (int row = 0; row < rows.Rows(); ++row)
+        networks.push_back({rows.Text(row, 0), rows.Integer(row, 1), rows.Integer(row, 2), rows.Integer(row, 3)});
+    return networks;
+}
+
+std::vector<DailyCount> PgSiteStore::DailyCounts(int64_t since)
+{
+    std::vector<DailyCount> counts;
+    const PgResult rows = m_connection.Run(kDailyCounts, {since - since % kSecondsPerDay});
+    for (int row = 0; row < rows.Rows(); ++row)
+        counts.push_back({rows.Integer(row, 0), rows.Text(row, 1), rows.Text(row, 2), rows.Integer(row, 3)});
+    return counts;
+}
+
+std::vector<std::string> PgSiteStore::Check()
+{
+    std::vector<std::string> faults;
+    const std::vector<std::string> expected = ExpectedObjects(m_connection);
+    const std::vector<std::string> found = Lines(m_connection.Run(kListSchema));
+    for (const std::string& object : expected) {
+        if (std::find(found.begin(), found.end(), object) == found.end())
+            faults.push_back("missing or changed: " + Named(object));
+    }
+    for (const std::string& object : found) {
+        if (std::find(expected.begin(), expected.end(), object) == expected.end())
+            faults.push_back("not made by entravo-site: " + Named(object));
+    }
+    for (const char* check : kRowChecks) {
+        const std::vector<std::string> lines = Lines(m_connection.Run(check));
+        faults.insert(faults.end(), lines.begin(), lines.end());
+    }
+    return faults;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The site's records in a PostgreSQL database, for several web servers at once: the same
+// tables and schema version as the SQLite file (a one-row site_header stands in for the
+// file's header). "Once" is the primary key of used_strings inside one transaction at the
+// default isolation level; a failure budget is counted and charged under a transaction-level
+// advisory lock on the origin's widest network, so servers charging the same origin take
+// turns while all others go on side by side.
+#include "site/store/Postgres.h"
+#include "site/store/SiteStore.h"
+
+#include <string>
+
+class PgSiteStore final : public OperatorStore {
+public:
+    // Makes the tables in the database's current schema, or checks that they are ours. Never
+    // changes a database that holds other tables.
+    static InitResult Initialise(const std::string& address);
+    // StoreError when the database cannot be reached (Unreachable), is not ours, or is of
+    // another schema version.
+    static PgSiteStore Open(const std::string& address);
+
+    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
+    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
+    Admission Admit(const Claim& claim) override;
+    std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
+    void EndSession(const SessionHash& session) override;
+    void Tidy(int64_t now) override;
+
+    EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
+    RevokeResult Revoke(const RomBytes& identity, int64_t now) override;
+    std::vector<TokenEntry> Tokens() override;
+    std::vector<AttemptEntry> RecentAttempts(int count) override;
+    std::vector<NetworkFailures> FailuresByNetwork(int64_t since) override;
+    std::vector<DailyCount> DailyCounts(int64_t since) override;
+    PruneReport Prune(int64_t now) override;
+    std::vector<std::string> Check() override;
+
+private:
+    explicit PgSiteStore(PgConnection connection);
+
+    PruneReport TidyRound(int64_t now, int64_t rows);
+
+    PgConnection m_connection;
+};
