@@ -13,8 +13,9 @@
 
 namespace {
 
-constexpr std::string_view kUsage = "usage: entravo-site [--db PATH] COMMAND [ARGS]\n"
-                                    "The site database is PATH, or else $ENTRAVO_SITE_DB.\n"
+constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND [ARGS]\n"
+                                    "The site database is PATH (a SQLite file) or URI (PostgreSQL:\n"
+                                    "postgresql://...), or else $ENTRAVO_SITE_DB.\n"
                                     "\n"
                                     "  init                     make the site database, or update an older one\n"
                                     "  enroll IDENTITY ACCOUNT  let the token IDENTITY sign in as ACCOUNT\n"
