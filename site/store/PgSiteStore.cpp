@@ -82,8 +82,14 @@ constexpr char kDailyCounts[] =
 // Every budget of an origin lies within its widest network (an address within its network,
 // an IPv6 /64 within its /48), so one lock on that network's key makes counting and charging
 // one step for all of them, on every server. Read committed takes a new snapshot for each
-// statement, so the count after the lock sees every charge committed before it.
-constexpr char kLockOrigin[] = "SELECT pg_advisory_xact_lock(hashtextextended($1, 0))";
+// statement, so the count after the lock sees every charge committed before it. The lock is
+// sent with BEGIN, in one round trip.
+std::string LockOrigin(PgConnection& connection, const Origin& origin)
+{
+    const std::string& widest = origin.wideNetwork.empty() ? origin.network : origin.wideNetwork;
+    return "SELECT pg_advisory_xact_lock(hashtextextended(" + connection.Literal(widest) + ", 0))";
+}
+
 // Counting and deciding in one statement, so each charge costs one round trip after the lock:
 // an attempt charged while every budget holds, else the refusal counted for the day and, for
 // a network, its brake set (returned only when it is new in this window).
@@ -275,8 +281,7 @@ PgSiteStore::PgSiteStore(PgConnection connection) : m_connection(std::move(conne
 // budget and spares each logon a second wait for the disk. Everything else is flushed.
 Gate PgSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    PgTransaction transaction(m_connection, Durability::Unflushed);
-    m_connection.Run(kLockOrigin, {origin.wideNetwork.empty() ? origin.network : origin.wideNetwork});
+    PgTransaction transaction(m_connection, Durability::Unflushed, LockOrigin(m_connection, origin));
     const PgResult charge = m_connection.Run(kCharge, {origin.address, origin.network, Present(origin.wideNetwork),
                                                        now - budgets.windowSeconds, int64_t{budgets.address},
                                                        int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,

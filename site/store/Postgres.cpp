@@ -114,6 +114,15 @@ void PgConnection::Execute(const char* sql)
     Retried([&] { return Check(PgResultHandle(PQexec(m_connection.get(), sql))); });
 }
 
+std::string PgConnection::Literal(std::string_view text)
+{
+    const std::unique_ptr<char, PgCloser<void, PQfreemem>> quoted(
+        PQescapeLiteral(m_connection.get(), text.data(), text.size()));
+    if (!quoted)
+        Fail(nullptr);
+    return quoted.get();
+}
+
 PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> parameters)
 {
     return Retried([&] { return RunOnce(sql, parameters); });
@@ -163,9 +172,13 @@ void PgConnection::Fail(const PGresult* result)
     throw StoreError(m_name + ": " + FirstLine(message), kind);
 }
 
-PgTransaction::PgTransaction(PgConnection& connection, Durability durability) : m_connection(connection)
+PgTransaction::PgTransaction(PgConnection& connection, Durability durability, const std::string& first)
+    : m_connection(connection)
 {
-    m_connection.Execute(durability == Durability::Flushed ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit = off");
+    std::string begin = durability == Durability::Flushed ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit = off";
+    if (!first.empty())
+        begin += "; " + first;
+    m_connection.Execute(begin.c_str());
 }
 
 PgTransaction::~PgTransaction()

@@ -81,8 +81,11 @@ public:
     // Connects at once; StoreError (Unreachable) when the server cannot be reached or refuses.
     explicit PgConnection(const std::string& address);
 
-    // Statements without parameters (schema, transaction control); several may be given.
+    // Statements without parameters (schema, transaction control); several may be given, in
+    // one round trip.
     void Execute(const char* sql);
+    // text as an SQL string literal, quoted for this connection, to write into Execute's sql.
+    std::string Literal(std::string_view text);
     // sql prepared on first use on this connection, then run with these parameters. sql must
     // be a string literal: its address is the key.
     PgResult Run(const char* sql, std::initializer_list<PgValue> parameters = {});
@@ -106,10 +109,12 @@ private:
 // Whether a commit waits until the server has flushed it to disk (the server's default).
 enum class Durability { Flushed, Unflushed };
 
-// BEGIN at the default isolation level (read committed); rolled back unless committed.
+// BEGIN at the default isolation level (read committed); rolled back unless committed. first,
+// when given, is sent in the same round trip as BEGIN (statements without parameters).
 class PgTransaction {
 public:
-    explicit PgTransaction(PgConnection& connection, Durability durability = Durability::Flushed);
+    explicit PgTransaction(PgConnection& connection, Durability durability = Durability::Flushed,
+                           const std::string& first = {});
     ~PgTransaction();
     PgTransaction(const PgTransaction&) = delete;
     PgTransaction& operator=(const PgTransaction&) = delete;
