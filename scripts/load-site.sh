@@ -14,7 +14,11 @@
 # that were not acceptances, processor time per logon of the web servers with their login
 # programs and of the database, and how many times cgi's processor time per logon that is
 # (when cgi ran in the same run). Fails when a mode misses its goal (any error fails).
-# SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 2).
+# SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 2 with SQLite, whose
+# writers take turns anyway; 4 with PostgreSQL, where they wait for the database side by
+# side); SITE_PG_COMMIT=off
+# lets PostgreSQL answer every commit before it is flushed (synchronous_commit; to measure what
+# durability costs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-all}
@@ -62,6 +66,9 @@ sqlite_store() {
 postgres_store() {
   local uri
   uri=$(scripts/pg-cluster.sh start "$work/pg")
+  if [ -n "${SITE_PG_COMMIT:-}" ]; then
+    psql -qtA "$uri" -c "ALTER SYSTEM SET synchronous_commit = '$SITE_PG_COMMIT'" -c "SELECT pg_reload_conf()" >/dev/null
+  fi
   "$bin/entravo-site" --db "$uri" init >/dev/null
   "$bin/entravo-site" --db "$uri" enroll "$identity" loadtest
   echo "$uri"
@@ -76,8 +83,9 @@ run() {
     fcgi-pg) store=$(postgres_store) program=$bin/login.fcgi kind=fcgi servers=2
              db_pids=("$(head -1 "$work/pg/data/postmaster.pid")") ;;
   esac
+  local processes=${SITE_FCGI_PROCESSES:-$([ "$mode" = fcgi-pg ] && echo 4 || echo 2)}
   for ((i = 0; i < servers; i++)); do
-    base=$(scripts/site-server.sh start "$work/server-$mode-$i" "$program" "$store" "$kind")
+    base=$(SITE_FCGI_PROCESSES=$processes scripts/site-server.sh start "$work/server-$mode-$i" "$program" "$store" "$kind")
     pages+=${pages:+,}$base/cgi-bin/$(basename "$program")
     server_pids+=("$(cat "$work/server-$mode-$i/server.pid")")
   done
