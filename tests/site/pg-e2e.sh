@@ -25,15 +25,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=check.sh
+source "$(dirname "$0")/check.sh"
 
 # Bounded wait for a condition (a command run anew at each poll), 0.1 s at a time.
 wait_for() { # POLLS COMMAND...
