@@ -173,6 +173,13 @@ std::optional<std::string> Query::OptionalText(int column) const
     return Text(column);
 }
 
+std::vector<uint8_t> Query::Blob(int column) const
+{
+    const auto* bytes = static_cast<const uint8_t*>(sqlite3_column_blob(m_statement, column));
+    return bytes ? std::vector<uint8_t>(bytes, bytes + sqlite3_column_bytes(m_statement, column))
+                 : std::vector<uint8_t>();
+}
+
 void Query::Check(int code) const
 {
     if (code != SQLITE_OK)

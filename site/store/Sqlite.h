@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // One move-only owner for every SQLite handle kind.
 template <typename Handle, auto Close>
@@ -69,6 +70,7 @@ public:
     std::optional<int64_t> OptionalInteger(int column) const;
     std::string Text(int column) const;
     std::optional<std::string> OptionalText(int column) const;
+    std::vector<uint8_t> Blob(int column) const;
 
 private:
     void Check(int code) const;

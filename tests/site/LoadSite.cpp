@@ -123,8 +123,7 @@ int main(int argc, char** argv)
     std::printf("requests: %zu offered at %d/s for %d s, the last answered at %.2f s: %.1f accepted logons/s; "
                 "accepted %zu, errors %zu\n",
                 total, rate, seconds, elapsed, achieved, accepted, errors);
-    std::printf("latency: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", Percentile(latencies, 0.50), p99,
-                latencies.back());
+    std::printf("latency: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", Percentile(latencies, 0.50), p99, latencies.back());
     const bool met = errors == 0 && achieved >= goalRate && p99 < goalP99;
     std::printf("site_load: goal %s (at least %.0f accepted logons/s with no error, p99 under %.0f ms)\n",
                 met ? "met" : "missed", goalRate, goalP99);
