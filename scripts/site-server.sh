@@ -3,10 +3,13 @@
 # runs and the demo. Everything the server needs and writes stays in one folder.
 #
 #   scripts/site-server.sh start DIR CGI DB   start; prints the base URL (http://127.0.0.1:PORT)
+#   scripts/site-server.sh start-snippet DIR CONF   start with an installed configuration snippet
 #   scripts/site-server.sh stop DIR           stop the server started in DIR (and wait for it)
 #
-# The login page answers at BASE/cgi-bin/login.cgi with ENTRAVO_SITE_DB=DB. lighttpd's
-# error log (including the CGI's messages) is DIR/error.log.
+# The login page answers at BASE/cgi-bin/login.cgi with ENTRAVO_SITE_DB=DB. With a snippet, the
+# server is configured as Debian's lighttpd.conf configures it (its modules; as www-data when
+# started by root) plus CONF, and answers wherever CONF says. lighttpd's error log (including
+# the CGI's messages) is DIR/error.log.
 set -euo pipefail
 
 readonly start_tries=10       # ports to try when one turns out to be taken
@@ -14,7 +17,7 @@ readonly ready_polls=100      # polls of 0.1 s each for the server to answer
 readonly stop_polls=50
 
 usage() {
-  sed -n '5,6p' "$0" | sed 's/^#   //' >&2
+  sed -n '5,7p' "$0" | sed 's/^#   //' >&2
   exit 2
 }
 
@@ -40,21 +43,55 @@ setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db")
 CONF
 }
 
+write_snippet_config() {
+  local dir=$1 snippet=$2 port=$3 user=""
+  [ "$(id -u)" -eq 0 ] && user='server.username = "www-data"
+server.groupname = "www-data"'
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
+server.document-root = "$dir/www"
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/error.log"
+server.pid-file = "$dir/lighttpd.pid"
+$user
+include "$snippet"
+CONF
+}
+
 start() {
   [ $# -eq 3 ] || usage
-  local dir cgi db port pid
+  local dir cgi db
   mkdir -p "$1"
   dir=$(cd "$1" && pwd)
   cgi=$(readlink -f "$2")
   db=$(readlink -f "$3")
   [ -x "$cgi" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
-  command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
   mkdir -p "$dir/www/cgi-bin"
   ln -sf "$cgi" "$dir/www/cgi-bin/login.cgi"
+  launch "$dir" write_config "$dir" "$db"
+}
 
+start_snippet() {
+  [ $# -eq 2 ] || usage
+  local dir
+  mkdir -p "$1/www"
+  dir=$(cd "$1" && pwd)
+  [ -r "$2" ] || { echo "site-server: cannot read $2" >&2; exit 1; }
+  # lighttpd opens its logs once it is www-data: DIR is theirs (its parents must let them in).
+  [ "$(id -u)" -ne 0 ] || chown www-data:www-data "$dir"
+  # Not resolved: an enabled snippet is a link, and the server reads it through the link.
+  launch "$dir" write_snippet_config "$dir" "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+}
+
+# Runs lighttpd with the configuration that WRITER ARGS... PORT writes, on a free port.
+launch() { # DIR WRITER ARGS...
+  local dir=$1 port pid try poll
+  shift
+  command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
   for ((try = 0; try < start_tries; try++)); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-    write_config "$dir" "$db" "$port"
+    "$@" "$port"
     # Its own output goes to a file: a caller reading ours must not wait for the server.
     lighttpd -D -f "$dir/lighttpd.conf" </dev/null >>"$dir/lighttpd.out" 2>&1 &
     pid=$!
@@ -92,6 +129,7 @@ stop() {
 
 case "${1:-}" in
   start) shift; start "$@" ;;
+  start-snippet) shift; start_snippet "$@" ;;
   stop) shift; stop "$@" ;;
   *) usage ;;
 esac
