@@ -44,15 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/../support/check.sh"
 run() { # COMMAND...: shown with its output, as an operator sees it
   echo "\$ $*"
   "$@" 2>&1 | sed 's/^/    /'
