@@ -29,7 +29,7 @@ site_package() { # VERSION DIR
   cmake --build --preset site-release
   (cd build/site-release && rm -f entravo-site_*.deb && cpack -G DEB >/dev/null)
   deb=$(ls build/site-release/entravo-site_"$1"_*.deb)
-  lintian --fail-on error --info "$deb"
+  lintian --fail-on error "$deb"
   mkdir -p "$2"
   cp "$deb" "$2/"
 }
