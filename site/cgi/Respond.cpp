@@ -1,6 +1,6 @@
 #include "site/cgi/Respond.h"
 
-#include "site/verifier/AuthenticatorVerifier.h"
+#include "site/cgi/ClientOrigin.h"
 #include "site/verifier/LogonInput.h"
 
 #include <algorithm>
@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::string_view kFallbackWelcomePath = "/";
+// Long enough for a busy store to drain or an operator to free space; short for a visitor.
+constexpr int kRetryAfterSeconds = 30;
 
 std::string_view ReasonPhrase(int status)
 {
@@ -26,6 +28,8 @@ std::string_view ReasonPhrase(int status)
         return "Conflict";
     case 429:
         return "Too Many Requests";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Internal Server Error";
     }
@@ -50,36 +54,54 @@ Response Page(int status, std::string_view title, std::string_view message)
     return response;
 }
 
-// The path only ever comes from the web server, but it lands in a header.
+// The path only ever comes from the web server, but it lands in a header: only a plain path
+// of this site, never "//host" (another site to a browser) or a backslash (the same to some).
 std::string WelcomePath(const Request& request)
 {
     const std::string& path = request.scriptPath;
-    const bool plain = !path.empty() && path.front() == '/' &&
-                       std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    const bool plain = path.size() >= 1 && path[0] == '/' && (path.size() == 1 || path[1] != '/') &&
+                       std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '\\'; });
     return plain ? path : std::string(kFallbackWelcomePath);
+}
+
+std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
+{
+    return std::string(kSessionCookieName) + "=" + std::string(value) + "; Path=/; Max-Age=" + std::to_string(maxAge) +
+           "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
+}
+
+Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
+{
+    Response response = Page(303, title, message);
+    response.headers.emplace_back("Location", WelcomePath(request));
+    response.headers.emplace_back("Set-Cookie", std::move(cookie));
+    return response;
 }
 
 Response Welcome(const Request& request, SiteStore& store)
 {
-    const auto token = SessionTokenFromCookies(request.cookies);
-    const auto account =
-        token ? store.SessionAccount(HashOf(*token), request.now - kSessionLifetimeSeconds) : std::nullopt;
-    if (!account)
+    std::optional<SessionHolder> holder;
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
+        holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds);
+        if (holder)
+            break;
+    }
+    if (!holder)
         return Page(200, "Not signed in",
                     "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
-    return Page(200, "Welcome", "Signed in as " + *account);
+    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
+    // The form posts to this page itself; the policy above allows no other target.
+    const std::string form = "<form method=\"post\" action=\"" + EscapeHtml(WelcomePath(request)) +
+                             "\"><button type=\"submit\">Sign out</button></form>";
+    response.body.insert(response.body.rfind("</body>"), form);
+    return response;
 }
 
-Response Accepted(const Request& request)
+Response SignOut(const Request& request, SiteStore& store)
 {
-    Response response = Page(303, "Signed in", "You are signed in; the welcome page follows.");
-    const std::string location = WelcomePath(request);
-    response.headers.emplace_back("Location", location);
-    response.headers.emplace_back("Set-Cookie", std::string(kSessionCookieName) + "=" +
-                                                    FormatSessionToken(request.newSession) +
-                                                    "; Path=/; Max-Age=" + std::to_string(kSessionLifetimeSeconds) +
-                                                    "; HttpOnly; SameSite=Lax" + (request.secure ? "; Secure" : ""));
-    return response;
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies))
+        store.EndSession(HashOf(token));
+    return Redirect(request, "Signed out", "You are signed out.", SessionCookie("", 0, request.secure));
 }
 
 Response Refused(Outcome outcome)
@@ -88,7 +110,7 @@ Response Refused(Outcome outcome)
     case Outcome::TooManyFailures: {
         Response response = Page(429, "Too many attempts",
                                  "Too many failed sign-ins came from your address. Wait a minute, then try again.");
-        response.headers.emplace_back("Retry-After", std::to_string(kFailureWindowSeconds));
+        response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
         return response;
     }
     case Outcome::Malformed:
@@ -106,48 +128,67 @@ Response Refused(Outcome outcome)
     }
 }
 
-Response SignIn(const Request& request, SiteStore& store)
+Response SignIn(const Request& request, SiteStore& store, Verifier verify)
 {
-    Attempt attempt{request.now, request.remoteAddress, std::nullopt, Outcome::TooManyFailures};
-    if (store.CountFailures(request.remoteAddress, request.now - kFailureWindowSeconds, kFailureLimit) >=
-        kFailureLimit) {
-        store.Record(attempt);
-        return Refused(attempt.outcome);
+    const Origin origin = OriginOf(request.clientAddress);
+    const Gate gate = store.Charge(origin, request.now, kFailureBudgets);
+    if (!gate.attempt) {
+        Response refused = Refused(Outcome::TooManyFailures);
+        if (gate.networkNewlyExhausted)
+            refused.log = "network " + gate.exhausted + " spent its budget of failed sign-ins; refused unchecked for " +
+                          std::to_string(kFailureBudgets.windowSeconds) + " s";
+        return refused;
     }
 
     const AuthenticatorInput input = AuthenticatorFromQuery(request.query);
-    const Verification verification = input.authenticator ? VerifyAuthenticator(*input.authenticator) : Verification{};
-    attempt.identity = verification.identity;
+    const Verification verification = input.authenticator ? verify(*input.authenticator) : Verification{};
     if (verification.verdict != Verdict::Genuine) {
-        attempt.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-        store.Record(attempt);
-        return Refused(attempt.outcome);
+        const Outcome outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+        store.Settle(*gate.attempt, outcome, verification.identity);
+        return Refused(outcome);
     }
 
     const Admission admission = store.Admit(
-        {request.now, request.remoteAddress, *verification.identity, verification.seed, HashOf(request.newSession)});
-    return admission.outcome == Outcome::Accepted ? Accepted(request) : Refused(admission.outcome);
+        {*gate.attempt, request.now, *verification.identity, verification.seed, HashOf(request.newSession)});
+    if (admission.outcome != Outcome::Accepted)
+        return Refused(admission.outcome);
+    return Redirect(request, "Signed in", "You are signed in; the welcome page follows.",
+                    SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
+}
+
+Response Route(const Request& request, SiteStore& store, Verifier verify)
+{
+    if (request.method == "GET")
+        return request.query.empty() ? Welcome(request, store) : SignIn(request, store, verify);
+    if (request.method == "POST" && request.query.empty())
+        return SignOut(request, store);
+    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
+    response.headers.emplace_back("Allow", "GET, POST");
+    return response;
 }
 
 } // namespace
 
-Response Respond(const Request& request, SiteStore& store)
+Response Respond(const Request& request, SiteStore& store, Verifier verify)
 {
-    if (request.method != "GET") {
-        Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
-        response.headers.emplace_back("Allow", "GET");
-        return response;
-    }
     try {
-        return request.query.empty() ? Welcome(request, store) : SignIn(request, store);
+        Response response = Route(request, store, verify);
+        if (request.tidy)
+            store.Tidy(request.now);
+        return response;
     } catch (const StoreError& error) {
-        return Unavailable(error.what());
+        Response response = Unavailable(error.what(), error.temporary());
+        response.storeFailed = true;
+        return response;
     }
 }
 
-Response Unavailable(std::string log)
+Response Unavailable(std::string log, bool temporary)
 {
-    Response response = Page(500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
+    Response response =
+        Page(temporary ? 503 : 500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
+    if (temporary)
+        response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
     return response;
 }

@@ -1,30 +1,31 @@
 #pragma once
 // The login page as a function from one request to one response: a logon link is verified,
 // accepted at most once and turned into a session cookie and a redirect to the welcome page
-// (the same program without a query), which greets the session's account.
+// (the same program without a query), which greets the session's account and lets it sign out.
 #include "site/cgi/Session.h"
 #include "site/store/SiteStore.h"
+#include "site/verifier/AuthenticatorVerifier.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-// More failed attempts than this from one address within the window are refused before any
-// verification runs: junk then costs one indexed count, not a seed search.
-inline constexpr int kFailureLimit = 20;
-inline constexpr int64_t kFailureWindowSeconds = 60;
-inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
+// Failures allowed per address and network within a minute before requests are refused
+// unchecked: junk then costs one indexed count, not a seed search. Many users can share a
+// network, so it may fail more often than one address, but never more than five times as often.
+inline constexpr Budgets kFailureBudgets{60, 20, 50, 100};
 
 struct Request {
     std::string method;
-    std::string query; // as received, still percent-encoded
-    std::string remoteAddress;
+    std::string query;         // as received, still percent-encoded
+    std::string clientAddress; // the peer's, or the one a trusted proxy forwards for
     std::string cookies;       // the Cookie header
     bool secure = false;       // came over HTTPS, so the cookie may travel only that way
     std::string scriptPath;    // this program's own path, where the welcome page is
     int64_t now = 0;           // seconds since 1970
     SessionToken newSession{}; // fresh random bits, used only when a logon is accepted
+    bool tidy = false;         // this request does a share of the store's clean-up
 };
 
 struct Response {
@@ -33,12 +34,18 @@ struct Response {
     std::string body;
     // For the web server's error log only; never shown to the visitor.
     std::string log;
+    // The store failed: a long-lived process connects again for the next request.
+    bool storeFailed = false;
 };
 
-Response Respond(const Request& request, SiteStore& store);
+using Verifier = Verification (*)(std::string_view text);
 
-// The answer when the site cannot work at all (no store, no random bits).
-Response Unavailable(std::string log);
+// verify is a seam for tests that count the searches.
+Response Respond(const Request& request, SiteStore& store, Verifier verify = VerifyAuthenticator);
+
+// The answer when the site cannot work: 503 with Retry-After while the trouble is temporary
+// (busy, a full disk, the database away), 500 when the operator must act.
+Response Unavailable(std::string log, bool temporary = false);
 
 // As a CGI program prints it: "Status:", the headers, a blank line, the body.
 std::string CgiText(const Response& response);

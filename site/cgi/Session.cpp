@@ -28,9 +28,10 @@ std::string FormatSessionToken(const SessionToken& token)
     return FormatHexBytes(token);
 }
 
-std::optional<SessionToken> SessionTokenFromCookies(std::string_view cookies)
+std::vector<SessionToken> SessionTokensFromCookies(std::string_view cookies)
 {
-    while (!cookies.empty()) {
+    std::vector<SessionToken> tokens;
+    while (!cookies.empty() && tokens.size() < kMaxSessionCookies) {
         const std::size_t end = std::min(cookies.find(';'), cookies.size());
         std::string_view pair = cookies.substr(0, end);
         cookies.remove_prefix(std::min(end + 1, cookies.size()));
@@ -39,9 +40,8 @@ std::optional<SessionToken> SessionTokenFromCookies(std::string_view cookies)
         const std::size_t equals = pair.find('=');
         if (equals == std::string_view::npos || pair.substr(0, equals) != kSessionCookieName)
             continue;
-        const std::string_view value = pair.substr(equals + 1);
-        if (const auto token = ParseHexBytes<std::tuple_size_v<SessionToken>>(value))
-            return token;
+        if (const auto token = ParseHexBytes<std::tuple_size_v<SessionToken>>(pair.substr(equals + 1)))
+            tokens.push_back(*token);
     }
-    return std::nullopt;
+    return tokens;
 }

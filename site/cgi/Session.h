@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using SessionToken = std::array<uint8_t, 16>;
 
@@ -21,5 +22,9 @@ SessionHash HashOf(const SessionToken& token);
 // 32 upper-case hexadecimal digits, as the cookie carries it.
 std::string FormatSessionToken(const SessionToken& token);
 
-// The session token in a Cookie header ("a=1; entravo_session=..."), if one is well-formed.
-std::optional<SessionToken> SessionTokenFromCookies(std::string_view cookies);
+// A browser may send several cookies of this name (set for different paths or by an older
+// sign-in); every well-formed one is a candidate, up to this many.
+inline constexpr std::size_t kMaxSessionCookies = 4;
+
+// The session tokens in a Cookie header ("a=1; entravo_session=..."), in their order.
+std::vector<SessionToken> SessionTokensFromCookies(std::string_view cookies);

@@ -1,34 +1,46 @@
 #include "site/command/SiteCommand.h"
 
-#include "site/store/SiteDatabase.h"
+#include "site/command/AccountName.h"
+#include "site/store/OpenStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
 
 #include <algorithm>
+#include <memory>
 #include <ctime>
 #include <string_view>
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: entravo-site [--db PATH] COMMAND [ARGS]\n"
-    "The site database is PATH, or else $ENTRAVO_SITE_DB.\n"
-    "\n"
-    "  init                     make the site database (an existing one is kept)\n"
-    "  enroll IDENTITY ACCOUNT  let the token IDENTITY sign in as ACCOUNT\n"
-    "  revoke IDENTITY          stop the token IDENTITY from signing in\n"
-    "  list                     enrolled tokens: IDENTITY active|revoked ACCOUNT\n"
-    "  attempts [N]             the last N sign-in attempts (default 20), newest\n"
-    "                           first: TIME ADDRESS IDENTITY OUTCOME\n"
-    "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
-    "                           status 0 genuine, 1 not genuine, 2 malformed\n"
-    "\n"
-    "IDENTITY is 16 hexadecimal digits, family code first, as authdecode prints it.\n"
-    "Exit status 0 on success, 1 when refused or the database fails, 2 for bad usage.\n";
+constexpr std::string_view kUsage = "usage: entravo-site [--db PATH] COMMAND [ARGS]\n"
+                                    "The site database is PATH, or else $ENTRAVO_SITE_DB.\n"
+                                    "\n"
+                                    "  init                     make the site database, or update an older one\n"
+                                    "  enroll IDENTITY ACCOUNT  let the token IDENTITY sign in as ACCOUNT\n"
+                                    "  revoke IDENTITY          stop the token IDENTITY signing in; ends its sessions\n"
+                                    "  list                     enrolled tokens: IDENTITY active|revoked ACCOUNT\n"
+                                    "  attempts [N]             the last N sign-in attempts (default 20), newest\n"
+                                    "                           first: TIME ADDRESS IDENTITY OUTCOME\n"
+                                    "  attempts --minutes M     failures per network in the last M minutes (up to\n"
+                                    "                           60): NETWORK FAILURES ADDRESSES LAST\n"
+                                    "  attempts --days D        attempts per day and network in the last D days:\n"
+                                    "                           DAY NETWORK OUTCOME COUNT\n"
+                                    "  prune                    fold old attempts into daily counts, forget expired\n"
+                                    "                           sessions, give the space back (works on a full disk)\n"
+                                    "  check                    look for damage, one line per fault; exit status 0\n"
+                                    "                           sound, 1 damaged, 2 unreadable\n"
+                                    "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
+                                    "                           status 0 genuine, 1 not genuine, 2 malformed\n"
+                                    "\n"
+                                    "IDENTITY: 16 hexadecimal digits, as authdecode prints it. ACCOUNT: 1 to 64 bytes\n"
+                                    "of UTF-8 without control or formatting characters. Exit status 0 on success,\n"
+                                    "1 when refused or the database fails, 2 for bad usage.\n";
 
 constexpr int kDefaultAttempts = 20;
 constexpr int kMaxAttempts = 100000;
+constexpr int kMaxMinutes = static_cast<int>(kAttemptKeepSeconds / 60);
+constexpr int kMaxDays = 400;
 
 using Arguments = std::vector<std::string>;
 
@@ -46,20 +58,37 @@ std::optional<RomBytes> IdentityArgument(CommandContext& context, const std::str
     return identity;
 }
 
-std::string UtcTime(int64_t at)
+// A whole number from 1 to most, or nothing.
+std::optional<int> CountArgument(const std::string& text, int most)
+{
+    const bool digits = !text.empty() && text.size() <= 6 && std::all_of(text.begin(), text.end(), ::isdigit);
+    const int count = digits ? std::stoi(text) : 0;
+    return count >= 1 && count <= most ? std::optional(count) : std::nullopt;
+}
+
+std::string UtcTime(int64_t at, const char* format = "%Y-%m-%dT%H:%M:%SZ")
 {
     const auto seconds = static_cast<std::time_t>(at);
     std::tm parts{};
     gmtime_r(&seconds, &parts);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    std::strftime(text, sizeof text, format, &parts);
     return text;
 }
 
 int Init(CommandContext& context, const std::string& path, const Arguments&)
 {
-    const InitResult result = SiteDatabase::Initialise(path);
-    context.out << (result == InitResult::Created ? "created " + path : path + " is already a site database") << '\n';
+    switch (InitialiseStore(path)) {
+    case InitResult::Created:
+        context.out << "created " << path << '\n';
+        break;
+    case InitResult::Migrated:
+        context.out << "brought " << path << " up to date\n";
+        break;
+    case InitResult::AlreadyThere:
+        context.out << path << " is already a site database\n";
+        break;
+    }
     return kExitSuccess;
 }
 
@@ -70,9 +99,10 @@ int Enroll(CommandContext& context, const std::string& path, const Arguments& ar
         return kExitUsage;
     if (!IsValidAccount(args[1]))
         return Fail(context, kExitUsage,
-                    "an account is 1 to " + std::to_string(kMaxAccountLength) + " bytes without control characters");
-    SiteDatabase database = SiteDatabase::Open(path);
-    if (database.Enroll(*identity, args[1], context.now) == EnrollResult::AlreadyEnrolled)
+                    "an account is 1 to " + std::to_string(kMaxAccountLength) +
+                        " bytes of UTF-8 without control, formatting or direction characters");
+    const auto store = OpenStore(path);
+    if (store->Enroll(*identity, args[1], context.now) == EnrollResult::AlreadyEnrolled)
         return Fail(context, kExitFailure, FormatIdentity(*identity) + " is already enrolled (revoke it first)");
     return kExitSuccess;
 }
@@ -82,35 +112,87 @@ int Revoke(CommandContext& context, const std::string& path, const Arguments& ar
     const auto identity = IdentityArgument(context, args[0]);
     if (!identity)
         return kExitUsage;
-    SiteDatabase database = SiteDatabase::Open(path);
-    if (database.Revoke(*identity, context.now) == RevokeResult::NotEnrolled)
+    const auto store = OpenStore(path);
+    switch (store->Revoke(*identity, context.now)) {
+    case RevokeResult::NotEnrolled:
         return Fail(context, kExitFailure, FormatIdentity(*identity) + " is not enrolled");
+    case RevokeResult::AlreadyRevoked:
+        // Nothing to do, and the token cannot sign in: a script that revokes twice succeeds.
+        context.out << FormatIdentity(*identity) << " was already revoked\n";
+        return kExitSuccess;
+    case RevokeResult::Revoked:
+        break;
+    }
     return kExitSuccess;
 }
 
 int List(CommandContext& context, const std::string& path, const Arguments&)
 {
-    SiteDatabase database = SiteDatabase::Open(path);
-    for (const TokenEntry& token : database.Tokens())
+    const auto store = OpenStore(path);
+    for (const TokenEntry& token : store->Tokens())
         context.out << token.identity << (token.revoked ? " revoked " : " active ") << token.account << '\n';
     return kExitSuccess;
 }
 
 int Attempts(CommandContext& context, const std::string& path, const Arguments& args)
 {
-    int count = kDefaultAttempts;
-    if (!args.empty()) {
-        const std::string& text = args[0];
-        const bool digits = !text.empty() && text.size() <= 6 && std::all_of(text.begin(), text.end(), ::isdigit);
-        count = digits ? std::stoi(text) : 0;
-        if (count < 1 || count > kMaxAttempts)
-            return Fail(context, kExitUsage, "N is a number from 1 to " + std::to_string(kMaxAttempts));
+    const std::string kind = args.empty() || !args[0].starts_with("--") ? "" : args[0];
+    if (kind.empty() && args.size() > 1)
+        return Fail(context, kExitUsage, "wrong number of arguments for attempts (see --help)");
+    if (!kind.empty() && kind != "--minutes" && kind != "--days")
+        return Fail(context, kExitUsage, "unknown option '" + kind.substr(0, 40) + "' for attempts (see --help)");
+    const int most = kind == "--minutes" ? kMaxMinutes : kind == "--days" ? kMaxDays : kMaxAttempts;
+    const std::string* number =
+        kind.empty() ? (args.empty() ? nullptr : &args[0]) : (args.size() == 2 ? &args[1] : nullptr);
+    if (!kind.empty() && !number)
+        return Fail(context, kExitUsage, kind + " takes a number (see --help)");
+    const auto count = number ? CountArgument(*number, most) : std::optional(kDefaultAttempts);
+    if (!count)
+        return Fail(context, kExitUsage, "the number is from 1 to " + std::to_string(most));
+
+    const auto store = OpenStore(path);
+    if (kind == "--minutes") {
+        for (const NetworkFailures& network : store->FailuresByNetwork(context.now - int64_t{*count} * 60))
+            context.out << network.network << ' ' << network.failures << ' ' << network.addresses << ' '
+                        << UtcTime(network.last) << '\n';
+    } else if (kind == "--days") {
+        for (const DailyCount& day : store->DailyCounts(context.now - int64_t{*count - 1} * 24 * 60 * 60))
+            context.out << UtcTime(day.day, "%Y-%m-%d") << ' ' << day.network << ' ' << day.outcome << ' ' << day.count
+                        << '\n';
+    } else {
+        for (const AttemptEntry& attempt : store->RecentAttempts(*count))
+            context.out << UtcTime(attempt.at) << ' ' << attempt.address << ' ' << attempt.identity.value_or("-") << ' '
+                        << attempt.outcome << '\n';
     }
-    SiteDatabase database = SiteDatabase::Open(path);
-    for (const AttemptEntry& attempt : database.RecentAttempts(count))
-        context.out << UtcTime(attempt.at) << ' ' << attempt.address << ' ' << attempt.identity.value_or("-") << ' '
-                    << attempt.outcome << '\n';
     return kExitSuccess;
+}
+
+int Prune(CommandContext& context, const std::string& path, const Arguments&)
+{
+    const auto store = OpenStore(path);
+    const PruneReport report = store->Prune(context.now);
+    context.out << "folded " << report.attemptsFolded << " attempts into daily counts, forgot " << report.sessionsEnded
+                << " expired sessions, freed " << (report.bytesFreed + 1023) / 1024 << " KB\n";
+    return kExitSuccess;
+}
+
+int Check(CommandContext& context, const std::string& path, const Arguments&)
+{
+    std::unique_ptr<OperatorStore> store;
+    try {
+        store = OpenStore(path);
+    } catch (const StoreError& error) {
+        return Fail(context, kExitUsage, "unreadable: " + std::string(error.what()));
+    }
+    std::vector<std::string> faults;
+    try {
+        faults = store->Check();
+    } catch (const StoreError& error) {
+        faults.emplace_back(error.what());
+    }
+    for (const std::string& fault : faults)
+        context.out << path << ": " << fault << '\n';
+    return faults.empty() ? kExitSuccess : kExitFailure;
 }
 
 int Verify(CommandContext& context, const Arguments& args)
@@ -138,8 +220,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init}, {"enroll", 2, 2, Enroll},     {"revoke", 1, 1, Revoke},
-    {"list", 0, 0, List}, {"attempts", 0, 1, Attempts},
+    {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
+    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},
 };
 
 } // namespace
@@ -148,6 +230,7 @@ int RunSiteCommand(const std::vector<std::string>& args, CommandContext& context
 {
     std::string path = context.databaseFromEnvironment;
     std::size_t next = 0;
+    // Options before the command; those after it are the command's own.
     for (; next < args.size() && args[next].starts_with('-'); ++next) {
         if (args[next] == "-h" || args[next] == "--help") {
             context.out << kUsage;

@@ -2,18 +2,28 @@
 
 #include "site/verifier/Identity.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <algorithm>
+#include <filesystem>
+#include <utility>
 
 namespace {
 
 // "EnSt" in the file header: how a file is known as ours before any table is read.
 constexpr int64_t kApplicationId = 0x456E5374;
-// Raised with every change to the tables, so a later release can migrate an older file.
-constexpr int64_t kSchemaVersion = 1;
+// Raised with every change to the tables; Initialise brings older files up to it.
+constexpr int64_t kSchemaVersion = 2;
 
-constexpr char kSchema[] = R"(
+// Attempts are kept one by one only while the budgets and the operator's summary need them;
+// then they become counts per day and network. A charged attempt is 'pending' until settled,
+// and counts as a failure meanwhile, so a burst cannot slip through while it is verified.
+constexpr char kFirstTables[] = R"(
 CREATE TABLE tokens(
     identity TEXT PRIMARY KEY,
     account TEXT NOT NULL,
@@ -31,13 +41,45 @@ CREATE TABLE sessions(
     identity TEXT NOT NULL,
     opened_at INTEGER NOT NULL
 ) WITHOUT ROWID;
+)";
+constexpr char kSecondTables[] = R"(
+CREATE INDEX sessions_by_identity ON sessions(identity);
+CREATE INDEX sessions_by_age ON sessions(opened_at);
 CREATE TABLE attempts(
+    id INTEGER PRIMARY KEY,
     at INTEGER NOT NULL,
     address TEXT NOT NULL,
+    network TEXT NOT NULL,
+    wide_network TEXT,
     identity TEXT,
     outcome TEXT NOT NULL
 );
 CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_network ON attempts(network, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_wide_network ON attempts(wide_network, at) WHERE outcome <> 'accepted';
+CREATE TABLE daily_counts(
+    day INTEGER NOT NULL,
+    network TEXT NOT NULL,
+    outcome TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(day, network, outcome)
+) WITHOUT ROWID;
+CREATE TABLE brakes(
+    network TEXT PRIMARY KEY,
+    until INTEGER NOT NULL
+) WITHOUT ROWID;
+)";
+
+// Schema 1 kept every attempt with its address only; its attempts become today's view of the
+// new table (network = address: the old rows cannot be split any better).
+constexpr char kSetAsideFirstAttempts[] = R"(
+ALTER TABLE attempts RENAME TO attempts_1;
+DROP INDEX failures_by_address;
+)";
+constexpr char kMoveFirstAttempts[] = R"(
+INSERT INTO attempts(at, address, network, identity, outcome)
+    SELECT at, address, address, identity, outcome FROM attempts_1 ORDER BY rowid;
+DROP TABLE attempts_1;
 )";
 
 constexpr char kReadHeader[] =
@@ -47,16 +89,60 @@ constexpr char kFindToken[] = "SELECT account, revoked_at FROM tokens WHERE iden
 constexpr char kEnroll[] = "INSERT INTO tokens(identity, account, enrolled_at) VALUES(?1, ?2, ?3)"
                            " ON CONFLICT(identity) DO UPDATE SET account = ?2, enrolled_at = ?3, revoked_at = NULL";
 constexpr char kRevoke[] = "UPDATE tokens SET revoked_at = ?2 WHERE identity = ?1";
+constexpr char kEndTokenSessions[] = "DELETE FROM sessions WHERE identity = ?1";
 constexpr char kListTokens[] = "SELECT identity, account, revoked_at IS NOT NULL FROM tokens ORDER BY identity";
-constexpr char kRecentAttempts[] = "SELECT at, address, identity, outcome FROM attempts ORDER BY rowid DESC LIMIT ?1";
+constexpr char kRecentAttempts[] = "SELECT at, address, identity, outcome FROM attempts ORDER BY id DESC LIMIT ?1";
+constexpr char kFailuresByNetwork[] = "SELECT network, count(*), count(DISTINCT address), max(at) FROM attempts"
+                                      " WHERE at >= ?1 AND outcome <> 'accepted' GROUP BY network ORDER BY 2 DESC, 1";
+constexpr char kDailyCounts[] =
+    "SELECT day, network, outcome, count FROM daily_counts WHERE day >= ?1 ORDER BY day DESC, count DESC, network";
+
+// Each budget is counted only as far as it reaches, over an index of the failures alone.
 constexpr char kCountFailures[] =
-    "SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = ?1 AND at >= ?2 AND outcome <> 'accepted' LIMIT ?3)";
-constexpr char kInsertAttempt[] = "INSERT INTO attempts(at, address, identity, outcome) VALUES(?1, ?2, ?3, ?4)";
+    "SELECT (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = ?1 AND at >= ?4 AND outcome <> 'accepted'"
+    " LIMIT ?5)), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = ?2 AND at >= ?4 AND outcome <>"
+    " 'accepted' LIMIT ?6)), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE wide_network = ?3 AND at >= ?4 AND"
+    " outcome <> 'accepted' LIMIT ?7))";
+constexpr char kChargeAttempt[] = "INSERT INTO attempts(at, address, network, wide_network, outcome)"
+                                  " VALUES(?1, ?2, ?3, ?4, 'pending')";
+constexpr char kSettleAttempt[] = "UPDATE attempts SET outcome = ?2, identity = ?3 WHERE id = ?1";
+constexpr char kCountToday[] = "INSERT INTO daily_counts(day, network, outcome, count) VALUES(?1, ?2, ?3, 1)"
+                               " ON CONFLICT DO UPDATE SET count = count + 1";
+// A row only when the network's brake is new or has run out: the first refusal of a window.
+constexpr char kBrake[] = "INSERT INTO brakes(network, until) VALUES(?1, ?2) ON CONFLICT(network)"
+                          " DO UPDATE SET until = excluded.until WHERE brakes.until < ?3";
+
 constexpr char kUseString[] =
     "INSERT INTO used_strings(identity, seed, accepted_at) VALUES(?1, ?2, ?3) ON CONFLICT DO NOTHING";
 constexpr char kOpenSession[] = "INSERT INTO sessions(token_hash, identity, opened_at) VALUES(?1, ?2, ?3)";
-constexpr char kSessionAccount[] = "SELECT account FROM sessions JOIN tokens USING(identity)"
-                                   " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL";
+constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tokens USING(identity)"
+                                " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL";
+constexpr char kEndSession[] = "DELETE FROM sessions WHERE token_hash = ?1";
+
+// The oldest rows first, a bounded number per round (ids grow with time).
+constexpr char kFoldAttempts[] =
+    "INSERT INTO daily_counts(day, network, outcome, count)"
+    " SELECT at - at % 86400, network, outcome, count(*) FROM attempts"
+    " WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1 GROUP BY 1, 2, 3"
+    " ON CONFLICT DO UPDATE SET count = count + excluded.count";
+constexpr char kDropFolded[] =
+    "DELETE FROM attempts WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1";
+constexpr char kEndOldSessions[] =
+    "DELETE FROM sessions WHERE token_hash IN"
+    " (SELECT token_hash FROM sessions WHERE opened_at < ?1 ORDER BY opened_at LIMIT ?2)";
+constexpr char kDropOldBrakes[] = "DELETE FROM brakes WHERE until < ?1";
+constexpr char kDropOldDays[] = "DELETE FROM daily_counts WHERE day < ?1";
+
+constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
+// Counts per day are kept for a year and a bit, for comparisons with the same time last year.
+constexpr int64_t kDailyKeepSeconds = 400 * kSecondsPerDay;
+// Small enough that a request that tidies up notices no delay.
+constexpr int64_t kTidyRows = 128;
+constexpr int64_t kPruneRows = 2000;
+
+// Space set aside beside the database, given back by a prune so that it can work on a full
+// disk: deleting rows writes to the log before anything is freed.
+constexpr uintmax_t kReserveBytes = 1 << 20;
 
 struct Header {
     int64_t applicationId;
@@ -78,15 +164,73 @@ void CheckIsOurs(const Header& header, const std::string& path)
     if (header.schemaVersion > kSchemaVersion)
         throw StoreError(path + " was made by a newer entravo-site (schema " + std::to_string(header.schemaVersion) +
                          ")");
-    if (header.schemaVersion < kSchemaVersion)
-        throw StoreError(path + " is an unfinished site database (schema " + std::to_string(header.schemaVersion) +
-                         ")");
+    if (header.schemaVersion == 0)
+        throw StoreError(path + " is an unfinished site database (schema 0)");
 }
 
-bool Exists(const std::string& path)
+void CheckIsCurrent(const Header& header, const std::string& path)
+{
+    CheckIsOurs(header, path);
+    if (header.schemaVersion < kSchemaVersion)
+        throw StoreError(path + " is a site database of an older release (schema " +
+                         std::to_string(header.schemaVersion) + "); bring it up to date with: entravo-site init");
+}
+
+// A missing file and a folder that cannot be entered look alike to SQLite; not to the operator.
+void CheckReachable(const std::string& path)
 {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0;
+    if (stat(path.c_str(), &info) == 0)
+        return;
+    if (errno == EACCES)
+        throw StoreError("cannot enter the folder of " + path +
+                         " (permission denied: the web server's user needs to enter and write it)");
+    throw StoreError("no site database at " + path + " (make one with: entravo-site init)");
+}
+
+std::string ReservePath(const std::string& path)
+{
+    return path + "-reserve";
+}
+
+// Set aside only while the disk has plenty of room: a prune on a full disk gives the reserve
+// back, and must not take it again before the disk has room to spare.
+constexpr uintmax_t kRoomForReserve = 8 * kReserveBytes;
+
+uintmax_t RoomBeside(const std::string& path)
+{
+    struct statvfs info {};
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0)
+        return 0;
+    return uintmax_t{info.f_bavail} * info.f_frsize;
+}
+
+// Best effort: with no room for the reserve there is nothing to set aside.
+void MakeReserve(const std::string& path)
+{
+    const std::string reserve = ReservePath(path);
+    if (std::filesystem::exists(reserve) || RoomBeside(path) < kRoomForReserve)
+        return;
+    const int file = open(reserve.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (file < 0)
+        return;
+    const bool made = posix_fallocate(file, 0, static_cast<off_t>(kReserveBytes)) == 0;
+    close(file);
+    if (!made)
+        unlink(reserve.c_str());
+}
+
+std::uintmax_t SizeOf(const std::string& path)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
+
+std::uintmax_t FootprintOf(const std::string& path)
+{
+    return SizeOf(path) + SizeOf(path + "-wal") + SizeOf(ReservePath(path));
 }
 
 // Each login page process opens the database for a single request, usually while no other
@@ -113,125 +257,191 @@ int CheckpointWhenLong(void*, sqlite3* database, const char* name, int pages)
 void ApplyConnectionSettings(SqliteConnection& connection)
 {
     // With write-ahead logging a commit needs no sync; it is durable once the log is
-    // checkpointed, and a crash of the program never loses it.
+    // checkpointed, and a crash of the program never loses it (see the README on power cuts).
     connection.Execute("PRAGMA synchronous = NORMAL");
+    connection.Execute("PRAGMA cell_size_check = ON");
     sqlite3_db_config(connection.Get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_wal_hook(connection.Get(), CheckpointWhenLong, nullptr);
 }
 
-} // namespace
-
-bool IsValidAccount(std::string_view account)
+int64_t FreePages(SqliteConnection& connection)
 {
-    return !account.empty() && account.size() <= kMaxAccountLength &&
-           std::none_of(account.begin(), account.end(), [](char c) {
-               const auto byte = static_cast<unsigned char>(c);
-               return byte < 0x20 || byte == 0x7F;
-           });
+    Query count(connection, "PRAGMA freelist_count");
+    count.Step();
+    return count.Integer(0);
 }
+
+void SetHeader(SqliteConnection& connection)
+{
+    connection.Execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
+    connection.Execute(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+}
+
+std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
+{
+    return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
+}
+
+Query& BindOptional(Query& query, int index, const std::optional<std::string>& text)
+{
+    return text ? query.Bind(index, *text) : query.BindNull(index);
+}
+
+Query& BindOptional(Query& query, int index, const std::string& text)
+{
+    return text.empty() ? query.BindNull(index) : query.Bind(index, text);
+}
+
+// Every object of the schema, as this release makes it, to compare a file's against.
+using SchemaObjects = std::vector<std::string>;
+constexpr char kListSchema[] =
+    "SELECT type || ' ' || name || ' ' || coalesce(sql, '') FROM sqlite_schema ORDER BY type, name";
+
+SchemaObjects ObjectsOf(SqliteConnection& connection)
+{
+    SchemaObjects objects;
+    Query query(connection, kListSchema);
+    while (query.Step())
+        objects.push_back(query.Text(0));
+    return objects;
+}
+
+SchemaObjects ExpectedObjects()
+{
+    SqliteConnection fresh(":memory:", SQLITE_OPEN_READWRITE);
+    fresh.Execute(kFirstTables);
+    fresh.Execute(kSecondTables);
+    return ObjectsOf(fresh);
+}
+
+// Rows that break the rules the program keeps, each query giving one line per fault.
+constexpr const char* kRowChecks[] = {
+    "SELECT 'used string of ' || identity || ' (seed ' || seed || ') has no token row' FROM used_strings"
+    " WHERE identity NOT IN (SELECT identity FROM tokens)",
+    "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
+    " FROM tokens)",
+    "SELECT 'token ' || quote(identity) || ' is not 16 upper-case hexadecimal digits' FROM tokens WHERE"
+    " length(identity) <> 16 OR identity GLOB '*[^0-9A-F]*'",
+    "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE typeof(account) <> 'text' OR account = ''",
+    "SELECT 'used string of ' || quote(identity) || ' has a seed out of range: ' || quote(seed) FROM used_strings"
+    " WHERE typeof(seed) <> 'integer' OR seed < 0 OR seed > 2147483647",
+    "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE typeof(token_hash) <> 'blob'"
+    " OR length(token_hash) <> 32",
+    "SELECT 'attempt ' || id || ' has an unknown outcome ' || quote(outcome) FROM attempts WHERE outcome NOT IN"
+    " ('accepted', 'malformed', 'not-genuine', 'not-enrolled', 'revoked', 'already-used', 'too-many-failures',"
+    " 'pending')",
+};
+
+// Every row of a query with at most one parameter, each read into a Row.
+template <typename Row, typename Read>
+std::vector<Row> Rows(SqliteConnection& connection, const char* sql, std::optional<int64_t> parameter, Read read)
+{
+    std::vector<Row> rows;
+    Query query(connection, sql);
+    if (parameter)
+        query.Bind(1, *parameter);
+    while (query.Step())
+        rows.push_back(read(query));
+    return rows;
+}
+
+} // namespace
 
 InitResult SiteDatabase::Initialise(const std::string& path)
 {
     SqliteConnection connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // Lets a prune give freed pages back to the file system. It takes effect only in a file
+    // without tables, and only outside a transaction; elsewhere it changes nothing.
+    connection.Execute("PRAGMA auto_vacuum = INCREMENTAL");
+    InitResult result = InitResult::Created;
     {
         ImmediateTransaction transaction(connection);
         const Header header = ReadHeader(connection);
         if (header.applicationId == kApplicationId) {
             CheckIsOurs(header, path);
-            return InitResult::AlreadyThere;
+            if (header.schemaVersion == kSchemaVersion) {
+                MakeReserve(path);
+                return InitResult::AlreadyThere;
+            }
+            connection.Execute(kSetAsideFirstAttempts);
+            connection.Execute(kSecondTables);
+            connection.Execute(kMoveFirstAttempts);
+            result = InitResult::Migrated;
+        } else {
+            if (header.applicationId != 0 || header.objects != 0)
+                throw StoreError(path + " is not a site database (it holds other data; nothing was changed)");
+            connection.Execute(kFirstTables);
+            connection.Execute(kSecondTables);
         }
-        if (header.applicationId != 0 || header.objects != 0)
-            throw StoreError(path + " is not a site database (it holds other data; nothing was changed)");
-        connection.Execute(kSchema);
-        connection.Execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
-        connection.Execute(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+        SetHeader(connection);
         transaction.Commit();
+    }
+    if (result == InitResult::Migrated) {
+        // Files of the first release were made without it; setting it takes a rebuild.
+        connection.Execute("PRAGMA auto_vacuum = INCREMENTAL");
+        connection.Execute("VACUUM");
     }
     // Lasts with the file: every later connection reads and writes through the log.
     connection.Execute("PRAGMA journal_mode = WAL");
-    return InitResult::Created;
+    MakeReserve(path);
+    return result;
 }
 
 SiteDatabase SiteDatabase::Open(const std::string& path)
 {
-    if (!Exists(path))
-        throw StoreError("no site database at " + path + " (make one with: entravo-site init)");
+    CheckReachable(path);
     SqliteConnection connection(path, SQLITE_OPEN_READWRITE);
-    CheckIsOurs(ReadHeader(connection), path);
+    CheckIsCurrent(ReadHeader(connection), path);
     ApplyConnectionSettings(connection);
     return SiteDatabase(std::move(connection));
 }
 
 SiteDatabase::SiteDatabase(SqliteConnection connection) : m_connection(std::move(connection)) {}
 
-EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
+Gate SiteDatabase::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    const std::string key = FormatIdentity(identity);
     ImmediateTransaction transaction(m_connection);
+    Gate gate;
     {
-        Query find(m_connection, kFindToken);
-        find.Bind(1, key);
-        if (find.Step() && !find.OptionalInteger(1))
-            return EnrollResult::AlreadyEnrolled;
+        Query count(m_connection, kCountFailures);
+        count.Bind(1, origin.address).Bind(2, origin.network).Bind(4, now - budgets.windowSeconds);
+        BindOptional(count, 3, origin.wideNetwork);
+        count.Bind(5, int64_t{budgets.address}).Bind(6, int64_t{budgets.network}).Bind(7, int64_t{budgets.wideNetwork});
+        count.Step();
+        if (count.Integer(2) >= budgets.wideNetwork)
+            gate.exhausted = origin.wideNetwork;
+        else if (count.Integer(1) >= budgets.network)
+            gate.exhausted = origin.network;
+        else if (count.Integer(0) >= budgets.address)
+            gate.exhausted = origin.address;
     }
-    Query(m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
-    transaction.Commit();
-    return EnrollResult::Enrolled;
-}
-
-RevokeResult SiteDatabase::Revoke(const RomBytes& identity, int64_t now)
-{
-    const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection);
-    {
-        Query find(m_connection, kFindToken);
-        find.Bind(1, key);
-        if (!find.Step())
-            return RevokeResult::NotEnrolled;
-        if (find.OptionalInteger(1))
-            return RevokeResult::AlreadyRevoked;
+    if (gate.exhausted.empty()) {
+        Query charge(m_connection, kChargeAttempt);
+        charge.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
+        BindOptional(charge, 4, origin.wideNetwork);
+        charge.Run();
+        gate.attempt = sqlite3_last_insert_rowid(m_connection.Get());
+    } else {
+        const bool network = gate.exhausted != origin.address;
+        Query(m_connection, kCountToday)
+            .Bind(1, now - now % kSecondsPerDay)
+            .Bind(2, network ? gate.exhausted : origin.network)
+            .Bind(3, OutcomeName(Outcome::TooManyFailures))
+            .Run();
+        if (network) {
+            Query(m_connection, kBrake).Bind(1, gate.exhausted).Bind(2, now + budgets.windowSeconds).Bind(3, now).Run();
+            gate.networkNewlyExhausted = sqlite3_changes(m_connection.Get()) > 0;
+        }
     }
-    Query(m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
     transaction.Commit();
-    return RevokeResult::Revoked;
+    return gate;
 }
 
-std::vector<TokenEntry> SiteDatabase::Tokens()
+void SiteDatabase::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
 {
-    std::vector<TokenEntry> tokens;
-    Query query(m_connection, kListTokens);
-    while (query.Step())
-        tokens.push_back({query.Text(0), query.Text(1), query.Integer(2) != 0});
-    return tokens;
-}
-
-std::vector<AttemptEntry> SiteDatabase::RecentAttempts(int count)
-{
-    std::vector<AttemptEntry> attempts;
-    Query query(m_connection, kRecentAttempts);
-    query.Bind(1, int64_t{count});
-    while (query.Step())
-        attempts.push_back({query.Integer(0), query.Text(1), query.OptionalText(2), query.Text(3)});
-    return attempts;
-}
-
-int SiteDatabase::CountFailures(std::string_view address, int64_t since, int limit)
-{
-    Query query(m_connection, kCountFailures);
-    query.Bind(1, address).Bind(2, since).Bind(3, int64_t{limit});
-    query.Step();
-    return static_cast<int>(query.Integer(0));
-}
-
-void SiteDatabase::Record(const Attempt& attempt)
-{
-    Query insert(m_connection, kInsertAttempt);
-    insert.Bind(1, attempt.at).Bind(2, attempt.address).Bind(4, OutcomeName(attempt.outcome));
-    if (attempt.identity)
-        insert.Bind(3, FormatIdentity(*attempt.identity));
-    else
-        insert.BindNull(3);
-    insert.Run();
+    Query settle(m_connection, kSettleAttempt);
+    settle.Bind(1, attempt).Bind(2, OutcomeName(outcome));
+    BindOptional(settle, 3, IdentityText(identity)).Run();
 }
 
 Admission SiteDatabase::Admit(const Claim& claim)
@@ -251,22 +461,172 @@ Admission SiteDatabase::Admit(const Claim& claim)
     }
     if (admission.outcome == Outcome::Accepted) {
         Query(m_connection, kUseString).Bind(1, key).Bind(2, int64_t{claim.seed}).Bind(3, claim.at).Run();
-        if (sqlite3_changes(m_connection.Get()) == 0) {
+        if (sqlite3_changes(m_connection.Get()) == 0)
             admission = {Outcome::AlreadyUsed, {}};
-        } else {
+        else
             Query(m_connection, kOpenSession).Bind(1, claim.session).Bind(2, key).Bind(3, claim.at).Run();
-        }
     }
-    Record({claim.at, claim.address, claim.identity, admission.outcome});
+    Query(m_connection, kSettleAttempt)
+        .Bind(1, claim.attempt)
+        .Bind(2, OutcomeName(admission.outcome))
+        .Bind(3, key)
+        .Run();
     transaction.Commit();
     return admission;
 }
 
-std::optional<std::string> SiteDatabase::SessionAccount(const SessionHash& session, int64_t openedSince)
+std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& session, int64_t openedSince)
 {
-    Query query(m_connection, kSessionAccount);
+    Query query(m_connection, kFindSession);
     query.Bind(1, session).Bind(2, openedSince);
     if (!query.Step())
         return std::nullopt;
-    return query.Text(0);
+    const auto identity = ParseIdentity(query.Text(1));
+    if (!identity)
+        return std::nullopt;
+    return SessionHolder{query.Text(0), *identity};
+}
+
+void SiteDatabase::EndSession(const SessionHash& session)
+{
+    Query(m_connection, kEndSession).Bind(1, session).Run();
+}
+
+PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)
+{
+    ImmediateTransaction transaction(m_connection);
+    PruneReport report;
+    Query(m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
+    Query(m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
+    report.attemptsFolded = sqlite3_changes(m_connection.Get());
+    Query(m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
+    report.sessionsEnded = sqlite3_changes(m_connection.Get());
+    Query(m_connection, kDropOldBrakes).Bind(1, now).Run();
+    Query(m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
+    transaction.Commit();
+    return report;
+}
+
+void SiteDatabase::Tidy(int64_t now)
+{
+    TidyRound(now, kTidyRows);
+}
+
+PruneReport SiteDatabase::Prune(int64_t now)
+{
+    const std::string& path = m_connection.Path();
+    const std::uintmax_t before = FootprintOf(path);
+    // Room to work in first: the reserve, then whatever the log holds.
+    unlink(ReservePath(path).c_str());
+    sqlite3_wal_checkpoint_v2(m_connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    PruneReport total;
+    for (;;) {
+        const PruneReport round = TidyRound(now, kPruneRows);
+        total.attemptsFolded += round.attemptsFolded;
+        total.sessionsEnded += round.sessionsEnded;
+        sqlite3_wal_checkpoint_v2(m_connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        if (round.attemptsFolded < kPruneRows && round.sessionsEnded < kPruneRows)
+            break;
+    }
+    // Free pages go back to the file system a few at a time, each batch through the log.
+    for (int64_t free = FreePages(m_connection), last = free + 1; free > 0 && free < last;) {
+        m_connection.Execute("PRAGMA incremental_vacuum(256)");
+        sqlite3_wal_checkpoint_v2(m_connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        last = std::exchange(free, FreePages(m_connection));
+    }
+    MakeReserve(path);
+    const std::uintmax_t after = FootprintOf(path);
+    total.bytesFreed = before > after ? static_cast<int64_t>(before - after) : 0;
+    return total;
+}
+
+EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
+{
+    const std::string key = FormatIdentity(identity);
+    ImmediateTransaction transaction(m_connection);
+    {
+        Query find(m_connection, kFindToken);
+        find.Bind(1, key);
+        if (find.Step() && !find.OptionalInteger(1))
+            return EnrollResult::AlreadyEnrolled;
+    }
+    Query(m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
+    Query(m_connection, kEndTokenSessions).Bind(1, key).Run();
+    transaction.Commit();
+    return EnrollResult::Enrolled;
+}
+
+RevokeResult SiteDatabase::Revoke(const RomBytes& identity, int64_t now)
+{
+    const std::string key = FormatIdentity(identity);
+    ImmediateTransaction transaction(m_connection);
+    {
+        Query find(m_connection, kFindToken);
+        find.Bind(1, key);
+        if (!find.Step())
+            return RevokeResult::NotEnrolled;
+        if (find.OptionalInteger(1))
+            return RevokeResult::AlreadyRevoked;
+    }
+    Query(m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
+    Query(m_connection, kEndTokenSessions).Bind(1, key).Run();
+    transaction.Commit();
+    return RevokeResult::Revoked;
+}
+
+std::vector<TokenEntry> SiteDatabase::Tokens()
+{
+    return Rows<TokenEntry>(m_connection, kListTokens, std::nullopt, [](const Query& row) {
+        return TokenEntry{row.Text(0), row.Text(1), row.Integer(2) != 0};
+    });
+}
+
+std::vector<AttemptEntry> SiteDatabase::RecentAttempts(int count)
+{
+    return Rows<AttemptEntry>(m_connection, kRecentAttempts, count, [](const Query& row) {
+        return AttemptEntry{row.Integer(0), row.Text(1), row.OptionalText(2), row.Text(3)};
+    });
+}
+
+std::vector<NetworkFailures> SiteDatabase::FailuresByNetwork(int64_t since)
+{
+    return Rows<NetworkFailures>(m_connection, kFailuresByNetwork, since, [](const Query& row) {
+        return NetworkFailures{row.Text(0), row.Integer(1), row.Integer(2), row.Integer(3)};
+    });
+}
+
+std::vector<DailyCount> SiteDatabase::DailyCounts(int64_t since)
+{
+    return Rows<DailyCount>(m_connection, kDailyCounts, since - since % kSecondsPerDay, [](const Query& row) {
+        return DailyCount{row.Integer(0), row.Text(1), row.Text(2), row.Integer(3)};
+    });
+}
+
+std::vector<std::string> SiteDatabase::Check()
+{
+    std::vector<std::string> faults;
+    {
+        Query integrity(m_connection, "PRAGMA integrity_check");
+        while (integrity.Step()) {
+            if (integrity.Text(0) != "ok")
+                faults.push_back(integrity.Text(0));
+        }
+    }
+    const SchemaObjects expected = ExpectedObjects();
+    const SchemaObjects found = ObjectsOf(m_connection);
+    for (const std::string& object : expected) {
+        if (std::find(found.begin(), found.end(), object) == found.end())
+            faults.push_back("missing or changed: " + object.substr(0, object.find(' ', object.find(' ') + 1)));
+    }
+    for (const std::string& object : found) {
+        if (std::find(expected.begin(), expected.end(), object) == expected.end())
+            faults.push_back("not made by entravo-site: " + object.substr(0, object.find(' ', object.find(' ') + 1)));
+    }
+    for (const char* check : kRowChecks) {
+        // Not a literal of its own: each check is prepared once and kept.
+        Query rows(m_connection, check);
+        while (rows.Step())
+            faults.push_back(rows.Text(0));
+    }
+    return faults;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The site database: one SQLite file shared by the login page's processes and the operator's
-// command. It holds the enrolled tokens, the strings already accepted, the open sessions and
-// every sign-in attempt.
+// command. It holds the enrolled tokens, the strings already accepted, the open sessions, the
+// recent sign-in attempts and, for older ones, their counts per day and network.
 #include "site/store/Sqlite.h"
 #include "site/store/SiteStore.h"
 
@@ -9,50 +9,36 @@
 #include <string_view>
 #include <vector>
 
-// Account names are shown on pages and printed one per line.
-inline constexpr std::size_t kMaxAccountLength = 64;
-bool IsValidAccount(std::string_view account);
-
-enum class InitResult { Created, AlreadyThere };
-enum class EnrollResult { Enrolled, AlreadyEnrolled };
-enum class RevokeResult { Revoked, NotEnrolled, AlreadyRevoked };
-
-struct TokenEntry {
-    std::string identity;
-    std::string account;
-    bool revoked = false;
-};
-
-struct AttemptEntry {
-    int64_t at = 0;
-    std::string address;
-    std::optional<std::string> identity;
-    std::string outcome;
-};
-
-class SiteDatabase final : public SiteStore {
+class SiteDatabase final : public OperatorStore {
 public:
-    // Makes path a new site database, or checks that it already is one. Never changes a
-    // file that is not ours.
+    // Makes path a new site database, brings an older one of ours up to this version, or
+    // checks that it already is one. Never changes a file that is not ours.
     static InitResult Initialise(const std::string& path);
     // An existing site database of this version; StoreError when it is missing, not ours,
-    // damaged or newer than this program.
+    // damaged, older or newer than this program.
     static SiteDatabase Open(const std::string& path);
 
-    // A revoked token can be enrolled again, for any account.
-    EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now);
-    RevokeResult Revoke(const RomBytes& identity, int64_t now);
-    std::vector<TokenEntry> Tokens();
-    // Newest first.
-    std::vector<AttemptEntry> RecentAttempts(int count);
-
-    int CountFailures(std::string_view address, int64_t since, int limit) override;
-    void Record(const Attempt& attempt) override;
+    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
+    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
     Admission Admit(const Claim& claim) override;
-    std::optional<std::string> SessionAccount(const SessionHash& session, int64_t openedSince) override;
+    std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
+    void EndSession(const SessionHash& session) override;
+    void Tidy(int64_t now) override;
+
+    EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
+    RevokeResult Revoke(const RomBytes& identity, int64_t now) override;
+    std::vector<TokenEntry> Tokens() override;
+    std::vector<AttemptEntry> RecentAttempts(int count) override;
+    std::vector<NetworkFailures> FailuresByNetwork(int64_t since) override;
+    std::vector<DailyCount> DailyCounts(int64_t since) override;
+    PruneReport Prune(int64_t now) override;
+    std::vector<std::string> Check() override;
 
 private:
     explicit SiteDatabase(SqliteConnection connection);
+
+    // One bounded round of clean-up inside its own transaction; how much it removed.
+    PruneReport TidyRound(int64_t now, int64_t rows);
 
     SqliteConnection m_connection;
 };

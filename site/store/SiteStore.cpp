@@ -17,6 +17,8 @@ std::string_view OutcomeName(Outcome outcome)
         return "already-used";
     case Outcome::TooManyFailures:
         return "too-many-failures";
+    case Outcome::Pending:
+        return "pending";
     }
     return "unknown";
 }

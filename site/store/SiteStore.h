@@ -1,7 +1,8 @@
 #pragma once
-// What the login page needs from the site's records, kept narrow so that one store can later
-// serve several web servers (see ARCHITECTURE.md). Every call is one step of its own: a
-// string is accepted at most once even when several processes offer it at the same moment.
+// What the login page needs from the site's records, kept narrow so that one store can serve
+// several web servers (see ARCHITECTURE.md). Every call is one step of its own: a string is
+// accepted at most once, and a failure budget is never overspent, even when several processes
+// call at the same moment.
 #include "logon/Authenticator.h"
 
 #include <array>
@@ -10,33 +11,64 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The store could not be read or written; the message names the store and says why.
 class StoreError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // Temporary troubles (busy, a full disk, a lost connection) pass by themselves: the page
+    // asks the visitor to come back. The others need the operator.
+    enum class Kind { Broken, Busy, Full, Unreachable };
+
+    explicit StoreError(const std::string& message, Kind kind = Kind::Broken)
+        : std::runtime_error(message), m_kind(kind)
+    {
+    }
+    Kind kind() const { return m_kind; }
+    bool temporary() const { return m_kind != Kind::Broken; }
+
+private:
+    Kind m_kind;
 };
 
-// How one sign-in attempt ended.
-enum class Outcome { Accepted, Malformed, NotGenuine, NotEnrolled, Revoked, AlreadyUsed, TooManyFailures };
+// How one sign-in attempt ended. Pending: charged against the budgets, not yet verified; it
+// counts as a failure until it is settled.
+enum class Outcome { Accepted, Malformed, NotGenuine, NotEnrolled, Revoked, AlreadyUsed, TooManyFailures, Pending };
 
 // As the operator reads it: one lower-case word.
 std::string_view OutcomeName(Outcome outcome);
 
-struct Attempt {
-    int64_t at = 0; // seconds since 1970
+// Where a request came from, as the failure budgets count it: the address, its network (IPv4
+// /24, IPv6 /64) and, for IPv6, the wider network (/48). All canonical text.
+struct Origin {
     std::string address;
-    std::optional<RomBytes> identity;
-    Outcome outcome = Outcome::Malformed;
+    std::string network;
+    std::string wideNetwork; // empty for IPv4
+};
+
+// Failures each origin may have within the window before it is refused unchecked.
+struct Budgets {
+    int64_t windowSeconds = 60;
+    int address = 20;
+    int network = 50;      // IPv4 /24, IPv6 /64
+    int wideNetwork = 100; // IPv6 /48
+};
+
+// The answer of Charge. Either the attempt was charged (settle it with Settle or Admit), or
+// the origin's budget was spent and nothing was charged.
+struct Gate {
+    std::optional<int64_t> attempt;
+    std::string exhausted;              // when refused: the address or network whose budget is spent
+    bool networkNewlyExhausted = false; // a network's first refusal in this window: log it once
 };
 
 // A session is known only by the SHA-256 of its token, so the store never holds a token.
 using SessionHash = std::array<uint8_t, 32>;
 
-// A genuine string offered for sign-in.
+// A genuine string offered for sign-in, under the attempt Charge made for it.
 struct Claim {
+    int64_t attempt = 0;
     int64_t at = 0;
-    std::string address;
     RomBytes identity{};
     uint32_t seed = 0;
     SessionHash session{};
@@ -47,16 +79,93 @@ struct Admission {
     std::string account;                    // when accepted
 };
 
+struct SessionHolder {
+    std::string account;
+    RomBytes identity{};
+};
+
 class SiteStore {
 public:
     virtual ~SiteStore() = default;
 
-    // Attempts that were not accepted from address at or after since, counted up to limit.
-    virtual int CountFailures(std::string_view address, int64_t since, int limit) = 0;
-    virtual void Record(const Attempt& attempt) = 0;
+    // Counting and deciding in one step: when neither the origin's address nor its networks
+    // have spent their budgets within the window ending at now, charges one pending attempt
+    // against all of them. Refusals are counted per day, not kept one by one.
+    virtual Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) = 0;
+    // The charged attempt ended without a claim (damaged or not genuine).
+    virtual void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) = 0;
     // Accepts (identity, seed) of an enrolled, unrevoked token once ever: then opens the
-    // session. Records the attempt either way.
+    // session. Settles the claim's attempt either way; all of it or nothing.
     virtual Admission Admit(const Claim& claim) = 0;
-    // The account of a session opened at or after openedSince whose token is still enrolled.
-    virtual std::optional<std::string> SessionAccount(const SessionHash& session, int64_t openedSince) = 0;
+    // Who holds a session opened at or after openedSince, while its token stays enrolled as it
+    // was when the session opened (revoking or enrolling again ends every session before).
+    virtual std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) = 0;
+    virtual void EndSession(const SessionHash& session) = 0;
+    // A small, bounded share of the clean-up: attempts older than kAttemptKeepSeconds become
+    // counts per day and network, expired sessions and brakes go. Called now and then.
+    virtual void Tidy(int64_t now) = 0;
+};
+
+// How long attempts are kept one by one (the operator's summary reaches this far back).
+inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
+// How long a session lasts; after that the store forgets it.
+inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
+
+// What the operator's command needs besides: enrolment, the records, and the upkeep.
+enum class InitResult { Created, AlreadyThere, Migrated };
+enum class EnrollResult { Enrolled, AlreadyEnrolled };
+enum class RevokeResult { Revoked, NotEnrolled, AlreadyRevoked };
+
+struct TokenEntry {
+    std::string identity;
+    std::string account;
+    bool revoked = false;
+};
+
+struct AttemptEntry {
+    int64_t at = 0;
+    std::string address;
+    std::optional<std::string> identity;
+    std::string outcome;
+};
+
+// Failures of one network within the last minutes.
+struct NetworkFailures {
+    std::string network;
+    int64_t failures = 0;
+    int64_t addresses = 0;
+    int64_t last = 0;
+};
+
+// One day's attempts of one network with one outcome (refusals of a spent budget included).
+struct DailyCount {
+    int64_t day = 0; // seconds since 1970 at 00:00 UTC
+    std::string network;
+    std::string outcome;
+    int64_t count = 0;
+};
+
+struct PruneReport {
+    int64_t attemptsFolded = 0;
+    int64_t sessionsEnded = 0;
+    int64_t bytesFreed = 0;
+};
+
+class OperatorStore : public SiteStore {
+public:
+    // A revoked token can be enrolled again, for any account; its old sessions stay ended.
+    virtual EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) = 0;
+    // Ends the token's sessions at once.
+    virtual RevokeResult Revoke(const RomBytes& identity, int64_t now) = 0;
+    virtual std::vector<TokenEntry> Tokens() = 0;
+    // Newest first.
+    virtual std::vector<AttemptEntry> RecentAttempts(int count) = 0;
+    // Most failures first.
+    virtual std::vector<NetworkFailures> FailuresByNetwork(int64_t since) = 0;
+    // Newest day first.
+    virtual std::vector<DailyCount> DailyCounts(int64_t since) = 0;
+    // All of Tidy's work at once, and the space it frees given back; works on a full disk.
+    virtual PruneReport Prune(int64_t now) = 0;
+    // One line per fault found; none when the store is sound.
+    virtual std::vector<std::string> Check() = 0;
 };

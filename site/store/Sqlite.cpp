@@ -6,9 +6,24 @@
 
 namespace {
 
+StoreError::Kind KindOf(int code)
+{
+    switch (code & 0xFF) {
+    case SQLITE_FULL:
+        return StoreError::Kind::Full;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return StoreError::Kind::Busy;
+    default:
+        return StoreError::Kind::Broken;
+    }
+}
+
 std::string Explain(const std::string& path, int code, sqlite3* database)
 {
     switch (code & 0xFF) {
+    case SQLITE_FULL:
+        return path + ": the disk is full (entravo-site prune frees space)";
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
         return path + " is not a site database or is damaged";
@@ -78,7 +93,7 @@ sqlite3_stmt* SqliteConnection::Prepared(const char* sql)
 
 void SqliteConnection::Fail(int code) const
 {
-    throw StoreError(Explain(m_path, code, m_database.get()));
+    throw StoreError(Explain(m_path, code, m_database.get()), KindOf(code));
 }
 
 Query::Query(SqliteConnection& connection, const char* sql)

@@ -58,7 +58,7 @@ status() { # URL [CURL OPTIONS...]: the status, with the body kept in $work/body
 }
 as_site() { runuser -u www-data -- entravo-site --db "$database" "$@"; }
 serve() { # the server with the enabled snippet: prints its base URL, or its logs and fails
-  "$server" start-snippet "$work/server" "$enabled" || { cat "$work/server/lighttpd.out" "$work/server/error.log" >&2; return 1; }
+  "$server" start-snippet "$work/server" "$enabled" || { cat "$work/server/error.log" >&2; return 1; }
 }
 exists() { [ -e "$1" ] || [ -L "$1" ] && echo yes || echo no; }
 

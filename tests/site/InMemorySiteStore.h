@@ -2,7 +2,6 @@
 // The site store in memory, with the same rules as the site database, for the login page's
 // tests and its fuzzing. It can be told to fail like a busy or broken database.
 #include "site/store/SiteStore.h"
-#include "site/verifier/Identity.h"
 
 #include <algorithm>
 #include <map>
@@ -12,22 +11,55 @@
 
 class InMemorySiteStore final : public SiteStore {
 public:
-    void Enroll(const RomBytes& identity, std::string account) { m_accounts[identity] = std::move(account); }
-    void Revoke(const RomBytes& identity) { m_revoked.insert(identity); }
+    struct Attempt {
+        int64_t at = 0;
+        Origin origin;
+        std::optional<RomBytes> identity;
+        Outcome outcome = Outcome::Pending;
+    };
 
-    int CountFailures(std::string_view address, int64_t since, int limit) override
+    void Enroll(const RomBytes& identity, std::string account)
     {
-        ThrowIfBroken();
-        const auto failures = std::count_if(attempts.begin(), attempts.end(), [&](const Attempt& a) {
-            return a.address == address && a.at >= since && a.outcome != Outcome::Accepted;
-        });
-        return static_cast<int>(std::min<std::ptrdiff_t>(failures, limit));
+        m_accounts[identity] = std::move(account);
+        m_revoked.erase(identity);
+        EndSessionsOf(identity);
+    }
+    void Revoke(const RomBytes& identity)
+    {
+        m_revoked.insert(identity);
+        EndSessionsOf(identity);
     }
 
-    void Record(const Attempt& attempt) override
+    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override
     {
         ThrowIfBroken();
-        attempts.push_back(attempt);
+        const auto failures = [&](auto key, const std::string& value) {
+            return value.empty() ? 0 : std::count_if(attempts.begin(), attempts.end(), [&](const Attempt& a) {
+                return a.origin.*key == value && a.at >= now - budgets.windowSeconds && a.outcome != Outcome::Accepted;
+            });
+        };
+        Gate gate;
+        if (failures(&Origin::wideNetwork, origin.wideNetwork) >= budgets.wideNetwork)
+            gate.exhausted = origin.wideNetwork;
+        else if (failures(&Origin::network, origin.network) >= budgets.network)
+            gate.exhausted = origin.network;
+        else if (failures(&Origin::address, origin.address) >= budgets.address)
+            gate.exhausted = origin.address;
+        if (!gate.exhausted.empty()) {
+            ++refusals;
+            gate.networkNewlyExhausted = gate.exhausted != origin.address && m_braked.insert(gate.exhausted).second;
+            return gate;
+        }
+        attempts.push_back({now, origin, std::nullopt, Outcome::Pending});
+        gate.attempt = static_cast<int64_t>(attempts.size() - 1);
+        return gate;
+    }
+
+    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override
+    {
+        ThrowIfBroken();
+        attempts.at(static_cast<std::size_t>(attempt)).outcome = outcome;
+        attempts.at(static_cast<std::size_t>(attempt)).identity = identity;
     }
 
     Admission Admit(const Claim& claim) override
@@ -44,32 +76,49 @@ public:
             admission = {Outcome::Accepted, account->second};
         if (admission.outcome == Outcome::Accepted)
             m_sessions[claim.session] = {claim.identity, claim.at};
-        attempts.push_back({claim.at, claim.address, claim.identity, admission.outcome});
+        Settle(claim.attempt, admission.outcome, claim.identity);
         return admission;
     }
 
-    std::optional<std::string> SessionAccount(const SessionHash& session, int64_t openedSince) override
+    std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override
     {
         ThrowIfBroken();
         const auto found = m_sessions.find(session);
-        if (found == m_sessions.end() || found->second.second < openedSince || m_revoked.count(found->second.first))
+        if (found == m_sessions.end() || found->second.second < openedSince)
             return std::nullopt;
-        return m_accounts.at(found->second.first);
+        return SessionHolder{m_accounts.at(found->second.first), found->second.first};
     }
+
+    void EndSession(const SessionHash& session) override
+    {
+        ThrowIfBroken();
+        m_sessions.erase(session);
+    }
+
+    void Tidy(int64_t) override { ++tidyCalls; }
 
     std::vector<Attempt> attempts;
     int admitCalls = 0;
+    int refusals = 0;
+    int tidyCalls = 0;
     bool broken = false;
+    StoreError::Kind failure = StoreError::Kind::Busy;
 
 private:
     void ThrowIfBroken() const
     {
         if (broken)
-            throw StoreError("site.db stayed busy: another process held it too long");
+            throw StoreError("site.db stayed busy: another process held it too long", failure);
+    }
+
+    void EndSessionsOf(const RomBytes& identity)
+    {
+        std::erase_if(m_sessions, [&](const auto& entry) { return entry.second.first == identity; });
     }
 
     std::map<RomBytes, std::string> m_accounts;
     std::set<RomBytes> m_revoked;
     std::set<std::pair<RomBytes, uint32_t>> m_used;
     std::map<SessionHash, std::pair<RomBytes, int64_t>> m_sessions;
+    std::set<std::string> m_braked;
 };

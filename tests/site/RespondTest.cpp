@@ -17,7 +17,7 @@ Request Get(std::string query, std::string cookies = "")
     Request request;
     request.method = "GET";
     request.query = std::move(query);
-    request.remoteAddress = "192.0.2.7";
+    request.clientAddress = "192.0.2.7";
     request.cookies = std::move(cookies);
     request.scriptPath = "/cgi-bin/login.cgi";
     request.now = 1'800'000'000;
@@ -79,28 +79,121 @@ TEST(Respond, WelcomePageEscapesTheAccountAndKnowsWhoIsNotSignedIn)
     }
 }
 
-TEST(Respond, FloodFromOneAddressIsRefusedBeforeAnyVerification)
+TEST(Respond, SessionsLastTwelveHoursAndEveryCookieOfTheNameIsTried)
 {
     InMemorySiteStore store;
     store.Enroll(kAlice, "alice");
-    for (int i = 0; i < kFailureLimit; ++i)
-        EXPECT_EQ(403, Respond(Get("Authenticate=" + std::string(64, '0')), store).status);
-
-    const Response refused = Respond(Get("Authenticate=" + kGenuine), store);
-    EXPECT_EQ(429, refused.status);
-    EXPECT_EQ("60", Header(refused, "Retry-After"));
-    EXPECT_EQ(0, store.admitCalls);
-    EXPECT_EQ(Outcome::TooManyFailures, store.attempts.back().outcome);
-
-    Request other = Get("Authenticate=" + kGenuine);
-    other.remoteAddress = "192.0.2.8";
-    EXPECT_EQ(303, Respond(other, store).status);
-    Request later = Get("Authenticate=" + kGenuine);
-    later.now += kFailureWindowSeconds + 1;
-    EXPECT_EQ(409, Respond(later, store).status);
+    Respond(Get("Authenticate=" + kGenuine), store);
+    const std::string cookies = "entravo_session=00000000000000000000000000000000; theme=dark; "
+                                "entravo_session=DEADBEEF0102030405060708090A0B0C";
+    Request later = Get("", cookies);
+    later.now += 11 * 60 * 60;
+    EXPECT_TRUE(Contains(Respond(later, store).body, "Signed in as alice"));
+    later.now += 60 * 60;
+    EXPECT_TRUE(Contains(Respond(later, store).body, "Signed in as alice"));
+    later.now += 1;
+    EXPECT_TRUE(Contains(Respond(later, store).body, "You are not signed in"));
 }
 
-TEST(Respond, OnlyGetIsAnsweredAndAStoreFailureStaysInTheLog)
+TEST(Respond, SignOutEndsTheSessionAndClearsTheCookie)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    Respond(Get("Authenticate=" + kGenuine), store);
+    const std::string cookie = "entravo_session=DEADBEEF0102030405060708090A0B0C";
+    EXPECT_TRUE(Contains(Respond(Get("", cookie), store).body,
+                         "<form method=\"post\" action=\"/cgi-bin/login.cgi\"><button type=\"submit\">Sign out"));
+
+    Request signOut = Get("", cookie);
+    signOut.method = "POST";
+    const Response signedOut = Respond(signOut, store);
+    EXPECT_EQ(303, signedOut.status);
+    EXPECT_EQ("/cgi-bin/login.cgi", Header(signedOut, "Location"));
+    EXPECT_EQ("entravo_session=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax", Header(signedOut, "Set-Cookie"));
+    EXPECT_TRUE(Contains(Respond(Get("", cookie), store).body, "You are not signed in"));
+}
+
+// Counts the seed searches behind the store's budgets.
+int g_searches = 0;
+Verification CountingVerifier(std::string_view text)
+{
+    ++g_searches;
+    return VerifyAuthenticator(text);
+}
+
+Request From(const std::string& address, const std::string& query, int64_t later = 0)
+{
+    Request request = Get(query);
+    request.clientAddress = address;
+    request.now += later;
+    return request;
+}
+
+TEST(Respond, JunkPastAnAddressBudgetIsRefusedWithoutASearchAndOnlyChecksCount)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    const std::string junk = "Authenticate=" + std::string(64, '0');
+    g_searches = 0;
+    for (int i = 0; i < kFailureBudgets.address; ++i)
+        EXPECT_EQ(403, Respond(From("192.0.2.7", junk), store, CountingVerifier).status);
+    EXPECT_EQ(kFailureBudgets.address, g_searches);
+
+    const Response refused = Respond(From("192.0.2.7", "Authenticate=" + kGenuine, 30), store, CountingVerifier);
+    EXPECT_EQ(429, refused.status);
+    EXPECT_EQ("60", Header(refused, "Retry-After"));
+    EXPECT_EQ(kFailureBudgets.address, g_searches);
+    EXPECT_EQ(0, store.admitCalls);
+    EXPECT_EQ("", refused.log); // one address is no news
+
+    // Refusals spend nothing: once the failures leave the window the address is checked again.
+    EXPECT_EQ(303, Respond(From("192.0.2.7", "Authenticate=" + kGenuine, 61), store).status);
+    EXPECT_EQ(303, Respond(From("192.0.2.8",
+                                "Authenticate=" +
+                                    EncodeAuthenticator(RomRecord{{1, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}}, 99)),
+                           store)
+                       .status);
+}
+
+TEST(Respond, ManyAddressesOfOneNetworkShareItsBudgetAndItsFirstRefusalIsLogged)
+{
+    struct Case {
+        std::string address;   // printf pattern with one %d for the host part
+        std::string exhausted; // the network whose budget runs out
+        std::string neighbour; // in no spent network
+    };
+    const Case cases[] = {
+        {"198.51.100.%d", "198.51.100.0/24", "198.51.101.1"},
+        {"2001:db8:0:1::%x", "2001:db8:0:1::/64", "2001:db8:0:2::1"},
+    };
+    for (const Case& c : cases) {
+        InMemorySiteStore store;
+        const std::string junk = "Authenticate=" + std::string(64, '1');
+        char address[64];
+        int sent = 0;
+        for (int host = 1; sent < kFailureBudgets.network; ++host) {
+            std::snprintf(address, sizeof address, c.address.c_str(), host);
+            for (int i = 0; i < kFailureBudgets.address / 4; ++i, ++sent)
+                EXPECT_EQ(403, Respond(From(address, junk), store).status) << address;
+        }
+        std::snprintf(address, sizeof address, c.address.c_str(), 250);
+        const Response first = Respond(From(address, junk), store);
+        EXPECT_EQ(429, first.status) << c.address;
+        EXPECT_TRUE(Contains(first.log, "network " + c.exhausted + " spent its budget")) << first.log;
+        EXPECT_EQ("", Respond(From(address, junk), store).log);
+        EXPECT_EQ(403, Respond(From(c.neighbour, junk), store).status) << c.neighbour;
+    }
+
+    // A /48 holds 65,536 networks of /64: together they have one budget too.
+    InMemorySiteStore store;
+    const std::string junk = "Authenticate=" + std::string(64, '2');
+    for (int net = 0; net < kFailureBudgets.wideNetwork; ++net)
+        Respond(From("2001:db8:7:" + std::to_string(net) + "::1", junk), store);
+    EXPECT_EQ(429, Respond(From("2001:db8:7:ffff::1", junk), store).status);
+    EXPECT_EQ(403, Respond(From("2001:db8:8::1", junk), store).status);
+}
+
+TEST(Respond, OnlyGetAndSignOutAreAnsweredAndAStoreFailureStaysInTheLog)
 {
     InMemorySiteStore store;
     for (const char* method : {"POST", "HEAD", "PUT", "get", ""}) {
@@ -108,27 +201,45 @@ TEST(Respond, OnlyGetIsAnsweredAndAStoreFailureStaysInTheLog)
         request.method = method;
         const Response response = Respond(request, store);
         EXPECT_EQ(405, response.status) << method;
-        EXPECT_EQ("GET", Header(response, "Allow"));
+        EXPECT_EQ("GET, POST", Header(response, "Allow"));
     }
     EXPECT_TRUE(store.attempts.empty());
 
     store.broken = true;
-    for (const Request& request :
-         {Get("", "entravo_session=DEADBEEF0102030405060708090A0B0C"), Get("Authenticate=" + kGenuine)}) {
-        const Response response = Respond(request, store);
-        EXPECT_EQ(500, response.status);
-        EXPECT_TRUE(Contains(response.log, "stayed busy"));
-        EXPECT_FALSE(Contains(response.body, "busy"));
+    for (const auto kind : {StoreError::Kind::Busy, StoreError::Kind::Full, StoreError::Kind::Broken}) {
+        store.failure = kind;
+        for (const Request& request :
+             {Get("", "entravo_session=DEADBEEF0102030405060708090A0B0C"), Get("Authenticate=" + kGenuine)}) {
+            const Response response = Respond(request, store);
+            EXPECT_EQ(kind == StoreError::Kind::Broken ? 500 : 503, response.status);
+            EXPECT_EQ(kind == StoreError::Kind::Broken ? "(none)" : "30", Header(response, "Retry-After"));
+            EXPECT_TRUE(response.storeFailed);
+            EXPECT_TRUE(Contains(response.log, "stayed busy"));
+            EXPECT_FALSE(Contains(response.body, "busy"));
+        }
     }
 }
 
-TEST(Respond, RedirectsOnlyToAPlainPath)
+TEST(Respond, RedirectsOnlyToAPlainPathOfThisSite)
 {
     InMemorySiteStore store;
     store.Enroll(kAlice, "alice");
-    Request request = Get("Authenticate=" + kGenuine);
-    request.scriptPath = "/x\r\nSet-Cookie: a=b";
-    EXPECT_EQ("/", Header(Respond(request, store), "Location"));
+    for (const char* path : {"/x\r\nSet-Cookie: a=b", "//evil.example/x", "/\\evil.example", "evil.example/x", ""}) {
+        Request request = Get("", "entravo_session=DEADBEEF0102030405060708090A0B0C");
+        request.method = "POST";
+        request.scriptPath = path;
+        EXPECT_EQ("/", Header(Respond(request, store), "Location")) << path;
+    }
+}
+
+TEST(Respond, ATidyingRequestCleansUpAfterItsAnswer)
+{
+    InMemorySiteStore store;
+    Request request = Get("");
+    request.tidy = true;
+    Respond(request, store);
+    Respond(Get(""), store);
+    EXPECT_EQ(1, store.tidyCalls);
 }
 
 TEST(CgiText, StatusLineHeadersBlankLineAndBody)

@@ -59,8 +59,10 @@ TEST_F(SiteCommandTest, EnrolsListsRevokesAndShowsAttemptsOnePerLine)
     EXPECT_EQ("", list.err);
 
     SiteDatabase database = SiteDatabase::Open(m_path);
-    database.Record({1'800'000'000, "192.0.2.7", std::nullopt, Outcome::Malformed});
-    database.Record({1'800'000'061, "2001:db8::1", *ParseIdentity("0123456789ABCDEF"), Outcome::AlreadyUsed});
+    database.Settle(*database.Charge({"192.0.2.7", "192.0.2.0/24", ""}, 1'800'000'000, {}).attempt, Outcome::Malformed,
+                    std::nullopt);
+    database.Settle(*database.Charge({"2001:db8::1", "2001:db8::/64", "2001:db8::/48"}, 1'800'000'061, {}).attempt,
+                    Outcome::AlreadyUsed, ParseIdentity("0123456789ABCDEF"));
     const CommandRun attempts = Command({"attempts", "5"});
     EXPECT_EQ(0, attempts.status);
     EXPECT_EQ("2027-01-15T08:01:01Z 2001:db8::1 0123456789ABCDEF already-used\n"
@@ -98,8 +100,12 @@ TEST_F(SiteCommandTest, BadUsageGivesOneLineAndStatusTwo)
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF"}), 2, "wrong number of arguments for enroll");
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEG", "alice"}), 2, "is not an identity");
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "line\nbreak"}), 2, "an account is 1 to 64 bytes");
-    ExpectOneErrorLine(Command({"attempts", "0"}), 2, "N is a number from 1 to");
-    ExpectOneErrorLine(Command({"attempts", "-5"}), 2, "N is a number from 1 to");
+    ExpectOneErrorLine(Command({"attempts", "0"}), 2, "the number is from 1 to 100000");
+    ExpectOneErrorLine(Command({"attempts", "-5"}), 2, "the number is from 1 to 100000");
+    ExpectOneErrorLine(Command({"attempts", "--minutes", "61"}), 2, "the number is from 1 to 60");
+    ExpectOneErrorLine(Command({"attempts", "--days"}), 2, "--days takes a number");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "evil\xE2\x80\xAEgnp.exe"}), 2, "an account is 1 to 64");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "caf\xE9"}), 2, "an account is 1 to 64");
     ExpectOneErrorLine(Command({"verify"}), 2, "verify takes one");
 
     std::ostringstream out;

@@ -11,7 +11,12 @@ server=$(cd "$(dirname "$0")/../.." && pwd)/scripts/site-server.sh
 command -v lighttpd >/dev/null || { echo "lighttpd is not installed: skipped"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/site-e2e.XXXXXX")
-trap '"$server" stop "$work/server"; rm -rf "$work"' EXIT
+cleanup() {
+  for dir in server front behind full; do "$server" stop "$work/$dir"; done
+  ! mountpoint -q "$work/disk" || umount "$work/disk"
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 . "$(dirname "$0")/../support/check.sh"
 
@@ -60,16 +65,90 @@ check "only GET is answered" 405 "$(status "$login?Authenticate=${strings[2]}" -
 check "the refusals did not use up a string" 303 "$(status "$login?Authenticate=${strings[2]}")"
 
 # One string, 50 requests at the same moment: exactly one acceptance. The others are refused
-# as already used, or as a flood once 20 refusals came from this address.
-urls=()
-for ((i = 0; i < 50; i++)); do urls+=(-o /dev/null "$login?Authenticate=${strings[3]}"); done
-curl -s --no-progress-meter -m 60 -Z --parallel-immediate --parallel-max 50 -w '%{http_code}\n' "${urls[@]}" \
-  | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ' >"$work/statuses"
-statuses=$(cat "$work/statuses")
+# as already used, or unchecked once this address's failures reach its budget.
+burst() { # COUNT URL [CURL OPTIONS...]: "STATUSxCOUNT ..." of COUNT simultaneous requests
+  local count=$1 url=$2 i
+  shift 2
+  local urls=()
+  for ((i = 0; i < count; i++)); do urls+=(-o /dev/null "$url"); done
+  curl -s --no-progress-meter -m 60 -Z --parallel-immediate --parallel-max "$count" -w '%{http_code}\n' "$@" \
+    "${urls[@]}" | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ' | sed 's/ $//'
+}
+statuses=$(burst 50 "$login?Authenticate=${strings[3]}")
 check "50 simultaneous requests, one acceptance" "303x1" "$(grep -o '303x[0-9]*' <<<"$statuses" || echo none)"
-check "50 simultaneous requests, no other kind of answer" "" "$(sed -E 's/(303|409|429)x[0-9]+ //g' <<<"$statuses")"
-
-check "the operator sees every attempt" 59 "$("$site" attempts 1000 | wc -l)"
+check "50 simultaneous requests, no other kind of answer" "" "$(sed -E 's/(303|409|429)x[0-9]+ ?//g' <<<"$statuses")"
+refused=$(grep -o '429x[0-9]*' <<<"$statuses" | cut -dx -f2 || echo 0)
+check "the operator sees every checked attempt" $((59 - refused)) "$("$site" attempts 1000 | wc -l)"
 check "the operator sees the acceptances" 4 "$("$site" attempts 1000 | grep -c ' accepted$')"
+check "refusals of a spent budget are counted per day" "too-many-failures $refused" \
+  "$("$site" attempts --days 1 | awk '$3 == "too-many-failures" { print $3, $4 }')"
+
+# A burst of junk from one fresh address: exactly its budget is checked, however many come at once.
+junk="$login?Authenticate=$(printf '1%.0s' {1..64})"
+check "200 junk requests at once, 20 checked" "403x20 429x180" "$(burst 200 "$junk" --interface 127.0.0.5)"
+
+# Many addresses of one network share its budget; the server log says so once.
+for ((host = 1; host <= 60; host++)); do
+  curl -s -m 20 -o /dev/null -w '%{http_code}\n' --interface "127.1.0.$host" "$junk"
+done | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ' | sed 's/ $//' >"$work/statuses"
+check "60 addresses of one /24, its budget of 50 checked" "403x50 429x10" "$(cat "$work/statuses")"
+check "the network's spent budget is logged once" 1 "$(grep -c 'network 127.1.0.0/24 spent its budget' "$work/server/error.log")"
+check "the operator sees who is guessing" "127.1.0.0/24 50 50" \
+  "$("$site" attempts --minutes 5 | awk '$1 == "127.1.0.0/24" { print $1, $2, $3 }')"
+
+# Sessions end with their enrolment: a token handed to a new holder never revives old ones.
+carol=1111111111111111
+"$site" enroll "$carol" carol
+check "carol signs in" 303 "$(status "$login?Authenticate=$("$make_logons" "$carol" 11 1)" -c "$work/carol" --interface 127.0.0.9)"
+check "carol's cookie works" 1 "$(status "$login" -b "$work/carol" >/dev/null; grep -c 'Signed in as carol' "$work/last.body")"
+"$site" revoke "$carol"
+check "revoking ends carol's session" 1 "$(status "$login" -b "$work/carol" >/dev/null; grep -c 'not signed in' "$work/last.body")"
+check "revoking twice says so" "$carol was already revoked" "$("$site" revoke "$carol")"
+"$site" enroll "$carol" mallory
+check "enrolling again does not revive it" 1 "$(status "$login" -b "$work/carol" >/dev/null; grep -c 'not signed in' "$work/last.body")"
+
+# Signing out ends the session and clears the cookie.
+check "mallory signs in" 303 "$(status "$login?Authenticate=$("$make_logons" "$carol" 12 1)" -c "$work/mallory" --interface 127.0.0.9)"
+check "the welcome page offers to sign out" 1 "$(status "$login" -b "$work/mallory" >/dev/null; grep -c '>Sign out</button>' "$work/last.body")"
+cp "$work/mallory" "$work/mallory.kept"
+check "sign out answers with a redirect" 303 "$(status "$login" --data "" -b "$work/mallory" -c "$work/mallory")"
+check "sign out clears the cookie" 1 "$(grep -c 'Set-Cookie: entravo_session=; Path=/; Max-Age=0' "$work/last.headers")"
+check "the old cookie no longer signs in" 1 "$(status "$login" -b "$work/mallory.kept" >/dev/null; grep -c 'not signed in' "$work/last.body")"
+
+# Behind a reverse proxy every request comes from the proxy: only a trusted proxy's word on
+# whom it forwards for counts, and what a client writes itself proves nothing.
+ENTRAVO_SITE_TRUSTED_PROXIES="192.0.2.0/24, 127.0.0.1" "$server" start "$work/behind" "$cgi" "$ENTRAVO_SITE_DB" >/dev/null
+front=$("$server" proxy "$work/front" "$work/behind")/cgi-bin/login.cgi
+for ((i = 0; i < 20; i++)); do curl -s -m 20 -o /dev/null --interface 127.5.0.20 "${junk/$login/$front}"; done
+check "behind the proxy, a client spends its own budget" 429 "$(status "${junk/$login/$front}" --interface 127.5.0.20)"
+check "its own X-Forwarded-For does not help it" 429 \
+  "$(status "${junk/$login/$front}" --interface 127.5.0.20 -H 'X-Forwarded-For: 198.51.100.1')"
+check "another client behind the same proxy signs in" 303 \
+  "$(status "$front?Authenticate=$("$make_logons" "$alice" 13 1)" --interface 127.6.0.21)"
+check "the operator sees the clients behind the proxy" "127.6.0.21 accepted" \
+  "$("$site" attempts 1 | awk '{ print $2, $4 }')"
+
+# A full disk: logons wait (503, nothing accepted twice), and a prune makes room without needing any.
+if [ "$(id -u)" -eq 0 ] && mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk" 2>/dev/null; then
+  full_db=$work/disk/site.db
+  "$site" --db "$full_db" init >/dev/null
+  "$site" --db "$full_db" enroll "$alice" alice
+  full=$("$server" start "$work/full" "$cgi" "$full_db")/cgi-bin/login.cgi
+  dd if=/dev/zero of="$work/disk/filler" bs=64k 2>/dev/null || true
+  for ((i = 0; i < 100; i++)); do
+    [ "$(status "${junk/$login/$full}" --interface "127.0.3.$((i / 10 + 1))")" = 503 ] && break
+  done
+  string=$("$make_logons" "$alice" 14 1)
+  check "on a full disk a logon waits" 503 "$(status "$full?Authenticate=$string" --interface 127.0.4.1)"
+  check "and is told when to come back" 1 "$(grep -c '^Retry-After: 30' "$work/last.headers")"
+  check "the log says why" yes "$(grep -q 'the disk is full' "$work/full/error.log" && echo yes)"
+  check "prune works on the full disk" 0 "$("$site" --db "$full_db" prune >/dev/null; echo $?)"
+  check "then the logon is accepted" 303 "$(status "$full?Authenticate=$string" --interface 127.0.4.1)"
+  check "once" 409 "$(status "$full?Authenticate=$string" --interface 127.0.4.1)"
+  check "the database is sound" 0 "$("$site" --db "$full_db" check; echo $?)"
+else
+  echo "skipped: a full disk (needs root to mount a small file system)"
+fi
 
 [ "$failures" -eq 0 ] || { echo "error log:"; cat "$work/server/error.log"; exit 1; }
+

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     request.method = "GET";
     request.query = input.substr(0, newline);
     request.cookies = input.substr(std::min(newline + 1, input.size()));
-    request.remoteAddress = "192.0.2.7";
+    request.clientAddress = "192.0.2.7";
     request.scriptPath = "/cgi-bin/login.cgi";
     request.now = 1'800'000'000;
 

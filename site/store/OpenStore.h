@@ -1,0 +1,13 @@
+#pragma once
+// The one place that turns the store's address (ENTRAVO_SITE_DB, entravo-site --db) into a
+// store, for the login page's front ends and the operator's command alike.
+#include "site/store/SiteStore.h"
+
+#include <memory>
+#include <string>
+
+// An existing store of this version; StoreError when it cannot be opened or is not ours.
+std::unique_ptr<OperatorStore> OpenStore(const std::string& address);
+
+// Makes the store, brings an older one up to date, or checks that it is one.
+InitResult InitialiseStore(const std::string& address);
