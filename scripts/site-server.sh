@@ -30,6 +30,16 @@ answers() {
   [ -n "$code" ] && [ "$code" != 000 ]
 }
 
+# Where every server of this script listens and logs: loopback only, its files in DIR.
+listen_config() { # DIR PORT
+  cat <<CONF
+server.bind = "127.0.0.1"
+server.port = $2
+server.errorlog = "$1/error.log"
+server.pid-file = "$1/lighttpd.pid"
+CONF
+}
+
 write_config() {
   local dir=$1 db=$2 port=$3 proxies=""
   [ -z "${ENTRAVO_SITE_TRUSTED_PROXIES:-}" ] ||
@@ -37,10 +47,7 @@ write_config() {
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_setenv", "mod_cgi")
 server.document-root = "$dir/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 server.max-connections = 1024
 setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db"$proxies)
 \$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ("" => "") }
@@ -99,10 +106,7 @@ write_proxy_config() {
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_proxy")
 server.document-root = "$dir"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 proxy.server = ("" => (("host" => "127.0.0.1", "port" => $backend)))
 CONF
 }
@@ -124,10 +128,7 @@ server.groupname = "www-data"'
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
 server.document-root = "$dir/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 $user
 include "$snippet"
 CONF
