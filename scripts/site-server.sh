@@ -4,11 +4,14 @@
 #
 #   scripts/site-server.sh start DIR CGI DB   start; prints the base URL (http://127.0.0.1:PORT)
 #   scripts/site-server.sh proxy DIR BACKDIR  start a reverse proxy to the server in BACKDIR
+#   scripts/site-server.sh start-snippet DIR CONF   start with an installed configuration snippet
 #   scripts/site-server.sh stop DIR           stop the server started in DIR (and wait for it)
 #
 # The login page answers at BASE/cgi-bin/login.cgi with ENTRAVO_SITE_DB=DB (and
-# ENTRAVO_SITE_TRUSTED_PROXIES when that is set). lighttpd's error log (including the CGI's
-# messages) is DIR/error.log.
+# ENTRAVO_SITE_TRUSTED_PROXIES when that is set). With a snippet, the server is configured as
+# Debian's lighttpd.conf configures it (its modules; as www-data when started by root) plus
+# CONF, and answers wherever CONF says. lighttpd's error log (including the CGI's messages) is
+# DIR/error.log.
 set -euo pipefail
 
 readonly start_tries=10       # ports to try when one turns out to be taken
@@ -16,7 +19,7 @@ readonly ready_polls=100      # polls of 0.1 s each for the server to answer
 readonly stop_polls=50
 
 usage() {
-  sed -n '5,7p' "$0" | sed 's/^#   //' >&2
+  sed -n '5,8p' "$0" | sed 's/^#   //' >&2
   exit 2
 }
 
@@ -27,6 +30,16 @@ answers() {
   [ -n "$code" ] && [ "$code" != 000 ]
 }
 
+# Where every server of this script listens and logs: loopback only, its files in DIR.
+listen_config() { # DIR PORT
+  cat <<CONF
+server.bind = "127.0.0.1"
+server.port = $2
+server.errorlog = "$1/error.log"
+server.pid-file = "$1/lighttpd.pid"
+CONF
+}
+
 write_config() {
   local dir=$1 db=$2 port=$3 proxies=""
   [ -z "${ENTRAVO_SITE_TRUSTED_PROXIES:-}" ] ||
@@ -34,10 +47,7 @@ write_config() {
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_setenv", "mod_cgi")
 server.document-root = "$dir/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 server.max-connections = 1024
 setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db"$proxies)
 \$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ("" => "") }
@@ -96,10 +106,7 @@ write_proxy_config() {
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_proxy")
 server.document-root = "$dir"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 proxy.server = ("" => (("host" => "127.0.0.1", "port" => $backend)))
 CONF
 }
@@ -112,6 +119,35 @@ proxy() {
   dir=$(new_dir "$1")
   [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
   launch "$dir" write_proxy_config "$dir" "$(cat "$2/port")"
+}
+
+write_snippet_config() {
+  local dir=$1 snippet=$2 port=$3 user=""
+  [ "$(id -u)" -ne 0 ] || user='server.username = "www-data"
+server.groupname = "www-data"'
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
+server.document-root = "$dir/www"
+$(listen_config "$dir" "$port")
+$user
+include "$snippet"
+CONF
+}
+
+# The site as its package installs it: CONF is the snippet, through the link that enabled it.
+start_snippet() {
+  [ $# -eq 2 ] || usage
+  local dir
+  dir=$(new_dir "$1")
+  [ -r "$2" ] || { echo "site-server: cannot read $2" >&2; exit 1; }
+  mkdir -p "$dir/www"
+  # lighttpd opens its log once it is www-data: DIR and the log are theirs (DIR's parents must
+  # let them in).
+  if [ "$(id -u)" -eq 0 ]; then
+    touch "$dir/error.log"
+    chown www-data:www-data "$dir" "$dir/error.log"
+  fi
+  launch "$dir" write_snippet_config "$dir" "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 }
 
 stop() {
@@ -132,6 +168,7 @@ stop() {
 case "${1:-}" in
   start) shift; start "$@" ;;
   proxy) shift; proxy "$@" ;;
+  start-snippet) shift; start_snippet "$@" ;;
   stop) shift; stop "$@" ;;
   *) usage ;;
 esac

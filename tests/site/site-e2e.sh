@@ -18,15 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/../support/check.sh"
 
 alice=0123456789ABCDEF bob=2800000000000042 stranger=FEDCBA9876543210
 export ENTRAVO_SITE_DB=$work/site.db
