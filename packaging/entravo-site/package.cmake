@@ -44,6 +44,9 @@ install(FILES ${package_files}/changelog.gz ${package_source}/copyright
         DESTINATION share/doc/entravo-site COMPONENT entravo-site)
 install(FILES ${package_source}/lintian-overrides DESTINATION share/lintian/overrides RENAME entravo-site
         COMPONENT entravo-site)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/verify-api.md DESTINATION share/doc/entravo-site COMPONENT entravo-site)
+install(FILES ${PROJECT_SOURCE_DIR}/site/clients/python/entravo_verify.py DESTINATION share/entravo-site/python
+        COMPONENT entravo-site)
 install(FILES ${package_files}/50-entravo.conf DESTINATION /etc/lighttpd/conf-available COMPONENT entravo-site)
 install(FILES ${package_files}/entravo.conf DESTINATION /etc/nginx/snippets COMPONENT entravo-site)
 
