@@ -278,7 +278,8 @@ int CheckpointWhenLong(void*, sqlite3* database, const char* name, int pages)
 void ApplyConnectionSettings(SqliteConnection& connection)
 {
     // With write-ahead logging a commit needs no sync; it is durable once the log is
-    // checkpointed, and a crash of the program never loses it (see the README on power cuts).
+    // checkpointed, and a crash of the program never loses it. What a power cut must not undo
+    // (an acceptance, an enrolment, a revocation) is committed durably (see the README).
     connection.Execute("PRAGMA synchronous = NORMAL");
     connection.Execute("PRAGMA cell_size_check = ON");
     sqlite3_db_config(connection.Get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -469,7 +470,8 @@ void SiteDatabase::Settle(int64_t attempt, Outcome outcome, const std::optional<
 Admission SiteDatabase::Admit(const Claim& claim)
 {
     const std::string key = FormatIdentity(claim.identity);
-    ImmediateTransaction transaction(m_connection);
+    // A forgotten acceptance would let its string work once more.
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     Admission admission;
     {
         Query find(m_connection, kFindToken);
@@ -549,7 +551,7 @@ std::vector<ApiClient> SiteDatabase::Clients()
 
 bool SiteDatabase::RemoveClient(int64_t client)
 {
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     Query(m_connection, kRemoveClient).Bind(1, client).Run();
     const bool removed = sqlite3_changes(m_connection.Get()) > 0;
     Query(m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
@@ -609,7 +611,7 @@ PruneReport SiteDatabase::Prune(int64_t now)
 EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     {
         Query find(m_connection, kFindToken);
         find.Bind(1, key);
@@ -625,7 +627,7 @@ EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view acc
 RevokeResult SiteDatabase::Revoke(const RomBytes& identity, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     {
         Query find(m_connection, kFindToken);
         find.Bind(1, key);

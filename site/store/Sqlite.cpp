@@ -186,8 +186,12 @@ void Query::Check(int code) const
         m_connection.Fail(code);
 }
 
-ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection) : m_connection(connection)
+// SQLite takes the setting only between transactions; the connection's own is NORMAL.
+ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection, Durability durability)
+    : m_connection(connection), m_durability(durability)
 {
+    if (m_durability == Durability::Durable)
+        m_connection.Execute("PRAGMA synchronous = FULL");
     m_connection.Execute("BEGIN IMMEDIATE");
 }
 
@@ -195,6 +199,8 @@ ImmediateTransaction::~ImmediateTransaction()
 {
     if (m_open)
         sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (m_durability == Durability::Durable)
+        sqlite3_exec(m_connection.Get(), "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
 }
 
 void ImmediateTransaction::Commit()

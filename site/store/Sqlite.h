@@ -83,7 +83,11 @@ private:
 // overtaken by another process between its read and its write.
 class ImmediateTransaction {
 public:
-    explicit ImmediateTransaction(SqliteConnection& connection);
+    // Durable: the commit waits until it is on the disk, whatever the connection's setting;
+    // for what a power cut must not undo.
+    enum class Durability { AsConnection, Durable };
+
+    explicit ImmediateTransaction(SqliteConnection& connection, Durability durability = Durability::AsConnection);
     ~ImmediateTransaction();
     ImmediateTransaction(const ImmediateTransaction&) = delete;
     ImmediateTransaction& operator=(const ImmediateTransaction&) = delete;
@@ -92,5 +96,6 @@ public:
 
 private:
     SqliteConnection& m_connection;
+    Durability m_durability;
     bool m_open = true;
 };
