@@ -513,7 +513,9 @@ std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& sessio
 
 void SiteDatabase::EndSession(const SessionHash& session)
 {
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     Query(m_connection, kEndSession).Bind(1, session).Run();
+    transaction.Commit();
 }
 
 std::optional<ClientKey> SiteDatabase::ClientKeyOf(int64_t client)
