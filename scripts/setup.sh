@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the project needs on Debian 12, and only what is missing: compilers (host and
 # MinGW-w64 for both Windows targets), GoogleTest and Google Benchmark, Wine with Xvfb, the
-# packaging tools, clang-format for the style check, and the site's SQLite, SHA-256 (nettle),
-# lighttpd, FastCGI (libfcgi, spawn-fcgi), PostgreSQL (server and libpq), clang (fuzzing) and
-# Chromium.
+# packaging tools (NSIS, and Debian's for the site's package), clang-format for the style
+# check, and the site's SQLite, SHA-256 (nettle), lighttpd and nginx, FastCGI (libfcgi,
+# spawn-fcgi), PostgreSQL (server and libpq), clang (fuzzing) and Chromium.
 # Idempotent: when everything is present it prints nothing and costs a single dpkg query.
 #
 #   scripts/setup.sh          install what is missing (as root, or through sudo without a password)
@@ -15,8 +15,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine wine64 wine32:i386 xvfb x11-utils imagemagick
-  zip nsis
-  libsqlite3-dev sqlite3 nettle-dev lighttpd curl clang libclang-rt-14-dev clang-format
+  zip nsis dpkg-dev help2man lintian
+  libsqlite3-dev sqlite3 nettle-dev lighttpd nginx-light curl clang libclang-rt-14-dev clang-format
   libfcgi-dev spawn-fcgi libpq-dev postgresql
   chromium chromium-driver python3
 )

@@ -4,14 +4,17 @@
 #
 #   scripts/site-server.sh start DIR PROGRAM DB [MODE]  start; prints the base URL (http://127.0.0.1:PORT)
 #   scripts/site-server.sh proxy DIR BACKDIR            start a reverse proxy to the server in BACKDIR
+#   scripts/site-server.sh start-snippet DIR CONF       start with an installed configuration snippet
 #   scripts/site-server.sh stop DIR                     stop the server started in DIR (and wait for it)
 #
 # MODE: cgi (the default: PROGRAM is login.cgi, one process per request), fcgi (PROGRAM is
 # login.fcgi; lighttpd's mod_fastcgi starts and restarts $SITE_FCGI_PROCESSES of them, 2 by
 # default) or spawn-fcgi (the same processes started by spawn-fcgi, lighttpd only connects).
 # The login page answers at BASE/cgi-bin/NAME (PROGRAM's name) with ENTRAVO_SITE_DB=DB, a
-# SQLite file or a PostgreSQL URI (and ENTRAVO_SITE_TRUSTED_PROXIES when that is set).
-# lighttpd's error log (including the login program's messages) is DIR/error.log.
+# SQLite file or a PostgreSQL URI (and ENTRAVO_SITE_TRUSTED_PROXIES when that is set). With a
+# snippet, the server is configured as Debian's lighttpd.conf configures it (its modules; as
+# www-data when started by root) plus CONF, and answers wherever CONF says. lighttpd's error
+# log (including the login program's messages) is DIR/error.log.
 set -euo pipefail
 
 readonly start_tries=10       # ports to try when one turns out to be taken
@@ -20,7 +23,7 @@ readonly stop_polls=50
 processes=${SITE_FCGI_PROCESSES:-2}
 
 usage() {
-  sed -n '5,7p' "$0" | sed 's/^#   //' >&2
+  sed -n '5,8p' "$0" | sed 's/^#   //' >&2
   exit 2
 }
 
@@ -29,6 +32,16 @@ answers() {
   local code
   code=$(curl -s -o /dev/null -m 2 -w '%{http_code}' "http://127.0.0.1:$1/" 2>/dev/null || true)
   [ -n "$code" ] && [ "$code" != 000 ]
+}
+
+# Where every server of this script listens and logs: loopback only, its files in DIR.
+listen_config() { # DIR PORT
+  cat <<CONF
+server.bind = "127.0.0.1"
+server.port = $2
+server.errorlog = "$1/error.log"
+server.pid-file = "$1/lighttpd.pid"
+CONF
 }
 
 # How lighttpd reaches the login page in each mode.
@@ -68,10 +81,7 @@ write_config() {
     cat <<CONF
 server.modules = ("mod_setenv")
 server.document-root = "$dir/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 server.max-connections = 1024
 setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db"$proxies)
 CONF
@@ -143,10 +153,7 @@ write_proxy_config() {
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_proxy")
 server.document-root = "$dir"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.pid-file = "$dir/lighttpd.pid"
+$(listen_config "$dir" "$port")
 proxy.server = ("" => (("host" => "127.0.0.1", "port" => $backend)))
 CONF
 }
@@ -159,6 +166,35 @@ proxy() {
   dir=$(new_dir "$1")
   [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
   launch "$dir" write_proxy_config "$dir" "$(cat "$2/port")"
+}
+
+write_snippet_config() {
+  local dir=$1 snippet=$2 port=$3 user=""
+  [ "$(id -u)" -ne 0 ] || user='server.username = "www-data"
+server.groupname = "www-data"'
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
+server.document-root = "$dir/www"
+$(listen_config "$dir" "$port")
+$user
+include "$snippet"
+CONF
+}
+
+# The site as its package installs it: CONF is the snippet, through the link that enabled it.
+start_snippet() {
+  [ $# -eq 2 ] || usage
+  local dir
+  dir=$(new_dir "$1")
+  [ -r "$2" ] || { echo "site-server: cannot read $2" >&2; exit 1; }
+  mkdir -p "$dir/www"
+  # lighttpd opens its log once it is www-data: DIR and the log are theirs (DIR's parents must
+  # let them in).
+  if [ "$(id -u)" -eq 0 ]; then
+    touch "$dir/error.log"
+    chown www-data:www-data "$dir" "$dir/error.log"
+  fi
+  launch "$dir" write_snippet_config "$dir" "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 }
 
 # Ends these processes and waits for them; what does not end in time is killed.
@@ -193,6 +229,7 @@ stop() {
 case "${1:-}" in
   start) shift; start "$@" ;;
   proxy) shift; proxy "$@" ;;
+  start-snippet) shift; start_snippet "$@" ;;
   stop) shift; stop "$@" ;;
   *) usage ;;
 esac

@@ -1,6 +1,7 @@
 #include "site/cgi/Gateway.h"
 
 #include "site/cgi/ClientOrigin.h"
+#include "site/cgi/VerifyApi.h"
 #include "site/store/OpenStore.h"
 
 #include <sys/random.h>
@@ -51,6 +52,7 @@ Response Serve(const ParameterLookup& parameter, StoreSource& stores, int64_t no
     request.cookies = Parameter(parameter, "HTTP_COOKIE");
     request.secure = Parameter(parameter, "HTTPS") == "on";
     request.scriptPath = Parameter(parameter, "SCRIPT_NAME");
+    request.pathInfo = Parameter(parameter, "PATH_INFO");
     request.now = now;
     request.newSession = *token;
     request.tidy = DrawTidyChance();
@@ -59,7 +61,8 @@ Response Serve(const ParameterLookup& parameter, StoreSource& stores, int64_t no
     try {
         response = Respond(request, stores.StoreFor(address));
     } catch (const StoreError& error) {
-        response = Unavailable(error.what(), error.temporary());
+        response = request.pathInfo == "/verify" ? VerifyUnavailable(request, error.what())
+                                                 : Unavailable(error.what(), error.temporary());
         response.storeFailed = true;
     }
     if (response.storeFailed)

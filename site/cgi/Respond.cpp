@@ -1,6 +1,8 @@
 #include "site/cgi/Respond.h"
 
 #include "site/cgi/ClientOrigin.h"
+#include "site/cgi/VerifyApi.h"
+#include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
 
 #include <algorithm>
@@ -18,10 +20,14 @@ std::string_view ReasonPhrase(int status)
         return "OK";
     case 303:
         return "See Other";
+    case 401:
+        return "Unauthorized";
     case 400:
         return "Bad Request";
     case 403:
         return "Forbidden";
+    case 404:
+        return "Not Found";
     case 405:
         return "Method Not Allowed";
     case 409:
@@ -78,14 +84,30 @@ Response Redirect(const Request& request, std::string_view title, std::string_vi
     return response;
 }
 
+std::optional<SessionHolder> HolderOf(const Request& request, SiteStore& store)
+{
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
+        if (auto holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds))
+            return holder;
+    }
+    return std::nullopt;
+}
+
+// Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
+Response Authorize(const Request& request, SiteStore& store)
+{
+    const auto holder = HolderOf(request, store);
+    if (!holder)
+        return Page(401, "Not signed in", "Sign in with your token first.");
+    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
+    response.headers.emplace_back("X-Entravo-Account", holder->account);
+    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
+    return response;
+}
+
 Response Welcome(const Request& request, SiteStore& store)
 {
-    std::optional<SessionHolder> holder;
-    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
-        holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds);
-        if (holder)
-            break;
-    }
+    const auto holder = HolderOf(request, store);
     if (!holder)
         return Page(200, "Not signed in",
                     "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
@@ -158,13 +180,29 @@ Response SignIn(const Request& request, SiteStore& store, Verifier verify)
 
 Response Route(const Request& request, SiteStore& store, Verifier verify)
 {
-    if (request.method == "GET")
+    if (!request.pathInfo.empty() && request.pathInfo != "/auth" && request.pathInfo != "/verify")
+        return Page(404, "Not found", "This page does not exist.");
+    if (request.method == "GET" && request.pathInfo == "/auth")
+        return Authorize(request, store);
+    if (request.method == "GET" && request.pathInfo == "/verify")
+        return VerifyForClient(request, store, verify);
+    if (request.method == "GET" && request.pathInfo.empty())
         return request.query.empty() ? Welcome(request, store) : SignIn(request, store, verify);
-    if (request.method == "POST" && request.query.empty())
+    if (request.method == "POST" && request.query.empty() && request.pathInfo.empty())
         return SignOut(request, store);
     Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
-    response.headers.emplace_back("Allow", "GET, POST");
+    response.headers.emplace_back("Allow", request.pathInfo.empty() ? "GET, POST" : "GET");
     return response;
+}
+
+// The answer stands whatever the clean-up meets: a string it accepted is used up.
+void Tidy(const Request& request, SiteStore& store, Response& response)
+{
+    try {
+        store.Tidy(request.now);
+    } catch (const StoreError& error) {
+        response.log += (response.log.empty() ? "" : "; ") + std::string("clean-up: ") + error.what();
+    }
 }
 
 } // namespace
@@ -174,7 +212,7 @@ Response Respond(const Request& request, SiteStore& store, Verifier verify)
     try {
         Response response = Route(request, store, verify);
         if (request.tidy)
-            store.Tidy(request.now);
+            Tidy(request, store, response);
         return response;
     } catch (const StoreError& error) {
         Response response = Unavailable(error.what(), error.temporary());

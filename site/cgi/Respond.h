@@ -2,6 +2,8 @@
 // The login page as a function from one request to one response: a logon link is verified,
 // accepted at most once and turned into a session cookie and a redirect to the welcome page
 // (the same program without a query), which greets the session's account and lets it sign out.
+// Below the same program: /auth, the session check a reverse proxy makes before it passes a
+// request on, and /verify, the signed API for applications (VerifyApi.h).
 #include "site/cgi/Session.h"
 #include "site/store/SiteStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
@@ -23,6 +25,7 @@ struct Request {
     std::string cookies;       // the Cookie header
     bool secure = false;       // came over HTTPS, so the cookie may travel only that way
     std::string scriptPath;    // this program's own path, where the welcome page is
+    std::string pathInfo;      // what follows it: nothing, /auth or /verify
     int64_t now = 0;           // seconds since 1970
     SessionToken newSession{}; // fresh random bits, used only when a logon is accepted
     bool tidy = false;         // this request does a share of the store's clean-up

@@ -5,6 +5,9 @@
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
+#include "site/verifier/Signature.h"
+
+#include <sys/random.h>
 
 #include <algorithm>
 #include <memory>
@@ -14,8 +17,7 @@
 namespace {
 
 constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND [ARGS]\n"
-                                    "The site database is PATH (a SQLite file) or URI (PostgreSQL:\n"
-                                    "postgresql://...), or else $ENTRAVO_SITE_DB.\n"
+                                    "The database: PATH (SQLite), URI (postgresql://...) or $ENTRAVO_SITE_DB.\n"
                                     "\n"
                                     "  init                     make the site database, or update an older one\n"
                                     "  enroll IDENTITY ACCOUNT  let the token IDENTITY sign in as ACCOUNT\n"
@@ -25,18 +27,19 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "                           first: TIME ADDRESS IDENTITY OUTCOME\n"
                                     "  attempts --minutes M     failures per network in the last M minutes (up to\n"
                                     "                           60): NETWORK FAILURES ADDRESSES LAST\n"
-                                    "  attempts --days D        attempts per day and network in the last D days:\n"
-                                    "                           DAY NETWORK OUTCOME COUNT\n"
+                                    "  attempts --days D        per day and network: DAY NETWORK OUTCOME COUNT\n"
                                     "  prune                    fold old attempts into daily counts, forget expired\n"
                                     "                           sessions, give the space back (works on a full disk)\n"
                                     "  check                    look for damage, one line per fault; exit status 0\n"
                                     "                           sound, 1 damaged, 2 unreadable\n"
+                                    "  client add NAME|list|remove ID  applications of the verification API;\n"
+                                    "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
                                     "                           status 0 genuine, 1 not genuine, 2 malformed\n"
                                     "\n"
-                                    "IDENTITY: 16 hexadecimal digits, as authdecode prints it. ACCOUNT: 1 to 64 bytes\n"
-                                    "of UTF-8 without control or formatting characters. Exit status 0 on success,\n"
-                                    "1 when refused or the database fails, 2 for bad usage.\n";
+                                    "IDENTITY: 16 hexadecimal digits, as authdecode prints it. ACCOUNT, NAME: 1 to 64\n"
+                                    "bytes of UTF-8 without control or formatting characters. Exit status 0 on\n"
+                                    "success, 1 when refused or the database fails, 2 for bad usage.\n";
 
 constexpr int kDefaultAttempts = 20;
 constexpr int kMaxAttempts = 100000;
@@ -196,6 +199,41 @@ int Check(CommandContext& context, const std::string& path, const Arguments&)
     return faults.empty() ? kExitSuccess : kExitFailure;
 }
 
+std::optional<int64_t> ClientArgument(const std::string& text)
+{
+    const bool digits = !text.empty() && text.size() <= 18 && std::all_of(text.begin(), text.end(), ::isdigit);
+    return digits ? std::optional(std::stoll(text)) : std::nullopt;
+}
+
+int Client(CommandContext& context, const std::string& path, const Arguments& args)
+{
+    const std::string& action = args[0];
+    if (action == "list" && args.size() == 1) {
+        for (const ApiClient& client : OpenStore(path)->Clients())
+            context.out << client.id << ' ' << UtcTime(client.addedAt) << ' ' << client.name << '\n';
+        return kExitSuccess;
+    }
+    if (action == "add" && args.size() == 2) {
+        if (!IsValidAccount(args[1]))
+            return Fail(context, kExitUsage, "a client's name follows the rules of an account name (see --help)");
+        ClientKey key{};
+        if (getrandom(key.data(), key.size(), 0) != static_cast<ssize_t>(key.size()))
+            return Fail(context, kExitFailure, "the operating system gave no random bits");
+        const int64_t id = OpenStore(path)->AddClient(args[1], key, context.now);
+        context.out << id << ' ' << Base64(key) << '\n';
+        return kExitSuccess;
+    }
+    if (action == "remove" && args.size() == 2) {
+        const auto id = ClientArgument(args[1]);
+        if (!id)
+            return Fail(context, kExitUsage, "'" + args[1].substr(0, 40) + "' is not a client id");
+        if (!OpenStore(path)->RemoveClient(*id))
+            return Fail(context, kExitFailure, "there is no client " + args[1]);
+        return kExitSuccess;
+    }
+    return Fail(context, kExitUsage, "client takes: add NAME, list or remove ID (see --help)");
+}
+
 int Verify(CommandContext& context, const Arguments& args)
 {
     const AuthenticatorInput input = AuthenticatorFromInput(args[0]);
@@ -222,7 +260,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
-    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},
+    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},   {"client", 1, 2, Client},
 };
 
 } // namespace

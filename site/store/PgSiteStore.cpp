@@ -1,5 +1,6 @@
 #include "site/store/PgSiteStore.h"
 
+#include "site/verifier/Hex.h"
 #include "site/verifier/Identity.h"
 
 #include <algorithm>
@@ -57,6 +58,19 @@ CREATE TABLE brakes(
     network TEXT PRIMARY KEY,
     until BIGINT NOT NULL
 );
+CREATE TABLE clients(
+    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    name TEXT NOT NULL,
+    key BYTEA NOT NULL,
+    added_at BIGINT NOT NULL
+);
+CREATE TABLE nonces(
+    client BIGINT NOT NULL,
+    nonce TEXT NOT NULL,
+    at BIGINT NOT NULL,
+    PRIMARY KEY(client, nonce)
+);
+CREATE INDEX nonces_by_age ON nonces(at);
 )";
 
 // Two operators running init at once take turns.
@@ -125,10 +139,10 @@ constexpr char kAdmit[] =
     " used AS (INSERT INTO used_strings(identity, seed, accepted_at) SELECT $1::text, $2::bigint, $3::bigint"
     " FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
     " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
-    " FROM used RETURNING 1),"
+    " FROM used WHERE $4::bytea IS NOT NULL),"
     " verdict AS (SELECT CASE WHEN NOT EXISTS (SELECT FROM token) THEN 'not-enrolled'"
     " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN 'revoked'"
-    " WHEN EXISTS (SELECT FROM opened) THEN 'accepted' ELSE 'already-used' END AS outcome),"
+    " WHEN EXISTS (SELECT FROM used) THEN 'accepted' ELSE 'already-used' END AS outcome),"
     " settled AS (UPDATE attempts SET outcome = verdict.outcome, identity = $1::text FROM verdict"
     " WHERE id = $5::bigint)"
     " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict";
@@ -150,6 +164,17 @@ constexpr char kEndOldSessions[] =
     " (SELECT token_hash FROM sessions WHERE opened_at < $1 ORDER BY opened_at LIMIT $2)";
 constexpr char kDropOldBrakes[] = "DELETE FROM brakes WHERE until < $1";
 constexpr char kDropOldDays[] = "DELETE FROM daily_counts WHERE day < $1";
+constexpr char kDropOldNonces[] = "DELETE FROM nonces WHERE at < $1";
+
+constexpr char kClientKey[] = "SELECT encode(key, 'hex') FROM clients WHERE id = $1";
+// A row only when the nonce is new or was last seen long enough ago; of two servers seeing the
+// same nonce at once, the second waits for the first one's commit and then changes nothing.
+constexpr char kUseNonce[] = "INSERT INTO nonces(client, nonce, at) VALUES($1, $2, $3) ON CONFLICT(client, nonce)"
+                             " DO UPDATE SET at = excluded.at WHERE nonces.at < $4";
+constexpr char kAddClient[] = "INSERT INTO clients(name, key, added_at) VALUES($1, $2, $3) RETURNING id";
+constexpr char kListClients[] = "SELECT id, name, added_at FROM clients ORDER BY id";
+constexpr char kRemoveClient[] = "DELETE FROM clients WHERE id = $1";
+constexpr char kRemoveClientNonces[] = "DELETE FROM nonces WHERE client = $1";
 constexpr char kFootprint[] = "SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                               " current_schema()::regnamespace AND relkind = 'r'";
 
@@ -179,6 +204,7 @@ constexpr const char* kRowChecks[] = {
     " WHERE seed < 0 OR seed > 2147483647",
     "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE octet_length(token_hash) <> "
     "32",
+    "SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE octet_length(key) <> 32",
     "SELECT 'attempt ' || id || ' has an unknown outcome ' || quote_literal(outcome) FROM attempts WHERE outcome NOT IN"
     " ('accepted', 'malformed', 'not-genuine', 'not-enrolled', 'revoked', 'already-used', 'too-many-failures',"
     " 'pending')",
@@ -221,6 +247,11 @@ std::optional<std::string> Present(const std::string& text)
 std::span<const uint8_t> Bytes(const SessionHash& hash)
 {
     return {hash.data(), hash.size()};
+}
+
+std::optional<std::span<const uint8_t>> SessionBytes(const std::optional<SessionHash>& hash)
+{
+    return hash ? std::optional(Bytes(*hash)) : std::nullopt;
 }
 
 std::vector<std::string> Lines(const PgResult& result)
@@ -302,8 +333,8 @@ void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<R
 
 Admission PgSiteStore::Admit(const Claim& claim)
 {
-    const PgResult admitted = m_connection.Run(
-        kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at, Bytes(claim.session), claim.attempt});
+    const PgResult admitted = m_connection.Run(kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at,
+                                                        SessionBytes(claim.session), claim.attempt});
     const Outcome outcome = OutcomeNamed(admitted.Text(0, 0));
     return {outcome, outcome == Outcome::Accepted ? admitted.Text(0, 1) : std::string()};
 }
@@ -332,8 +363,48 @@ PruneReport PgSiteStore::TidyRound(int64_t now, int64_t rows)
     report.sessionsEnded = m_connection.Run(kEndOldSessions, {now - kSessionLifetimeSeconds, rows}).Affected();
     m_connection.Run(kDropOldBrakes, {now});
     m_connection.Run(kDropOldDays, {now - kDailyKeepSeconds});
+    m_connection.Run(kDropOldNonces, {now - kNonceKeepSeconds});
     transaction.Commit();
     return report;
+}
+
+std::optional<ClientKey> PgSiteStore::ClientKeyOf(int64_t client)
+{
+    const PgResult found = m_connection.Run(kClientKey, {client});
+    if (found.Rows() == 0)
+        return std::nullopt;
+    const auto key = ParseHexBytes<std::tuple_size_v<ClientKey>>(found.Text(0, 0));
+    if (!key)
+        throw StoreError(m_connection.Name() + ": the key of client " + std::to_string(client) + " is damaged");
+    return *key;
+}
+
+bool PgSiteStore::UseNonce(int64_t client, std::string_view nonce, int64_t now)
+{
+    return m_connection.Run(kUseNonce, {client, nonce, now, now - kNonceKeepSeconds}).Affected() > 0;
+}
+
+int64_t PgSiteStore::AddClient(std::string_view name, const ClientKey& key, int64_t now)
+{
+    return m_connection.Run(kAddClient, {name, std::span<const uint8_t>(key.data(), key.size()), now}).Integer(0, 0);
+}
+
+std::vector<ApiClient> PgSiteStore::Clients()
+{
+    std::vector<ApiClient> clients;
+    const PgResult rows = m_connection.Run(kListClients);
+    for (int row = 0; row < rows.Rows(); ++row)
+        clients.push_back({rows.Integer(row, 0), rows.Text(row, 1), rows.Integer(row, 2)});
+    return clients;
+}
+
+bool PgSiteStore::RemoveClient(int64_t client)
+{
+    PgTransaction transaction(m_connection);
+    const bool removed = m_connection.Run(kRemoveClient, {client}).Affected() > 0;
+    m_connection.Run(kRemoveClientNonces, {client});
+    transaction.Commit();
+    return removed;
 }
 
 void PgSiteStore::Tidy(int64_t now)

@@ -24,6 +24,8 @@ public:
     Admission Admit(const Claim& claim) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
     void EndSession(const SessionHash& session) override;
+    std::optional<ClientKey> ClientKeyOf(int64_t client) override;
+    bool UseNonce(int64_t client, std::string_view nonce, int64_t now) override;
     void Tidy(int64_t now) override;
 
     EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
@@ -34,6 +36,9 @@ public:
     std::vector<DailyCount> DailyCounts(int64_t since) override;
     PruneReport Prune(int64_t now) override;
     std::vector<std::string> Check() override;
+    int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) override;
+    std::vector<ApiClient> Clients() override;
+    bool RemoveClient(int64_t client) override;
 
 private:
     explicit PgSiteStore(PgConnection connection);

@@ -68,6 +68,19 @@ CREATE TABLE brakes(
     network TEXT PRIMARY KEY,
     until INTEGER NOT NULL
 ) WITHOUT ROWID;
+CREATE TABLE clients(
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    key BLOB NOT NULL,
+    added_at INTEGER NOT NULL
+);
+CREATE TABLE nonces(
+    client INTEGER NOT NULL,
+    nonce TEXT NOT NULL,
+    at INTEGER NOT NULL,
+    PRIMARY KEY(client, nonce)
+) WITHOUT ROWID;
+CREATE INDEX nonces_by_age ON nonces(at);
 )";
 
 // Schema 1 kept every attempt with its address only; its attempts become today's view of the
@@ -118,6 +131,14 @@ constexpr char kOpenSession[] = "INSERT INTO sessions(token_hash, identity, open
 constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tokens USING(identity)"
                                 " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL";
 constexpr char kEndSession[] = "DELETE FROM sessions WHERE token_hash = ?1";
+constexpr char kClientKey[] = "SELECT key FROM clients WHERE id = ?1";
+// A row only when the nonce is new or was last seen long enough ago.
+constexpr char kUseNonce[] = "INSERT INTO nonces(client, nonce, at) VALUES(?1, ?2, ?3) ON CONFLICT"
+                             " DO UPDATE SET at = excluded.at WHERE nonces.at < ?4";
+constexpr char kAddClient[] = "INSERT INTO clients(name, key, added_at) VALUES(?1, ?2, ?3)";
+constexpr char kListClients[] = "SELECT id, name, added_at FROM clients ORDER BY id";
+constexpr char kRemoveClient[] = "DELETE FROM clients WHERE id = ?1";
+constexpr char kDropOldNonces[] = "DELETE FROM nonces WHERE at < ?1";
 
 // The oldest rows first, a bounded number per round (ids grow with time).
 constexpr char kFoldAttempts[] =
@@ -257,7 +278,8 @@ int CheckpointWhenLong(void*, sqlite3* database, const char* name, int pages)
 void ApplyConnectionSettings(SqliteConnection& connection)
 {
     // With write-ahead logging a commit needs no sync; it is durable once the log is
-    // checkpointed, and a crash of the program never loses it (see the README on power cuts).
+    // checkpointed, and a crash of the program never loses it. What a power cut must not undo
+    // (an acceptance, an enrolment, a revocation) is committed durably (see the README).
     connection.Execute("PRAGMA synchronous = NORMAL");
     connection.Execute("PRAGMA cell_size_check = ON");
     sqlite3_db_config(connection.Get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -327,6 +349,7 @@ constexpr const char* kRowChecks[] = {
     " WHERE typeof(seed) <> 'integer' OR seed < 0 OR seed > 2147483647",
     "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE typeof(token_hash) <> 'blob'"
     " OR length(token_hash) <> 32",
+    "SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE typeof(key) <> 'blob' OR length(key) <> 32",
     "SELECT 'attempt ' || id || ' has an unknown outcome ' || quote(outcome) FROM attempts WHERE outcome NOT IN"
     " ('accepted', 'malformed', 'not-genuine', 'not-enrolled', 'revoked', 'already-used', 'too-many-failures',"
     " 'pending')",
@@ -447,7 +470,8 @@ void SiteDatabase::Settle(int64_t attempt, Outcome outcome, const std::optional<
 Admission SiteDatabase::Admit(const Claim& claim)
 {
     const std::string key = FormatIdentity(claim.identity);
-    ImmediateTransaction transaction(m_connection);
+    // A forgotten acceptance would let its string work once more.
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     Admission admission;
     {
         Query find(m_connection, kFindToken);
@@ -463,8 +487,8 @@ Admission SiteDatabase::Admit(const Claim& claim)
         Query(m_connection, kUseString).Bind(1, key).Bind(2, int64_t{claim.seed}).Bind(3, claim.at).Run();
         if (sqlite3_changes(m_connection.Get()) == 0)
             admission = {Outcome::AlreadyUsed, {}};
-        else
-            Query(m_connection, kOpenSession).Bind(1, claim.session).Bind(2, key).Bind(3, claim.at).Run();
+        else if (claim.session)
+            Query(m_connection, kOpenSession).Bind(1, *claim.session).Bind(2, key).Bind(3, claim.at).Run();
     }
     Query(m_connection, kSettleAttempt)
         .Bind(1, claim.attempt)
@@ -489,7 +513,52 @@ std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& sessio
 
 void SiteDatabase::EndSession(const SessionHash& session)
 {
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     Query(m_connection, kEndSession).Bind(1, session).Run();
+    transaction.Commit();
+}
+
+std::optional<ClientKey> SiteDatabase::ClientKeyOf(int64_t client)
+{
+    Query query(m_connection, kClientKey);
+    query.Bind(1, client);
+    if (!query.Step())
+        return std::nullopt;
+    const std::vector<uint8_t> bytes = query.Blob(0);
+    ClientKey key{};
+    if (bytes.size() != key.size())
+        throw StoreError(m_connection.Path() + ": the key of client " + std::to_string(client) + " is damaged");
+    std::copy(bytes.begin(), bytes.end(), key.begin());
+    return key;
+}
+
+bool SiteDatabase::UseNonce(int64_t client, std::string_view nonce, int64_t now)
+{
+    Query(m_connection, kUseNonce).Bind(1, client).Bind(2, nonce).Bind(3, now).Bind(4, now - kNonceKeepSeconds).Run();
+    return sqlite3_changes(m_connection.Get()) > 0;
+}
+
+int64_t SiteDatabase::AddClient(std::string_view name, const ClientKey& key, int64_t now)
+{
+    Query(m_connection, kAddClient).Bind(1, name).Bind(2, key).Bind(3, now).Run();
+    return sqlite3_last_insert_rowid(m_connection.Get());
+}
+
+std::vector<ApiClient> SiteDatabase::Clients()
+{
+    return Rows<ApiClient>(m_connection, kListClients, std::nullopt, [](const Query& row) {
+        return ApiClient{row.Integer(0), row.Text(1), row.Integer(2)};
+    });
+}
+
+bool SiteDatabase::RemoveClient(int64_t client)
+{
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
+    Query(m_connection, kRemoveClient).Bind(1, client).Run();
+    const bool removed = sqlite3_changes(m_connection.Get()) > 0;
+    Query(m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
+    transaction.Commit();
+    return removed;
 }
 
 PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)
@@ -502,6 +571,7 @@ PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)
     Query(m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
     report.sessionsEnded = sqlite3_changes(m_connection.Get());
     Query(m_connection, kDropOldBrakes).Bind(1, now).Run();
+    Query(m_connection, kDropOldNonces).Bind(1, now - kNonceKeepSeconds).Run();
     Query(m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
     transaction.Commit();
     return report;
@@ -543,7 +613,7 @@ PruneReport SiteDatabase::Prune(int64_t now)
 EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     {
         Query find(m_connection, kFindToken);
         find.Bind(1, key);
@@ -559,7 +629,7 @@ EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view acc
 RevokeResult SiteDatabase::Revoke(const RomBytes& identity, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
     {
         Query find(m_connection, kFindToken);
         find.Bind(1, key);

@@ -65,13 +65,23 @@ struct Gate {
 // A session is known only by the SHA-256 of its token, so the store never holds a token.
 using SessionHash = std::array<uint8_t, 32>;
 
-// A genuine string offered for sign-in, under the attempt Charge made for it.
+// A genuine string offered for sign-in, under the attempt Charge made for it. Without a
+// session (an application checks the string for itself) the string is used up all the same.
 struct Claim {
     int64_t attempt = 0;
     int64_t at = 0;
     RomBytes identity{};
     uint32_t seed = 0;
-    SessionHash session{};
+    std::optional<SessionHash> session;
+};
+
+// An application that asks the site to verify strings signs its requests with this key.
+using ClientKey = std::array<uint8_t, 32>;
+
+struct ApiClient {
+    int64_t id = 0;
+    std::string name;
+    int64_t addedAt = 0;
 };
 
 struct Admission {
@@ -101,8 +111,11 @@ public:
     // was when the session opened (revoking or enrolling again ends every session before).
     virtual std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) = 0;
     virtual void EndSession(const SessionHash& session) = 0;
+    virtual std::optional<ClientKey> ClientKeyOf(int64_t client) = 0;
+    // True the first time within kNonceKeepSeconds that the client sends this nonce.
+    virtual bool UseNonce(int64_t client, std::string_view nonce, int64_t now) = 0;
     // A small, bounded share of the clean-up: attempts older than kAttemptKeepSeconds become
-    // counts per day and network, expired sessions and brakes go. Called now and then.
+    // counts per day and network, expired sessions, brakes and nonces go. Called now and then.
     virtual void Tidy(int64_t now) = 0;
 };
 
@@ -110,6 +123,8 @@ public:
 inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
 // How long a session lasts; after that the store forgets it.
 inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
+// How long an application's request nonce is remembered.
+inline constexpr int64_t kNonceKeepSeconds = 10 * 60;
 
 // What the operator's command needs besides: enrolment, the records, and the upkeep.
 enum class InitResult { Created, AlreadyThere, Migrated };
@@ -168,4 +183,9 @@ public:
     virtual PruneReport Prune(int64_t now) = 0;
     // One line per fault found; none when the store is sound.
     virtual std::vector<std::string> Check() = 0;
+    // The new client's id.
+    virtual int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) = 0;
+    virtual std::vector<ApiClient> Clients() = 0;
+    // False when there was no such client.
+    virtual bool RemoveClient(int64_t client) = 0;
 };

@@ -173,14 +173,25 @@ std::optional<std::string> Query::OptionalText(int column) const
     return Text(column);
 }
 
+std::vector<uint8_t> Query::Blob(int column) const
+{
+    const auto* bytes = static_cast<const uint8_t*>(sqlite3_column_blob(m_statement, column));
+    return bytes ? std::vector<uint8_t>(bytes, bytes + sqlite3_column_bytes(m_statement, column))
+                 : std::vector<uint8_t>();
+}
+
 void Query::Check(int code) const
 {
     if (code != SQLITE_OK)
         m_connection.Fail(code);
 }
 
-ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection) : m_connection(connection)
+// SQLite takes the setting only between transactions; the connection's own is NORMAL.
+ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection, Durability durability)
+    : m_connection(connection), m_durability(durability)
 {
+    if (m_durability == Durability::Durable)
+        m_connection.Execute("PRAGMA synchronous = FULL");
     m_connection.Execute("BEGIN IMMEDIATE");
 }
 
@@ -188,6 +199,8 @@ ImmediateTransaction::~ImmediateTransaction()
 {
     if (m_open)
         sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (m_durability == Durability::Durable)
+        sqlite3_exec(m_connection.Get(), "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
 }
 
 void ImmediateTransaction::Commit()

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // One move-only owner for every SQLite handle kind.
 template <typename Handle, auto Close>
@@ -69,6 +70,7 @@ public:
     std::optional<int64_t> OptionalInteger(int column) const;
     std::string Text(int column) const;
     std::optional<std::string> OptionalText(int column) const;
+    std::vector<uint8_t> Blob(int column) const;
 
 private:
     void Check(int code) const;
@@ -81,7 +83,11 @@ private:
 // overtaken by another process between its read and its write.
 class ImmediateTransaction {
 public:
-    explicit ImmediateTransaction(SqliteConnection& connection);
+    // Durable: the commit waits until it is on the disk, whatever the connection's setting;
+    // for what a power cut must not undo.
+    enum class Durability { AsConnection, Durable };
+
+    explicit ImmediateTransaction(SqliteConnection& connection, Durability durability = Durability::AsConnection);
     ~ImmediateTransaction();
     ImmediateTransaction(const ImmediateTransaction&) = delete;
     ImmediateTransaction& operator=(const ImmediateTransaction&) = delete;
@@ -90,5 +96,6 @@ public:
 
 private:
     SqliteConnection& m_connection;
+    Durability m_durability;
     bool m_open = true;
 };

@@ -74,8 +74,8 @@ public:
             admission.outcome = Outcome::AlreadyUsed;
         else if (account != m_accounts.end())
             admission = {Outcome::Accepted, account->second};
-        if (admission.outcome == Outcome::Accepted)
-            m_sessions[claim.session] = {claim.identity, claim.at};
+        if (admission.outcome == Outcome::Accepted && claim.session)
+            m_sessions[*claim.session] = {claim.identity, claim.at};
         Settle(claim.attempt, admission.outcome, claim.identity);
         return admission;
     }
@@ -95,13 +95,38 @@ public:
         m_sessions.erase(session);
     }
 
-    void Tidy(int64_t) override { ++tidyCalls; }
+    std::optional<ClientKey> ClientKeyOf(int64_t client) override
+    {
+        ThrowIfBroken();
+        const auto found = clients.find(client);
+        return found == clients.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    bool UseNonce(int64_t client, std::string_view nonce, int64_t now) override
+    {
+        ThrowIfBroken();
+        auto [seen, first] = m_nonces.try_emplace({client, std::string(nonce)}, now);
+        if (first || seen->second < now - kNonceKeepSeconds) {
+            seen->second = now;
+            return true;
+        }
+        return false;
+    }
+
+    void Tidy(int64_t) override
+    {
+        ++tidyCalls;
+        if (tidyFails)
+            throw StoreError("site.db: the disk is full", StoreError::Kind::Full);
+    }
 
     std::vector<Attempt> attempts;
+    std::map<int64_t, ClientKey> clients;
     int admitCalls = 0;
     int refusals = 0;
     int tidyCalls = 0;
     bool broken = false;
+    bool tidyFails = false;
     StoreError::Kind failure = StoreError::Kind::Busy;
 
 private:
@@ -121,4 +146,5 @@ private:
     std::set<std::pair<RomBytes, uint32_t>> m_used;
     std::map<SessionHash, std::pair<RomBytes, int64_t>> m_sessions;
     std::set<std::string> m_braked;
+    std::map<std::pair<int64_t, std::string>, int64_t> m_nonces;
 };

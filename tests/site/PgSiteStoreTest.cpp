@@ -185,6 +185,24 @@ TEST_F(PgSiteStoreTest, ServersTidyingAtOnceCountEachOldAttemptOnce)
     EXPECT_TRUE(PgSiteStore::Open(m_address).RecentAttempts(10).empty());
 }
 
+TEST_F(PgSiteStoreTest, AClientsKeyComesBackAndEachNonceServesOnceOnEveryServer)
+{
+    PgSiteStore::Initialise(m_address);
+    PgSiteStore operatorStore = PgSiteStore::Open(m_address);
+    ClientKey key{};
+    key[0] = 0xA5;
+    key[31] = 0x5A;
+    const int64_t client = operatorStore.AddClient("shop", key, 1000);
+    EXPECT_EQ(key, operatorStore.ClientKeyOf(client));
+    std::atomic<int> fresh{0};
+    OnEveryServer(m_address, [&](PgSiteStore& store, int) { fresh += store.UseNonce(client, "n-1", 2000) ? 1 : 0; });
+    EXPECT_EQ(1, fresh);
+    EXPECT_TRUE(operatorStore.UseNonce(client, "n-1", 2000 + kNonceKeepSeconds + 1)) << "forgotten in time";
+    EXPECT_TRUE(operatorStore.RemoveClient(client));
+    EXPECT_FALSE(operatorStore.ClientKeyOf(client));
+    EXPECT_TRUE(operatorStore.Check().empty());
+}
+
 TEST_F(PgSiteStoreTest, AConnectionEndedWhileIdleConnectsAgainOneLostInATransactionIsUnreachable)
 {
     PgSiteStore::Initialise(m_address);

@@ -232,12 +232,16 @@ TEST(Respond, RedirectsOnlyToAPlainPathOfThisSite)
     }
 }
 
-TEST(Respond, ATidyingRequestCleansUpAfterItsAnswer)
+TEST(Respond, ATidyingRequestCleansUpAfterItsAnswerWhichStandsWhateverTheCleanUpMeets)
 {
     InMemorySiteStore store;
-    Request request = Get("");
+    store.Enroll(kAlice, "alice");
+    Request request = Get("Authenticate=" + kGenuine);
     request.tidy = true;
-    Respond(request, store);
+    store.tidyFails = true;
+    const Response accepted = Respond(request, store);
+    EXPECT_EQ(303, accepted.status);
+    EXPECT_TRUE(Contains(accepted.log, "clean-up: ")) << accepted.log;
     Respond(Get(""), store);
     EXPECT_EQ(1, store.tidyCalls);
 }
@@ -260,4 +264,44 @@ TEST(Session, TokensHashAsSha256)
     EXPECT_EQ(0x47, hash[1]);
     EXPECT_EQ(0xBB, hash[31]);
     EXPECT_NE(hash, HashOf(kToken));
+}
+
+// The worked example of docs/verify-api.md, to the byte.
+TEST(Respond, TheVerificationApisWorkedExample)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    ClientKey key{};
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<uint8_t>(i);
+    store.clients[1] = key;
+    Request request = Get("id=1&nonce=abcdefghijklmnop1234&authenticator=" + kGenuine +
+                          "&h=QQ4tu3PbMUX4erfFMQcAKsD9uuIxXBL%2BzWe4D%2BpHZKk%3D");
+    request.pathInfo = "/verify";
+    const Response answer = Respond(request, store);
+    EXPECT_EQ(200, answer.status);
+    EXPECT_EQ("application/json", Header(answer, "Content-Type"));
+    EXPECT_EQ("{\"status\":\"OK\",\"nonce\":\"abcdefghijklmnop1234\",\"t\":\"2027-01-15T08:00:00Z\","
+              "\"identity\":\"0123456789ABCDEF\",\"account\":\"alice\","
+              "\"h\":\"/8KF4Ktf5ploNum6t/KsGVDmtjk9wHYZDMtErUPcya4=\"}\n",
+              answer.body);
+    EXPECT_EQ(0, store.tidyCalls);
+    EXPECT_EQ(std::nullopt, store.FindSession(HashOf(kToken), 0)); // an application keeps its own sessions
+}
+
+TEST(Respond, TheSessionCheckReadsOnlyTheCookie)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    Respond(Get("Authenticate=" + kGenuine), store);
+    Request check = Get("", "entravo_session=DEADBEEF0102030405060708090A0B0C");
+    check.pathInfo = "/auth";
+    const Response allowed = Respond(check, store);
+    EXPECT_EQ(200, allowed.status);
+    EXPECT_EQ("alice", Header(allowed, "X-Entravo-Account"));
+    EXPECT_EQ("0123456789ABCDEF", Header(allowed, "X-Entravo-Identity"));
+    check.cookies = "entravo_session=DEADBEEF0102030405060708090A0B0D";
+    EXPECT_EQ(401, Respond(check, store).status);
+    check.pathInfo = "/other";
+    EXPECT_EQ(404, Respond(check, store).status);
 }

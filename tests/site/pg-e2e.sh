@@ -25,8 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck source=check.sh
-source "$(dirname "$0")/check.sh"
+. "$(dirname "$0")/../support/check.sh"
 
 # Bounded wait for a condition (a command run anew at each poll), 0.1 s at a time.
 wait_for() { # POLLS COMMAND...

@@ -19,8 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck source=check.sh
-source "$(dirname "$0")/check.sh"
+. "$(dirname "$0")/../support/check.sh"
 
 alice=0123456789ABCDEF bob=2800000000000042 stranger=FEDCBA9876543210
 export ENTRAVO_SITE_DB=$work/site.db
@@ -130,6 +129,12 @@ check "another client behind the same proxy signs in" 303 \
   "$(status "$front?Authenticate=$("$make_logons" "$alice" 13 1)" --interface 127.6.0.21)"
 check "the operator sees the clients behind the proxy" "127.6.0.21 accepted" \
   "$("$site" attempts 1 | awk '{ print $2, $4 }')"
+
+# A folder the web server's user cannot enter is named as such, not as a missing database.
+if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
+  said=$(runuser -u nobody -- "$site" --db "$ENTRAVO_SITE_DB" list 2>&1 || true)
+  check "a folder that cannot be entered is named" yes "$(grep -q 'cannot enter the folder' <<<"$said" && echo yes)"
+fi
 
 # A full disk: logons wait (503, nothing accepted twice), and a prune makes room without needing any.
 if [ "$(id -u)" -eq 0 ] && mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk" 2>/dev/null; then

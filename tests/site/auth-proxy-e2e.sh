@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The session check through a real nginx in front of an application: before signing in the
+# application is out of reach (401 and the how-to page); after the logon link and its 303 the
+# application greets the account, and a header the client forges never reaches it.
+#
+#   auth-proxy-e2e.sh LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS
+set -euo pipefail
+[ $# -eq 3 ] || { echo "usage: $0 LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS" >&2; exit 2; }
+cgi=$1 site=$2 make_logons=$3
+here=$(cd "$(dirname "$0")" && pwd)
+server=$here/../../scripts/site-server.sh
+. "$here/../support/check.sh"
+for program in lighttpd nginx python3; do
+  command -v "$program" >/dev/null || { echo "$program is not installed: skipped"; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/auth-proxy.XXXXXX")
+app_pid=""
+cleanup() {
+  [ ! -f "$work/nginx.pid" ] || kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
+  "$server" stop "$work/server"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export ENTRAVO_SITE_DB=$work/site.db
+"$site" init >/dev/null
+"$site" enroll 0123456789ABCDEF alice
+backend=$("$server" start "$work/server" "$cgi" "$ENTRAVO_SITE_DB")
+python3 "$here/hello_app.py" >"$work/app.port" &
+app_pid=$!
+for ((poll = 0; poll < 100; poll++)); do
+  [ ! -s "$work/app.port" ] || break
+  sleep 0.1
+done
+mkdir -p "$work/www" "$work/tmp"
+# Started by root, nginx's worker runs as nobody: it must reach the page and its buffers.
+chmod 0755 "$work" "$work/www"
+chmod 0777 "$work/tmp"
+echo "Touch your token to the reader and double-click the Entravo icon to sign in." >"$work/www/signin.html"
+
+write_nginx_config() { # PORT
+  cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events {}
+http {
+  access_log off;
+  client_body_temp_path $work/tmp; proxy_temp_path $work/tmp; fastcgi_temp_path $work/tmp;
+  uwsgi_temp_path $work/tmp; scgi_temp_path $work/tmp;
+  server {
+    listen 127.0.0.1:$1;
+    location /cgi-bin/ { proxy_pass $backend; }
+    location = /entravo-auth {
+      internal;
+      proxy_pass $backend/cgi-bin/login.cgi/auth;
+      proxy_pass_request_body off;
+      proxy_set_header Content-Length "";
+    }
+    location /app/ {
+      auth_request /entravo-auth;
+      auth_request_set \$entravo_account \$upstream_http_x_entravo_account;
+      proxy_set_header X-Entravo-Account \$entravo_account;
+      proxy_pass http://127.0.0.1:$(cat "$work/app.port");
+      error_page 401 /signin.html;
+    }
+    location = /signin.html { root $work/www; }
+  }
+}
+CONF
+}
+
+for ((try = 0; try < 10; try++)); do
+  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+  write_nginx_config "$port"
+  nginx -p "$work" -c "$work/nginx.conf" 2>>"$work/error.log" && break
+done
+front=http://127.0.0.1:$port
+for ((poll = 0; poll < 100; poll++)); do
+  [ "$(curl -s -o /dev/null -w '%{http_code}' "$front/app/")" = 000 ] || break
+  sleep 0.1
+done
+
+status() { # URL [CURL OPTIONS...]
+  local url=$1
+  shift
+  curl -s -m 20 -D "$work/last.headers" -o "$work/last.body" -w '%{http_code}' "$@" "$url"
+}
+forged=(-H 'X-Entravo-Account: mallory')
+
+check "before signing in, the application is out of reach" 401 "$(status "$front/app/" "${forged[@]}")"
+check "and the how-to page says how to sign in" 1 "$(grep -c 'double-click the Entravo icon' "$work/last.body")"
+check "the logon link answers with a redirect" 303 \
+  "$(status "$front/cgi-bin/login.cgi?Authenticate=$("$make_logons" 0123456789ABCDEF 1 1)" -c "$work/jar")"
+check "then the application greets the account, and only that one" "Hello, alice" \
+  "$(status "$front/app/" -b "$work/jar" "${forged[@]}" >/dev/null; cat "$work/last.body")"
+check "the session check answers the proxy directly too" "200 0123456789ABCDEF" \
+  "$(status "$backend/cgi-bin/login.cgi/auth" -b "$work/jar") $(grep -i '^X-Entravo-Identity:' "$work/last.headers" | tr -d '\r' | cut -d' ' -f2)"
+check "after signing out the application is out of reach again" 401 \
+  "$(status "$front/cgi-bin/login.cgi" --data '' -b "$work/jar" -c "$work/jar" >/dev/null; status "$front/app/" -b "$work/jar")"
+
+[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/error.log" "$work/server/error.log"; exit 1; }

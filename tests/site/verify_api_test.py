@@ -1,0 +1,163 @@
+"""The verification API through a real lighttpd, driven by the Python client: every status,
+a tampered signature, a reused nonce, a client removed while in use, and one string sent 50
+times at once accepted once.
+
+    verify_api_test.py LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS
+"""
+
+import base64
+import concurrent.futures
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.error
+import urllib.request
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "site" / "clients" / "python"))
+from entravo_verify import AnswerNotTrusted, Client, signature  # noqa: E402
+
+SERVER = ROOT / "scripts" / "site-server.sh"
+ALICE, BOB, STRANGER = "0123456789ABCDEF", "2800000000000042", "FEDCBA9876543210"
+
+
+class NoRedirects(urllib.request.HTTPRedirectHandler):
+    def redirect_request(self, *args):
+        return None
+
+
+class VerifyApi(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.cgi, cls.site_program, cls.make_logons = sys.argv[1:4]
+        cls.work = Path(tempfile.mkdtemp(prefix="verify-api."))
+        cls.db = str(cls.work / "site.db")
+        cls.site("init")
+        cls.site("enroll", ALICE, "alice")
+        cls.site("enroll", BOB, "bob")
+        cls.site("revoke", BOB)
+        cls.base = cls.start("server", cls.db)
+
+    @classmethod
+    def tearDownClass(cls):
+        for name in ("server", "broken"):
+            subprocess.run([str(SERVER), "stop", str(cls.work / name)], check=False)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @classmethod
+    def start(cls, name, db):
+        return subprocess.run([str(SERVER), "start", str(cls.work / name), cls.cgi, db],
+                              check=True, capture_output=True, text=True).stdout.strip() + "/cgi-bin/login.cgi"
+
+    @classmethod
+    def site(cls, *args):
+        return subprocess.run([cls.site_program, "--db", cls.db, *args], check=True,
+                              capture_output=True, text=True).stdout
+
+    def new_client(self, name):
+        client_id, key = self.site("client", "add", name).split()
+        return Client(self.base, client_id, key)
+
+    def strings(self, identity, first, count=1):
+        out = subprocess.run([self.make_logons, identity, str(first), str(count)], check=True,
+                             capture_output=True, text=True).stdout
+        return out.split()
+
+    def test_every_verdict_on_a_string(self):
+        client = self.new_client("verdicts")
+        good, other = self.strings(ALICE, 100, 2)
+        verdict = client.verify(good)
+        self.assertEqual(("OK", ALICE, "alice"), (verdict.status, verdict.identity, verdict.account))
+        self.assertEqual("REPLAYED", client.verify(good).status)
+        changed = good[:40] + ("1" if good[40] == "0" else "0") + good[41:]
+        self.assertEqual("NOT_GENUINE", client.verify(changed).status)
+        self.assertEqual("MALFORMED", client.verify(good[1:]).status)
+        self.assertEqual("UNKNOWN_TOKEN", client.verify(self.strings(STRANGER, 7)[0]).status)
+        self.assertEqual("REVOKED", client.verify(self.strings(BOB, 7)[0]).status)
+        self.assertEqual("OK", client.verify(other).status)
+
+    def test_the_login_page_and_the_api_share_one_store(self):
+        client = self.new_client("shared")
+        string = self.strings(ALICE, 200)[0]
+        with self.assertRaises(urllib.error.HTTPError) as redirect:
+            urllib.request.build_opener(NoRedirects).open(self.base + "?Authenticate=" + string)
+        self.assertEqual(303, redirect.exception.code)
+        self.assertEqual("REPLAYED", client.verify(string).status)
+
+    def test_requests_that_do_not_prove_their_client(self):
+        client = self.new_client("proof")
+        string = self.strings(ALICE, 300)[0]
+        tampered = client.request_url(string, "abcdefghijklmnop0001").replace("h=", "h=A", 1)
+        self.assertEqual("BAD_SIGNATURE", self.fetch(tampered)["status"])
+        wrong_key = Client(self.base, client.client_id, base64.b64encode(bytes(32)).decode())
+        verdict = wrong_key.verify(string)
+        self.assertEqual(("BAD_SIGNATURE", False), (verdict.status, verdict.signed))
+        self.assertEqual("NO_SUCH_CLIENT", Client(self.base, 99999, base64.b64encode(bytes(32))).verify(string).status)
+        self.assertEqual("OK", client.verify(string).status)  # none of them used the string up
+
+    def test_a_reused_nonce_and_a_removed_client(self):
+        client = self.new_client("nonces")
+        first, second = self.strings(ALICE, 400, 2)
+        self.assertEqual("OK", client.verify(first, nonce="SameNonceEachTime1").status)
+        self.assertEqual("REPLAYED_REQUEST", client.verify(second, nonce="SameNonceEachTime1").status)
+        self.assertEqual("MALFORMED", client.verify(second, nonce="short").status)
+        self.site("client", "remove", client.client_id)
+        self.assertEqual("NO_SUCH_CLIENT", client.verify(second).status)
+
+    def test_an_answer_that_was_changed_is_not_trusted(self):
+        client = self.new_client("answers")
+        nonce = "abcdefghijklmnop9999"
+        answer = {"status": "OK", "nonce": nonce, "t": "2027-01-15T08:00:00Z", "identity": ALICE, "account": "alice"}
+        answer["h"] = signature(client.key, answer)
+        self.assertEqual("OK", client.check(dict(answer), nonce).status)
+        with self.assertRaises(AnswerNotTrusted):
+            client.check(dict(answer, account="mallory"), nonce)
+        with self.assertRaises(AnswerNotTrusted):
+            client.check(dict(answer), "another-nonce-0000")
+
+    def test_a_guessing_client_is_held_and_a_broken_store_says_so(self):
+        client = self.new_client("guesser")
+        junk = "1" * 64
+        statuses = [client.verify(junk).status for _ in range(21)]
+        self.assertEqual(["NOT_GENUINE"] * 20 + ["RATE_LIMITED"], statuses)
+        broken = self.work / "not-a-database"
+        broken.write_text("not a database\n")
+        verdict = Client(self.start("broken", str(broken)), client.client_id, base64.b64encode(client.key)).verify(junk)
+        self.assertEqual(("BACKEND_ERROR", False), (verdict.status, verdict.signed))
+
+    def test_one_string_sent_fifty_times_at_once_is_accepted_once(self):
+        client = self.new_client("burst")
+        string = self.strings(ALICE, 500)[0]
+        with concurrent.futures.ThreadPoolExecutor(50) as pool:
+            statuses = sorted(pool.map(lambda _: client.verify(string).status, range(50)))
+        self.assertEqual(1, statuses.count("OK"))
+        self.assertEqual(set(statuses) - {"OK"}, {"REPLAYED", "RATE_LIMITED"} & set(statuses))
+
+    def test_the_documented_worked_example(self):
+        doc = (ROOT / "docs" / "verify-api.md").read_text()
+        key = re.search(r"Key `([^`]+)`", doc).group(1)
+        request = re.findall(r"    GET (\S+verify\?\S+)", doc)[-1]
+        answer = json.loads(re.search(r"\n    (\{\"status\".*\})\n", doc).group(1))
+        client = Client("https://x/cgi-bin/login.cgi", 1, key)
+        authenticator = re.search(r"authenticator=([0-9A-F]{64})", request).group(1)
+        self.assertTrue(request.endswith(client.request_url(authenticator, answer["nonce"]).split("/verify", 1)[1]))
+        self.assertEqual(("OK", "alice"), (client.check(answer, answer["nonce"]).status, answer["account"]))
+
+    def fetch(self, url):
+        with urllib.request.urlopen(url) as reply:
+            return json.loads(reply.read())
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 4:
+        sys.exit(__doc__)
+    if not shutil.which("lighttpd"):
+        print("lighttpd is not installed: skipped")
+        sys.exit(77)
+    unittest.main(argv=sys.argv[:1], verbosity=2)
