@@ -102,6 +102,9 @@ Response Authorize(const Request& request, SiteStore& store)
     Response response = Page(200, "Signed in", "Signed in as " + holder->account);
     response.headers.emplace_back("X-Entravo-Account", holder->account);
     response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
+    // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
+    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder->account);
+    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder->identity));
     return response;
 }
 

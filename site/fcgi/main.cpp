@@ -7,6 +7,7 @@
 #include "site/cgi/Gateway.h"
 #include "site/store/OpenStore.h"
 
+#include <fastcgi.h>
 #include <fcgiapp.h>
 
 #include <cstdlib>
@@ -26,7 +27,7 @@ public:
     {
         if (!m_store || address != m_address) {
             m_store.reset();
-            m_store = OpenStore(address);
+            m_store = OpenStore(address, StoreUse::LongLived);
             m_address = address;
         }
         return *m_store;
@@ -42,7 +43,12 @@ Response Answer(const FCGX_Request& exchange, const char* startAddress, StoreSou
 {
     // The web server's parameters come first; the store's address may also come from the
     // environment the process was started with (spawn-fcgi, mod_fastcgi's bin-environment).
+    // As an authorizer (lighttpd's mod_fastcgi, Apache's mod_authnz_fcgi) the request is the
+    // one the server is about to serve, whatever its path: the answer is the session check's.
+    const bool authorizer = exchange.role == FCGI_AUTHORIZER;
     const ParameterLookup parameter = [&](const char* name) -> const char* {
+        if (authorizer && std::string_view(name) == "PATH_INFO")
+            return "/auth";
         const char* value = FCGX_GetParam(name, exchange.envp);
         if (!value && std::string_view(name) == kStoreVariable)
             return startAddress;

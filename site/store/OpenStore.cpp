@@ -22,7 +22,7 @@ bool IsServerAddress(std::string_view address)
 
 } // namespace
 
-std::unique_ptr<OperatorStore> OpenStore(const std::string& address)
+std::unique_ptr<OperatorStore> OpenStore(const std::string& address, StoreUse use)
 {
     if (IsServerAddress(address)) {
 #ifdef ENTRAVO_SITE_POSTGRES
@@ -31,7 +31,7 @@ std::unique_ptr<OperatorStore> OpenStore(const std::string& address)
         throw NoServerClient();
 #endif
     }
-    return std::make_unique<SiteDatabase>(SiteDatabase::Open(address));
+    return std::make_unique<SiteDatabase>(SiteDatabase::Open(address, use));
 }
 
 InitResult InitialiseStore(const std::string& address)

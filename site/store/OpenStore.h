@@ -9,7 +9,7 @@
 #include <string>
 
 // An existing store of this version; StoreError when it cannot be opened or is not ours.
-std::unique_ptr<OperatorStore> OpenStore(const std::string& address);
+std::unique_ptr<OperatorStore> OpenStore(const std::string& address, StoreUse use = StoreUse::OneRequest);
 
 // Makes the store, brings an older one up to date, or checks that it is one.
 InitResult InitialiseStore(const std::string& address);

@@ -275,13 +275,17 @@ int CheckpointWhenLong(void*, sqlite3* database, const char* name, int pages)
     return SQLITE_OK;
 }
 
-void ApplyConnectionSettings(SqliteConnection& connection)
+void ApplyConnectionSettings(SqliteConnection& connection, StoreUse use)
 {
     // With write-ahead logging a commit needs no sync; it is durable once the log is
     // checkpointed, and a crash of the program never loses it. What a power cut must not undo
     // (an acceptance, an enrolment, a revocation) is committed durably (see the README).
     connection.Execute("PRAGMA synchronous = NORMAL");
     connection.Execute("PRAGMA cell_size_check = ON");
+    // A long-lived process keeps its index of the log: SQLite's own checkpoints, which never
+    // wait and are a few times rarer, suit it.
+    if (use == StoreUse::LongLived)
+        return;
     sqlite3_db_config(connection.Get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_wal_hook(connection.Get(), CheckpointWhenLong, nullptr);
 }
@@ -410,12 +414,12 @@ InitResult SiteDatabase::Initialise(const std::string& path)
     return result;
 }
 
-SiteDatabase SiteDatabase::Open(const std::string& path)
+SiteDatabase SiteDatabase::Open(const std::string& path, StoreUse use)
 {
     CheckReachable(path);
     SqliteConnection connection(path, SQLITE_OPEN_READWRITE);
     CheckIsCurrent(ReadHeader(connection), path);
-    ApplyConnectionSettings(connection);
+    ApplyConnectionSettings(connection, use);
     return SiteDatabase(std::move(connection));
 }
 

@@ -16,7 +16,7 @@ public:
     static InitResult Initialise(const std::string& path);
     // An existing site database of this version; StoreError when it is missing, not ours,
     // damaged, older or newer than this program.
-    static SiteDatabase Open(const std::string& path);
+    static SiteDatabase Open(const std::string& path, StoreUse use = StoreUse::OneRequest);
 
     Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;

@@ -126,6 +126,10 @@ inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
 // How long an application's request nonce is remembered.
 inline constexpr int64_t kNonceKeepSeconds = 10 * 60;
 
+// How long the process that opens a store keeps it: for one request (login.cgi, the
+// operator's command) or for request after request (login.fcgi).
+enum class StoreUse { OneRequest, LongLived };
+
 // What the operator's command needs besides: enrolment, the records, and the upkeep.
 enum class InitResult { Created, AlreadyThere, Migrated };
 enum class EnrollResult { Enrolled, AlreadyEnrolled };

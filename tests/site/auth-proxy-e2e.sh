@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The session check through a real nginx in front of an application: before signing in the
 # application is out of reach (401 and the how-to page); after the logon link and its 303 the
-# application greets the account, and a header the client forges never reaches it.
+# application greets the account, and a header the client forges never reaches it. Then the
+# same through lighttpd with login.fcgi as its FastCGI authorizer, in front of a CGI program.
 #
-#   auth-proxy-e2e.sh LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS
+#   auth-proxy-e2e.sh LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS LOGIN_FCGI
 set -euo pipefail
-[ $# -eq 3 ] || { echo "usage: $0 LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS" >&2; exit 2; }
-cgi=$1 site=$2 make_logons=$3
+[ $# -eq 4 ] || { echo "usage: $0 LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS LOGIN_FCGI" >&2; exit 2; }
+cgi=$1 site=$2 make_logons=$3 fcgi=$4
 here=$(cd "$(dirname "$0")" && pwd)
 server=$here/../../scripts/site-server.sh
 . "$here/../support/check.sh"
@@ -18,6 +19,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/auth-proxy.XXXXXX")
 app_pid=""
 cleanup() {
   [ ! -f "$work/nginx.pid" ] || kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  "$server" stop "$work/authorizer"
   [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
   "$server" stop "$work/server"
   rm -rf "$work"
@@ -101,4 +103,45 @@ check "the session check answers the proxy directly too" "200 0123456789ABCDEF" 
 check "after signing out the application is out of reach again" 401 \
   "$(status "$front/cgi-bin/login.cgi" --data '' -b "$work/jar" -c "$work/jar" >/dev/null; status "$front/app/" -b "$work/jar")"
 
-[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/error.log" "$work/server/error.log"; exit 1; }
+# lighttpd: login.fcgi as the FastCGI authorizer of /app/, whose program learns the account
+# from its environment.
+mkdir -p "$work/authorizer/www/app"
+printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\nHello, %%s\\n" "${ENTRAVO_ACCOUNT:-nobody}"\n' \
+  >"$work/authorizer/www/app/hello.cgi"
+chmod +x "$work/authorizer/www/app/hello.cgi"
+write_authorizer_config() { # PORT
+  cat >"$work/authorizer/lighttpd.conf" <<CONF
+server.modules = ("mod_fastcgi", "mod_cgi")
+server.document-root = "$work/authorizer/www"
+server.bind = "127.0.0.1"
+server.port = $1
+server.errorlog = "$work/authorizer/error.log"
+fastcgi.server = (
+  "/app/" => (("socket" => "$work/authorizer/check.socket", "bin-path" => "$fcgi", "mode" => "authorizer",
+               "docroot" => "$work/authorizer/www", "max-procs" => 1,
+               "bin-environment" => ("ENTRAVO_SITE_DB" => "$ENTRAVO_SITE_DB"))),
+  "/login.fcgi" => (("socket" => "$work/authorizer/login.socket", "bin-path" => "$fcgi", "max-procs" => 1,
+                     "check-local" => "disable", "bin-environment" => ("ENTRAVO_SITE_DB" => "$ENTRAVO_SITE_DB")))
+)
+\$HTTP["url"] =~ "^/app/" { cgi.assign = (".cgi" => "") }
+CONF
+}
+for ((try = 0; try < 10; try++)); do
+  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+  write_authorizer_config "$port"
+  lighttpd -D -f "$work/authorizer/lighttpd.conf" </dev/null >>"$work/authorizer/error.log" 2>&1 &
+  echo $! >"$work/authorizer/server.pid"
+  for ((poll = 0; poll < 100; poll++)); do
+    [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/app/hello.cgi")" = 000 ] || break 2
+    kill -0 "$(cat "$work/authorizer/server.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+done
+authorizer=http://127.0.0.1:$port
+check "lighttpd: before signing in, the program is out of reach" 401 "$(status "$authorizer/app/hello.cgi")"
+check "lighttpd: the logon link answers with a redirect" 303 \
+  "$(status "$authorizer/login.fcgi?Authenticate=$("$make_logons" 0123456789ABCDEF 2 1)" -c "$work/jar2")"
+check "lighttpd: then the program greets the account" "Hello, alice" \
+  "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" >/dev/null; cat "$work/last.body")"
+
+[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/error.log" "$work/server/error.log" "$work/authorizer/error.log"; exit 1; }
