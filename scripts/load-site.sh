@@ -95,20 +95,19 @@ run() {
   local server_before db_before
   server_before=$(ticks "${server_pids[@]}")
   db_before=$( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0)
-  "$bin/site_load" "$pages" "$work/strings" "$rate" "$seconds" | tee "$work/result" || true
+  local met=yes
+  "$bin/site_load" "$pages" "$work/strings" "$rate" "$seconds" --goal-p99 "${goal_p99[$mode]}" \
+    --figures "$work/figures" || met=no
   local server_ticks=$(($(ticks "${server_pids[@]}") - server_before))
   local db_ticks=$(( $( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0) - db_before))
   for ((i = 0; i < servers; i++)); do scripts/site-server.sh stop "$work/server-$mode-$i"; done
   [ "$mode" = fcgi-pg ] && scripts/pg-cluster.sh stop "$work/pg"
 
   local achieved p50 p99 errors
-  achieved=$(sed -n 's/.* \([0-9.]*\) accepted logons\/s.*/\1/p' "$work/result")
-  p50=$(sed -n 's/.*p50 \([0-9.]*\) ms.*/\1/p' "$work/result")
-  p99=$(sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' "$work/result")
-  errors=$(sed -n 's/.*errors \([0-9]*\)$/\1/p' "$work/result")
-  awk -v m="$mode" -v r="$rate" -v a="$achieved" -v p50="$p50" -v p99="$p99" -v e="$errors" \
+  read -r achieved p50 p99 errors <"$work/figures"
+  awk -v m="$mode" -v r="$rate" -v a="$achieved" -v p50="$p50" -v p99="$p99" -v e="$errors" -v met="$met" \
       -v st="$server_ticks" -v dt="$db_ticks" -v hz="$(getconf CLK_TCK)" -v n="$((rate * seconds))" \
-      'BEGIN { printf "%s %d %.0f %.1f %.1f %d %.3f %.3f\n", m, r, a, p50, p99, e, 1000 * st / hz / n, 1000 * dt / hz / n }' \
+      'BEGIN { printf "%s %d %.0f %.1f %.1f %d %.3f %.3f %s\n", m, r, a, p50, p99, e, 1000 * st / hz / n, 1000 * dt / hz / n, met }' \
       >>"$work/table"
 }
 
@@ -125,11 +124,10 @@ echo
 missed=0
 cgi_ms=$(awk '$1 == "cgi" { print $7 }' "$work/table")
 printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s\n' mode offered/s accepted/s p50-ms p99-ms errors server-ms db-ms vs-cgi
-while read -r m r a p50 p99 e sms dms; do
+while read -r m r a p50 p99 e sms dms met; do
   ratio=$(awk -v c="${cgi_ms:-0}" -v s="$sms" 'BEGIN { if (c > 0 && s > 0) printf "%.1fx", c / s; else print "-" }')
   printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s\n' "$m" "$r" "$a" "$p50" "$p99" "$e" "$sms" "$dms" "$ratio"
-  if ! awk -v a="$a" -v r="$r" -v p="$p99" -v gp="${goal_p99[$m]}" -v e="$e" \
-       'BEGIN { exit !(e == 0 && a >= 0.98 * r && p < gp) }'; then
+  if [ "$met" != yes ]; then
     echo "load-site: $m missed its goal ($r logons/s accepted with no error, p99 under ${goal_p99[$m]} ms)" >&2
     missed=1
   fi

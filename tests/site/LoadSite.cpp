@@ -1,11 +1,16 @@
-// site_load PAGES STRINGS-FILE RATE SECONDS [ANSWERS-FILE]: offers one logon string per request
-// to the login pages PAGES (http://127.0.0.1:PORT/PATH, several separated by commas: taken in
+// site_load PAGES STRINGS-FILE RATE SECONDS [OPTIONS]: offers one logon string per request to
+// the login pages PAGES (http://127.0.0.1:PORT/PATH, several separated by commas: taken in
 // turn) at a steady RATE per second for SECONDS (an open loop: each request has its due time,
 // and its latency counts from then, so a slow server cannot hide behind a slow client). Each
 // request comes from its own loopback address, as from many visitors, so no failure budget of
-// one address is spent. Prints the rate achieved, the latencies and the answers by status;
-// ANSWERS-FILE gets "STATUS STRING" per request (0: no answer). Exit status 0 when every
-// answer was an acceptance. For scripts/load-site.sh and the tests' load runs; never shipped.
+// one address is spent. Prints the rate achieved, the latencies, the answers by status and
+// its verdict. Options:
+//   --answers FILE   "STATUS STRING" per request (0: no answer)
+//   --goal-p99 MS    the goal: every answer an acceptance, at least 98 % of RATE accepted a
+//                    second over the time to the last answer, p99 under MS (default: no p99 goal)
+//   --figures FILE   one line "ACCEPTED-PER-SECOND P50-MS P99-MS ERRORS" for a table
+// Exit status 0 when the goal was met. For scripts/load-site.sh and the tests' load runs;
+// never shipped.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -106,9 +111,16 @@ double Percentile(const std::vector<double>& sorted, double fraction)
 
 int main(int argc, char** argv)
 {
-    const std::vector<Page> pages = argc == 5 || argc == 6 ? ParsePages(argv[1]) : std::vector<Page>{};
-    if (pages.empty()) {
-        std::cerr << "usage: site_load http://127.0.0.1:PORT/PATH[,...] STRINGS-FILE RATE SECONDS [ANSWERS-FILE]\n";
+    const std::vector<Page> pages = argc >= 5 ? ParsePages(argv[1]) : std::vector<Page>{};
+    std::map<std::string, std::string> options;
+    for (int i = 5; i + 1 < argc; i += 2)
+        options[argv[i]] = argv[i + 1];
+    const bool known = std::all_of(options.begin(), options.end(), [](const auto& option) {
+        return option.first == "--answers" || option.first == "--goal-p99" || option.first == "--figures";
+    });
+    if (pages.empty() || argc % 2 == 0 || !known) {
+        std::cerr << "usage: site_load http://127.0.0.1:PORT/PATH[,...] STRINGS-FILE RATE SECONDS [--answers FILE]"
+                     " [--goal-p99 MS] [--figures FILE]\n";
         return 2;
     }
     const int rate = std::stoi(argv[3]);
@@ -160,19 +172,30 @@ int main(int argc, char** argv)
     const std::size_t errors = total - accepted;
     // The rate kept up is what was accepted over the time to the last answer, so answers that
     // came late lower it.
+    const double achieved = static_cast<double>(accepted) / elapsed;
+    const double p50 = Percentile(latencies, 0.50);
+    const double p99 = Percentile(latencies, 0.99);
     std::printf("requests: %zu offered over %d s, the last answered at %.2f s; %.1f accepted logons/s; accepted %zu, "
                 "errors %zu\n",
-                total, seconds, elapsed, static_cast<double>(accepted) / elapsed, accepted, errors);
-    std::printf("latency: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", Percentile(latencies, 0.50),
-                Percentile(latencies, 0.99), latencies.back());
+                total, seconds, elapsed, achieved, accepted, errors);
+    std::printf("latency: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", p50, p99, latencies.back());
     std::printf("answers:");
     for (const auto& [status, count] : byStatus)
         std::printf(" %d x%zu", status, count);
     std::printf("\n");
-    if (argc == 6) {
-        std::ofstream answers(argv[5]);
+    if (options.count("--answers")) {
+        std::ofstream answers(options["--answers"]);
         for (std::size_t i = 0; i < total; ++i)
             answers << results[i].status << ' ' << strings[i] << '\n';
     }
-    return errors == 0 ? 0 : 1;
+    if (options.count("--figures"))
+        std::ofstream(options["--figures"]) << achieved << ' ' << p50 << ' ' << p99 << ' ' << errors << '\n';
+    // The last answer's own latency counts into the rate: 2 % leave room for it.
+    const double goalRate = 0.98 * rate;
+    const double goalP99 = options.count("--goal-p99") ? std::stod(options["--goal-p99"]) : 1e300;
+    const bool met = errors == 0 && achieved >= goalRate && p99 < goalP99;
+    if (options.count("--goal-p99"))
+        std::printf("site_load: goal %s (at least %.0f accepted logons/s with no error, p99 under %.0f ms)\n",
+                    met ? "met" : "missed", goalRate, goalP99);
+    return met ? 0 : 1;
 }

@@ -84,14 +84,14 @@ check "revoked: the session is over on the other server" 1 \
 # A load run over both servers; ANSWERS gets "STATUS STRING" per request.
 load_run() { # ANSWERS FIRST-TICK RATE SECONDS
   "$make_logons" "$alice" "$2" $(($3 * $4)) >"$work/load.strings"
-  "$load" "$a,$b" "$work/load.strings" "$3" "$4" "$1" >"$1.summary" || true
+  "$load" "$a,$b" "$work/load.strings" "$3" "$4" --answers "$1" >"$1.summary" || true
 }
 # The strings accepted in ANSWERS, offered again to both servers: every one must be a replay.
 replays() { # ANSWERS
   awk '$1 == 303 { print $2 }' "$1" >"$work/accepted"
   local count
   count=$(wc -l <"$work/accepted")
-  "$load" "$a,$b" "$work/accepted" "$count" 1 "$1.replayed" >/dev/null || true
+  "$load" "$a,$b" "$work/accepted" "$count" 1 --answers "$1.replayed" >/dev/null || true
   awk '{ print $1 }' "$1.replayed" | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' '
 }
 accepted_in() { awk '$1 == 303' "$1" | wc -l; }
