@@ -3,6 +3,7 @@
 // needs; the prefix is discarded after the program ends. Associations are written to the
 // classes root itself: Wine's shell and its classes root do not see per-user classes.
 #include "logon/WebPageOpener.h"
+#include "platform/Registry.h"
 #include "tests/support/uidriver/Process.h"
 #include "tests/support/uidriver/Wait.h"
 
@@ -268,18 +269,18 @@ TEST_F(QueryKeyDefaultTest, ReadsTheDefaultText)
 {
     SetClassesRootDefault(kKey, "C:\\Browser\\browse.exe \"%1\"");
     std::string out = "previous";
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("C:\\Browser\\browse.exe \"%1\"", out);
 
     SetClassesRootDefault(kKey, "%SystemRoot%\\browse.exe", REG_EXPAND_SZ);
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("%SystemRoot%\\browse.exe", out);
 }
 
 TEST_F(QueryKeyDefaultTest, MissingKeyGivesTheOpenErrorAndLeavesTheOutputAlone)
 {
     std::string out = "previous";
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryKeyDefault(HKEY_CLASSES_ROOT, "EntravoTest.NoSuchKey", out));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, "EntravoTest.NoSuchKey", out));
     EXPECT_EQ("previous", out);
 }
 
@@ -287,28 +288,28 @@ TEST_F(QueryKeyDefaultTest, UnusableDefaultValueReadsAsEmpty)
 {
     std::string out = "previous";
     CreateClassesRootKey(kKey);
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("", out) << "missing value";
 
     out = "previous";
     const DWORD number = 0x41;
     SetClassesRootValue(kKey, REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof(number)));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("", out) << "number";
 
     out = "previous";
     SetClassesRootDefault(kKey, std::string(260, 'x'));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("", out) << "260 characters";
 
     out = "previous";
     SetClassesRootValue(kKey, REG_SZ, std::string(260, 'x'));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("", out) << "260 characters stored without a terminator";
 
     out = "previous";
     SetClassesRootValue(kKey, REG_MULTI_SZ, std::string("one\0two\0\0", 9));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ("", out) << "list of texts";
 }
 
@@ -317,7 +318,7 @@ TEST_F(QueryKeyDefaultTest, TextOf259CharactersFitsExactly)
     const std::string longest(259, 'x');
     SetClassesRootDefault(kKey, longest);
     std::string out;
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
     EXPECT_EQ(longest, out);
 }
 
@@ -325,7 +326,7 @@ TEST_F(QueryKeyDefaultTest, PathAndOutputMayBeTheSameString)
 {
     SetClassesRootDefault(kKey, "value");
     std::string text = kKey;
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, text, text));
+    EXPECT_EQ(ERROR_SUCCESS, registry::QueryKeyDefault(HKEY_CLASSES_ROOT, text, text));
     EXPECT_EQ("value", text);
 }
 
