@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 exec python3 - "$@" <<'PY'
 import os, re, subprocess, sys
 
-# Top-level folder -> layer, lowest first.
+# Folder -> layer, lowest first. A folder inside another (site/verifier) is ordered among its
+# siblings only; to every folder outside, it is its parent, with the parent's layer.
 LAYERS = {
     "platform": 0, "resources": 0,
     "profile": 1,
@@ -17,7 +18,34 @@ LAYERS = {
     "agent": 5, "lampup": 5,
     "standins": 6, "tools": 6, "site": 6,
     "tests": 7,
+    "site/verifier": 0,
+    "site/store": 1,
+    "site/cgi": 2, "site/command": 2, "site/fcgi": 2, "site/clients": 2,
 }
+NESTED = {name.split("/")[0] for name in LAYERS if "/" in name}
+
+
+def folder_of(path):
+    """The folder of LAYERS a file belongs to, "." for the root, None for a folder without a layer."""
+    parts = path.split("/")
+    if len(parts) == 1:
+        return "."
+    if parts[0] in NESTED:
+        inner = "/".join(parts[:2])
+        return inner if len(parts) > 2 and inner in LAYERS else None
+    return parts[0] if parts[0] in LAYERS else None
+
+
+def outer(folder):
+    return folder.split("/")[0]
+
+
+def ordered(source, folder):
+    """The two layers to compare: the inner ones when both folders share a parent."""
+    if outer(source) == outer(folder) and "/" in source and "/" in folder:
+        return LAYERS[source], LAYERS[folder]
+    return LAYERS[outer(source)], LAYERS[outer(folder)]
+
 
 files = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "--", "*.cpp", "*.h", "*.c", "*.rc"],
                        capture_output=True, text=True, check=True).stdout.split()
@@ -26,9 +54,9 @@ problems, edges = [], {}
 for path in files:
     if not os.path.exists(path) or "/" not in path:
         continue
-    source = path.split("/")[0]
-    if source not in LAYERS:
-        problems.append(f"{path}: the folder {source} has no layer")
+    source = folder_of(path)
+    if source is None:
+        problems.append(f"{path}: its folder has no layer")
         continue
     with open(path, encoding="utf-8", errors="replace") as text:
         for number, line in enumerate(text, 1):
@@ -41,15 +69,17 @@ for path in files:
             if not os.path.exists(target):
                 problems.append(f"{path}:{number}: cannot place the include \"{name}\"")
                 continue
-            folder = target.split("/")[0] if "/" in target else "."
+            folder = folder_of(target)
             if folder == source:
                 continue
+            if folder is None or folder == ".":
+                problems.append(f"{path}:{number}: includes {target}, whose folder has no layer")
+                continue
             edges.setdefault((source, folder), f"{path}:{number}")
-            if folder not in LAYERS:
-                problems.append(f"{path}:{number}: includes {target} from {folder}, which has no layer")
-            elif LAYERS[folder] >= LAYERS[source]:
-                problems.append(f"{path}:{number}: {source} (layer {LAYERS[source]}) includes {target} "
-                                f"from {folder} (layer {LAYERS[folder]})")
+            mine, theirs = ordered(source, folder)
+            if theirs >= mine:
+                problems.append(f"{path}:{number}: {source} (layer {mine}) includes {target} "
+                                f"from {folder} (layer {theirs})")
 for (source, folder) in sorted(edges):
     if source < folder and (folder, source) in edges:
         problems.append(f"{source} and {folder} include each other: {edges[(source, folder)]} and "
