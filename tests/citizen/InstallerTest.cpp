@@ -170,13 +170,7 @@ protected:
                            {{"ENTRAVO_SIM_READER", folder + "reader.txt"},
                             {"ENTRAVO_SIM_LOG", folder + "bus.log"},
                             {"ENTRAVO_TEST_BROWSER_LOG", folder + "browser.log"}}};
-        auto process = ChildProcess::Start(start, m_job);
-        if (!process)
-            return std::nullopt;
-        HWND window = WaitForAgentWindow(*process);
-        if (!window || !WaitFor([&] { return EndToEndEnvironment::Tray().HasIcon(window, kTrayIconId); }, kUiTimeout))
-            return std::nullopt;
-        return RunningAgent{std::move(*process), window};
+        return AtMessageLoop(ChildProcess::Start(start, m_job));
     }
 
     AgentProfile m_profile;

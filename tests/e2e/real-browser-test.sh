@@ -44,16 +44,8 @@ expect_page() {
   local json=$1 words=$2 signed_in=$3 name=$4 text
   text=$(cat "${json%.json}.txt")
   grep -qF "$words" <<<"$text" || stage_fail "$name: expected \"$words\", the page says: $text"
-  python3 - "$json" "$signed_in" <<'PY' || stage_fail "$name: the final address or the cookie is wrong"
-import json, sys
-page = json.load(open(sys.argv[1]))
-session = [c for c in page["cookies"] if c["name"] == "entravo_session"]
-if sys.argv[2] == "yes":
-    assert "Authenticate=" not in page["final_url"], page["final_url"]
-    assert session and session[0]["httpOnly"] and session[0]["sameSite"] == "Lax", page["cookies"]
-else:
-    assert not session, page["cookies"]
-PY
+  "$root/scripts/kept_page.py" session "$json" "$signed_in" \
+    || stage_fail "$name: the final address or the cookie is wrong"
   mkdir -p "$artifacts"
   cp "${json%.json}.png" "$artifacts/$name.png"
   cp "${json%.json}.txt" "$artifacts/$name.txt"
@@ -68,7 +60,7 @@ first=$(stage_visit 1)
 expect_page "$first" "Signed in as $test_account" yes signed-in-after-prompt
 
 # The same URL a second time.
-url=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["url"])' "$first")
+url=$("$root/scripts/kept_page.py" field "$first" url)
 python3 "$root/scripts/browse.py" --out "$stage/pages" "$url" >>"$stage/browse.log" 2>&1
 expect_page "$(stage_visit 2)" "already used" no same-link-again
 
