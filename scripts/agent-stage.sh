@@ -4,7 +4,6 @@
 # stage_stop. Needs scripts/wine-common.sh sourced first.
 
 stage_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-readonly stage_token=01A1B2C3D4E5F6C7 stage_switch=12000000000042A9
 readonly stage_prompt_title="Authentication Required"
 
 # Says what failed in one line and ends; the mark lets a caller's error trap stay silent when a
@@ -14,9 +13,6 @@ stage_fail() {
   [ -n "${stage:-}" ] && [ -d "$stage" ] && : >"$stage/failed"
   exit 1
 }
-
-# The Wine name of a host path.
-stage_win() { printf 'Z:%s' "${1//\//\\}"; }
 
 # A throwaway folder for everything; sets $stage and WINEPREFIX inside it.
 stage_begin() {
@@ -30,7 +26,7 @@ stage_begin() {
 stage_site() {
   local nativebin=$1 account=$2
   local site=("$nativebin/entravo-site" --db "$stage/site.db")
-  "${site[@]}" init >/dev/null && "${site[@]}" enroll "$stage_token" "$account" >/dev/null \
+  "${site[@]}" init >/dev/null && "${site[@]}" enroll "$demo_token" "$account" >/dev/null \
     || stage_fail "the site's database could not be made in $stage"
   stage_base=$("$stage_root/scripts/site-server.sh" start "$stage/site" "$nativebin/login.cgi" "$stage/site.db") \
     || stage_fail "the site did not start (lighttpd; see $stage/site/error.log)"
@@ -38,17 +34,8 @@ stage_site() {
 
 # The Wine prefix: a copy of the test session's template when there is one, else a fresh boot.
 stage_prefix() {
-  mkdir -p "$WINEPREFIX"
-  export WINELOADER
-  WINELOADER=$(wine_loader64)
-  if [ -n "${LOGONAGENT_WINE_SESSION:-}" ]; then
-    cp -a "$LOGONAGENT_WINE_SESSION/template/." "$WINEPREFIX/"
-    wineserver -p >/dev/null 2>&1
-  else
-    wineserver -p >/dev/null 2>&1
-    "$WINELOADER" wineboot -i >"$stage/wineboot.log" 2>&1 \
-      || stage_fail "Wine could not make its prefix (see $stage/wineboot.log); is wine64 installed? run scripts/setup.sh"
-  fi
+  wine_prefix_start "$WINEPREFIX" "$stage/wineboot.log" \
+    || stage_fail "Wine could not make its prefix (see $stage/wineboot.log); is wine64 installed? run scripts/setup.sh"
 }
 
 # The agent's folder: the programs, the stand-in libraries and a reader with the token (or
@@ -59,13 +46,11 @@ stage_agent() {
   cp "$winbin/logonagent.exe" "$winbin/lampup.exe" "$standins/vtfs32/VTFS32.DLL" \
      "$standins/xobcomm/XobComm.dll" "$standins/xobapi/XOBAPI.dll" "$stage/agent/" \
     || stage_fail "the Windows programs are not built in $winbin"
-  stage_reader "$stage_token"
+  stage_reader
 }
 
-stage_reader() {
-  printf '# One token and the indicator switch on the USB reader.\nbus 1 6\n  device %s\n  device %s\n' \
-    "$1" "$stage_switch" >"$stage/agent/reader.txt"
-}
+# The reader with the demo token, or with the ROM given.
+stage_reader() { write_reader "$stage/agent/reader.txt" "$@"; }
 
 stage_registry() {
   "$WINELOADER" reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1 || stage_fail "could not set $1\\$2 in the Wine registry"
@@ -74,10 +59,12 @@ stage_registry() {
 # Wine's web browser is the host's Chromium, through scripts/browse.py with the given options;
 # each URL it is handed is also appended to $stage/urls.log. The agent's access URL is the site.
 stage_browser() {
+  local options
+  options=$(printf ' %q' "$@")
   cat >"$stage/browser.sh" <<EOF
-#!/bin/sh
-python3 "$stage_root/scripts/browse.py" $* --out "$stage/pages" "\$1" >>"$stage/browse.log" 2>&1
-echo "\$1" >>"$stage/urls.log"
+#!/bin/bash
+python3 $(printf %q "$stage_root/scripts/browse.py")$options --out $(printf %q "$stage/pages") "\$1" >>$(printf %q "$stage/browse.log") 2>&1
+echo "\$1" >>$(printf %q "$stage/urls.log")
 EOF
   chmod +x "$stage/browser.sh"
   : >"$stage/urls.log"
@@ -131,10 +118,7 @@ stage_stop() {
   if [ -f "$stage/pages/window.pid" ]; then
     while read -r pid; do kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true; done <"$stage/pages/window.pid"
   fi
-  if [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
+  wine_prefix_end "$WINEPREFIX"
   case "${1:-}" in
     keep-pages) find "$stage" -mindepth 1 -maxdepth 1 ! -name pages -exec rm -rf {} + ;;
     keep-logs) rm -rf "$WINEPREFIX" ;;

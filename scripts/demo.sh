@@ -30,6 +30,7 @@ esac
 
 "$root/scripts/setup.sh" || exit 1
 . "$root/scripts/wine-common.sh"
+. "$root/scripts/build-common.sh"
 stage_name=demo
 . "$root/scripts/agent-stage.sh"
 
@@ -40,14 +41,9 @@ if wine_can_run32; then preset=win32; else preset=win64; fi
 # DEMO_BUILD_ROOT puts the build trees elsewhere (default: the presets' own build/<preset>).
 build_root=${DEMO_BUILD_ROOT:-$root/build}
 build_log=$(mktemp "${TMPDIR:-/tmp}/entravo-demo-build.XXXXXX")
-build() {
-  local preset=$1; shift
-  { [ -f "$build_root/$preset/build.ninja" ] || cmake --preset "$preset" -B "$build_root/$preset"; } >>"$build_log" 2>&1 \
-    && cmake --build "$build_root/$preset" --target "$@" >>"$build_log" 2>&1
-}
 say "building the $preset programs and stand-ins, and the site, where needed"
-if ! ( cd "$root" && build "$preset" logonagent lampup vtfs32 xobcomm_standin xobapi_standin uidriver_tool \
-       && build native login.cgi entravo-site ); then
+if ! { build_targets "$preset" logonagent lampup vtfs32 xobcomm_standin xobapi_standin uidriver_tool \
+       && build_targets native login.cgi entravo-site; } >>"$build_log" 2>&1; then
   tail -n 15 "$build_log" >&2
   fail "the build failed (last lines above, all of it in $build_log); scripts/test-all.sh builds and tests everything"
 fi
@@ -71,12 +67,12 @@ if [ "$headless" = 1 ]; then
 fi
 
 stage_site "$nativebin" demo
-say "the site's login page: $stage_base/cgi-bin/login.cgi (token $stage_token enrolled as \"demo\")"
+say "the site's login page: $stage_base/cgi-bin/login.cgi (token $demo_token enrolled as \"demo\")"
 say "making a fresh Wine prefix in $WINEPREFIX"
 stage_prefix
 stage_agent "$winbin"
 export ENTRAVO_SIM_LOG
-ENTRAVO_SIM_LOG=$(stage_win "$stage/calls.log")
+ENTRAVO_SIM_LOG=$(wine_path "$stage/calls.log")
 
 report_indicator() {
   local line
@@ -99,7 +95,7 @@ if [ "$headless" = 1 ]; then
   stage_driver press "$stage_prompt_title" 1 >/dev/null
   page=$(stage_visit 1)
   report_logon "$(head -n 1 "$stage/urls.log")"
-  say "final page ($(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["final_url"])' "$page")):"
+  say "final page ($("$root/scripts/kept_page.py" field "$page" final_url)):"
   sed 's/^/demo:   /' "${page%.json}.txt"
   say "screenshot: ${page%.json}.png"
   report_indicator
@@ -112,7 +108,7 @@ stage_browser --window
 say "the agent runs in a Wine virtual desktop \"Entravo\" on $DISPLAY"
 say "double-click the tray icon at the bottom right of that window to log on; a Chromium window shows the page"
 say "close the desktop window or press Ctrl-C to end"
-( cd "$stage/agent" && exec "$(wine_loader64)" explorer /desktop=Entravo,1024x768 "$(stage_win "$stage/agent/logonagent.exe")" ) \
+( cd "$stage/agent" && exec "$(wine_loader64)" explorer /desktop=Entravo,1024x768 "$(wine_path "$stage/agent/logonagent.exe")" ) \
   >"$stage/explorer.log" 2>&1 &
 desktop_pid=$!
 seen=0

@@ -12,7 +12,7 @@ seconds=${2:-10}
 readonly goal_rate=200 goal_p99_ms=50
 [ "$rate" -le 2000 ] && [ "$seconds" -le 60 ] || { echo "load-site: at most 2000 per second for 60 s" >&2; exit 2; }
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOGONAGENT_SANITIZE=OFF >/dev/null
+cmake --preset bench >/dev/null
 cmake --build build/bench --target login.cgi entravo-site site_make_logons site_load >/dev/null
 bin=$PWD/build/bench/bin
 
