@@ -3,12 +3,8 @@
 #include "framework/Application.h"
 #include "resources/resource.h"
 
-namespace {
-
 // The check boxes in PortMask bit order.
 constexpr std::array<int, kPortCount> kPortBoxes = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_LPT, IDC_USB};
-
-} // namespace
 
 PortOptionsDialog::PortOptionsDialog() : Dialog(IDD_PORT_OPTIONS) {}
 

@@ -11,7 +11,6 @@
 #include <string_view>
 
 inline constexpr std::size_t kAuthenticatorLength = 64;
-
 inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 // 0-15 for a digit of either case, -1 for anything else.
@@ -51,11 +50,9 @@ std::optional<std::array<uint8_t, N>> ParseHexBytes(std::string_view text)
     return bytes;
 }
 
-// What is pasted (an authenticator, a query, a logon URL) often carries blanks or a line end
-// around it from the place it was copied; they are not part of it.
+// Blanks and line ends around a pasted text come from where it was copied, not from it.
 std::string_view TrimBlanks(std::string_view text);
 
-// The encoder writes upper case, but a string copied through a mail or a chat may come back
-// in lower or mixed case: it is the same string. Exactly 64 hexadecimal digits of either case
-// give the upper-case form the encoder wrote; anything else gives nothing.
+// A string copied through a mail or a chat may come back in lower or mixed case: it is the same
+// string. Exactly 64 hex digits of either case give the encoder's upper case; else nothing.
 std::optional<std::string> NormalizedAuthenticator(std::string_view text);

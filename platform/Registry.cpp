@@ -25,17 +25,6 @@ ValueKind KindOf(DWORD type)
     }
 }
 
-std::string ReadDefaultText(HKEY key)
-{
-    // Only a text: a number or binary value must never become part of a command line.
-    const auto value = Query(key, nullptr, kDefaultTextBufferSize);
-    const auto text = value ? TextOf(*value) : std::nullopt;
-    // A value stored without its terminator can fill the buffer to the last byte.
-    if (!text || text->size() >= kDefaultTextBufferSize)
-        return {};
-    return *text;
-}
-
 } // namespace
 
 scoped::RegKey CreateChain(HKEY root, std::initializer_list<std::string_view> names)
@@ -106,7 +95,11 @@ long QueryKeyDefault(HKEY root, const std::string& subKey, std::string& out)
     const scoped::RegKey key = OpenForQuery(root, subKey, error);
     if (!key)
         return error;
-    out = ReadDefaultText(key.Get());
+    // Only a text: a number or binary value must never become part of a command line. A value
+    // stored without its terminator can fill the buffer to the last byte.
+    const auto value = Query(key.Get(), nullptr, kDefaultTextBufferSize);
+    const auto text = value ? TextOf(*value) : std::nullopt;
+    out = text && text->size() < kDefaultTextBufferSize ? *text : std::string();
     return ERROR_SUCCESS;
 }
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 
 enum class Port : unsigned { Com1, Com2, Com3, Com4, Lpt, Usb };
-
 inline constexpr std::size_t kPortCount = 6;
 
 constexpr unsigned PortBit(Port port)

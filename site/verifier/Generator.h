@@ -8,8 +8,6 @@
 
 namespace generator {
 
-inline constexpr uint32_t kMultiplier = AuthenticatorRandom::kMultiplier;
-inline constexpr uint32_t kIncrement = AuthenticatorRandom::kIncrement;
 inline constexpr uint32_t kOutputMask = AuthenticatorRandom::kMax;
 inline constexpr uint32_t kKnowableBits = 0x7FFFFFFF;
 
@@ -23,7 +21,8 @@ constexpr Jump JumpOf(unsigned steps)
 {
     Jump jump{1, 0};
     for (unsigned i = 0; i < steps; ++i)
-        jump = {jump.multiplier * kMultiplier, jump.increment * kMultiplier + kIncrement};
+        jump = {jump.multiplier * AuthenticatorRandom::kMultiplier,
+                jump.increment * AuthenticatorRandom::kMultiplier + AuthenticatorRandom::kIncrement};
     return jump;
 }
 
@@ -52,7 +51,7 @@ constexpr uint32_t Undo(Jump jump, uint32_t state)
     return InverseOf(jump.multiplier) * (state - jump.increment);
 }
 
-static_assert(InverseOf(kMultiplier) * kMultiplier == 1);
+static_assert(InverseOf(AuthenticatorRandom::kMultiplier) * AuthenticatorRandom::kMultiplier == 1);
 static_assert(Undo(JumpOf(7), Apply(JumpOf(7), 123456789u)) == 123456789u);
 
 } // namespace generator

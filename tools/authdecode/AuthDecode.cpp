@@ -7,11 +7,6 @@
 
 namespace {
 
-bool IsAllHex(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), IsHexDigit);
-}
-
 // Keeps the error on one printable line whatever the input held.
 std::string Describe(char c)
 {
@@ -42,7 +37,7 @@ AuthDecodeOutcome DecodeAuthenticatorInput(std::string_view input)
     const auto equals = text.rfind('=');
     if (equals != std::string_view::npos) {
         const std::string_view query = text.substr(equals + 1);
-        if (IsAllHex(query) && query.size() != kAuthenticatorLength)
+        if (std::all_of(query.begin(), query.end(), IsHexDigit) && query.size() != kAuthenticatorLength)
             return Failure("expected 64 hexadecimal characters after the last '=', found " +
                            std::to_string(query.size()));
     }
