@@ -54,8 +54,9 @@ def headless(stage):
     stage.logon_through_prompt()
     say("the logon prompt was shown; OK pressed")
     page = stage.visit(1)
-    report_logon(stage, stage.urls()[0])
-    say(f"final page ({load(page)['final_url']}):")
+    kept = load(page)
+    report_logon(stage, kept["url"])
+    say(f"final page ({kept['final_url']}):")
     base = page[: -len(".json")]
     text = open(base + ".txt").read().splitlines()
     for line in text:
