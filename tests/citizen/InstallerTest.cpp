@@ -255,7 +255,9 @@ TEST_F(Installer, UninstallAskedToPurgeRemovesTheSettingsToo)
     m_profile.WriteString("Options", "AccessUrl", "http://logon.example/");
 
     UninstallSilently({"/PURGE"});
-    EXPECT_FALSE(Exists(InstallFolder())) << "nothing else was in it, so the folder goes";
+    // The uninstaller's copy removes the folder last, after the registry.
+    EXPECT_TRUE(WaitFor([] { return !Exists(InstallFolder()); }, kInstallTimeout))
+        << "nothing else was in it, so the folder goes";
     EXPECT_FALSE(ReadUserString(kRunKey, "Entravo"));
     EXPECT_TRUE(WaitFor([] { return !UserKeyExists("Software\\Entravo"); }, kUiTimeout))
         << "the profile and its now empty company key are gone";
