@@ -1,8 +1,10 @@
 #include "dialogs/PortOptionsDialog.h"
 
-#include "dialogs/PortSelection.h"
 #include "framework/Application.h"
 #include "resources/resource.h"
+
+// The check boxes in PortMask bit order.
+constexpr std::array<int, kPortCount> kPortBoxes = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_LPT, IDC_USB};
 
 PortOptionsDialog::PortOptionsDialog() : Dialog(IDD_PORT_OPTIONS) {}
 
@@ -17,30 +19,20 @@ std::span<const MessageMapEntry> PortOptionsDialog::GetMessageMap() const
 
 void PortOptionsDialog::DoDataExchange(DataExchange& exchange)
 {
-    DDX_Check(exchange, IDC_COM1, m_com1);
-    DDX_Check(exchange, IDC_COM2, m_com2);
-    DDX_Check(exchange, IDC_COM3, m_com3);
-    DDX_Check(exchange, IDC_COM4, m_com4);
-    DDX_Check(exchange, IDC_LPT, m_lpt);
-    DDX_Check(exchange, IDC_USB, m_usb);
+    for (std::size_t i = 0; i < kPortCount; ++i)
+        DDX_Check(exchange, kPortBoxes[i], m_ports[i]);
 }
 
 BOOL PortOptionsDialog::OnInitDialog()
 {
-    const PortFlags flags = PortFlagsFromMask(TheApplication().Profile().GetPortMask());
-    m_com1 = flags[0];
-    m_com2 = flags[1];
-    m_com3 = flags[2];
-    m_com4 = flags[3];
-    m_lpt = flags[4];
-    m_usb = flags[5];
+    m_ports = PortFlagsFromMask(TheApplication().Profile().GetPortMask());
     return Dialog::OnInitDialog();
 }
 
 void PortOptionsDialog::OnOK()
 {
     UpdateData(true);
-    const unsigned mask = PortMaskFromFlags({m_com1, m_com2, m_com3, m_com4, m_lpt, m_usb});
+    const unsigned mask = PortMaskFromFlags(m_ports);
     if (mask == 0) {
         ShowMessage("You must select at least one port to scan", "Latchwell", MB_OK | MB_ICONWARNING);
         return;
@@ -51,6 +43,6 @@ void PortOptionsDialog::OnOK()
 
 void PortOptionsDialog::OnSelectAll()
 {
-    m_com1 = m_com2 = m_com3 = m_com4 = m_lpt = m_usb = 1;
+    m_ports.fill(1);
     UpdateData(false);
 }

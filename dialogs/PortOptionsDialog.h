@@ -1,6 +1,7 @@
 #pragma once
 // The ports the agent scans for a token: one check box per port, loaded from the stored
 // PortMask when the dialog opens and stored back on OK.
+#include "dialogs/PortSelection.h"
 #include "framework/Dialog.h"
 
 class PortOptionsDialog final : public Dialog {
@@ -9,12 +10,7 @@ public:
     PortOptionsDialog();
 
     // One flag per check box, 0 or 1, in PortMask bit order.
-    int m_com1 = 0;
-    int m_com2 = 0;
-    int m_com3 = 0;
-    int m_com4 = 0;
-    int m_lpt = 0;
-    int m_usb = 0;
+    PortFlags m_ports{};
 
 private:
     BOOL OnInitDialog() override;

@@ -58,7 +58,7 @@ int ScanPorts(const BusEntryPoints& bus, void* stateBuffer, unsigned mask, RomRe
 {
     RomRecordList list;
     for (const ScanRow& row : ScanOrder) {
-        if ((mask & row.maskBit) != 0) {
+        if ((mask & PortBit(row.port)) != 0) {
             ScanPort(bus, stateBuffer, row.portNumber, row.adapterType, list);
         }
     }

@@ -9,9 +9,10 @@
 
 #include "discovery/BusApi.h"
 #include "discovery/RomRecord.h"
+#include "profile/PortMask.h"
 
 struct ScanRow {
-    unsigned maskBit; // the PortMask bit that selects this row
+    Port port; // the PortMask bit that selects this row
     int portNumber;
     int adapterType;
 };
@@ -19,13 +20,13 @@ struct ScanRow {
 // COM1 comes twice: with the serial adapter type 5 used on every COM port, then with the
 // second serial adapter type 1. LPT is adapter type 2 and USB type 6, both on port number 1.
 inline constexpr std::array<ScanRow, 7> ScanOrder{{
-    {0x01, 1, 5}, // COM1
-    {0x02, 2, 5}, // COM2
-    {0x01, 1, 1}, // COM1, second adapter type
-    {0x10, 1, 2}, // LPT
-    {0x20, 1, 6}, // USB
-    {0x04, 3, 5}, // COM3
-    {0x08, 4, 5}, // COM4
+    {Port::Com1, 1, 5},
+    {Port::Com2, 2, 5},
+    {Port::Com1, 1, 1},
+    {Port::Lpt, 1, 2},
+    {Port::Usb, 1, 6},
+    {Port::Com3, 3, 5},
+    {Port::Com4, 4, 5},
 }};
 
 // The tokens one scan found, in the order found, each record allocated on its own. Lives

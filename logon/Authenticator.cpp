@@ -57,27 +57,14 @@ void UndoChainPass(Block& block)
         block[i] ^= block[i + 1];
 }
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-std::optional<uint8_t> HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return static_cast<uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<uint8_t>(c - 'a' + 10);
-    return std::nullopt;
-}
-
 // Each byte is written low-nibble digit first.
 std::string ToText(const Block& block)
 {
     std::string text;
     text.reserve(kAuthenticatorLength);
     for (const uint8_t byte : block) {
-        text += kHexDigits[byte & 0x0F];
-        text += kHexDigits[byte >> 4];
+        text += kUpperHexDigits[byte & 0x0F];
+        text += kUpperHexDigits[byte >> 4];
     }
     return text;
 }
@@ -88,11 +75,11 @@ std::optional<Block> FromText(std::string_view text)
         return std::nullopt;
     Block block{};
     for (std::size_t i = 0; i < kBlockSize; ++i) {
-        const auto low = HexValue(text[2 * i]);
-        const auto high = HexValue(text[2 * i + 1]);
-        if (!low || !high)
+        const int low = HexDigitValue(text[2 * i]);
+        const int high = HexDigitValue(text[2 * i + 1]);
+        if (low < 0 || high < 0)
             return std::nullopt;
-        block[i] = static_cast<uint8_t>(*high << 4 | *low);
+        block[i] = static_cast<uint8_t>(high << 4 | low);
     }
     return block;
 }

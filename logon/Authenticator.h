@@ -3,6 +3,7 @@
 // hexadecimal characters, different at every logon, which the web server can decode
 // without any shared secret.
 #include "discovery/RomRecord.h"
+#include "logon/AuthenticatorText.h"
 
 #include <array>
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <string_view>
 
 using RomBytes = std::array<uint8_t, 8>;
-
-inline constexpr std::size_t kAuthenticatorLength = 64;
 
 // The 32 bytes as the encoder placed them before mixing: random filler, the key and the masked
 // identity in their places. Byte i is the generator's draw i + 1, unless key or identity

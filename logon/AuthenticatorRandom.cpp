@@ -10,6 +10,6 @@ void AuthenticatorRandom::Seed(uint32_t seed)
 
 int AuthenticatorRandom::Next()
 {
-    s_state = s_state * 214013u + 2531011u;
-    return static_cast<int>((s_state >> 16) & kMax);
+    s_state = s_state * kMultiplier + kIncrement;
+    return Output(s_state);
 }

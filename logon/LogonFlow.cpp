@@ -1,5 +1,7 @@
 #include "logon/LogonFlow.h"
 
+#include "profile/PortMask.h"
+
 std::string ComposeLogonUrl(std::string_view accessUrl, std::string_view authenticator)
 {
     std::string url;
@@ -26,7 +28,7 @@ LogonOkResult RunLogonOk(ProfileStore& profile, LogonActions& actions, int skipP
         return LogonOkResult::StayOpen;
     }
     // The indicator belongs to the USB reader: without USB selected there is none to light.
-    if ((profile.GetPortMask() & kUsbPortBit) != 0)
+    if ((profile.GetPortMask() & PortBit(Port::Usb)) != 0)
         actions.StartIndicatorProgram();
     const std::string url = ComposeLogonUrl(profile.GetAccessUrl(), actions.EncodeAuthenticator(record));
     actions.OpenWebPage(url);

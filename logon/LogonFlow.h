@@ -8,7 +8,6 @@
 #include <string_view>
 
 inline constexpr std::string_view kIndicatorProgram = "lampup.exe";
-inline constexpr unsigned kUsbPortBit = 0x20;
 
 // The steps of a logon that reach outside the flow.
 class LogonActions {

@@ -13,12 +13,6 @@
 // the browser, and throws nothing, so window procedures may call it directly.
 unsigned OpenWebPage(const std::string& url, int showCommand) noexcept;
 
-// Opens root\subKey for querying and reads its default value into `out`. Returns 0 when the
-// key opened, otherwise the system error of the open, leaving `out` untouched. A default value
-// that is missing, not text, or longer than 259 characters reads as an empty string; an
-// embedded NUL ends the text. `subKey` and `out` may be the same string.
-long QueryKeyDefault(HKEY root, const std::string& subKey, std::string& out);
-
 // The system's operations behind OpenWebPage: the shell, the classes root of the registry, the
 // active code page and WinExec. Tests derive from it to replace a single step.
 class Win32WebPagePlatform : public WebPagePlatform {

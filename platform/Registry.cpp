@@ -8,6 +8,9 @@ namespace {
 // rounds rather than chase it.
 constexpr int kMaxReadAttempts = 8;
 
+// Default texts are at most 259 characters and a terminator.
+constexpr std::size_t kDefaultTextBufferSize = 260;
+
 ValueKind KindOf(DWORD type)
 {
     switch (type) {
@@ -84,6 +87,20 @@ bool SetString(HKEY key, const char* name, std::string_view value)
     const std::string text(value);
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+long QueryKeyDefault(HKEY root, const std::string& subKey, std::string& out)
+{
+    LONG error = ERROR_SUCCESS;
+    const scoped::RegKey key = OpenForQuery(root, subKey, error);
+    if (!key)
+        return error;
+    // Only a text: a number or binary value must never become part of a command line. A value
+    // stored without its terminator can fill the buffer to the last byte.
+    const auto value = Query(key.Get(), nullptr, kDefaultTextBufferSize);
+    const auto text = value ? TextOf(*value) : std::nullopt;
+    out = text && text->size() < kDefaultTextBufferSize ? *text : std::string();
+    return ERROR_SUCCESS;
 }
 
 } // namespace registry

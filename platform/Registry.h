@@ -22,6 +22,12 @@ scoped::RegKey CreateChain(HKEY root, std::initializer_list<std::string_view> na
 // Opens root\subKey for querying values; null with the system's error in `error` otherwise.
 scoped::RegKey OpenForQuery(HKEY root, const std::string& subKey, LONG& error);
 
+// Opens root\subKey for querying and reads its default value into `out`. Returns 0 when the
+// key opened, otherwise the system error of the open, leaving `out` untouched. A default value
+// that is missing, not text, or longer than 259 characters reads as an empty string; an
+// embedded NUL ends the text. `subKey` and `out` may be the same string.
+long QueryKeyDefault(HKEY root, const std::string& subKey, std::string& out);
+
 inline constexpr std::size_t kAnySize = std::numeric_limits<DWORD>::max();
 
 // A value's kind and bytes, as stored (null `name`: the key's default value). Nothing when it

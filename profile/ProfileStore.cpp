@@ -1,5 +1,7 @@
 #include "profile/ProfileStore.h"
 
+#include "profile/PortMask.h"
+
 namespace {
 
 constexpr std::string_view kOptionsSection = "Options";
@@ -9,10 +11,6 @@ constexpr std::string_view kSettingsSection = "Settings";
 constexpr std::string_view kPortsEntry = "ports";
 constexpr std::string_view kRegisterSection = "Register";
 constexpr std::string_view kWindowEntry = "Window";
-
-constexpr uint32_t kDefaultPortMask = 63;
-// A mask of 0 would scan nothing; it stands for the serial and parallel ports without USB.
-constexpr unsigned kPortMaskForStoredZero = 31;
 
 } // namespace
 
@@ -44,7 +42,7 @@ void ProfileStore::SetAccessUrl(std::string_view url)
 
 unsigned ProfileStore::GetPortMask() const
 {
-    const uint32_t stored = m_backend.ReadInt(kSettingsSection, kPortsEntry).value_or(kDefaultPortMask);
+    const uint32_t stored = m_backend.ReadInt(kSettingsSection, kPortsEntry).value_or(kAllPortsMask);
     return stored == 0 ? kPortMaskForStoredZero : stored;
 }
 

@@ -2,8 +2,8 @@
 # Builds an optimised native tree without sanitizers and runs every benchmark in it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOGONAGENT_SANITIZE=OFF >/dev/null
-cmake --build build/bench
+cmake --preset bench >/dev/null
+cmake --build --preset bench
 for bench in build/bench/bin/*_benchmark; do
   [ -x "$bench" ] || continue
   echo "== $(basename "$bench")"

@@ -12,7 +12,7 @@ seconds=${1:-60}
 readonly most_growth=$((100 * 1024)) parallel=16
 [ "$seconds" -le 300 ] || { echo "flood-site: at most 300 s" >&2; exit 2; }
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOGONAGENT_SANITIZE=OFF >/dev/null
+cmake --preset bench >/dev/null
 cmake --build build/bench --target login.cgi entravo-site >/dev/null
 bin=$PWD/build/bench/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/site-flood.XXXXXX")

@@ -30,7 +30,7 @@ case $mode in cgi | fcgi | fcgi-pg | all) ;; *) sed -n '6p' "$0" | sed 's/^#   /
 declare -A goal_rate=([cgi]=800 [fcgi]=4000 [fcgi-pg]=2000) goal_p99=([cgi]=50 [fcgi]=20 [fcgi-pg]=50)
 readonly most_rate=12000 most_seconds=60
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOGONAGENT_SANITIZE=OFF >/dev/null
+cmake --preset bench >/dev/null
 cmake --build build/bench --target login.cgi login.fcgi entravo-site site_make_logons site_load >/dev/null
 bin=$PWD/build/bench/bin
 

@@ -17,31 +17,22 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-common.sh"
+. "$root/scripts/build-common.sh"
 runs=${1:-10}
 build_root=${MEASURE_BUILD_ROOT:-$root/build}
 
-build() {
-  local preset=$1; shift
-  [ -f "$build_root/$preset/build.ninja" ] || cmake --preset "$preset" -B "$build_root/$preset" >/dev/null
-  cmake --build "$build_root/$preset" --target "$@" >/dev/null
-}
-
 echo "== building (release builds of both architectures)"
-( cd "$root"
-  build win32 logonagent lampup
-  build win64 logonagent lampup )
+build_targets win32 logonagent lampup >/dev/null
+build_targets win64 logonagent lampup >/dev/null
 if wine_can_run32; then run_preset=win32; loader=$(wine_loader32); else run_preset=win64; loader=$(wine_loader64); fi
-( cd "$root" && build "$run_preset" logonagent vtfs32 e2e_recorder uidriver_tool trayprobe )
+build_targets "$run_preset" logonagent vtfs32 e2e_recorder uidriver_tool trayprobe >/dev/null
 
 echo "== stripped sizes"
 strip_for() { case $1 in win32) echo i686-w64-mingw32-strip ;; win64) echo x86_64-w64-mingw32-strip ;; esac; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/entravo-measure.XXXXXX")
 xvfb_pid=""
 cleanup() {
-  if [ -d "$work/prefix" ]; then
-    WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
-    WINEPREFIX="$work/prefix" wineserver -w >/dev/null 2>&1 || true
-  fi
+  wine_prefix_end "$work/prefix"
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
@@ -70,14 +61,10 @@ cp "$bin/logonagent.exe" "$build_root/$run_preset/standins/vtfs32/VTFS32.DLL" "$
 cp "$bin/e2erecorder.exe" "$work/agent/lampup.exe"
 cp "$bin/e2erecorder.exe" "$work/browser/browser.exe"
 cp "$bin/uidriver.exe" "$bin/trayprobe.exe" "$work/"
-printf 'bus 1 6\n  device 01A1B2C3D4E5F6C7\n  device 12000000000042A9\n' >"$work/agent/reader.txt"
+write_reader "$work/agent/reader.txt"
 unset ENTRAVO_SIM_LOG ENTRAVO_SIM_READER
 
-export WINEPREFIX=$work/prefix
-mkdir -p "$WINEPREFIX"
-wineserver -p >/dev/null 2>&1
-WINELOADER=$(wine_loader64) "$(wine_loader64)" wineboot -i >"$work/wineboot.log" 2>&1 \
+wine_prefix_start "$work/prefix" "$work/wineboot.log" \
   || { echo "measure: wineboot failed" >&2; cat "$work/wineboot.log" >&2; exit 1; }
-win() { printf 'Z:%s' "${1//\//\\}"; }
-"$loader" "$work/uidriver.exe" measure "$(win "$work/agent/logonagent.exe")" "$(win "$work/trayprobe.exe")" \
-  "$(win "$work/browser/browser.exe")" "$runs"
+"$loader" "$work/uidriver.exe" measure "$(wine_path "$work/agent/logonagent.exe")" "$(wine_path "$work/trayprobe.exe")" \
+  "$(wine_path "$work/browser/browser.exe")" "$runs"

@@ -11,7 +11,7 @@ count=${1:-5000}
 readonly most_ms=1 batch=500
 [ "$count" -ge "$batch" ] && [ "$count" -le 100000 ] || { echo "measure-auth: COUNT from $batch to 100000" >&2; exit 2; }
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOGONAGENT_SANITIZE=OFF >/dev/null
+cmake --preset bench >/dev/null
 cmake --build build/bench --target login.fcgi entravo-site site_make_logons >/dev/null
 bin=$PWD/build/bench/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/measure-auth.XXXXXX")

@@ -19,12 +19,8 @@ if [ "${1:-}" = "--wine-runs" ]; then
   . scripts/wine-common.sh
   win_build=$2; runs=$3
   work=$(mktemp -d "$LOGONAGENT_WINE_SESSION/measure.XXXXXX")
-  export WINEPREFIX="$work/prefix"
-  mkdir -p "$WINEPREFIX"
-  cp -a "$LOGONAGENT_WINE_SESSION/template/." "$WINEPREFIX/"
-  export WINELOADER=$(wine_loader64)
-  wineserver -p >/dev/null 2>&1
-  trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$work"' EXIT
+  trap 'wine_prefix_end; rm -rf "$work"' EXIT
+  wine_prefix_start "$work/prefix"
 
   # Prints the median and the smallest of the run times in milliseconds.
   time_runs() {
@@ -66,11 +62,10 @@ fi
 
 win_build=${1:-build/win64}
 runs=${2:-15}
-native=build/measure-lampup
-cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOGONAGENT_SANITIZE=OFF >/dev/null
-cmake --build "$native" --target lampup_benchmark >/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target lampup_benchmark >/dev/null
 echo "== native (own_us: the program's own work per run; slept_ms: time actually slept per run)"
-"$native/bin/lampup_benchmark"
+build/bench/bin/lampup_benchmark
 
 if [ -f "$win_build/bin/lampup.exe" ] && [ "$(. scripts/wine-common.sh; pe_machine "$win_build/bin/lampup.exe")" = amd64 ]; then
   echo "== wine ($win_build)"

@@ -19,26 +19,23 @@ cmake --build --preset win32 >"$logs/win32-build.txt" 2>&1 &
 win32_build=$!
 
 status=0
-ctest --preset native -j "$(nproc)" 2>&1 | tee "$logs/native.log" || status=1
-scripts/wine-session.sh ctest --preset win64 2>&1 | tee "$logs/win64.log" || status=1
+ctest --preset native -j "$(nproc)" --output-junit "$logs/native.xml" || status=1
+scripts/wine-session.sh ctest --preset win64 --output-junit "$logs/win64.xml" || status=1
 
 if ! wait "$win32_build"; then
   cat "$logs/win32-build.txt"
   echo "test-all: the win32 build failed" >&2
   exit 1
 fi
-echo "test-all: win32 build done ($(grep -c '^\[' "$logs/win32-build.txt") steps)"
+echo "test-all: win32 build done"
 scripts/check-imports.sh || status=1
 . scripts/wine-common.sh
 if wine_can_run32; then
-  scripts/wine-session.sh ctest --preset win32 2>&1 | tee "$logs/win32.log" || status=1
+  scripts/wine-session.sh ctest --preset win32 --output-junit "$logs/win32.xml" || status=1
 else
   echo "test-all: i686 test programs built, not run: this kernel runs no 32-bit code"
 fi
 
-# One line for the whole run, over the test runs that ran.
-cat "$logs"/*.log | awk '
-  /tests passed, [0-9]+ tests failed out of [0-9]+/ { failed += $4; total += $NF }
-  /\(Skipped\)$/ { skipped++ }
-  END { printf "all: %d passed, %d failed, %d skipped\n", total - failed - skipped, failed, skipped }'
+# One line for the whole run, from the reports of the test runs that ran.
+scripts/test_summary.py "$logs"/*.xml || status=1
 exit $status

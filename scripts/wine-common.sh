@@ -46,6 +46,45 @@ start_xvfb() {
   return 1
 }
 
+# Makes a Wine prefix in $1 and starts its persistent server, leaving WINEPREFIX and WINELOADER
+# exported: a copy of the test session's template when there is one, otherwise a fresh boot
+# (about 10 s) whose messages go to $2. Returns 1 when the boot fails. End it with
+# wine_prefix_end.
+wine_prefix_start() {
+  local prefix=$1 log=${2:-/dev/null}
+  mkdir -p "$prefix"
+  export WINEPREFIX=$prefix WINELOADER
+  WINELOADER=$(wine_loader64)
+  if [ -n "${LOGONAGENT_WINE_SESSION:-}" ] && [ -d "$LOGONAGENT_WINE_SESSION/template" ]; then
+    cp -a "$LOGONAGENT_WINE_SESSION/template/." "$prefix/"
+    wineserver -p >/dev/null 2>&1
+    return 0
+  fi
+  # The persistent server comes first: started after the boot, it exits with the boot's own.
+  wineserver -p >/dev/null 2>&1
+  "$WINELOADER" wineboot -i >"$log" 2>&1
+}
+
+# Stops the server of the prefix $1 (default: $WINEPREFIX) and waits until it has gone.
+wine_prefix_end() {
+  local prefix=${1:-${WINEPREFIX:-}}
+  [ -n "$prefix" ] && [ -d "$prefix" ] || return 0
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
+  return 0
+}
+
+# The Wine name of a host path.
+wine_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The stand-in reader the scripts run the agent with: one token and the indicator switch on
+# USB. write_reader FILE [TOKEN] writes its description, with another token when one is given.
+demo_token=01A1B2C3D4E5F6C7 demo_switch=12000000000042A9
+write_reader() {
+  printf '# One token and the indicator switch on the USB reader.\nbus 1 6\n  device %s\n  device %s\n' \
+    "${2:-$demo_token}" "$demo_switch" >"$1"
+}
+
 # Prints i386, amd64 or unknown for a PE file.
 pe_machine() {
   local off machine

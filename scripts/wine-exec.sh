@@ -23,15 +23,11 @@ case "$(pe_machine "$program")" in
 esac
 
 prefix=$(mktemp -d "$LOGONAGENT_WINE_SESSION/prefix.XXXXXX")
-cp -a "$LOGONAGENT_WINE_SESSION/template/." "$prefix/"
-export WINEPREFIX="$prefix"
-export WINELOADER=$(wine_loader64)
-wineserver -p >/dev/null 2>&1
+wine_prefix_start "$prefix"
 
 "$loader" "$program" "$@"
 rc=$?
 
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
+wine_prefix_end "$prefix"
 rm -rf "$prefix"
 exit $rc

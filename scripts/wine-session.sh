@@ -12,7 +12,7 @@ xvfb_pid=""
 
 cleanup() {
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
-  if [ -d "$session/template" ]; then WINEPREFIX="$session/template" wineserver -k >/dev/null 2>&1; fi
+  wine_prefix_end "$session/template"
   rm -rf "$session"
 }
 trap cleanup EXIT
@@ -22,19 +22,15 @@ if [ -z "${DISPLAY:-}" ] && ! start_xvfb "$session/xvfb.log"; then
   echo "wine-session: Xvfb did not start:" >&2; cat "$session/xvfb.log" >&2; exit 1
 fi
 
-# The template: booted once with a persistent server started first, then shut down.
-mkdir -p "$session/template"
-export WINEPREFIX="$session/template"
-wineserver -p >/dev/null 2>&1
-if ! WINELOADER=$(wine_loader64) "$(wine_loader64)" wineboot -i >"$session/wineboot.log" 2>&1; then
+# The template: booted once, then shut down; every prefix of the session is a copy of it.
+if ! wine_prefix_start "$session/template" "$session/wineboot.log"; then
   echo "wine-session: wineboot failed" >&2; cat "$session/wineboot.log" >&2; exit 1
 fi
 # Without a window manager, Wine's managed windows wait for one on every hide: let Wine
 # manage its windows itself.
-"$(wine_loader64)" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
-unset WINEPREFIX
+"$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine_prefix_end "$session/template"
+unset WINEPREFIX WINELOADER
 
 export LOGONAGENT_WINE_SESSION="$session"
 "$@"

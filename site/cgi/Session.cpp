@@ -1,6 +1,6 @@
 #include "site/cgi/Session.h"
 
-#include "site/verifier/Hex.h"
+#include "logon/AuthenticatorText.h"
 
 #include <nettle/sha2.h>
 #include <sys/random.h>

@@ -1,6 +1,6 @@
 #include "site/store/PgSiteStore.h"
 
-#include "site/verifier/Hex.h"
+#include "logon/AuthenticatorText.h"
 #include "site/verifier/Identity.h"
 
 #include <algorithm>

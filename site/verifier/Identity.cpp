@@ -1,6 +1,6 @@
 #include "site/verifier/Identity.h"
 
-#include "site/verifier/Hex.h"
+#include "logon/AuthenticatorText.h"
 
 std::string FormatIdentity(const RomBytes& identity)
 {

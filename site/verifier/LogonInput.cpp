@@ -1,17 +1,10 @@
 #include "site/verifier/LogonInput.h"
 
-#include "logon/Authenticator.h"
-#include "logon/PastedText.h"
-#include "site/verifier/Hex.h"
+#include "logon/AuthenticatorText.h"
 
 #include <algorithm>
 
 namespace {
-
-bool IsHexDigit(char c)
-{
-    return HexDigitValue(c) >= 0;
-}
 
 bool IsControl(unsigned char c)
 {
@@ -54,9 +47,10 @@ AuthenticatorInput CheckedAuthenticator(std::string_view text)
 {
     if (text.size() != kAuthenticatorLength)
         return Problem("an authenticator has 64 hexadecimal characters, this one has " + std::to_string(text.size()));
-    if (!std::all_of(text.begin(), text.end(), IsHexDigit))
+    auto authenticator = NormalizedAuthenticator(text);
+    if (!authenticator)
         return Problem("an authenticator has only hexadecimal characters");
-    return {std::string(text), {}};
+    return {std::move(authenticator), {}};
 }
 
 } // namespace

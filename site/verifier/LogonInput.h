@@ -27,7 +27,7 @@ struct QueryParameter {
 std::optional<std::vector<QueryParameter>> ParseQuery(std::string_view query);
 
 struct AuthenticatorInput {
-    // Exactly 64 hexadecimal characters, or nothing.
+    // Exactly 64 hexadecimal characters, in upper case whatever case was given, or nothing.
     std::optional<std::string> authenticator;
     // Without an authenticator: why, in one line.
     std::string problem;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,13 @@ public:
     }
     void SetRegistryKey(std::string_view company) override { Log("registry key " + std::string(company)); }
     void WaitForStartupMutex() override { Log("wait mutex"); }
-    void ReleaseStartupMutex() override { Log("release mutex"); }
+    // The next agent to start may run as soon as the mutex is released: what it will find
+    // registered then is what decides whether it stays.
+    void ReleaseStartupMutex() override
+    {
+        Log("release mutex");
+        registeredAtRelease = profile.GetRegisteredWindow();
+    }
     std::optional<std::string> WindowText(WindowValue window) override
     {
         const auto found = windows.find(window);
@@ -76,6 +83,7 @@ public:
     bool launchSucceeds = true;
     MessageAnswer answer = MessageAnswer::No;
     WindowValue createdWindow = 0x1234;
+    std::optional<WindowValue> registeredAtRelease;
 };
 
 bool Start(FakeAgentSystem& system)
@@ -95,6 +103,7 @@ TEST(AgentStartup, NormalRunRegistersTheWindowBeforeReleasingTheMutexAndAddingTh
     EXPECT_TRUE(Start(system));
     EXPECT_THAT(system.calls, ElementsAre("registry key Entravo", "wait mutex", "3d", "bind", "create window",
                                           "release mutex", "add icon, registered 4660", "loop"));
+    EXPECT_EQ(0x1234, system.registeredAtRelease);
     EXPECT_EQ(0x1234, system.profile.GetRegisteredWindow());
 }
 

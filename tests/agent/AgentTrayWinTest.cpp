@@ -296,15 +296,11 @@ TEST_F(AgentRun, MenuCommandsOpenTheirDialogs)
         script
             .Do(std::string("command for ") + command.caption,
                 [&] { PostMessageA(agent.TrayWindow(), WM_COMMAND, command.command, 0); })
-            .Then(std::string(command.caption) + " opens",
-                  [&] {
-                      const HWND dialog = FindThreadDialog(command.caption);
-                      if (!dialog)
-                          return false;
-                      EXPECT_TRUE(TrayCommandInProgress());
-                      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                      return true;
-                  })
+            .Then(std::string(command.caption) + " opens", OnDialog(command.caption,
+                                                                    [&](HWND dialog) {
+                                                                        EXPECT_TRUE(TrayCommandInProgress());
+                                                                        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+                                                                    }))
             .Then(std::string(command.caption) + " closes",
                   [&] { return !FindThreadDialog(command.caption) && !TrayCommandInProgress(); });
     }

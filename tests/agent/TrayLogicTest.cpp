@@ -166,5 +166,8 @@ TEST(TrayTip, FitsTheShellFieldWithItsTerminatorAndClearsTheRest)
 
     CopyTrayTip("", field);
     EXPECT_STREQ("", field.data());
-    CopyTrayTip("anything", std::span<char>()); // an empty field is left alone
+    // An empty field is left alone: not even a terminator lands in the bytes around it.
+    std::array<char, 2> around{'x', 'x'};
+    CopyTrayTip("anything", std::span<char>(around.data() + 1, 0));
+    EXPECT_EQ((std::array<char, 2>{'x', 'x'}), around);
 }

@@ -172,9 +172,7 @@ protected:
 TEST_F(AgentCitizen, NewTaskbarGetsTheIconAgainWithItsCallbackAndTipAndTheAgentStillServesIt)
 {
     AgentStage stage;
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    auto agent = LaunchAgent(stage);
+    auto agent = LaunchReadyAgent(stage);
     ASSERT_TRUE(agent);
     ASSERT_EQ(1u, AddsOf(agent->window));
 
@@ -203,9 +201,7 @@ TEST_F(AgentCitizen, NewTaskbarGetsTheIconAgainWithItsCallbackAndTipAndTheAgentS
 TEST_F(AgentCitizen, NewTaskbarWhileADialogIsOpenStillGetsTheIcon)
 {
     AgentStage stage;
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    auto agent = LaunchAgent(stage);
+    auto agent = LaunchReadyAgent(stage);
     ASSERT_TRUE(agent);
     PostTrayDoubleClick(agent->window);
     HWND prompt = WaitForDialog(agent->process, IsLogonPrompt);

@@ -170,13 +170,7 @@ protected:
                            {{"ENTRAVO_SIM_READER", folder + "reader.txt"},
                             {"ENTRAVO_SIM_LOG", folder + "bus.log"},
                             {"ENTRAVO_TEST_BROWSER_LOG", folder + "browser.log"}}};
-        auto process = ChildProcess::Start(start, m_job);
-        if (!process)
-            return std::nullopt;
-        HWND window = WaitForAgentWindow(*process);
-        if (!window || !WaitFor([&] { return EndToEndEnvironment::Tray().HasIcon(window, kTrayIconId); }, kUiTimeout))
-            return std::nullopt;
-        return RunningAgent{std::move(*process), window};
+        return AtMessageLoop(ChildProcess::Start(start, m_job));
     }
 
     AgentProfile m_profile;
@@ -261,7 +255,9 @@ TEST_F(Installer, UninstallAskedToPurgeRemovesTheSettingsToo)
     m_profile.WriteString("Options", "AccessUrl", "http://logon.example/");
 
     UninstallSilently({"/PURGE"});
-    EXPECT_FALSE(Exists(InstallFolder())) << "nothing else was in it, so the folder goes";
+    // The uninstaller's copy removes the folder last, after the registry.
+    EXPECT_TRUE(WaitFor([] { return !Exists(InstallFolder()); }, kInstallTimeout))
+        << "nothing else was in it, so the folder goes";
     EXPECT_FALSE(ReadUserString(kRunKey, "Entravo"));
     EXPECT_TRUE(WaitFor([] { return !UserKeyExists("Software\\Entravo"); }, kUiTimeout))
         << "the profile and its now empty company key are gone";

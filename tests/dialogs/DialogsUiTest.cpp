@@ -75,23 +75,41 @@ PortRun RunPorts(const std::vector<int>& clicks, int finalButton)
     PortOptionsDialog dialog;
     UiScript script;
     script
-        .Then("Port Settings opens",
-              [&] {
-                  const HWND window = FindThreadDialog(kPortsTitle);
-                  if (!window)
-                      return false;
-                  run.atOpen = PortBoxStates(window);
-                  run.focusOnCom1 = GetFocus() == GetDlgItem(window, IDC_COM1);
-                  for (const int id : clicks)
-                      PostButtonPress(window, id);
-                  return true;
-              })
+        .Then("Port Settings opens", OnDialog(kPortsTitle,
+                                              [&](HWND window) {
+                                                  run.atOpen = PortBoxStates(window);
+                                                  run.focusOnCom1 = GetFocus() == GetDlgItem(window, IDC_COM1);
+                                                  for (const int id : clicks)
+                                                      PostButtonPress(window, id);
+                                              }))
         .Then("button pressed", [&] {
             PostButtonPress(FindThreadDialog(kPortsTitle), finalButton);
             return true;
         });
     run.failure = script.Run([&] { run.result = dialog.DoModal(); });
     return run;
+}
+
+// A step: the message box captioned `caption` has gone while `dialog` still shows; `read`
+// takes what the dialog holds then, and the dialog is cancelled.
+UiScript::Step CancelOnceBoxIsGone(std::string caption, const HWND& dialog, std::function<void()> read)
+{
+    return [caption = std::move(caption), &dialog, read = std::move(read)] {
+        if (FindThreadDialog(caption) || !IsWindowVisible(dialog))
+            return false;
+        read();
+        PostButtonPress(dialog, IDCANCEL);
+        return true;
+    };
+}
+
+// A box with OK alone, owned by `owner`, saying `text` beside the system's `icon`.
+void ExpectOkBox(const MessageBoxView& box, const std::string& text, HWND owner, LPCSTR icon)
+{
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(owner, box.owner);
+    EXPECT_EQ(std::vector<int>{IDOK}, box.buttons);
+    EXPECT_EQ(LoadIconA(nullptr, icon), box.icon);
 }
 
 TEST_F(DialogsUi, PortsNothingStoredOpensWithAllSixCheckedAndOkStores63Explicitly)
@@ -140,15 +158,11 @@ TEST_F(DialogsUi, PortsSelectAllChecksEveryBoxButCancelKeepsTheStoredMask)
     std::array<bool, 6> atOpen{};
     UiScript script;
     script
-        .Then("Port Settings opens",
-              [&] {
-                  const HWND window = FindThreadDialog(kPortsTitle);
-                  if (!window)
-                      return false;
-                  atOpen = PortBoxStates(window);
-                  PostButtonPress(window, IDC_SELECT_ALL);
-                  return true;
-              })
+        .Then("Port Settings opens", OnDialog(kPortsTitle,
+                                              [&](HWND window) {
+                                                  atOpen = PortBoxStates(window);
+                                                  PostButtonPress(window, IDC_SELECT_ALL);
+                                              }))
         .Then("every box checked", [&] { return PortBoxStates(FindThreadDialog(kPortsTitle)) == kAllChecked; })
         .Then("Cancel", [&] {
             PostButtonPress(FindThreadDialog(kPortsTitle), IDCANCEL);
@@ -168,15 +182,12 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
     std::array<bool, 6> afterWarning{};
     UiScript script;
     script
-        .Then("Port Settings opens",
-              [&] {
-                  portsWindow = FindThreadDialog(kPortsTitle);
-                  if (!portsWindow)
-                      return false;
-                  PostButtonPress(portsWindow, IDC_COM1);
-                  PostButtonPress(portsWindow, IDC_COM3);
-                  return true;
-              })
+        .Then("Port Settings opens", OnDialog(kPortsTitle,
+                                              [&](HWND opened) {
+                                                  portsWindow = opened;
+                                                  PostButtonPress(portsWindow, IDC_COM1);
+                                                  PostButtonPress(portsWindow, IDC_COM3);
+                                              }))
         .Then("every box cleared",
               [&] {
                   if (PortBoxStates(portsWindow) != kNoneChecked)
@@ -184,27 +195,11 @@ TEST_F(DialogsUi, PortsNoneCheckedWarnsInABoxOwnedByTheDialogAndStaysOpenStoring
                   PostButtonPress(portsWindow, IDOK);
                   return true;
               })
-        .Then("warning shown",
-              [&] {
-                  const HWND box = FindThreadDialog("Latchwell");
-                  if (!box)
-                      return false;
-                  warning = ReadMessageBox(box);
-                  PostButtonPress(box, IDOK);
-                  return true;
-              })
-        .Then("warning dismissed, dialog still open", [&] {
-            if (FindThreadDialog("Latchwell") || !IsWindowVisible(portsWindow))
-                return false;
-            afterWarning = PortBoxStates(portsWindow);
-            PostButtonPress(portsWindow, IDCANCEL);
-            return true;
-        });
+        .Then("warning shown", AnswerMessageBox("Latchwell", warning))
+        .Then("warning dismissed, dialog still open",
+              CancelOnceBoxIsGone("Latchwell", portsWindow, [&] { afterWarning = PortBoxStates(portsWindow); }));
     EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
-    EXPECT_EQ("You must select at least one port to scan", warning.text);
-    EXPECT_EQ(portsWindow, warning.owner);
-    EXPECT_EQ(std::vector<int>{IDOK}, warning.buttons);
-    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), warning.icon);
+    ExpectOkBox(warning, "You must select at least one port to scan", portsWindow, IDI_WARNING);
     EXPECT_EQ(kNoneChecked, afterWarning) << "the boxes stay as the user left them";
     EXPECT_EQ(5u, kStored.ReadInt("Settings", "ports"));
 }
@@ -214,17 +209,13 @@ TEST_F(DialogsUi, PortsDialogAnswersEveryColourRequestBlackOnWhite)
     PortOptionsDialog dialog;
     std::vector<ColorAnswer> answers;
     UiScript script;
-    script.Then("Port Settings opens", [&] {
-        const HWND window = FindThreadDialog(kPortsTitle);
-        if (!window)
-            return false;
-        answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_PORTS_NOTE)));
-        answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_COM1)));
-        answers.push_back(AskColor(window, WM_CTLCOLORBTN, GetDlgItem(window, IDC_SELECT_ALL)));
-        answers.push_back(AskColor(window, WM_CTLCOLORDLG, window));
-        PostButtonPress(window, IDCANCEL);
-        return true;
-    });
+    script.Then("Port Settings opens", OnDialog(kPortsTitle, [&](HWND window) {
+                    answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_PORTS_NOTE)));
+                    answers.push_back(AskColor(window, WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_COM1)));
+                    answers.push_back(AskColor(window, WM_CTLCOLORBTN, GetDlgItem(window, IDC_SELECT_ALL)));
+                    answers.push_back(AskColor(window, WM_CTLCOLORDLG, window));
+                    PostButtonPress(window, IDCANCEL);
+                }));
     EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     ASSERT_EQ(4u, answers.size());
     for (const ColorAnswer& answer : answers)
@@ -248,16 +239,12 @@ UrlRun RunUrl(std::optional<std::string> typed, bool pressDefaults, int finalBut
     UrlRun run;
     AccessUrlDialog dialog;
     UiScript script;
-    script.Then("URL dialog opens", [&] {
-        const HWND window = FindThreadDialog(kUrlTitle);
-        if (!window)
-            return false;
-        run.atOpen = ItemText(window, IDC_ACCESS_URL);
-        run.focusOnEdit = GetFocus() == GetDlgItem(window, IDC_ACCESS_URL);
-        if (pressDefaults)
-            PostButtonPress(window, IDC_DEFAULTS);
-        return true;
-    });
+    script.Then("URL dialog opens", OnDialog(kUrlTitle, [&](HWND window) {
+                    run.atOpen = ItemText(window, IDC_ACCESS_URL);
+                    run.focusOnEdit = GetFocus() == GetDlgItem(window, IDC_ACCESS_URL);
+                    if (pressDefaults)
+                        PostButtonPress(window, IDC_DEFAULTS);
+                }));
     if (pressDefaults) {
         script.Then("default shown", [&] {
             const std::string shown = ItemText(FindThreadDialog(kUrlTitle), IDC_ACCESS_URL);
@@ -345,36 +332,18 @@ TEST_F(DialogsUi, UrlOnlyBlanksShowsTheErrorBoxAndTheDialogStaysOpenWithTheBlank
     std::string afterError;
     UiScript script;
     script
-        .Then("URL dialog opens",
-              [&] {
-                  urlWindow = FindThreadDialog(kUrlTitle);
-                  if (!urlWindow)
-                      return false;
-                  SetDlgItemTextA(urlWindow, IDC_ACCESS_URL, "  \t  ");
-                  PostButtonPress(urlWindow, IDOK);
-                  return true;
-              })
-        .Then("error shown",
-              [&] {
-                  const HWND box = FindThreadDialog("Vantok Entravo");
-                  if (!box)
-                      return false;
-                  error = ReadMessageBox(box);
-                  PostButtonPress(box, IDOK);
-                  return true;
-              })
-        .Then("error dismissed, dialog still open", [&] {
-            if (FindThreadDialog("Vantok Entravo") || !IsWindowVisible(urlWindow))
-                return false;
-            afterError = ItemText(urlWindow, IDC_ACCESS_URL);
-            PostButtonPress(urlWindow, IDCANCEL);
-            return true;
-        });
+        .Then("URL dialog opens", OnDialog(kUrlTitle,
+                                           [&](HWND opened) {
+                                               urlWindow = opened;
+                                               SetDlgItemTextA(urlWindow, IDC_ACCESS_URL, "  \t  ");
+                                               PostButtonPress(urlWindow, IDOK);
+                                           }))
+        .Then("error shown", AnswerMessageBox("Vantok Entravo", error))
+        .Then("error dismissed, dialog still open", CancelOnceBoxIsGone("Vantok Entravo", urlWindow, [&] {
+                  afterError = ItemText(urlWindow, IDC_ACCESS_URL);
+              }));
     EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
-    EXPECT_EQ("Conditional Access URL should not be empty", error.text);
-    EXPECT_EQ(urlWindow, error.owner);
-    EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
-    EXPECT_EQ(LoadIconA(nullptr, IDI_ERROR), error.icon);
+    ExpectOkBox(error, "Conditional Access URL should not be empty", urlWindow, IDI_ERROR);
     EXPECT_EQ("  \t  ", afterError) << "the box keeps what was typed";
     EXPECT_EQ("http://old.example/", kStored.ReadString("Options", "AccessUrl"));
 }
@@ -387,17 +356,16 @@ TEST_F(DialogsUi, UrlAltAMovesTheFocusToTheAddressAndColoursAreBlackOnWhite)
     UiScript script;
     script
         .Then("URL dialog opens",
-              [&] {
-                  urlWindow = FindThreadDialog(kUrlTitle);
-                  if (!urlWindow)
-                      return false;
-                  answers.push_back(AskColor(urlWindow, WM_CTLCOLOREDIT, GetDlgItem(urlWindow, IDC_ACCESS_URL)));
-                  answers.push_back(AskColor(urlWindow, WM_CTLCOLORSTATIC, GetWindow(urlWindow, GW_CHILD)));
-                  answers.push_back(AskColor(urlWindow, WM_CTLCOLORDLG, urlWindow));
-                  SetFocus(GetDlgItem(urlWindow, IDC_DEFAULTS));
-                  PostMessageA(GetDlgItem(urlWindow, IDC_DEFAULTS), WM_SYSCHAR, 'a', 0x20000000);
-                  return true;
-              })
+              OnDialog(kUrlTitle,
+                       [&](HWND opened) {
+                           urlWindow = opened;
+                           answers.push_back(
+                               AskColor(urlWindow, WM_CTLCOLOREDIT, GetDlgItem(urlWindow, IDC_ACCESS_URL)));
+                           answers.push_back(AskColor(urlWindow, WM_CTLCOLORSTATIC, GetWindow(urlWindow, GW_CHILD)));
+                           answers.push_back(AskColor(urlWindow, WM_CTLCOLORDLG, urlWindow));
+                           SetFocus(GetDlgItem(urlWindow, IDC_DEFAULTS));
+                           PostMessageA(GetDlgItem(urlWindow, IDC_DEFAULTS), WM_SYSCHAR, 'a', 0x20000000);
+                       }))
         .Then("focus on the address", [&] {
             if (GetFocus() != GetDlgItem(urlWindow, IDC_ACCESS_URL))
                 return false;

@@ -2,7 +2,10 @@
 
 #include "tests/support/uidriver/Dialogs.h"
 #include "tests/support/uidriver/LogonUrl.h"
+#include "tests/support/uidriver/RecordedLines.h"
 #include "tests/support/uidriver/WindowQuery.h"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -18,31 +21,12 @@ constexpr char kBrowserLog[] = "browser.log";
 constexpr char kBusLog[] = "bus.log";
 constexpr char kReaderFile[] = "reader.txt";
 
-std::vector<std::string> ReadLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream file(path, std::ios::binary);
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
 std::vector<RecordedStart> ReadStarts(const std::string& path)
 {
     std::vector<RecordedStart> starts;
     for (const auto& line : ReadLines(path)) {
-        const auto first = line.find('\t');
-        const auto second = first == std::string::npos ? std::string::npos : line.find('\t', first + 1);
-        if (second == std::string::npos)
-            continue;
-        RecordedStart start;
-        start.createdAt = std::stoull(line.substr(0, first));
-        start.folder = line.substr(first + 1, second - first - 1);
-        start.commandLine = line.substr(second + 1);
-        starts.push_back(std::move(start));
+        if (auto start = ParseRecordedStart(line))
+            starts.push_back(std::move(*start));
     }
     return starts;
 }
@@ -258,15 +242,40 @@ HWND WaitForAgentWindow(const ChildProcess& agent, Milliseconds timeout)
     return window && ProcessOf(window) == agent.Id() ? window : nullptr;
 }
 
-std::optional<RunningAgent> LaunchAgent(const AgentStage& stage)
+std::optional<RunningAgent> AtMessageLoop(std::optional<ChildProcess> process)
 {
-    auto process = stage.StartAgent();
     if (!process)
         return std::nullopt;
     HWND window = WaitForAgentWindow(*process);
     if (!window || !WaitFor([&] { return EndToEndEnvironment::Tray().HasIcon(window, kTrayIconId); }, kUiTimeout))
         return std::nullopt;
     return RunningAgent{std::move(*process), window};
+}
+
+std::optional<RunningAgent> LaunchAgent(const AgentStage& stage)
+{
+    return AtMessageLoop(stage.StartAgent());
+}
+
+std::optional<ChildProcess> StartReadyAgent(const AgentStage& stage)
+{
+    std::string why;
+    if (!stage.Ready(&why)) {
+        ADD_FAILURE() << why;
+        return std::nullopt;
+    }
+    auto agent = stage.StartAgent();
+    if (!agent)
+        ADD_FAILURE() << "the agent did not start";
+    return agent;
+}
+
+std::optional<RunningAgent> LaunchReadyAgent(const AgentStage& stage)
+{
+    auto agent = AtMessageLoop(StartReadyAgent(stage));
+    if (!agent)
+        ADD_FAILURE() << "the agent did not reach its message loop";
+    return agent;
 }
 
 std::vector<HWND> VisibleDialogs(const ChildProcess& agent)

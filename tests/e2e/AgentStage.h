@@ -4,6 +4,7 @@
 // the programs the case starts from it, and what the recording programs saw. Everything the
 // case started is killed and the folder removed when the stage goes away, on every path.
 #include "tests/support/uidriver/Process.h"
+#include "tests/support/uidriver/RecordedLines.h"
 #include "tests/support/uidriver/Registry.h"
 #include "tests/support/uidriver/TrayDriver.h"
 #include "tests/support/uidriver/Wait.h"
@@ -38,11 +39,7 @@ std::string SameTokenTwiceOnCom1Reader(); // the token on COM1 through adapter t
 
 std::array<uint8_t, 8> RomFromHex(std::string_view hex);
 
-struct RecordedStart {
-    ULONGLONG createdAt = 0; // FILETIME ticks
-    std::string folder;
-    std::string commandLine;
-};
+using uidriver::RecordedStart;
 
 struct StageLayout {
     bool busLibrary = true;
@@ -112,6 +109,14 @@ struct RunningAgent {
     HWND window = nullptr;
 };
 std::optional<RunningAgent> LaunchAgent(const AgentStage& stage);
+// An agent started some other way, once it reached its message loop; nothing if it never did.
+std::optional<RunningAgent> AtMessageLoop(std::optional<ChildProcess> process);
+
+// The stage's agent started (StartReadyAgent) or at its message loop (LaunchReadyAgent), for
+// a case that needs it: nothing, with a test failure saying why, when the stage lacks a built
+// file or the agent did not get that far.
+std::optional<ChildProcess> StartReadyAgent(const AgentStage& stage);
+std::optional<RunningAgent> LaunchReadyAgent(const AgentStage& stage);
 
 // The agent's windows.
 HWND WaitForAgentWindow(const ChildProcess& agent, Milliseconds timeout = kUiTimeout);

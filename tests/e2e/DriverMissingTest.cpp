@@ -71,9 +71,7 @@ protected:
 TEST_F(DriverMissing, NoLibraryAsksTheQuestionAndNoGivesTheErrorThenEveryStartIsRefused)
 {
     AgentStage stage(WithoutBusLibrary());
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    auto agent = stage.StartAgent();
+    auto agent = StartReadyAgent(stage);
     ASSERT_TRUE(agent);
     Answer(*agent, kQuestion, {IDYES, IDNO}, IDNO);
     Answer(*agent, kWillNotFunction, {IDOK}, IDOK);
@@ -84,6 +82,7 @@ TEST_F(DriverMissing, NoLibraryAsksTheQuestionAndNoGivesTheErrorThenEveryStartIs
 
     ExpectSilentRefusal(stage);
     AgentStage whole; // even with the library in place, until the session ends
+    std::string why;
     ASSERT_TRUE(whole.Ready(&why)) << why;
     ExpectSilentRefusal(whole);
 }
@@ -95,9 +94,7 @@ TEST_F(DriverMissing, LibraryLackingAnyOneEntryPointAsksTheSameQuestion)
         SCOPED_TRACE(lacking);
         ForgetDriverAnswer();
         AgentStage stage(WithBusLibraryLacking(lacking));
-        std::string why;
-        ASSERT_TRUE(stage.Ready(&why)) << why;
-        auto agent = stage.StartAgent();
+        auto agent = StartReadyAgent(stage);
         ASSERT_TRUE(agent);
         Answer(*agent, kQuestion, {IDYES, IDNO}, IDNO);
         Answer(*agent, kWillNotFunction, {IDOK}, IDOK);
@@ -111,9 +108,7 @@ TEST_F(DriverMissing, LibraryForTheOtherArchitectureSaysSoInsteadOfOfferingTheDr
     const std::string libraryBits = sizeof(void*) == 8 ? "32" : "64";
     const auto expectTheBox = [&](const StageLayout& layout) {
         AgentStage stage(layout);
-        std::string why;
-        ASSERT_TRUE(stage.Ready(&why)) << why;
-        auto agent = stage.StartAgent();
+        auto agent = StartReadyAgent(stage);
         ASSERT_TRUE(agent);
         HWND box = WaitForMessageBox(*agent, kCaption);
         ASSERT_NE(nullptr, box);
@@ -153,9 +148,7 @@ TEST_F(DriverMissing, LibraryForTheOtherArchitectureSaysSoInsteadOfOfferingTheDr
 TEST_F(DriverMissing, YesWithoutASetupProgramWarnsAndThenGivesTheError)
 {
     AgentStage stage(WithoutBusLibrary());
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    auto agent = stage.StartAgent();
+    auto agent = StartReadyAgent(stage);
     ASSERT_TRUE(agent);
     Answer(*agent, kQuestion, {IDYES, IDNO}, IDYES);
     Answer(*agent, kSetupFailed, {IDOK}, IDOK);
@@ -168,9 +161,7 @@ TEST_F(DriverMissing, YesWithoutASetupProgramWarnsAndThenGivesTheError)
 TEST_F(DriverMissing, YesStartsTheSetupProgramFromTheAgentsFolder)
 {
     AgentStage stage(WithoutBusLibrary(true));
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    auto agent = stage.StartAgent();
+    auto agent = StartReadyAgent(stage);
     ASSERT_TRUE(agent);
     Answer(*agent, kQuestion, {IDYES, IDNO}, IDYES);
     Answer(*agent, kActivatedLater, {IDOK}, IDOK);
@@ -186,9 +177,7 @@ TEST_F(DriverMissing, YesStartsTheSetupProgramFromTheAgentsFolder)
 TEST_F(DriverMissing, AgentStartedWhileTheQuestionIsOpenWaitsUntilTheFirstHasEnded)
 {
     AgentStage stage(WithoutBusLibrary());
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    auto first = stage.StartAgent();
+    auto first = StartReadyAgent(stage);
     ASSERT_TRUE(first);
     HWND question = WaitForMessageBox(*first, kCaption);
     ASSERT_NE(nullptr, question);

@@ -26,20 +26,33 @@ protected:
     // The agent of this stage, running, with its prompt open after a double-click on the icon.
     HWND OpenPrompt(AgentStage& stage)
     {
-        std::string why;
-        if (!stage.Ready(&why)) {
-            ADD_FAILURE() << why;
+        agent = LaunchReadyAgent(stage);
+        if (!agent)
             return nullptr;
-        }
-        agent = LaunchAgent(stage);
-        if (!agent) {
-            ADD_FAILURE() << "the agent did not reach its message loop";
-            return nullptr;
-        }
-        PostTrayDoubleClick(agent->window);
-        HWND prompt = WaitForDialog(agent->process, IsLogonPrompt);
+        HWND prompt = DoubleClickFor(IsLogonPrompt);
         EXPECT_NE(nullptr, prompt) << "no logon prompt after a double-click";
         return prompt;
+    }
+
+    // The agent's dialog that a double-click on its icon brings up; null at the time-out.
+    HWND DoubleClickFor(bool (*matches)(HWND))
+    {
+        PostTrayDoubleClick(agent->window);
+        return WaitForDialog(agent->process, matches);
+    }
+
+    // The stage's agent at its message loop, with "SkipAccessDialog" ticked beforehand.
+    bool LaunchWithPromptSkipped(AgentStage& stage)
+    {
+        stage.Profile().WriteInt("Options", "SkipAccessDialog", 1);
+        agent = LaunchReadyAgent(stage);
+        return agent.has_value();
+    }
+
+    static bool UntickSkipPrompt(HWND prompt)
+    {
+        PostButtonPress(prompt, kSkipPromptBox);
+        return WaitFor([&] { return !IsChecked(prompt, kSkipPromptBox); }, kUiTimeout);
     }
 
     bool BrowserStarted(const AgentStage& stage, std::size_t times)
@@ -97,8 +110,7 @@ TEST_F(LogonFlow, EveryLogonSendsAnotherAuthenticatorOfTheSameTokenToTheDefaultA
     ASSERT_TRUE(BrowserStarted(stage, 1));
     ASSERT_TRUE(WaitGone(prompt));
 
-    PostTrayDoubleClick(agent->window);
-    prompt = WaitForDialog(agent->process, IsLogonPrompt);
+    prompt = DoubleClickFor(IsLogonPrompt);
     ASSERT_NE(nullptr, prompt) << "the icon answers again after a logon";
     PostButtonClick(prompt, IDOK);
     ASSERT_TRUE(BrowserStarted(stage, 2));
@@ -183,11 +195,7 @@ TEST_F(LogonFlow, MoreThanOneTokenShowsItsDialogAndThePromptStaysOpen)
 TEST_F(LogonFlow, SkippedPromptWithOneTokenOpensTheBrowserWithoutAnyDialog)
 {
     AgentStage stage;
-    stage.Profile().WriteInt("Options", "SkipAccessDialog", 1);
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    agent = LaunchAgent(stage);
-    ASSERT_TRUE(agent);
+    ASSERT_TRUE(LaunchWithPromptSkipped(stage));
 
     bool sawDialog = false;
     PostTrayDoubleClick(agent->window);
@@ -206,14 +214,9 @@ TEST_F(LogonFlow, SkippedPromptWithOneTokenOpensTheBrowserWithoutAnyDialog)
 TEST_F(LogonFlow, SkippedPromptWithNoTokenShowsTheOutcomeThenThePromptTickedAndUntickedOkStoresZero)
 {
     AgentStage stage(WithReader(NoTokenReader()));
-    stage.Profile().WriteInt("Options", "SkipAccessDialog", 1);
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    agent = LaunchAgent(stage);
-    ASSERT_TRUE(agent);
+    ASSERT_TRUE(LaunchWithPromptSkipped(stage));
 
-    PostTrayDoubleClick(agent->window);
-    HWND outcome = WaitForDialog(agent->process, IsNoTokenDialog);
+    HWND outcome = DoubleClickFor(IsNoTokenDialog);
     ASSERT_NE(nullptr, outcome);
     EXPECT_EQ(nullptr, [&]() -> HWND {
         for (HWND dialog : VisibleDialogs(agent->process))
@@ -226,8 +229,7 @@ TEST_F(LogonFlow, SkippedPromptWithNoTokenShowsTheOutcomeThenThePromptTickedAndU
     HWND prompt = WaitForDialog(agent->process, IsLogonPrompt);
     ASSERT_NE(nullptr, prompt);
     EXPECT_TRUE(IsChecked(prompt, kSkipPromptBox));
-    PostButtonPress(prompt, kSkipPromptBox);
-    ASSERT_TRUE(WaitFor([&] { return !IsChecked(prompt, kSkipPromptBox); }, kUiTimeout));
+    ASSERT_TRUE(UntickSkipPrompt(prompt));
     EXPECT_EQ(1u, stage.Profile().ReadInt("Options", "SkipAccessDialog").value_or(99)) << "nothing stored before OK";
 
     PostButtonClick(prompt, IDOK);
@@ -243,20 +245,14 @@ TEST_F(LogonFlow, SkippedPromptWithNoTokenShowsTheOutcomeThenThePromptTickedAndU
 TEST_F(LogonFlow, CancelAfterUntickingStoresNothing)
 {
     AgentStage stage(WithReader(NoTokenReader()));
-    stage.Profile().WriteInt("Options", "SkipAccessDialog", 1);
-    std::string why;
-    ASSERT_TRUE(stage.Ready(&why)) << why;
-    agent = LaunchAgent(stage);
-    ASSERT_TRUE(agent);
+    ASSERT_TRUE(LaunchWithPromptSkipped(stage));
 
-    PostTrayDoubleClick(agent->window);
-    HWND outcome = WaitForDialog(agent->process, IsNoTokenDialog);
+    HWND outcome = DoubleClickFor(IsNoTokenDialog);
     ASSERT_NE(nullptr, outcome);
     PostButtonClick(outcome, IDOK);
     HWND prompt = WaitForDialog(agent->process, IsLogonPrompt);
     ASSERT_NE(nullptr, prompt);
-    PostButtonPress(prompt, kSkipPromptBox);
-    ASSERT_TRUE(WaitFor([&] { return !IsChecked(prompt, kSkipPromptBox); }, kUiTimeout));
+    ASSERT_TRUE(UntickSkipPrompt(prompt));
     PostButtonClick(prompt, IDCANCEL);
     ASSERT_TRUE(WaitGone(prompt));
     EXPECT_EQ(1u, stage.Profile().ReadInt("Options", "SkipAccessDialog").value_or(99));

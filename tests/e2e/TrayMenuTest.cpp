@@ -22,10 +22,8 @@ protected:
     void SetUp() override
     {
         EndToEndEnvironment::Install();
-        std::string why;
-        ASSERT_TRUE(stage.Ready(&why)) << why;
-        agent = LaunchAgent(stage);
-        ASSERT_TRUE(agent) << "the agent did not reach its message loop";
+        agent = LaunchReadyAgent(stage);
+        ASSERT_TRUE(agent);
     }
 
     bool NoMenuFor(Milliseconds period)

@@ -3,10 +3,13 @@
 #include "tests/support/uidriver/CommandLine.h"
 #include "tests/support/uidriver/EnvironmentBlock.h"
 #include "tests/support/uidriver/LogonUrl.h"
+#include "tests/support/uidriver/RecordedLines.h"
 #include "tests/support/uidriver/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -145,4 +148,24 @@ TEST(LogonUrl, BrowserCommandLineCarriesExactlyOneUrl)
     EXPECT_EQ("http://h/p?a=1", UrlFromBrowserCommandLine("C:\\tests\\testbrowser.exe http://h/p?a=1"));
     EXPECT_FALSE(UrlFromBrowserCommandLine("C:\\tests\\testbrowser.exe"));
     EXPECT_FALSE(UrlFromBrowserCommandLine("C:\\tests\\testbrowser.exe -nohome http://h/"));
+}
+
+TEST(RecordedLines, AStartGivesItsTimeItsFolderAndTheWholeCommandLine)
+{
+    const auto start = ParseRecordedStart("133512345678901234\tC:\\agent\\\t\"lampup.exe\" a\tb");
+    ASSERT_TRUE(start);
+    EXPECT_EQ(133512345678901234u, start->createdAt);
+    EXPECT_EQ("C:\\agent\\", start->folder);
+    EXPECT_EQ("\"lampup.exe\" a\tb", start->commandLine) << "tabs after the second belong to the command line";
+    EXPECT_FALSE(ParseRecordedStart("133512345678901234\tonly one tab"));
+    EXPECT_FALSE(ParseRecordedStart(""));
+}
+
+TEST(RecordedLines, LinesComeWithoutTheirEndsOfEitherKindAndAMissingFileHasNone)
+{
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / "uidriver-recorded-lines.txt";
+    std::ofstream(file, std::ios::binary) << "a\r\nb\n\nc";
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "", "c"}), ReadLines(file.string()));
+    std::filesystem::remove(file);
+    EXPECT_TRUE(ReadLines(file.string()).empty());
 }

@@ -161,17 +161,13 @@ TEST_F(Framework, DataExchangeLoadsMembersIntoControlsAndSavesThemOnOk)
 
     UiScript script;
     script
-        .Then("dialog opens",
-              [&] {
-                  const HWND window = FindThreadDialog(kCaption);
-                  if (!window)
-                      return false;
-                  boxCheckedAtOpen = IsChecked(window, IDC_FLAG);
-                  textAtOpen = ItemText(window, IDC_NAME);
-                  PostButtonPress(window, IDC_FLAG);
-                  SetDlgItemTextA(window, IDC_NAME, typed.c_str());
-                  return true;
-              })
+        .Then("dialog opens", OnDialog(kCaption,
+                                       [&](HWND window) {
+                                           boxCheckedAtOpen = IsChecked(window, IDC_FLAG);
+                                           textAtOpen = ItemText(window, IDC_NAME);
+                                           PostButtonPress(window, IDC_FLAG);
+                                           SetDlgItemTextA(window, IDC_NAME, typed.c_str());
+                                       }))
         .Then("box cleared", [&] { return !IsChecked(FindThreadDialog(kCaption), IDC_FLAG); })
         .Then("OK pressed", [&] {
             PostButtonPress(FindThreadDialog(kCaption), IDOK);
@@ -204,15 +200,11 @@ TEST_F(Framework, CancelEscapeAndTheCloseBoxLeaveMembersAsTheyWereAndEnterEndsWi
         dialog.name = "kept";
         UiScript script;
         script
-            .Then("dialog opens",
-                  [&] {
-                      const HWND window = FindThreadDialog(kCaption);
-                      if (!window)
-                          return false;
-                      PostButtonPress(window, IDC_FLAG);
-                      SetDlgItemTextA(window, IDC_NAME, "changed");
-                      return true;
-                  })
+            .Then("dialog opens", OnDialog(kCaption,
+                                           [&](HWND window) {
+                                               PostButtonPress(window, IDC_FLAG);
+                                               SetDlgItemTextA(window, IDC_NAME, "changed");
+                                           }))
             .Then(ending.how, [&] {
                 const HWND window = FindThreadDialog(kCaption);
                 if (IsChecked(window, IDC_FLAG))
@@ -388,15 +380,11 @@ TEST_F(Framework, PreTranslateMessageSeesLoopMessagesControlFirstAndCanConsumeTh
     dialog.label.consumeMessage = kConsumed;
     UiScript script;
     script
-        .Then("dialog opens",
-              [&] {
-                  const HWND window = FindThreadDialog(kCaption);
-                  if (!window)
-                      return false;
-                  PostMessageA(GetDlgItem(window, IDC_LABEL), kConsumed, 0, 0);
-                  PostMessageA(GetDlgItem(window, IDC_LABEL), kPassed, 0, 0);
-                  return true;
-              })
+        .Then("dialog opens", OnDialog(kCaption,
+                                       [&](HWND window) {
+                                           PostMessageA(GetDlgItem(window, IDC_LABEL), kConsumed, 0, 0);
+                                           PostMessageA(GetDlgItem(window, IDC_LABEL), kPassed, 0, 0);
+                                       }))
         .Then("both messages went through the loop",
               [&] {
                   const auto& seen = dialog.label.preTranslated;
@@ -440,15 +428,11 @@ OwnerSeen RunAndWatchOwner(TestDialog& dialog, HWND watched)
 {
     OwnerSeen seen;
     UiScript script;
-    script.Then("dialog opens", [&] {
-        const HWND window = FindThreadDialog(kCaption);
-        if (!window)
-            return false;
-        seen.owner = GetWindow(window, GW_OWNER);
-        seen.ownerEnabled = watched && IsWindowEnabled(watched);
-        PostButtonPress(window, IDCANCEL);
-        return true;
-    });
+    script.Then("dialog opens", OnDialog(kCaption, [&](HWND window) {
+                    seen.owner = GetWindow(window, GW_OWNER);
+                    seen.ownerEnabled = watched && IsWindowEnabled(watched);
+                    PostButtonPress(window, IDCANCEL);
+                }));
     EXPECT_EQ("", script.Run([&] { dialog.DoModal(); }));
     return seen;
 }
@@ -513,14 +497,10 @@ TEST_F(Framework, AHandlerThatThrowsEndsTheRunAsCancelled)
     dialog.throwOnAction = true;
     dialog.name = "before";
     UiScript script;
-    script.Then("dialog opens", [&] {
-        const HWND window = FindThreadDialog(kCaption);
-        if (!window)
-            return false;
-        SetDlgItemTextA(window, IDC_NAME, "after");
-        PostButtonPress(window, IDC_ACTION);
-        return true;
-    });
+    script.Then("dialog opens", OnDialog(kCaption, [&](HWND window) {
+                    SetDlgItemTextA(window, IDC_NAME, "after");
+                    PostButtonPress(window, IDC_ACTION);
+                }));
     EXPECT_EQ("", script.Run([&] { EXPECT_EQ(IDCANCEL, dialog.DoModal()); }));
     EXPECT_EQ(1, dialog.actionClicks);
     EXPECT_EQ("before", dialog.name);
@@ -556,14 +536,10 @@ TEST_F(Framework, TheApplicationIsNamedAfterItsExecutableAndCaptionsItsOwnMessag
 
     MessageBoxView box;
     UiScript script;
-    script.Then("message box", [&] {
-        const HWND window = FindThreadDialog("framework_test");
-        if (!window)
-            return false;
-        box = ReadMessageBox(window);
-        PostMessageA(window, WM_COMMAND, IDOK, 0);
-        return true;
-    });
+    script.Then("message box", OnDialog("framework_test", [&](HWND window) {
+                    box = ReadMessageBox(window);
+                    PostMessageA(window, WM_COMMAND, IDOK, 0);
+                }));
     EXPECT_EQ("", script.Run([&] {
         EXPECT_EQ(IDOK, AppMessageBox("Unable to open hyperlink:\n\nA sharing violation occurred. ",
                                       MB_OK | MB_ICONEXCLAMATION));

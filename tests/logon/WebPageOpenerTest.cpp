@@ -3,6 +3,7 @@
 // needs; the prefix is discarded after the program ends. Associations are written to the
 // classes root itself: Wine's shell and its classes root do not see per-user classes.
 #include "logon/WebPageOpener.h"
+#include "tests/support/uidriver/ClassesRoot.h"
 #include "tests/support/uidriver/Process.h"
 #include "tests/support/uidriver/Wait.h"
 
@@ -15,6 +16,10 @@
 #include <vector>
 
 namespace {
+
+using uidriver::CreateClassesRootKey;
+using uidriver::DeleteClassesRootTree;
+using uidriver::SetClassesRootDefault;
 
 constexpr char kBrowserName[] = "testbrowser.exe";
 constexpr char kDocumentClass[] = "EntravoTest.HtmlDocument";
@@ -39,37 +44,6 @@ int RunningBrowsers()
     }
     CloseHandle(snapshot);
     return count;
-}
-
-void SetClassesRootValue(const std::string& subKey, DWORD type, const std::string& bytes)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
-    const LONG result = RegSetValueExA(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                                       static_cast<DWORD>(bytes.size()));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, result);
-}
-
-void SetClassesRootDefault(const std::string& subKey, const std::string& text, DWORD type = REG_SZ)
-{
-    SetClassesRootValue(subKey, type, text + '\0');
-}
-
-void CreateClassesRootKey(const std::string& subKey)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
-    RegCloseKey(key);
-}
-
-void DeleteClassesRootTree(const std::string& subKey)
-{
-    const LONG result = RegDeleteTreeA(HKEY_CLASSES_ROOT, subKey.c_str());
-    if (result == ERROR_SUCCESS)
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, subKey.c_str());
 }
 
 class WebPageOpener : public testing::Test {
@@ -255,78 +229,6 @@ TEST_F(WebPageOpener, FailedProgramStartIsReturned)
 
     EXPECT_EQ(static_cast<unsigned>(ERROR_FILE_NOT_FOUND), OpenWebPage(kUrl, SW_SHOW));
     ExpectNothingStarted();
-}
-
-class QueryKeyDefaultTest : public testing::Test {
-protected:
-    void TearDown() override { DeleteClassesRootTree(kKey); }
-
-    static constexpr char kKey[] = "EntravoTest.QueryKeyDefault";
-};
-
-TEST_F(QueryKeyDefaultTest, ReadsTheDefaultText)
-{
-    SetClassesRootDefault(kKey, "C:\\Browser\\browse.exe \"%1\"");
-    std::string out = "previous";
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("C:\\Browser\\browse.exe \"%1\"", out);
-
-    SetClassesRootDefault(kKey, "%SystemRoot%\\browse.exe", REG_EXPAND_SZ);
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("%SystemRoot%\\browse.exe", out);
-}
-
-TEST_F(QueryKeyDefaultTest, MissingKeyGivesTheOpenErrorAndLeavesTheOutputAlone)
-{
-    std::string out = "previous";
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryKeyDefault(HKEY_CLASSES_ROOT, "EntravoTest.NoSuchKey", out));
-    EXPECT_EQ("previous", out);
-}
-
-TEST_F(QueryKeyDefaultTest, UnusableDefaultValueReadsAsEmpty)
-{
-    std::string out = "previous";
-    CreateClassesRootKey(kKey);
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("", out) << "missing value";
-
-    out = "previous";
-    const DWORD number = 0x41;
-    SetClassesRootValue(kKey, REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof(number)));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("", out) << "number";
-
-    out = "previous";
-    SetClassesRootDefault(kKey, std::string(260, 'x'));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("", out) << "260 characters";
-
-    out = "previous";
-    SetClassesRootValue(kKey, REG_SZ, std::string(260, 'x'));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("", out) << "260 characters stored without a terminator";
-
-    out = "previous";
-    SetClassesRootValue(kKey, REG_MULTI_SZ, std::string("one\0two\0\0", 9));
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ("", out) << "list of texts";
-}
-
-TEST_F(QueryKeyDefaultTest, TextOf259CharactersFitsExactly)
-{
-    const std::string longest(259, 'x');
-    SetClassesRootDefault(kKey, longest);
-    std::string out;
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, kKey, out));
-    EXPECT_EQ(longest, out);
-}
-
-TEST_F(QueryKeyDefaultTest, PathAndOutputMayBeTheSameString)
-{
-    SetClassesRootDefault(kKey, "value");
-    std::string text = kKey;
-    EXPECT_EQ(ERROR_SUCCESS, QueryKeyDefault(HKEY_CLASSES_ROOT, text, text));
-    EXPECT_EQ("value", text);
 }
 
 } // namespace

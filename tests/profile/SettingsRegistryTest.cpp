@@ -103,6 +103,17 @@ TEST(SettingsRegistry, WithoutTheCompanyKeyNothingIsReadOrWritten)
     EXPECT_EQ(ProfileStore::DefaultAccessUrl(), store.GetAccessUrl());
 }
 
+TEST(SettingsRegistry, WithoutAProfileNameNothingIsReadOrWrittenBesideOtherProfiles)
+{
+    Profile nameless("");
+    nameless.store.SetPortMask(5);
+    nameless.store.SetAccessUrl("http://nameless.example/");
+    EXPECT_EQ(63u, nameless.store.GetPortMask());
+    EXPECT_EQ(ProfileStore::DefaultAccessUrl(), nameless.store.GetAccessUrl());
+    for (const char* section : {"Settings", "Options", "Register"})
+        EXPECT_FALSE(OpenExisting(ProfilePath(section))) << section;
+}
+
 TEST(SettingsRegistry, IntegersAreDwordsAndStringsAreTerminatedText)
 {
     Profile profile("kinds");

@@ -1,12 +1,32 @@
 #include "site/verifier/LogonInput.h"
+#include "site/verifier/AuthenticatorVerifier.h"
+#include "site/verifier/Identity.h"
+#include "tests/support/authenticator/KnownAnswers.h"
+#include "tools/authdecode/AuthDecode.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 namespace {
 
 const std::string kAuthenticator = "FB32A14FEE34FDAD64471BDC71115D5D7FC2D766830A69C3B114B065A97E0201";
+
+// Every other letter in lower case.
+std::string MixedCase(std::string text)
+{
+    for (std::size_t i = 0; i < text.size(); i += 2)
+        text[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    return text;
+}
+
+std::string LowerCase(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 void ExpectRejected(const std::string& query)
 {
@@ -82,5 +102,29 @@ TEST(AuthenticatorFromInput, SaysWhyThereIsNone)
         const AuthenticatorInput found = AuthenticatorFromInput(input);
         EXPECT_EQ(std::nullopt, found.authenticator) << input;
         EXPECT_NE(std::string::npos, found.problem.find(problem)) << input << ": " << found.problem;
+    }
+}
+
+TEST(AuthenticatorFromInput, LowerAndMixedCaseAreTheSameStringAsUpperCase)
+{
+    const std::string genuine = known_answers::kKnownAnswers[1].authenticator;
+    for (const std::string& text : {LowerCase(genuine), MixedCase(genuine)}) {
+        const AuthenticatorInput fromQuery = AuthenticatorFromQuery("Authenticate=" + text);
+        ASSERT_EQ(genuine, fromQuery.authenticator.value_or("none")) << text << ": " << fromQuery.problem;
+        EXPECT_EQ(Verdict::Genuine, VerifyAuthenticator(*fromQuery.authenticator).verdict) << text;
+        EXPECT_EQ(genuine, AuthenticatorFromInput(" " + text + "\n").authenticator.value_or("none")) << text;
+    }
+}
+
+TEST(AuthenticatorFromInput, AgreesWithAuthdecodeOnTheSamePaste)
+{
+    const std::string genuine = known_answers::kKnownAnswers[1].authenticator;
+    for (const std::string& paste : {genuine, MixedCase(genuine) + "\r\n",
+                                     "http://logon.example.com/cgi-bin/login.cgi?Authenticate=" + LowerCase(genuine)}) {
+        const AuthenticatorInput found = AuthenticatorFromInput(paste);
+        ASSERT_TRUE(found.authenticator) << paste << ": " << found.problem;
+        const AuthDecodeOutcome decoded = DecodeAuthenticatorInput(paste);
+        ASSERT_TRUE(decoded.decoded) << paste << ": " << decoded.text;
+        EXPECT_EQ(decoded.text, FormatIdentity(*VerifyAuthenticator(*found.authenticator).identity)) << paste;
     }
 }

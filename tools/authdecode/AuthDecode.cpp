@@ -1,21 +1,11 @@
 #include "tools/authdecode/AuthDecode.h"
 
 #include "logon/Authenticator.h"
-#include "logon/PastedText.h"
+#include "logon/AuthenticatorText.h"
 
 #include <algorithm>
 
 namespace {
-
-bool IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-bool IsAllHex(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), IsHexDigit);
-}
 
 // Keeps the error on one printable line whatever the input held.
 std::string Describe(char c)
@@ -23,24 +13,12 @@ std::string Describe(char c)
     const auto code = static_cast<unsigned char>(c);
     if (code >= 0x20 && code < 0x7F)
         return std::string("'") + c + "'";
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    return std::string("byte \\x") + kDigits[code >> 4] + kDigits[code & 0x0F];
+    return "byte \\x" + FormatHexBytes(std::span(&code, 1));
 }
 
 AuthDecodeOutcome Failure(std::string reason)
 {
     return {false, std::move(reason)};
-}
-
-std::string ToHex(const RomBytes& rom)
-{
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const uint8_t byte : rom) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
 }
 
 } // namespace
@@ -59,7 +37,7 @@ AuthDecodeOutcome DecodeAuthenticatorInput(std::string_view input)
     const auto equals = text.rfind('=');
     if (equals != std::string_view::npos) {
         const std::string_view query = text.substr(equals + 1);
-        if (IsAllHex(query) && query.size() != kAuthenticatorLength)
+        if (std::all_of(query.begin(), query.end(), IsHexDigit) && query.size() != kAuthenticatorLength)
             return Failure("expected 64 hexadecimal characters after the last '=', found " +
                            std::to_string(query.size()));
     }
@@ -71,8 +49,8 @@ AuthDecodeOutcome DecodeAuthenticatorInput(std::string_view input)
                            std::to_string(i + 1) + " is " + Describe(text[i]));
     }
 
-    const auto rom = DecodeAuthenticator(text.substr(start));
+    const auto rom = DecodeAuthenticator(*NormalizedAuthenticator(text.substr(start)));
     if (!rom)
         return Failure("not a valid authenticator: its key is not a positive number");
-    return {true, ToHex(*rom)};
+    return {true, FormatHexBytes(*rom)};
 }

@@ -148,4 +148,23 @@ bool PumpUntil(const std::function<bool()>& condition, Milliseconds timeout)
     }
 }
 
+UiScript::Step OnDialog(std::string caption, std::function<void(HWND)> act)
+{
+    return [caption = std::move(caption), act = std::move(act)] {
+        const HWND window = FindThreadDialog(caption);
+        if (!window)
+            return false;
+        act(window);
+        return true;
+    };
+}
+
+UiScript::Step AnswerMessageBox(std::string caption, MessageBoxView& seen)
+{
+    return OnDialog(std::move(caption), [&seen](HWND box) {
+        seen = ReadMessageBox(box);
+        PostButtonPress(box, IDOK);
+    });
+}
+
 } // namespace uidriver

@@ -5,6 +5,7 @@
 // run there, one after another, each polled until it reports done and each within a bounded
 // time. When a step does not come, the script closes what it can (menus, dialogs, message
 // boxes, finally the loop) so that the call returns and the test can say which step it was.
+#include "tests/support/uidriver/Dialogs.h"
 #include "tests/support/uidriver/Wait.h"
 
 #include <windows.h>
@@ -54,6 +55,12 @@ private:
     int m_unwindTicks = 0;
     bool m_quitPosted = false;
 };
+
+// A step: once this thread's dialog captioned `caption` shows, `act` runs on it, once.
+UiScript::Step OnDialog(std::string caption, std::function<void(HWND)> act);
+
+// A step: this thread's message box captioned `caption` is read into `seen` and answered OK.
+UiScript::Step AnswerMessageBox(std::string caption, MessageBoxView& seen);
 
 // Every dialog (and message box) of this thread, visible or not.
 std::vector<HWND> ThreadDialogs();

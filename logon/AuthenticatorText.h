@@ -1,5 +1,7 @@
 #pragma once
-// Hexadecimal digits as the site reads and writes them: identities, session tokens.
+// The authenticator as text, for everything that writes or reads it: hexadecimal digits
+// (upper case when written, either case when read) and the one rule for a string someone
+// pasted, so that the agent, the operator's tools and the site agree on what is the same string.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+inline constexpr std::size_t kAuthenticatorLength = 64;
 inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 // 0-15 for a digit of either case, -1 for anything else.
@@ -22,17 +25,13 @@ constexpr int HexDigitValue(char c)
     return -1;
 }
 
-// Two upper-case digits a byte, high nibble first.
-inline std::string FormatHexBytes(std::span<const uint8_t> bytes)
+constexpr bool IsHexDigit(char c)
 {
-    std::string text;
-    text.reserve(2 * bytes.size());
-    for (const uint8_t byte : bytes) {
-        text += kUpperHexDigits[byte >> 4];
-        text += kUpperHexDigits[byte & 0x0F];
-    }
-    return text;
+    return HexDigitValue(c) >= 0;
 }
+
+// Two upper-case digits a byte, high nibble first.
+std::string FormatHexBytes(std::span<const uint8_t> bytes);
 
 // Exactly 2 * N digits of either case, high nibble first; nothing otherwise.
 template <std::size_t N>
@@ -50,3 +49,10 @@ std::optional<std::array<uint8_t, N>> ParseHexBytes(std::string_view text)
     }
     return bytes;
 }
+
+// Blanks and line ends around a pasted text come from where it was copied, not from it.
+std::string_view TrimBlanks(std::string_view text);
+
+// A string copied through a mail or a chat may come back in lower or mixed case: it is the same
+// string. Exactly 64 hex digits of either case give the encoder's upper case; else nothing.
+std::optional<std::string> NormalizedAuthenticator(std::string_view text);
