@@ -59,9 +59,11 @@ def wine_path(path):
 class AgentStage:
     # keep: "pages" keeps the pages after a good run and the logs after a failed one; None
     # keeps nothing.
-    def __init__(self, name, winbin, nativebin, account, browser_options=(), keep="pages"):
+    # front: the site is reached through nginx, in front of an application at /app/ that only
+    # a signed-in visitor reaches; the browser follows each logon page to the application.
+    def __init__(self, name, winbin, nativebin, account, browser_options=(), keep="pages", front=False):
         self.name, self.winbin, self.nativebin, self.account = name, winbin, nativebin, account
-        self.browser_options, self.keep = list(browser_options), keep
+        self.browser_options, self.keep, self.front = list(browser_options), keep, front
         self.folder = self.base = self.agent = self._loader = None
         self.env = dict(os.environ)
 
@@ -93,6 +95,13 @@ class AgentStage:
         if result.returncode != 0:
             raise StageError(f"the site did not start (lighttpd; see {self.path('site', 'error.log')})")
         self.base = result.stdout.strip()
+        if self.front:
+            start = [os.path.join(SCRIPTS, "site-server.sh"), "nginx", self.path("front"), self.path("site")]
+            result = subprocess.run(start, capture_output=True, text=True)
+            if result.returncode != 0:
+                raise StageError(f"nginx did not start in front of the site (see {self.path('front', 'error.log')})")
+            self.base = result.stdout.strip()
+            self.browser_options += ["--then", f"{self.base}/app/"]
 
     def _prefix(self):
         prefix = self.path("prefix")
@@ -196,7 +205,8 @@ class AgentStage:
 
     # --- clean-up ---------------------------------------------------------------------------
     def __exit__(self, kind, error, trace):
-        subprocess.run([os.path.join(SCRIPTS, "site-server.sh"), "stop", self.path("site")], capture_output=True)
+        for server in ("front", "site"):
+            subprocess.run([os.path.join(SCRIPTS, "site-server.sh"), "stop", self.path(server)], capture_output=True)
         self._end_windows()
         if self.agent and self.agent.poll() is None:
             self.agent.kill()

@@ -7,6 +7,8 @@
                                     text) and NAME.json (the URL asked for, the final URL, the
                                     page title and the cookies' names and flags, never their
                                     values). NAME is page-1, page-2, ... in the order of visits.
+  browse.py --out DIR URL --then URL2  the same, then URL2 in the same browser (its cookies
+                                    kept): a second page kept
   browse.py --window --out DIR URL  a normal Chromium window for a person to look at; its
                                     process id goes to DIR/window.pid so the caller can end it.
 
@@ -105,8 +107,29 @@ class WebDriver:
         return self.call(method, f"/session/{self.session}{path}", body)
 
 
-def visit_headless(url, out):
+def keep_page(web, url, out):
+    """What a person would have seen of the page the browser shows now, kept in out."""
     name = next_name(out)
+    final_url = web.command("GET", "/url")
+    title = web.command("GET", "/title")
+    text = web.command("POST", "/execute/sync",
+                       {"script": "return document.body ? document.body.innerText : '';", "args": []})
+    cookies = [{key: cookie.get(key) for key in ("name", "path", "httpOnly", "sameSite", "secure")}
+               for cookie in web.command("GET", "/cookie")]
+    picture = base64.b64decode(web.command("GET", "/screenshot"))
+    with open(os.path.join(out, name + ".png"), "wb") as file:
+        file.write(picture)
+    with open(os.path.join(out, name + ".txt"), "w") as file:
+        file.write(text.strip() + "\n")
+    # Written last: its presence says the visit is complete.
+    with open(os.path.join(out, name + ".json"), "w") as file:
+        json.dump({"url": url, "final_url": final_url, "title": title, "cookies": cookies}, file, indent=1)
+    first_line = text.strip().splitlines()[0] if text.strip() else ""
+    print(f"browse: {name}: {final_url}: {first_line}")
+
+
+def visit_headless(urls, out):
+    """Each URL in turn in one browser, as one person following them; a page kept for each."""
     port = free_port()
     with tempfile.TemporaryDirectory(dir=out, prefix=".profile-") as profile, \
             open(os.path.join(out, "chromedriver.log"), "ab") as log:
@@ -115,14 +138,9 @@ def visit_headless(url, out):
         try:
             web.wait_ready(driver)
             web.open(profile)
-            web.command("POST", "/url", {"url": url})
-            final_url = web.command("GET", "/url")
-            title = web.command("GET", "/title")
-            text = web.command("POST", "/execute/sync",
-                               {"script": "return document.body ? document.body.innerText : '';", "args": []})
-            cookies = [{key: cookie.get(key) for key in ("name", "path", "httpOnly", "sameSite", "secure")}
-                       for cookie in web.command("GET", "/cookie")]
-            picture = base64.b64decode(web.command("GET", "/screenshot"))
+            for url in urls:
+                web.command("POST", "/url", {"url": url})
+                keep_page(web, url, out)
         finally:
             if web.session:
                 try:
@@ -135,15 +153,6 @@ def visit_headless(url, out):
             except subprocess.TimeoutExpired:
                 driver.kill()
                 driver.wait()
-    with open(os.path.join(out, name + ".png"), "wb") as file:
-        file.write(picture)
-    with open(os.path.join(out, name + ".txt"), "w") as file:
-        file.write(text.strip() + "\n")
-    # Written last: its presence says the visit is complete.
-    with open(os.path.join(out, name + ".json"), "w") as file:
-        json.dump({"url": url, "final_url": final_url, "title": title, "cookies": cookies}, file, indent=1)
-    first_line = text.strip().splitlines()[0] if text.strip() else ""
-    print(f"browse: {name}: {final_url}: {first_line}")
 
 
 def open_window(url, out):
@@ -160,6 +169,7 @@ def main():
     parser = argparse.ArgumentParser(description="Open a URL in Chromium and keep the final page.")
     parser.add_argument("--out", required=True, help="folder for what the visit keeps")
     parser.add_argument("--window", action="store_true", help="a window for a person, not headless")
+    parser.add_argument("--then", action="append", default=[], help="a URL to follow next in the same browser")
     parser.add_argument("url")
     options = parser.parse_args()
     for program in (CHROMIUM, CHROMEDRIVER):
@@ -170,7 +180,7 @@ def main():
         if options.window:
             open_window(options.url, options.out)
         else:
-            visit_headless(options.url, options.out)
+            visit_headless([options.url, *options.then], options.out)
     except (OSError, RuntimeError, KeyError, TypeError) as error:
         fail(f"could not visit {options.url}: {error}")
 

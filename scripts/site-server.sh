@@ -5,6 +5,7 @@
 #   scripts/site-server.sh start DIR PROGRAM DB [MODE]  start; prints the base URL (http://127.0.0.1:PORT)
 #   scripts/site-server.sh proxy DIR BACKDIR            start a reverse proxy to the server in BACKDIR
 #   scripts/site-server.sh start-snippet DIR CONF       start with an installed configuration snippet
+#   scripts/site-server.sh nginx DIR BACKDIR            nginx with the session check, in front of an application
 #   scripts/site-server.sh stop DIR                     stop the server started in DIR (and wait for it)
 #
 # MODE: cgi (the default: PROGRAM is login.cgi, one process per request), fcgi (PROGRAM is
@@ -23,7 +24,7 @@ readonly stop_polls=50
 processes=${SITE_FCGI_PROCESSES:-2}
 
 usage() {
-  sed -n '5,8p' "$0" | sed 's/^#   //' >&2
+  sed -n '5,9p' "$0" | sed 's/^#   //' >&2
   exit 2
 }
 
@@ -98,6 +99,9 @@ spawn_processes() {
     >>"$dir/error.log" 2>&1
 }
 
+# The server launch starts in DIR, in the foreground: lighttpd, unless a mode says otherwise.
+server_program() { lighttpd -D -f "$1/lighttpd.conf"; }
+
 # Starts lighttpd in DIR with the configuration that WRITER ARGS... writes for a port (the port
 # is WRITER's last argument); prints the base URL.
 launch() {
@@ -108,7 +112,7 @@ launch() {
     "$writer" "$@" "$port"
     # Its own output goes to a file: a caller reading ours must not wait for the server. The
     # CGI programs inherit it, so their messages land in the error log too.
-    lighttpd -D -f "$dir/lighttpd.conf" </dev/null >>"$dir/error.log" 2>&1 &
+    server_program "$dir" </dev/null >>"$dir/error.log" 2>&1 &
     pid=$!
     echo "$pid" >"$dir/server.pid"
     for ((poll = 0; poll < ready_polls; poll++)); do
@@ -123,7 +127,7 @@ launch() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  echo "site-server: lighttpd did not start; see $dir/error.log" >&2
+  echo "site-server: the server did not start; see $dir/error.log" >&2
   exit 1
 }
 
@@ -210,9 +214,72 @@ end_processes() {
   done
 }
 
+write_nginx_config() {
+  local dir=$1 backend=$2 app=$3 port=$4
+  local user=""
+  # Started by root, the worker would run as nobody and find no way into DIR.
+  [ "$(id -u)" -ne 0 ] || user="user root;"
+  cat >"$dir/nginx.conf" <<CONF
+$user
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events {}
+http {
+  access_log off;
+  client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;
+  uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;
+  server {
+    listen 127.0.0.1:$port;
+    location /cgi-bin/ { proxy_pass $backend; }
+    location = /entravo-auth {
+      internal;
+      proxy_pass $backend/cgi-bin/login.cgi/auth;
+      proxy_pass_request_body off;
+      proxy_set_header Content-Length "";
+    }
+    location /app/ {
+      auth_request /entravo-auth;
+      auth_request_set \$entravo_account \$upstream_http_x_entravo_account;
+      proxy_set_header X-Entravo-Account \$entravo_account;
+      proxy_pass http://127.0.0.1:$app;
+      error_page 401 /signin.html;
+    }
+    location = /signin.html { root $dir/www; }
+  }
+}
+CONF
+}
+
+# nginx in front of an application (scripts/hello_app.py) at /app/, which only a signed-in
+# visitor reaches, with the session check of the login.cgi server in BACKDIR; the login page
+# passes through at /cgi-bin/.
+start_nginx() {
+  [ $# -eq 2 ] || usage
+  local dir app_port poll
+  command -v nginx >/dev/null || { echo "site-server: nginx is not installed (run scripts/setup.sh)" >&2; exit 1; }
+  dir=$(new_dir "$1")
+  [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
+  mkdir -p "$dir/www" "$dir/tmp"
+  echo "Touch your token to the reader and double-click the Entravo icon to sign in." >"$dir/www/signin.html"
+  python3 "$(dirname "$0")/hello_app.py" </dev/null >"$dir/app.port" 2>>"$dir/error.log" &
+  echo $! >"$dir/app.pid"
+  for ((poll = 0; poll < ready_polls; poll++)); do
+    [ ! -s "$dir/app.port" ] || break
+    sleep 0.1
+  done
+  app_port=$(cat "$dir/app.port")
+  server_program() { nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;'; }
+  launch "$dir" write_nginx_config "$dir" "http://127.0.0.1:$(cat "$2/port")" "$app_port"
+}
+
 stop() {
   [ $# -eq 1 ] || usage
   local dir=$1 children=()
+  if [ -f "$dir/app.pid" ]; then
+    end_processes "$(cat "$dir/app.pid")"
+    rm -f "$dir/app.pid"
+  fi
   if [ -f "$dir/server.pid" ]; then
     # The FastCGI processes lighttpd started end with it; should it be gone already, here.
     mapfile -t children < <(pgrep -P "$(cat "$dir/server.pid")" || true)
@@ -230,6 +297,7 @@ case "${1:-}" in
   start) shift; start "$@" ;;
   proxy) shift; proxy "$@" ;;
   start-snippet) shift; start_snippet "$@" ;;
+  nginx) shift; start_nginx "$@" ;;
   stop) shift; stop "$@" ;;
   *) usage ;;
 esac

@@ -2,7 +2,8 @@
 """The whole road with a real browser: the agent under Wine with the stand-in reader, its access
 URL on the site's login.cgi under lighttpd, and Wine handing the logon URL to Debian's
 Chromium (headless, through scripts/browse.py). Each final page is checked by its text, its
-address and its cookie, and its screenshot is kept.
+address and its cookie, and its screenshot is kept. Then once more with nginx in front, on to
+an application that only a signed-in visitor reaches, which greets the account.
 
   real_browser_test.py WINDOWS-BIN NATIVE-BIN ARTIFACTS
     WINDOWS-BIN  the Windows build's bin folder (logonagent.exe, lampup.exe, uidriver.exe)
@@ -71,6 +72,14 @@ def run(winbin, nativebin, artifacts):
         stage.driver("tray", "double")
         expect_page(stage.visit(4), "This token may not sign in to this site", False, "token-not-enrolled", artifacts)
 
+        stage.exit_agent()
+
+    # The operator's own application behind nginx, which asks the site's session check first.
+    with AgentStage("real-browser-front", winbin, nativebin, ACCOUNT, keep=None, front=True) as stage:
+        stage.start_agent()
+        stage.logon_through_prompt()
+        expect_page(stage.visit(1), f"Signed in as {ACCOUNT}", True, "signed-in-through-nginx", artifacts)
+        expect_page(stage.visit(2), f"Hello, {ACCOUNT}", True, "application-behind-nginx", artifacts)
         stage.exit_agent()
 
 

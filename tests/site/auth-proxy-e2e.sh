@@ -16,12 +16,8 @@ for program in lighttpd nginx python3; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/auth-proxy.XXXXXX")
-app_pid=""
 cleanup() {
-  [ ! -f "$work/nginx.pid" ] || kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
-  "$server" stop "$work/authorizer"
-  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
-  "$server" stop "$work/server"
+  for dir in front authorizer server; do "$server" stop "$work/$dir"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -30,60 +26,7 @@ export ENTRAVO_SITE_DB=$work/site.db
 "$site" init >/dev/null
 "$site" enroll 0123456789ABCDEF alice
 backend=$("$server" start "$work/server" "$cgi" "$ENTRAVO_SITE_DB")
-python3 "$here/hello_app.py" >"$work/app.port" &
-app_pid=$!
-for ((poll = 0; poll < 100; poll++)); do
-  [ ! -s "$work/app.port" ] || break
-  sleep 0.1
-done
-mkdir -p "$work/www" "$work/tmp"
-# Started by root, nginx's worker runs as nobody: it must reach the page and its buffers.
-chmod 0755 "$work" "$work/www"
-chmod 0777 "$work/tmp"
-echo "Touch your token to the reader and double-click the Entravo icon to sign in." >"$work/www/signin.html"
-
-write_nginx_config() { # PORT
-  cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events {}
-http {
-  access_log off;
-  client_body_temp_path $work/tmp; proxy_temp_path $work/tmp; fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp; scgi_temp_path $work/tmp;
-  server {
-    listen 127.0.0.1:$1;
-    location /cgi-bin/ { proxy_pass $backend; }
-    location = /entravo-auth {
-      internal;
-      proxy_pass $backend/cgi-bin/login.cgi/auth;
-      proxy_pass_request_body off;
-      proxy_set_header Content-Length "";
-    }
-    location /app/ {
-      auth_request /entravo-auth;
-      auth_request_set \$entravo_account \$upstream_http_x_entravo_account;
-      proxy_set_header X-Entravo-Account \$entravo_account;
-      proxy_pass http://127.0.0.1:$(cat "$work/app.port");
-      error_page 401 /signin.html;
-    }
-    location = /signin.html { root $work/www; }
-  }
-}
-CONF
-}
-
-for ((try = 0; try < 10; try++)); do
-  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-  write_nginx_config "$port"
-  nginx -p "$work" -c "$work/nginx.conf" 2>>"$work/error.log" && break
-done
-front=http://127.0.0.1:$port
-for ((poll = 0; poll < 100; poll++)); do
-  [ "$(curl -s -o /dev/null -w '%{http_code}' "$front/app/")" = 000 ] || break
-  sleep 0.1
-done
+front=$("$server" nginx "$work/front" "$work/server")
 
 status() { # URL [CURL OPTIONS...]
   local url=$1
@@ -144,4 +87,4 @@ check "lighttpd: the logon link answers with a redirect" 303 \
 check "lighttpd: then the program greets the account" "Hello, alice" \
   "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" >/dev/null; cat "$work/last.body")"
 
-[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/error.log" "$work/server/error.log" "$work/authorizer/error.log"; exit 1; }
+[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/front/error.log" "$work/server/error.log" "$work/authorizer/error.log"; exit 1; }
