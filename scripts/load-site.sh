@@ -14,8 +14,8 @@
 # that were not acceptances, processor time per logon of the web servers with their login
 # programs and of the database, and how many times cgi's processor time per logon that is
 # (when cgi ran in the same run). Fails when a mode misses its goal (any error fails).
-# SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 2 with SQLite, whose
-# writers take turns anyway; 4 with PostgreSQL, where they wait for the database side by
+# SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 1 with SQLite, whose
+# writers take turns anyway, so a second process only waits for the lock; 4 with PostgreSQL, where they wait for the database side by
 # side); SITE_PG_COMMIT=off
 # lets PostgreSQL answer every commit before it is flushed (synchronous_commit; to measure what
 # durability costs).
@@ -83,7 +83,7 @@ run() {
     fcgi-pg) store=$(postgres_store) program=$bin/login.fcgi kind=fcgi servers=2
              db_pids=("$(head -1 "$work/pg/data/postmaster.pid")") ;;
   esac
-  local processes=${SITE_FCGI_PROCESSES:-$([ "$mode" = fcgi-pg ] && echo 4 || echo 2)}
+  local processes=${SITE_FCGI_PROCESSES:-$([ "$mode" = fcgi-pg ] && echo 4 || echo 1)}
   for ((i = 0; i < servers; i++)); do
     base=$(SITE_FCGI_PROCESSES=$processes scripts/site-server.sh start "$work/server-$mode-$i" "$program" "$store" "$kind")
     pages+=${pages:+,}$base/cgi-bin/$(basename "$program")
