@@ -100,7 +100,7 @@ spawn_processes() {
 }
 
 # The server launch starts in DIR, in the foreground: lighttpd, unless a mode says otherwise.
-server_program() { lighttpd -D -f "$1/lighttpd.conf"; }
+server_program() { exec lighttpd -D -f "$1/lighttpd.conf"; }
 
 # Starts lighttpd in DIR with the configuration that WRITER ARGS... writes for a port (the port
 # is WRITER's last argument); prints the base URL.
@@ -150,6 +150,9 @@ start() {
   ln -sf "$program" "$dir/www/cgi-bin/$(basename "$program")"
   [ "$mode" = spawn-fcgi ] && spawn_processes "$dir" "$program" "$db"
   launch "$dir" write_config "$dir" "$program" "$db" "$mode"
+  # lighttpd started its FastCGI processes before it answered. Noted, they end with a stop even
+  # after lighttpd itself was killed outright and they were left behind.
+  [ "$mode" != fcgi ] || pgrep -P "$(cat "$dir/server.pid")" >"$dir/fcgi.pids" || true
 }
 
 write_proxy_config() {
@@ -269,7 +272,7 @@ start_nginx() {
     sleep 0.1
   done
   app_port=$(cat "$dir/app.port")
-  server_program() { nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;'; }
+  server_program() { exec nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;'; }
   launch "$dir" write_nginx_config "$dir" "http://127.0.0.1:$(cat "$2/port")" "$app_port"
 }
 
@@ -282,8 +285,10 @@ stop() {
   fi
   if [ -f "$dir/server.pid" ]; then
     # The FastCGI processes lighttpd started end with it; should it be gone already, here.
+    # Never both at once: a server that sees its processes end starts new ones.
     mapfile -t children < <(pgrep -P "$(cat "$dir/server.pid")" || true)
-    end_processes "$(cat "$dir/server.pid")" "${children[@]}"
+    end_processes "$(cat "$dir/server.pid")"
+    end_processes "${children[@]}"
     rm -f "$dir/server.pid"
   fi
   if [ -f "$dir/fcgi.pids" ]; then
