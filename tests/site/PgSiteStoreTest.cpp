@@ -3,6 +3,8 @@
 // servers do at the same moment is played by threads with connections of their own.
 #include "site/store/PgSiteStore.h"
 
+#include "StoreErrorOf.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,17 +29,6 @@ std::string ClusterUri()
     if (file)
         std::getline(std::ifstream(file), uri);
     return uri;
-}
-
-template <typename Action>
-std::string ErrorOf(Action action)
-{
-    try {
-        action();
-    } catch (const StoreError& error) {
-        return error.what();
-    }
-    return "no error";
 }
 
 // Runs action(store) on kServers connections at once; each starts when all are connected.

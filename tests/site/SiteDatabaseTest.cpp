@@ -2,6 +2,8 @@
 
 #include "TempFolder.h"
 
+#include "StoreErrorOf.h"
+
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -43,17 +45,6 @@ std::string Sql(const std::string& path, const std::string& sql)
         &result, nullptr);
     sqlite3_close(database);
     return result;
-}
-
-template <typename Action>
-std::string ErrorOf(Action action)
-{
-    try {
-        action();
-    } catch (const StoreError& error) {
-        return error.what();
-    }
-    return "no error";
 }
 
 const Origin kHome{"192.0.2.7", "192.0.2.0/24", ""};
