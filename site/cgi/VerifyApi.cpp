@@ -13,16 +13,6 @@ namespace {
 constexpr std::size_t kShortestNonce = 16;
 constexpr std::size_t kLongestNonce = 40;
 
-std::string Utc(int64_t at)
-{
-    const auto seconds = static_cast<std::time_t>(at);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
 std::string JsonString(std::string_view text)
 {
     std::string json = "\"";
@@ -56,13 +46,13 @@ Response Json(const Fields& fields)
 // An answer the client cannot check: it did not prove who it is.
 Response Unsigned(std::string_view status, const Request& request, const std::string& nonce)
 {
-    return Json({{"status", std::string(status)}, {"nonce", nonce}, {"t", Utc(request.now)}});
+    return Json({{"status", std::string(status)}, {"nonce", nonce}, {"t", UtcText(request.now)}});
 }
 
 Response Signed(const ClientKey& key, std::string_view status, const Request& request, const std::string& nonce,
                 const std::optional<RomBytes>& identity = std::nullopt, const std::string& account = {})
 {
-    Fields fields = {{"status", std::string(status)}, {"nonce", nonce}, {"t", Utc(request.now)}};
+    Fields fields = {{"status", std::string(status)}, {"nonce", nonce}, {"t", UtcText(request.now)}};
     if (identity) {
         fields.emplace_back("identity", FormatIdentity(*identity));
         fields.emplace_back("account", account);

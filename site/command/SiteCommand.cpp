@@ -70,16 +70,6 @@ std::optional<int> CountArgument(const std::string& text, int most)
     return count >= 1 && count <= most ? std::optional(count) : std::nullopt;
 }
 
-std::string UtcTime(int64_t at, const char* format = "%Y-%m-%dT%H:%M:%SZ")
-{
-    const auto seconds = static_cast<std::time_t>(at);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, format, &parts);
-    return text;
-}
-
 int Init(CommandContext& context, const std::string& path, const Arguments&)
 {
     switch (InitialiseStore(path)) {
@@ -158,14 +148,14 @@ int Attempts(CommandContext& context, const std::string& path, const Arguments& 
     if (kind == "--minutes") {
         for (const NetworkFailures& network : store->FailuresByNetwork(context.now - int64_t{*count} * 60))
             context.out << network.network << ' ' << network.failures << ' ' << network.addresses << ' '
-                        << UtcTime(network.last) << '\n';
+                        << UtcText(network.last) << '\n';
     } else if (kind == "--days") {
         for (const DailyCount& day : store->DailyCounts(context.now - int64_t{*count - 1} * 24 * 60 * 60))
-            context.out << UtcTime(day.day, "%Y-%m-%d") << ' ' << day.network << ' ' << day.outcome << ' ' << day.count
+            context.out << UtcText(day.day, "%Y-%m-%d") << ' ' << day.network << ' ' << day.outcome << ' ' << day.count
                         << '\n';
     } else {
         for (const AttemptEntry& attempt : store->RecentAttempts(*count))
-            context.out << UtcTime(attempt.at) << ' ' << attempt.address << ' ' << attempt.identity.value_or("-") << ' '
+            context.out << UtcText(attempt.at) << ' ' << attempt.address << ' ' << attempt.identity.value_or("-") << ' '
                         << attempt.outcome << '\n';
     }
     return kExitSuccess;
@@ -210,7 +200,7 @@ int Client(CommandContext& context, const std::string& path, const Arguments& ar
     const std::string& action = args[0];
     if (action == "list" && args.size() == 1) {
         for (const ApiClient& client : OpenStore(path)->Clients())
-            context.out << client.id << ' ' << UtcTime(client.addedAt) << ' ' << client.name << '\n';
+            context.out << client.id << ' ' << UtcText(client.addedAt) << ' ' << client.name << '\n';
         return kExitSuccess;
     }
     if (action == "add" && args.size() == 2) {

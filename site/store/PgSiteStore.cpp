@@ -1,15 +1,13 @@
 #include "site/store/PgSiteStore.h"
 
 #include "logon/AuthenticatorText.h"
+#include "site/store/StoreRules.h"
 #include "site/verifier/Identity.h"
 
 #include <algorithm>
+#include <span>
 
 namespace {
-
-// "EnSt", as in the SQLite file's header, and the same schema version: the tables are the same.
-constexpr int64_t kApplicationId = 0x456E5374;
-constexpr int64_t kSchemaVersion = 2;
 
 constexpr char kTables[] = R"(
 CREATE TABLE site_header(
@@ -178,11 +176,6 @@ constexpr char kRemoveClientNonces[] = "DELETE FROM nonces WHERE client = $1";
 constexpr char kFootprint[] = "SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                               " current_schema()::regnamespace AND relkind = 'r'";
 
-constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
-constexpr int64_t kDailyKeepSeconds = 400 * kSecondsPerDay;
-constexpr int64_t kTidyRows = 128;
-constexpr int64_t kPruneRows = 2000;
-
 // Every table and index of the current schema, one line each, to compare against the ones this
 // release makes.
 constexpr char kListSchema[] =
@@ -192,11 +185,8 @@ constexpr char kListSchema[] =
     " 'r' AND a.attnum > 0 AND NOT a.attisdropped GROUP BY c.relname"
     " UNION ALL SELECT 'index ' || indexname || ': ' || replace(indexdef, schemaname || '.', '') FROM pg_indexes"
     " WHERE schemaname = current_schema() ORDER BY 1";
+// The checks of rows written in the server's dialect, besides the portable ones.
 constexpr const char* kRowChecks[] = {
-    "SELECT 'used string of ' || identity || ' (seed ' || seed || ') has no token row' FROM used_strings"
-    " WHERE identity NOT IN (SELECT identity FROM tokens)",
-    "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
-    " FROM tokens)",
     "SELECT 'token ' || quote_literal(identity) || ' is not 16 upper-case hexadecimal digits' FROM tokens WHERE"
     " identity !~ '^[0-9A-F]{16}$'",
     "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE account = ''",
@@ -507,9 +497,12 @@ std::vector<std::string> PgSiteStore::Check()
         if (std::find(expected.begin(), expected.end(), object) == expected.end())
             faults.push_back("not made by entravo-site: " + Named(object));
     }
-    for (const char* check : kRowChecks) {
-        const std::vector<std::string> lines = Lines(m_connection.Run(check));
-        faults.insert(faults.end(), lines.begin(), lines.end());
+    for (const auto& checks :
+         {std::span<const char* const>(kPortableRowChecks), std::span<const char* const>(kRowChecks)}) {
+        for (const char* check : checks) {
+            const std::vector<std::string> lines = Lines(m_connection.Run(check));
+            faults.insert(faults.end(), lines.begin(), lines.end());
+        }
     }
     return faults;
 }

@@ -1,5 +1,6 @@
 #include "site/store/SiteDatabase.h"
 
+#include "site/store/StoreRules.h"
 #include "site/verifier/Identity.h"
 
 #include <fcntl.h>
@@ -10,15 +11,11 @@
 #include <cerrno>
 #include <cstring>
 #include <algorithm>
+#include <span>
 #include <filesystem>
 #include <utility>
 
 namespace {
-
-// "EnSt" in the file header: how a file is known as ours before any table is read.
-constexpr int64_t kApplicationId = 0x456E5374;
-// Raised with every change to the tables; Initialise brings older files up to it.
-constexpr int64_t kSchemaVersion = 2;
 
 // Attempts are kept one by one only while the budgets and the operator's summary need them;
 // then they become counts per day and network. A charged attempt is 'pending' until settled,
@@ -153,13 +150,6 @@ constexpr char kEndOldSessions[] =
     " (SELECT token_hash FROM sessions WHERE opened_at < ?1 ORDER BY opened_at LIMIT ?2)";
 constexpr char kDropOldBrakes[] = "DELETE FROM brakes WHERE until < ?1";
 constexpr char kDropOldDays[] = "DELETE FROM daily_counts WHERE day < ?1";
-
-constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
-// Counts per day are kept for a year and a bit, for comparisons with the same time last year.
-constexpr int64_t kDailyKeepSeconds = 400 * kSecondsPerDay;
-// Small enough that a request that tidies up notices no delay.
-constexpr int64_t kTidyRows = 128;
-constexpr int64_t kPruneRows = 2000;
 
 // Space set aside beside the database, given back by a prune so that it can work on a full
 // disk: deleting rows writes to the log before anything is freed.
@@ -340,12 +330,8 @@ SchemaObjects ExpectedObjects()
     return ObjectsOf(fresh);
 }
 
-// Rows that break the rules the program keeps, each query giving one line per fault.
+// The checks of rows written in SQLite's dialect, besides the portable ones.
 constexpr const char* kRowChecks[] = {
-    "SELECT 'used string of ' || identity || ' (seed ' || seed || ') has no token row' FROM used_strings"
-    " WHERE identity NOT IN (SELECT identity FROM tokens)",
-    "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
-    " FROM tokens)",
     "SELECT 'token ' || quote(identity) || ' is not 16 upper-case hexadecimal digits' FROM tokens WHERE"
     " length(identity) <> 16 OR identity GLOB '*[^0-9A-F]*'",
     "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE typeof(account) <> 'text' OR account = ''",
@@ -696,11 +682,14 @@ std::vector<std::string> SiteDatabase::Check()
         if (std::find(expected.begin(), expected.end(), object) == expected.end())
             faults.push_back("not made by entravo-site: " + object.substr(0, object.find(' ', object.find(' ') + 1)));
     }
-    for (const char* check : kRowChecks) {
-        // Not a literal of its own: each check is prepared once and kept.
-        Query rows(m_connection, check);
-        while (rows.Step())
-            faults.push_back(rows.Text(0));
+    for (const auto& checks :
+         {std::span<const char* const>(kPortableRowChecks), std::span<const char* const>(kRowChecks)}) {
+        for (const char* check : checks) {
+            // Not a literal of its own: each check is prepared once and kept.
+            Query rows(m_connection, check);
+            while (rows.Step())
+                faults.push_back(rows.Text(0));
+        }
     }
     return faults;
 }

@@ -1,5 +1,7 @@
 #include "site/store/SiteStore.h"
 
+#include <ctime>
+
 std::string_view OutcomeName(Outcome outcome)
 {
     switch (outcome) {
@@ -21,4 +23,13 @@ std::string_view OutcomeName(Outcome outcome)
         return "pending";
     }
     return "unknown";
+}
+
+std::string UtcText(int64_t at, const char* format)
+{
+    const auto seconds = static_cast<std::time_t>(at);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    return std::string(text, std::strftime(text, sizeof text, format, &parts));
 }

@@ -38,6 +38,10 @@ enum class Outcome { Accepted, Malformed, NotGenuine, NotEnrolled, Revoked, Alre
 // As the operator reads it: one lower-case word.
 std::string_view OutcomeName(Outcome outcome);
 
+// A time of the records (seconds since 1970) as the operator and the API write it: UTC, by
+// default ISO 8601 ("2027-01-15T08:00:00Z").
+std::string UtcText(int64_t at, const char* format = "%Y-%m-%dT%H:%M:%SZ");
+
 // Where a request came from, as the failure budgets count it: the address, its network (IPv4
 // /24, IPv6 /64) and, for IPv6, the wider network (/48). All canonical text.
 struct Origin {

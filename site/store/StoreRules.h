@@ -1,0 +1,27 @@
+#pragma once
+// What the site's two stores (the SQLite file and the PostgreSQL database) hold alike: how a
+// store is known as ours, its schema's version, how long records are kept, and the checks of
+// rows that read the same in both dialects. Only the stores include this.
+#include <cstdint>
+
+// "EnSt": how a store is known as ours before any table is read.
+inline constexpr int64_t kApplicationId = 0x456E5374;
+// Raised with every change to the tables; initialising brings older stores up to it.
+inline constexpr int64_t kSchemaVersion = 2;
+
+inline constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
+// Counts per day are kept for a year and a bit, for comparisons with the same time last year.
+inline constexpr int64_t kDailyKeepSeconds = 400 * kSecondsPerDay;
+// Rows one round of the clean-up removes at most: small enough that a request that tidies up
+// notices no delay; a prune goes in larger rounds.
+inline constexpr int64_t kTidyRows = 128;
+inline constexpr int64_t kPruneRows = 2000;
+
+// Rows that break the rules the program keeps, each query giving one line per fault; each store
+// adds the checks its own dialect writes differently.
+inline constexpr const char* kPortableRowChecks[] = {
+    "SELECT 'used string of ' || identity || ' (seed ' || seed || ') has no token row' FROM used_strings"
+    " WHERE identity NOT IN (SELECT identity FROM tokens)",
+    "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
+    " FROM tokens)",
+};
