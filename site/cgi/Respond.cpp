@@ -155,28 +155,17 @@ Response Refused(Outcome outcome)
 
 Response SignIn(const Request& request, SiteStore& store, Verifier verify)
 {
-    const Origin origin = OriginOf(request.clientAddress);
-    const Gate gate = store.Charge(origin, request.now, kFailureBudgets);
-    if (!gate.attempt) {
-        Response refused = Refused(Outcome::TooManyFailures);
-        if (gate.networkNewlyExhausted)
-            refused.log = "network " + gate.exhausted + " spent its budget of failed sign-ins; refused unchecked for " +
+    const StringCheck check =
+        CheckString(store, OriginOf(request.clientAddress), request.now,
+                    AuthenticatorFromQuery(request.query).authenticator, verify, HashOf(request.newSession));
+    if (check.outcome != Outcome::Accepted) {
+        Response refused = Refused(check.outcome);
+        if (check.gate.networkNewlyExhausted)
+            refused.log = "network " + check.gate.exhausted +
+                          " spent its budget of failed sign-ins; refused unchecked for " +
                           std::to_string(kFailureBudgets.windowSeconds) + " s";
         return refused;
     }
-
-    const AuthenticatorInput input = AuthenticatorFromQuery(request.query);
-    const Verification verification = input.authenticator ? verify(*input.authenticator) : Verification{};
-    if (verification.verdict != Verdict::Genuine) {
-        const Outcome outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-        store.Settle(*gate.attempt, outcome, verification.identity);
-        return Refused(outcome);
-    }
-
-    const Admission admission = store.Admit(
-        {*gate.attempt, request.now, *verification.identity, verification.seed, HashOf(request.newSession)});
-    if (admission.outcome != Outcome::Accepted)
-        return Refused(admission.outcome);
     return Redirect(request, "Signed in", "You are signed in; the welcome page follows.",
                     SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
 }
@@ -209,6 +198,29 @@ void Tidy(const Request& request, SiteStore& store, Response& response)
 }
 
 } // namespace
+
+StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,
+                        Verifier verify, const std::optional<SessionHash>& session)
+{
+    StringCheck check;
+    check.gate = store.Charge(origin, now, kFailureBudgets);
+    if (!check.gate.attempt) {
+        check.outcome = Outcome::TooManyFailures;
+        return check;
+    }
+    const Verification verification = text ? verify(*text) : Verification{};
+    check.identity = verification.identity;
+    if (verification.verdict != Verdict::Genuine) {
+        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+        store.Settle(*check.gate.attempt, check.outcome, verification.identity);
+        return check;
+    }
+    const Admission admission =
+        store.Admit({*check.gate.attempt, now, *verification.identity, verification.seed, session});
+    check.outcome = admission.outcome;
+    check.account = admission.account;
+    return check;
+}
 
 Response Respond(const Request& request, SiteStore& store, Verifier verify)
 {

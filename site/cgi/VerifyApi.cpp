@@ -102,6 +102,12 @@ std::string_view StatusOf(Outcome outcome)
         return "REPLAYED";
     case Outcome::Revoked:
         return "REVOKED";
+    case Outcome::Malformed:
+        return "MALFORMED";
+    case Outcome::NotGenuine:
+        return "NOT_GENUINE";
+    case Outcome::TooManyFailures:
+        return "RATE_LIMITED";
     default:
         return "UNKNOWN_TOKEN";
     }
@@ -117,21 +123,11 @@ Response VerifyString(const Request& request, SiteStore& store, Verifier verify,
         return Signed(key, "REPLAYED_REQUEST", request, nonce);
     // Each application has budgets of its own, as one address would.
     const std::string origin = "client:" + std::to_string(client);
-    const Gate gate = store.Charge({origin, origin, {}}, request.now, kFailureBudgets);
-    if (!gate.attempt)
-        return Signed(key, "RATE_LIMITED", request, nonce);
-    const AuthenticatorInput input = AuthenticatorFromInput(authenticator);
-    const Verification verification = input.authenticator ? verify(*input.authenticator) : Verification{};
-    if (verification.verdict != Verdict::Genuine) {
-        const bool malformed = verification.verdict == Verdict::Malformed;
-        store.Settle(*gate.attempt, malformed ? Outcome::Malformed : Outcome::NotGenuine, verification.identity);
-        return Signed(key, malformed ? "MALFORMED" : "NOT_GENUINE", request, nonce);
-    }
-    const Admission admission =
-        store.Admit({*gate.attempt, request.now, *verification.identity, verification.seed, std::nullopt});
-    if (admission.outcome != Outcome::Accepted)
-        return Signed(key, StatusOf(admission.outcome), request, nonce);
-    return Signed(key, "OK", request, nonce, verification.identity, admission.account);
+    const StringCheck check = CheckString(store, {origin, origin, {}}, request.now,
+                                          AuthenticatorFromInput(authenticator).authenticator, verify, std::nullopt);
+    if (check.outcome != Outcome::Accepted)
+        return Signed(key, StatusOf(check.outcome), request, nonce);
+    return Signed(key, "OK", request, nonce, check.identity, check.account);
 }
 
 } // namespace
