@@ -14,9 +14,10 @@
 # that were not acceptances, processor time per logon of the web servers with their login
 # programs and of the database, and how many times cgi's processor time per logon that is
 # (when cgi ran in the same run). Fails when a mode misses its goal (any error fails).
-# SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 1 with SQLite, whose
-# writers take turns anyway, so a second process only waits for the lock; 4 with PostgreSQL, where they wait for the database side by
-# side); SITE_PG_COMMIT=off
+# SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 1: a process's threads
+# share its store connection and the syncs of the disk), SITE_FCGI_THREADS the threads of each
+# (default 16 with SQLite, which search and commit in turn while others wait for the disk; 8
+# with PostgreSQL, whose server has a process for each connection); SITE_PG_COMMIT=off
 # lets PostgreSQL answer every commit before it is flushed (synchronous_commit; to measure what
 # durability costs).
 set -euo pipefail
@@ -83,9 +84,9 @@ run() {
     fcgi-pg) store=$(postgres_store) program=$bin/login.fcgi kind=fcgi servers=2
              db_pids=("$(head -1 "$work/pg/data/postmaster.pid")") ;;
   esac
-  local processes=${SITE_FCGI_PROCESSES:-$([ "$mode" = fcgi-pg ] && echo 4 || echo 1)}
+  local processes=${SITE_FCGI_PROCESSES:-1} threads=${SITE_FCGI_THREADS:-$([ "$mode" = fcgi-pg ] && echo 8 || echo 16)}
   for ((i = 0; i < servers; i++)); do
-    base=$(SITE_FCGI_PROCESSES=$processes scripts/site-server.sh start "$work/server-$mode-$i" "$program" "$store" "$kind")
+    base=$(SITE_FCGI_PROCESSES=$processes ENTRAVO_SITE_THREADS=$threads scripts/site-server.sh start "$work/server-$mode-$i" "$program" "$store" "$kind")
     pages+=${pages:+,}$base/cgi-bin/$(basename "$program")
     server_pids+=("$(cat "$work/server-$mode-$i/server.pid")")
   done

@@ -202,24 +202,8 @@ void Tidy(const Request& request, SiteStore& store, Response& response)
 StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,
                         Verifier verify, const std::optional<SessionHash>& session)
 {
-    StringCheck check;
-    check.gate = store.Charge(origin, now, kFailureBudgets);
-    if (!check.gate.attempt) {
-        check.outcome = Outcome::TooManyFailures;
-        return check;
-    }
-    const Verification verification = text ? verify(*text) : Verification{};
-    check.identity = verification.identity;
-    if (verification.verdict != Verdict::Genuine) {
-        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-        store.Settle(*check.gate.attempt, check.outcome, verification.identity);
-        return check;
-    }
-    const Admission admission =
-        store.Admit({*check.gate.attempt, now, *verification.identity, verification.seed, session});
-    check.outcome = admission.outcome;
-    check.account = admission.account;
-    return check;
+    return store.CheckString(
+        origin, now, kFailureBudgets, [&] { return text ? verify(*text) : Verification{}; }, session);
 }
 
 Response Respond(const Request& request, SiteStore& store, Verifier verify)

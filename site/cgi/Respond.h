@@ -44,14 +44,6 @@ struct Response {
 
 using Verifier = Verification (*)(std::string_view text);
 
-// What became of one offered string.
-struct StringCheck {
-    Outcome outcome = Outcome::Malformed;
-    std::optional<RomBytes> identity; // whenever the string decodes
-    std::string account;              // when accepted
-    Gate gate;                        // TooManyFailures: which budget is spent
-};
-
 // One offered string (nothing when none could be read), start to end: charged to the origin's
 // budgets before any search, verified, and admitted once, opening the session if one is given.
 StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,

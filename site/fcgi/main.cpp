@@ -1,24 +1,34 @@
 // login.fcgi: the login page as a long-lived FastCGI program. The web server (or spawn-fcgi)
-// starts it with the listening socket as its standard input; it answers request after request
-// through the same Serve as login.cgi and keeps one store connection, with its prepared
-// statements, from one request to the next. A store that failed is dropped and the next
-// request opens a new one, so the process rides out a database restart; a request that
-// throws is answered and the loop goes on.
+// starts it with the listening socket as its standard input; its threads answer request after
+// request through the same Serve as login.cgi, each keeping one store connection, with its
+// prepared statements, from one request to the next. Several threads let one process search
+// and answer while another waits for the disk or the database, and let durable commits share
+// a sync. A store that failed is dropped and the thread's next request opens a new one, so the
+// process rides out a database restart; a request that throws is answered and the loop goes on.
 #include "site/cgi/Gateway.h"
 #include "site/store/OpenStore.h"
 
 #include <fastcgi.h>
 #include <fcgiapp.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 namespace {
 
 constexpr char kStoreVariable[] = "ENTRAVO_SITE_DB";
+// Threads per process: ENTRAVO_SITE_THREADS, from 1 to kMostThreads; each holds a connection.
+constexpr char kThreadsVariable[] = "ENTRAVO_SITE_THREADS";
+constexpr int kDefaultThreads = 8;
+constexpr int kMostThreads = 64;
 
 // The store this process keeps open, for the address it was opened with.
 class KeptStoreSource final : public StoreSource {
@@ -62,16 +72,32 @@ Response Answer(const FCGX_Request& exchange, const char* startAddress, StoreSou
     }
 }
 
-} // namespace
+int ThreadCount()
+{
+    const char* text = std::getenv(kThreadsVariable);
+    if (!text)
+        return kDefaultThreads;
+    const std::string_view value(text);
+    int count = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+    return error == std::errc() && end == value.data() + value.size() && count >= 1 && count <= kMostThreads
+               ? count
+               : kDefaultThreads;
+}
 
-int main()
+void AnswerRequests(const char* startAddress, std::mutex& acceptTurn)
 {
     FCGX_Request exchange;
-    if (FCGX_Init() != 0 || FCGX_InitRequest(&exchange, 0, 0) != 0)
-        return 1;
-    const char* startAddress = std::getenv(kStoreVariable);
+    if (FCGX_InitRequest(&exchange, 0, 0) != 0)
+        return;
     KeptStoreSource stores;
-    while (FCGX_Accept_r(&exchange) >= 0) {
+    for (;;) {
+        {
+            // One thread at a time waits in accept, as libfcgi asks of threads sharing a socket.
+            const std::lock_guard turn(acceptTurn);
+            if (FCGX_Accept_r(&exchange) < 0)
+                return;
+        }
         const Response response = Answer(exchange, startAddress, stores);
         if (!response.log.empty())
             FCGX_FPrintF(exchange.err, "login.fcgi: %s\n", response.log.c_str());
@@ -79,5 +105,19 @@ int main()
         FCGX_PutStr(text.data(), static_cast<int>(text.size()), exchange.out);
         FCGX_Finish_r(&exchange);
     }
+}
+
+} // namespace
+
+int main()
+{
+    if (FCGX_Init() != 0)
+        return 1;
+    const char* startAddress = std::getenv(kStoreVariable);
+    std::mutex acceptTurn;
+    std::vector<std::jthread> threads;
+    const int count = ThreadCount();
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back(AnswerRequests, startAddress, std::ref(acceptTurn));
     return 0;
 }

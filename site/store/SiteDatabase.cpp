@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <span>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -113,8 +116,8 @@ constexpr char kCountFailures[] =
     " LIMIT ?5)), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = ?2 AND at >= ?4 AND outcome <>"
     " 'accepted' LIMIT ?6)), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE wide_network = ?3 AND at >= ?4 AND"
     " outcome <> 'accepted' LIMIT ?7))";
-constexpr char kChargeAttempt[] = "INSERT INTO attempts(at, address, network, wide_network, outcome)"
-                                  " VALUES(?1, ?2, ?3, ?4, 'pending')";
+constexpr char kRecordAttempt[] = "INSERT INTO attempts(at, address, network, wide_network, outcome, identity)"
+                                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
 constexpr char kSettleAttempt[] = "UPDATE attempts SET outcome = ?2, identity = ?3 WHERE id = ?1";
 constexpr char kCountToday[] = "INSERT INTO daily_counts(day, network, outcome, count) VALUES(?1, ?2, ?3, 1)"
                                " ON CONFLICT DO UPDATE SET count = count + 1";
@@ -358,6 +361,34 @@ std::vector<Row> Rows(SqliteConnection& connection, const char* sql, std::option
     return rows;
 }
 
+std::shared_ptr<SqliteConnection> Connect(const std::string& path, StoreUse use)
+{
+    CheckReachable(path);
+    auto connection = std::make_shared<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    CheckIsCurrent(ReadHeader(*connection), path);
+    ApplyConnectionSettings(*connection, use);
+    return connection;
+}
+
+// The one connection of this process to path for long-lived use, made by the first opener.
+// One connection keeps its cache of pages warm: SQLite empties a connection's cache whenever
+// another one has written, so connections of their own would each read every page afresh.
+// Keyed by the path as given; two spellings of one file only share less.
+std::shared_ptr<SqliteConnection> SharedConnection(const std::string& path)
+{
+    static std::mutex registryLock;
+    static std::map<std::string, std::weak_ptr<SqliteConnection>> registry;
+    const std::lock_guard lock(registryLock);
+    std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
+    std::weak_ptr<SqliteConnection>& entry = registry[path];
+    std::shared_ptr<SqliteConnection> connection = entry.lock();
+    if (!connection) {
+        connection = Connect(path, StoreUse::LongLived);
+        entry = connection;
+    }
+    return connection;
+}
+
 } // namespace
 
 InitResult SiteDatabase::Initialise(const std::string& path)
@@ -402,21 +433,75 @@ InitResult SiteDatabase::Initialise(const std::string& path)
 
 SiteDatabase SiteDatabase::Open(const std::string& path, StoreUse use)
 {
-    CheckReachable(path);
-    SqliteConnection connection(path, SQLITE_OPEN_READWRITE);
-    CheckIsCurrent(ReadHeader(connection), path);
-    ApplyConnectionSettings(connection, use);
-    return SiteDatabase(std::move(connection));
+    if (use == StoreUse::LongLived)
+        return SiteDatabase(SharedConnection(path));
+    return SiteDatabase(Connect(path, use));
 }
 
-SiteDatabase::SiteDatabase(SqliteConnection connection) : m_connection(std::move(connection)) {}
+SiteDatabase::SiteDatabase(std::shared_ptr<SqliteConnection> connection) : m_connection(std::move(connection)) {}
 
 Gate SiteDatabase::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(*m_connection);
+    Gate gate = Gauge(origin, now, budgets);
+    if (gate.exhausted.empty())
+        gate.attempt = RecordAttempt(origin, now, Outcome::Pending, std::nullopt);
+    transaction.Commit();
+    return gate;
+}
+
+void SiteDatabase::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
+{
+    ImmediateTransaction transaction(*m_connection);
+    SettleAttempt(attempt, outcome, IdentityText(identity));
+    transaction.Commit();
+}
+
+Admission SiteDatabase::Admit(const Claim& claim)
+{
+    const std::string key = FormatIdentity(claim.identity);
+    ImmediateTransaction transaction(*m_connection);
+    const Admission admission = AdmitString(key, claim.seed, claim.at, claim.session);
+    SettleAttempt(claim.attempt, admission.outcome, key);
+    // A forgotten acceptance would let its string work once more.
+    transaction.Commit(ImmediateTransaction::Durability::Durable);
+    return admission;
+}
+
+// All in one transaction, searched while it holds the write lock: the search takes a few tens
+// of microseconds, less than a second commit would, and no attempt is ever left pending.
+StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                                      const std::optional<SessionHash>& session)
+{
+    ImmediateTransaction transaction(*m_connection);
+    StringCheck check;
+    check.gate = Gauge(origin, now, budgets);
+    if (!check.gate.exhausted.empty()) {
+        check.outcome = Outcome::TooManyFailures;
+        transaction.Commit();
+        return check;
+    }
+    const Verification verification = search();
+    check.identity = verification.identity;
+    const std::optional<std::string> key = IdentityText(verification.identity);
+    if (verification.verdict == Verdict::Genuine) {
+        const Admission admission = AdmitString(*key, verification.seed, now, session);
+        check.outcome = admission.outcome;
+        check.account = admission.account;
+    } else {
+        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+    }
+    check.gate.attempt = RecordAttempt(origin, now, check.outcome, key);
+    transaction.Commit(check.outcome == Outcome::Accepted ? ImmediateTransaction::Durability::Durable
+                                                          : ImmediateTransaction::Durability::AsConnection);
+    return check;
+}
+
+Gate SiteDatabase::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
+{
     Gate gate;
     {
-        Query count(m_connection, kCountFailures);
+        Query count(*m_connection, kCountFailures);
         count.Bind(1, origin.address).Bind(2, origin.network).Bind(4, now - budgets.windowSeconds);
         BindOptional(count, 3, origin.wideNetwork);
         count.Bind(5, int64_t{budgets.address}).Bind(6, int64_t{budgets.network}).Bind(7, int64_t{budgets.wideNetwork});
@@ -428,70 +513,64 @@ Gate SiteDatabase::Charge(const Origin& origin, int64_t now, const Budgets& budg
         else if (count.Integer(0) >= budgets.address)
             gate.exhausted = origin.address;
     }
-    if (gate.exhausted.empty()) {
-        Query charge(m_connection, kChargeAttempt);
-        charge.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
-        BindOptional(charge, 4, origin.wideNetwork);
-        charge.Run();
-        gate.attempt = sqlite3_last_insert_rowid(m_connection.Get());
-    } else {
-        const bool network = gate.exhausted != origin.address;
-        Query(m_connection, kCountToday)
-            .Bind(1, now - now % kSecondsPerDay)
-            .Bind(2, network ? gate.exhausted : origin.network)
-            .Bind(3, OutcomeName(Outcome::TooManyFailures))
-            .Run();
-        if (network) {
-            Query(m_connection, kBrake).Bind(1, gate.exhausted).Bind(2, now + budgets.windowSeconds).Bind(3, now).Run();
-            gate.networkNewlyExhausted = sqlite3_changes(m_connection.Get()) > 0;
-        }
+    if (gate.exhausted.empty())
+        return gate;
+    const bool network = gate.exhausted != origin.address;
+    Query(*m_connection, kCountToday)
+        .Bind(1, now - now % kSecondsPerDay)
+        .Bind(2, network ? gate.exhausted : origin.network)
+        .Bind(3, OutcomeName(Outcome::TooManyFailures))
+        .Run();
+    if (network) {
+        Query(*m_connection, kBrake).Bind(1, gate.exhausted).Bind(2, now + budgets.windowSeconds).Bind(3, now).Run();
+        gate.networkNewlyExhausted = sqlite3_changes(m_connection->Get()) > 0;
     }
-    transaction.Commit();
     return gate;
 }
 
-void SiteDatabase::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
+int64_t SiteDatabase::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
+                                    const std::optional<std::string>& identity)
 {
-    Query settle(m_connection, kSettleAttempt);
-    settle.Bind(1, attempt).Bind(2, OutcomeName(outcome));
-    BindOptional(settle, 3, IdentityText(identity)).Run();
+    Query record(*m_connection, kRecordAttempt);
+    record.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
+    BindOptional(record, 4, origin.wideNetwork);
+    record.Bind(5, OutcomeName(outcome));
+    BindOptional(record, 6, identity).Run();
+    return sqlite3_last_insert_rowid(m_connection->Get());
 }
 
-Admission SiteDatabase::Admit(const Claim& claim)
+void SiteDatabase::SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity)
 {
-    const std::string key = FormatIdentity(claim.identity);
-    // A forgotten acceptance would let its string work once more.
-    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
+    Query settle(*m_connection, kSettleAttempt);
+    settle.Bind(1, attempt).Bind(2, OutcomeName(outcome));
+    BindOptional(settle, 3, identity).Run();
+}
+
+Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, int64_t at,
+                                    const std::optional<SessionHash>& session)
+{
     Admission admission;
     {
-        Query find(m_connection, kFindToken);
-        find.Bind(1, key);
+        Query find(*m_connection, kFindToken);
+        find.Bind(1, identity);
         if (!find.Step())
-            admission.outcome = Outcome::NotEnrolled;
-        else if (find.OptionalInteger(1))
-            admission.outcome = Outcome::Revoked;
-        else
-            admission = {Outcome::Accepted, find.Text(0)};
+            return {Outcome::NotEnrolled, {}};
+        if (find.OptionalInteger(1))
+            return {Outcome::Revoked, {}};
+        admission = {Outcome::Accepted, find.Text(0)};
     }
-    if (admission.outcome == Outcome::Accepted) {
-        Query(m_connection, kUseString).Bind(1, key).Bind(2, int64_t{claim.seed}).Bind(3, claim.at).Run();
-        if (sqlite3_changes(m_connection.Get()) == 0)
-            admission = {Outcome::AlreadyUsed, {}};
-        else if (claim.session)
-            Query(m_connection, kOpenSession).Bind(1, *claim.session).Bind(2, key).Bind(3, claim.at).Run();
-    }
-    Query(m_connection, kSettleAttempt)
-        .Bind(1, claim.attempt)
-        .Bind(2, OutcomeName(admission.outcome))
-        .Bind(3, key)
-        .Run();
-    transaction.Commit();
+    Query(*m_connection, kUseString).Bind(1, identity).Bind(2, int64_t{seed}).Bind(3, at).Run();
+    if (sqlite3_changes(m_connection->Get()) == 0)
+        return {Outcome::AlreadyUsed, {}};
+    if (session)
+        Query(*m_connection, kOpenSession).Bind(1, *session).Bind(2, identity).Bind(3, at).Run();
     return admission;
 }
 
 std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& session, int64_t openedSince)
 {
-    Query query(m_connection, kFindSession);
+    const std::lock_guard turn(m_connection->Turn());
+    Query query(*m_connection, kFindSession);
     query.Bind(1, session).Bind(2, openedSince);
     if (!query.Step())
         return std::nullopt;
@@ -503,66 +582,70 @@ std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& sessio
 
 void SiteDatabase::EndSession(const SessionHash& session)
 {
-    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
-    Query(m_connection, kEndSession).Bind(1, session).Run();
-    transaction.Commit();
+    ImmediateTransaction transaction(*m_connection);
+    Query(*m_connection, kEndSession).Bind(1, session).Run();
+    transaction.Commit(ImmediateTransaction::Durability::Durable);
 }
 
 std::optional<ClientKey> SiteDatabase::ClientKeyOf(int64_t client)
 {
-    Query query(m_connection, kClientKey);
+    const std::lock_guard turn(m_connection->Turn());
+    Query query(*m_connection, kClientKey);
     query.Bind(1, client);
     if (!query.Step())
         return std::nullopt;
     const std::vector<uint8_t> bytes = query.Blob(0);
     ClientKey key{};
     if (bytes.size() != key.size())
-        throw StoreError(m_connection.Path() + ": the key of client " + std::to_string(client) + " is damaged");
+        throw StoreError(m_connection->Path() + ": the key of client " + std::to_string(client) + " is damaged");
     std::copy(bytes.begin(), bytes.end(), key.begin());
     return key;
 }
 
 bool SiteDatabase::UseNonce(int64_t client, std::string_view nonce, int64_t now)
 {
-    Query(m_connection, kUseNonce).Bind(1, client).Bind(2, nonce).Bind(3, now).Bind(4, now - kNonceKeepSeconds).Run();
-    return sqlite3_changes(m_connection.Get()) > 0;
+    ImmediateTransaction transaction(*m_connection);
+    Query(*m_connection, kUseNonce).Bind(1, client).Bind(2, nonce).Bind(3, now).Bind(4, now - kNonceKeepSeconds).Run();
+    const bool fresh = sqlite3_changes(m_connection->Get()) > 0;
+    transaction.Commit();
+    return fresh;
 }
 
 int64_t SiteDatabase::AddClient(std::string_view name, const ClientKey& key, int64_t now)
 {
-    Query(m_connection, kAddClient).Bind(1, name).Bind(2, key).Bind(3, now).Run();
-    return sqlite3_last_insert_rowid(m_connection.Get());
+    Query(*m_connection, kAddClient).Bind(1, name).Bind(2, key).Bind(3, now).Run();
+    return sqlite3_last_insert_rowid(m_connection->Get());
 }
 
 std::vector<ApiClient> SiteDatabase::Clients()
 {
-    return Rows<ApiClient>(m_connection, kListClients, std::nullopt, [](const Query& row) {
+    return Rows<ApiClient>(*m_connection, kListClients, std::nullopt, [](const Query& row) {
         return ApiClient{row.Integer(0), row.Text(1), row.Integer(2)};
     });
 }
 
 bool SiteDatabase::RemoveClient(int64_t client)
 {
-    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
-    Query(m_connection, kRemoveClient).Bind(1, client).Run();
-    const bool removed = sqlite3_changes(m_connection.Get()) > 0;
-    Query(m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
-    transaction.Commit();
+    ImmediateTransaction transaction(*m_connection);
+    Query(*m_connection, kRemoveClient).Bind(1, client).Run();
+    const bool removed = sqlite3_changes(m_connection->Get()) > 0;
+    Query(*m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
+    transaction.Commit(ImmediateTransaction::Durability::Durable);
     return removed;
 }
 
 PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)
 {
-    ImmediateTransaction transaction(m_connection);
+    ImmediateTransaction transaction(*m_connection);
     PruneReport report;
-    Query(m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
-    Query(m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
-    report.attemptsFolded = sqlite3_changes(m_connection.Get());
-    Query(m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
-    report.sessionsEnded = sqlite3_changes(m_connection.Get());
-    Query(m_connection, kDropOldBrakes).Bind(1, now).Run();
-    Query(m_connection, kDropOldNonces).Bind(1, now - kNonceKeepSeconds).Run();
-    Query(m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
+    Query(*m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
+    Query(*m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
+    report.attemptsFolded = sqlite3_changes(m_connection->Get());
+    Query(*m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
+    report.sessionsEnded = sqlite3_changes(m_connection->Get());
+    Query(*m_connection, kDropOldBrakes).Bind(1, now).Run();
+    Query(*m_connection, kDropOldNonces).Bind(1, now - kNonceKeepSeconds).Run();
+    Query(*m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
     transaction.Commit();
     return report;
 }
@@ -574,25 +657,25 @@ void SiteDatabase::Tidy(int64_t now)
 
 PruneReport SiteDatabase::Prune(int64_t now)
 {
-    const std::string& path = m_connection.Path();
+    const std::string& path = m_connection->Path();
     const std::uintmax_t before = FootprintOf(path);
     // Room to work in first: the reserve, then whatever the log holds.
     unlink(ReservePath(path).c_str());
-    sqlite3_wal_checkpoint_v2(m_connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_wal_checkpoint_v2(m_connection->Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     PruneReport total;
     for (;;) {
         const PruneReport round = TidyRound(now, kPruneRows);
         total.attemptsFolded += round.attemptsFolded;
         total.sessionsEnded += round.sessionsEnded;
-        sqlite3_wal_checkpoint_v2(m_connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        sqlite3_wal_checkpoint_v2(m_connection->Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         if (round.attemptsFolded < kPruneRows && round.sessionsEnded < kPruneRows)
             break;
     }
     // Free pages go back to the file system a few at a time, each batch through the log.
-    for (int64_t free = FreePages(m_connection), last = free + 1; free > 0 && free < last;) {
-        m_connection.Execute("PRAGMA incremental_vacuum(256)");
-        sqlite3_wal_checkpoint_v2(m_connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-        last = std::exchange(free, FreePages(m_connection));
+    for (int64_t free = FreePages(*m_connection), last = free + 1; free > 0 && free < last;) {
+        m_connection->Execute("PRAGMA incremental_vacuum(256)");
+        sqlite3_wal_checkpoint_v2(m_connection->Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        last = std::exchange(free, FreePages(*m_connection));
     }
     MakeReserve(path);
     const std::uintmax_t after = FootprintOf(path);
@@ -603,61 +686,61 @@ PruneReport SiteDatabase::Prune(int64_t now)
 EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
+    ImmediateTransaction transaction(*m_connection);
     {
-        Query find(m_connection, kFindToken);
+        Query find(*m_connection, kFindToken);
         find.Bind(1, key);
         if (find.Step() && !find.OptionalInteger(1))
             return EnrollResult::AlreadyEnrolled;
     }
-    Query(m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
-    Query(m_connection, kEndTokenSessions).Bind(1, key).Run();
-    transaction.Commit();
+    Query(*m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
+    Query(*m_connection, kEndTokenSessions).Bind(1, key).Run();
+    transaction.Commit(ImmediateTransaction::Durability::Durable);
     return EnrollResult::Enrolled;
 }
 
 RevokeResult SiteDatabase::Revoke(const RomBytes& identity, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(m_connection, ImmediateTransaction::Durability::Durable);
+    ImmediateTransaction transaction(*m_connection);
     {
-        Query find(m_connection, kFindToken);
+        Query find(*m_connection, kFindToken);
         find.Bind(1, key);
         if (!find.Step())
             return RevokeResult::NotEnrolled;
         if (find.OptionalInteger(1))
             return RevokeResult::AlreadyRevoked;
     }
-    Query(m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
-    Query(m_connection, kEndTokenSessions).Bind(1, key).Run();
-    transaction.Commit();
+    Query(*m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
+    Query(*m_connection, kEndTokenSessions).Bind(1, key).Run();
+    transaction.Commit(ImmediateTransaction::Durability::Durable);
     return RevokeResult::Revoked;
 }
 
 std::vector<TokenEntry> SiteDatabase::Tokens()
 {
-    return Rows<TokenEntry>(m_connection, kListTokens, std::nullopt, [](const Query& row) {
+    return Rows<TokenEntry>(*m_connection, kListTokens, std::nullopt, [](const Query& row) {
         return TokenEntry{row.Text(0), row.Text(1), row.Integer(2) != 0};
     });
 }
 
 std::vector<AttemptEntry> SiteDatabase::RecentAttempts(int count)
 {
-    return Rows<AttemptEntry>(m_connection, kRecentAttempts, count, [](const Query& row) {
+    return Rows<AttemptEntry>(*m_connection, kRecentAttempts, count, [](const Query& row) {
         return AttemptEntry{row.Integer(0), row.Text(1), row.OptionalText(2), row.Text(3)};
     });
 }
 
 std::vector<NetworkFailures> SiteDatabase::FailuresByNetwork(int64_t since)
 {
-    return Rows<NetworkFailures>(m_connection, kFailuresByNetwork, since, [](const Query& row) {
+    return Rows<NetworkFailures>(*m_connection, kFailuresByNetwork, since, [](const Query& row) {
         return NetworkFailures{row.Text(0), row.Integer(1), row.Integer(2), row.Integer(3)};
     });
 }
 
 std::vector<DailyCount> SiteDatabase::DailyCounts(int64_t since)
 {
-    return Rows<DailyCount>(m_connection, kDailyCounts, since - since % kSecondsPerDay, [](const Query& row) {
+    return Rows<DailyCount>(*m_connection, kDailyCounts, since - since % kSecondsPerDay, [](const Query& row) {
         return DailyCount{row.Integer(0), row.Text(1), row.Text(2), row.Integer(3)};
     });
 }
@@ -666,14 +749,14 @@ std::vector<std::string> SiteDatabase::Check()
 {
     std::vector<std::string> faults;
     {
-        Query integrity(m_connection, "PRAGMA integrity_check");
+        Query integrity(*m_connection, "PRAGMA integrity_check");
         while (integrity.Step()) {
             if (integrity.Text(0) != "ok")
                 faults.push_back(integrity.Text(0));
         }
     }
     const SchemaObjects expected = ExpectedObjects();
-    const SchemaObjects found = ObjectsOf(m_connection);
+    const SchemaObjects found = ObjectsOf(*m_connection);
     for (const std::string& object : expected) {
         if (std::find(found.begin(), found.end(), object) == found.end())
             faults.push_back("missing or changed: " + object.substr(0, object.find(' ', object.find(' ') + 1)));
@@ -686,7 +769,7 @@ std::vector<std::string> SiteDatabase::Check()
          {std::span<const char* const>(kPortableRowChecks), std::span<const char* const>(kRowChecks)}) {
         for (const char* check : checks) {
             // Not a literal of its own: each check is prepared once and kept.
-            Query rows(m_connection, check);
+            Query rows(*m_connection, check);
             while (rows.Step())
                 faults.push_back(rows.Text(0));
         }

@@ -5,6 +5,7 @@
 #include "site/store/Sqlite.h"
 #include "site/store/SiteStore.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,8 @@ public:
     Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
     Admission Admit(const Claim& claim) override;
+    StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                            const std::optional<SessionHash>& session) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
     void EndSession(const SessionHash& session) override;
     std::optional<ClientKey> ClientKeyOf(int64_t client) override;
@@ -40,10 +43,23 @@ public:
     bool RemoveClient(int64_t client) override;
 
 private:
-    explicit SiteDatabase(SqliteConnection connection);
+    explicit SiteDatabase(std::shared_ptr<SqliteConnection> connection);
+
+    // The budgets counted; when one is spent, the refusal counted and the network's brake set.
+    Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
+    // The new attempt's id.
+    int64_t RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
+                          const std::optional<std::string>& identity);
+    void SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity);
+    // The string (identity, seed) used up for an enrolled, unrevoked token, and the session
+    // opened: all within the caller's transaction.
+    Admission AdmitString(const std::string& identity, uint32_t seed, int64_t at,
+                          const std::optional<SessionHash>& session);
 
     // One bounded round of clean-up inside its own transaction; how much it removed.
     PruneReport TidyRound(int64_t now, int64_t rows);
 
-    SqliteConnection m_connection;
+    // Shared by the threads of a process when long-lived: the SiteStore calls take turns on
+    // it. The operator's calls are for a connection of its own.
+    std::shared_ptr<SqliteConnection> m_connection;
 };

@@ -33,3 +33,25 @@ std::string UtcText(int64_t at, const char* format)
     char text[32];
     return std::string(text, std::strftime(text, sizeof text, format, &parts));
 }
+
+StringCheck SiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                                   const std::optional<SessionHash>& session)
+{
+    StringCheck check;
+    check.gate = Charge(origin, now, budgets);
+    if (!check.gate.attempt) {
+        check.outcome = Outcome::TooManyFailures;
+        return check;
+    }
+    const Verification verification = search();
+    check.identity = verification.identity;
+    if (verification.verdict != Verdict::Genuine) {
+        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+        Settle(*check.gate.attempt, check.outcome, verification.identity);
+        return check;
+    }
+    const Admission admission = Admit({*check.gate.attempt, now, *verification.identity, verification.seed, session});
+    check.outcome = admission.outcome;
+    check.account = admission.account;
+    return check;
+}

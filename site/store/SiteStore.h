@@ -4,9 +4,11 @@
 // accepted at most once, and a failure budget is never overspent, even when several processes
 // call at the same moment.
 #include "logon/Authenticator.h"
+#include "site/verifier/AuthenticatorVerifier.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -98,6 +100,18 @@ struct SessionHolder {
     RomBytes identity{};
 };
 
+// What became of one offered string.
+struct StringCheck {
+    Outcome outcome = Outcome::Malformed;
+    std::optional<RomBytes> identity; // whenever the string decodes
+    std::string account;              // when accepted
+    Gate gate;                        // TooManyFailures: which budget is spent
+};
+
+// The search that tells whether the offered string is genuine: it runs only once the origin's
+// budgets are charged, so a spent budget costs no search.
+using Search = std::function<Verification()>;
+
 class SiteStore {
 public:
     virtual ~SiteStore() = default;
@@ -111,6 +125,11 @@ public:
     // Accepts (identity, seed) of an enrolled, unrevoked token once ever: then opens the
     // session. Settles the claim's attempt either way; all of it or nothing.
     virtual Admission Admit(const Claim& claim) = 0;
+    // One offered string, start to end: charged, searched, and admitted once (opening the
+    // session when one is given), or settled as what it was. By default Charge, Settle and
+    // Admit in turn; a store may do it all in one transaction.
+    virtual StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                                    const std::optional<SessionHash>& session);
     // Who holds a session opened at or after openedSince, while its token stays enrolled as it
     // was when the session opened (revoking or enrolling again ends every session before).
     virtual std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) = 0;

@@ -1,6 +1,11 @@
 #include "site/store/Sqlite.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -69,6 +74,28 @@ SqliteConnection::SqliteConnection(std::string path, int flags) : m_path(std::mo
     if (code != SQLITE_OK)
         Fail(code);
     sqlite3_busy_handler(database, RetryAfterPause, nullptr);
+}
+
+SqliteConnection::~SqliteConnection()
+{
+    if (m_log >= 0)
+        close(m_log);
+}
+
+// The log is synced through a descriptor of its own: any descriptor of a file flushes all of
+// it, and the log stays the same file while this connection keeps the database open.
+void SqliteConnection::SyncLog()
+{
+    m_logSync.Await([this] {
+        if (m_log < 0)
+            m_log = open((m_path + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+        // Without a write-ahead log (a rollback journal) the commit has synced the file itself.
+        if (m_log < 0 && errno == ENOENT)
+            return;
+        if (m_log < 0 || fdatasync(m_log) != 0)
+            throw StoreError(m_path + "-wal cannot be synced: " + std::strerror(errno),
+                             errno == ENOSPC ? StoreError::Kind::Full : StoreError::Kind::Broken);
+    });
 }
 
 void SqliteConnection::Execute(const char* sql)
@@ -186,12 +213,9 @@ void Query::Check(int code) const
         m_connection.Fail(code);
 }
 
-// SQLite takes the setting only between transactions; the connection's own is NORMAL.
-ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection, Durability durability)
-    : m_connection(connection), m_durability(durability)
+ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection)
+    : m_connection(connection), m_turn(connection.Turn())
 {
-    if (m_durability == Durability::Durable)
-        m_connection.Execute("PRAGMA synchronous = FULL");
     m_connection.Execute("BEGIN IMMEDIATE");
 }
 
@@ -199,12 +223,15 @@ ImmediateTransaction::~ImmediateTransaction()
 {
     if (m_open)
         sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    if (m_durability == Durability::Durable)
-        sqlite3_exec(m_connection.Get(), "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
 }
 
-void ImmediateTransaction::Commit()
+void ImmediateTransaction::Commit(Durability durability)
 {
     m_connection.Execute("COMMIT");
     m_open = false;
+    m_turn.unlock();
+    // The commit is in the log (synchronous = NORMAL); syncing the log makes it durable, as
+    // synchronous = FULL would, but for every writer waiting at the time in one go.
+    if (durability == Durability::Durable)
+        m_connection.SyncLog();
 }

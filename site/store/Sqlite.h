@@ -2,12 +2,14 @@
 // A thin layer over SQLite's C API: owned handles, statements prepared once per connection
 // with bound parameters, and transactions that roll back unless committed. Errors become
 // StoreError with the database's path in the message.
+#include "site/store/GroupSync.h"
 #include "site/store/SiteStore.h"
 
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,17 +28,29 @@ using StatementHandle = std::unique_ptr<sqlite3_stmt, SqliteCloser<sqlite3_stmt,
 // The busy handler of every connection: short pauses, ten seconds at the most.
 int RetryAfterPause(void*, int count);
 
+// One connection may serve the threads of a process: they take turns (Turn), and a durable
+// commit waits for the disk after its turn (SyncLog), so the writers of a moment share one
+// sync. Other processes meet SQLite's own locks.
 class SqliteConnection {
 public:
     // flags as for sqlite3_open_v2. A statement that finds the database locked retries for up
     // to ten seconds before it fails; that is set before anything is read.
     SqliteConnection(std::string path, int flags);
+    ~SqliteConnection();
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
 
     // Runs statements without parameters or results (pragmas, schema).
     void Execute(const char* sql);
     // The statement for sql, prepared on first use. sql must be a string literal: its address
     // is the key.
     sqlite3_stmt* Prepared(const char* sql);
+
+    // Held by the thread that uses the connection, for a read or a whole transaction.
+    std::mutex& Turn() { return m_turn; }
+    // Outside a turn: returns once everything committed so far is on the disk, the
+    // write-ahead log synced by this thread or by one that began syncing after the call.
+    void SyncLog();
 
     [[noreturn]] void Fail(int code) const;
     const std::string& Path() const { return m_path; }
@@ -46,6 +60,9 @@ private:
     std::string m_path;
     DatabaseHandle m_database;
     std::unordered_map<const char*, StatementHandle> m_statements;
+    std::mutex m_turn;
+    GroupSync m_logSync;
+    int m_log = -1; // the write-ahead log, opened for syncing by the first sync
 };
 
 // One use of a prepared statement; reset when it goes, so the statement can be used again.
@@ -83,19 +100,21 @@ private:
 // overtaken by another process between its read and its write.
 class ImmediateTransaction {
 public:
-    // Durable: the commit waits until it is on the disk, whatever the connection's setting;
+    // Durable: the commit returns once it is on the disk, whatever the connection's setting;
     // for what a power cut must not undo.
     enum class Durability { AsConnection, Durable };
 
-    explicit ImmediateTransaction(SqliteConnection& connection, Durability durability = Durability::AsConnection);
+    explicit ImmediateTransaction(SqliteConnection& connection);
     ~ImmediateTransaction();
     ImmediateTransaction(const ImmediateTransaction&) = delete;
     ImmediateTransaction& operator=(const ImmediateTransaction&) = delete;
 
-    void Commit();
+    // A durable commit lets the next writer in before it waits for the disk, so that the
+    // writers of a moment share one sync.
+    void Commit(Durability durability = Durability::AsConnection);
 
 private:
     SqliteConnection& m_connection;
-    Durability m_durability;
+    std::unique_lock<std::mutex> m_turn;
     bool m_open = true;
 };

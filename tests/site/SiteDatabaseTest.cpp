@@ -290,6 +290,40 @@ TEST_F(SiteDatabaseTest, ABurstFromManyProcessesIsCheckedExactlyUpToTheBudget)
     EXPECT_EQ(Budgets{}.address, charged.load());
 }
 
+// login.fcgi's threads share one long-lived store: each string is still accepted once, and a
+// burst of junk from one address is still checked exactly up to its budget.
+TEST_F(SiteDatabaseTest, ThreadsSharingALongLivedStoreAcceptEachStringOnceAndKeepTheBudgets)
+{
+    SiteDatabase::Open(m_path).Enroll(kAlice, "alice", 1);
+    const auto genuine = [](uint32_t seed) { return [seed] { return Verification{Verdict::Genuine, kAlice, seed}; }; };
+    const auto junk = [] { return Verification{Verdict::NotGenuine, kAlice, 0}; };
+    constexpr int kThreads = 16;
+    std::atomic<int> acceptedOnce = 0, acceptedEach = 0, checked = 0, refused = 0;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            SiteDatabase database = SiteDatabase::Open(m_path, StoreUse::LongLived);
+            const Origin own{"198.51.100." + std::to_string(i), "198.51.100.0/24", ""};
+            const auto session = SessionHash{static_cast<uint8_t>(i)};
+            acceptedOnce += database.CheckString(own, 1000, {}, genuine(7), session).outcome == Outcome::Accepted;
+            acceptedEach +=
+                database.CheckString(own, 1000, {}, genuine(100 + i), std::nullopt).outcome == Outcome::Accepted;
+            for (int n = 0; n < 3; ++n) {
+                const Outcome outcome = database.CheckString(kHome, 1000, {}, junk, std::nullopt).outcome;
+                checked += outcome == Outcome::NotGenuine;
+                refused += outcome == Outcome::TooManyFailures;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(1, acceptedOnce.load());
+    EXPECT_EQ(kThreads, acceptedEach.load());
+    EXPECT_EQ(Budgets{}.address, checked.load());
+    EXPECT_EQ(3 * kThreads - Budgets{}.address, refused.load());
+    EXPECT_EQ(std::to_string(1 + kThreads) + "|", Sql(m_path, "SELECT count(*) FROM used_strings"));
+    EXPECT_TRUE(SiteDatabase::Open(m_path).Check().empty());
+}
+
 TEST_F(SiteDatabaseTest, TidyingFoldsOldAttemptsIntoDailyCountsAndForgetsExpiredSessions)
 {
     SiteDatabase database = SiteDatabase::Open(m_path);
