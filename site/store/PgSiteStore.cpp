@@ -96,10 +96,15 @@ constexpr char kDailyCounts[] =
 // one step for all of them, on every server. Read committed takes a new snapshot for each
 // statement, so the count after the lock sees every charge committed before it. The lock is
 // sent with BEGIN, in one round trip.
-std::string LockOrigin(PgConnection& connection, const Origin& origin)
+constexpr char kBegin[] = "BEGIN";
+constexpr char kUnflushed[] = "SET LOCAL synchronous_commit = off";
+constexpr char kCommit[] = "COMMIT";
+// Taken on the origin's widest network, which holds all its budgets.
+constexpr char kLockOrigin[] = "SELECT pg_advisory_xact_lock(hashtextextended($1, 0))";
+
+const std::string& Widest(const Origin& origin)
 {
-    const std::string& widest = origin.wideNetwork.empty() ? origin.network : origin.wideNetwork;
-    return "SELECT pg_advisory_xact_lock(hashtextextended(" + connection.Literal(widest) + ", 0))";
+    return origin.wideNetwork.empty() ? origin.network : origin.wideNetwork;
 }
 
 // Counting and deciding in one statement, so each charge costs one round trip after the lock:
@@ -149,17 +154,20 @@ constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tok
 constexpr char kEndSession[] = "DELETE FROM sessions WHERE token_hash = $1";
 
 // Removing and counting in one statement: of two servers tidying at once, each folds only the
-// rows it removed itself, so no attempt is counted twice.
+// rows it removed itself, so no attempt is counted twice. Ids grow with time, so the oldest
+// rows are the first ones: a round reads that many and no more, however many are recent. The
+// rows are picked into an array so that the plan prepared once (which cannot know the limit)
+// finds them by key rather than by reading the whole table.
 constexpr char kFoldAttempts[] =
-    "WITH folded AS (DELETE FROM attempts WHERE id IN (SELECT id FROM attempts WHERE at < $1 ORDER BY id LIMIT $2"
-    " FOR UPDATE SKIP LOCKED) RETURNING at, network, outcome),"
+    "WITH folded AS (DELETE FROM attempts WHERE id = ANY (ARRAY(SELECT id FROM attempts ORDER BY id LIMIT $2"
+    " FOR UPDATE SKIP LOCKED)) AND at < $1 RETURNING at, network, outcome),"
     " counted AS (INSERT INTO daily_counts(day, network, outcome, count)"
     " SELECT at - at % 86400, network, outcome, count(*) FROM folded GROUP BY 1, 2, 3"
     " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count)"
     " SELECT count(*) FROM folded";
 constexpr char kEndOldSessions[] =
-    "DELETE FROM sessions WHERE token_hash IN"
-    " (SELECT token_hash FROM sessions WHERE opened_at < $1 ORDER BY opened_at LIMIT $2)";
+    "DELETE FROM sessions WHERE token_hash = ANY"
+    " (ARRAY(SELECT token_hash FROM sessions WHERE opened_at < $1 ORDER BY opened_at LIMIT $2))";
 constexpr char kDropOldBrakes[] = "DELETE FROM brakes WHERE until < $1";
 constexpr char kDropOldDays[] = "DELETE FROM daily_counts WHERE day < $1";
 constexpr char kDropOldNonces[] = "DELETE FROM nonces WHERE at < $1";
@@ -266,6 +274,37 @@ std::string Named(const std::string& object)
     return object.substr(0, object.find(':'));
 }
 
+PgStatement ChargeStatement(const Origin& origin, int64_t now, const Budgets& budgets)
+{
+    return {kCharge,
+            {origin.address, origin.network, Present(origin.wideNetwork), now - budgets.windowSeconds,
+             int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,
+             now - now % kSecondsPerDay, now + budgets.windowSeconds}};
+}
+
+Gate GateOf(const PgResult& charge)
+{
+    Gate gate;
+    if (!charge.IsNull(0, 0))
+        gate.attempt = charge.Integer(0, 0);
+    gate.exhausted = charge.OptionalText(0, 1).value_or("");
+    gate.networkNewlyExhausted = charge.Boolean(0, 2);
+    return gate;
+}
+
+PgStatement AdmitStatement(const Claim& claim)
+{
+    return {
+        kAdmit,
+        {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at, SessionBytes(claim.session), claim.attempt}};
+}
+
+Admission AdmissionOf(const PgResult& admitted)
+{
+    const Outcome outcome = OutcomeNamed(admitted.Text(0, 0));
+    return {outcome, outcome == Outcome::Accepted ? admitted.Text(0, 1) : std::string()};
+}
+
 } // namespace
 
 InitResult PgSiteStore::Initialise(const std::string& address)
@@ -302,18 +341,48 @@ PgSiteStore::PgSiteStore(PgConnection connection) : m_connection(std::move(conne
 // budget and spares each logon a second wait for the disk. Everything else is flushed.
 Gate PgSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    PgTransaction transaction(m_connection, Durability::Unflushed, LockOrigin(m_connection, origin));
-    const PgResult charge = m_connection.Run(kCharge, {origin.address, origin.network, Present(origin.wideNetwork),
-                                                       now - budgets.windowSeconds, int64_t{budgets.address},
-                                                       int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,
-                                                       now - now % kSecondsPerDay, now + budgets.windowSeconds});
-    transaction.Commit();
-    Gate gate;
-    if (!charge.IsNull(0, 0))
-        gate.attempt = charge.Integer(0, 0);
-    gate.exhausted = charge.OptionalText(0, 1).value_or("");
-    gate.networkNewlyExhausted = charge.Boolean(0, 2);
-    return gate;
+    const auto results = m_connection.RunTogether({{kBegin, {}},
+                                                   {kUnflushed, {}},
+                                                   {kLockOrigin, {Widest(origin)}},
+                                                   ChargeStatement(origin, now, budgets),
+                                                   {kCommit, {}}});
+    return GateOf(results[3]);
+}
+
+// One transaction, two round trips: the origin's lock and its charge, then (after the search)
+// the verdict and the commit, flushed only for an admission. No other server charges the
+// origin meanwhile, and a lost connection leaves nothing behind.
+StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                                     const std::optional<SessionHash>& session)
+{
+    struct EndTransaction {
+        PgConnection& connection;
+        ~EndTransaction() { connection.RollBackIfOpen(); }
+    } ending{m_connection};
+    StringCheck check;
+    check.gate = GateOf(m_connection.RunTogether(
+        {{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, ChargeStatement(origin, now, budgets)})[2]);
+    if (!check.gate.attempt) {
+        check.outcome = Outcome::TooManyFailures;
+        m_connection.RunTogether({{kUnflushed, {}}, {kCommit, {}}});
+        return check;
+    }
+    const Verification verification = search();
+    check.identity = verification.identity;
+    if (verification.verdict != Verdict::Genuine) {
+        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+        m_connection.RunTogether(
+            {{kSettleAttempt, {*check.gate.attempt, OutcomeName(check.outcome), IdentityText(verification.identity)}},
+             {kUnflushed, {}},
+             {kCommit, {}}});
+        return check;
+    }
+    const Admission admission = AdmissionOf(m_connection.RunTogether(
+        {AdmitStatement({*check.gate.attempt, now, *verification.identity, verification.seed, session}),
+         {kCommit, {}}})[0]);
+    check.outcome = admission.outcome;
+    check.account = admission.account;
+    return check;
 }
 
 void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
@@ -323,10 +392,7 @@ void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<R
 
 Admission PgSiteStore::Admit(const Claim& claim)
 {
-    const PgResult admitted = m_connection.Run(kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at,
-                                                        SessionBytes(claim.session), claim.attempt});
-    const Outcome outcome = OutcomeNamed(admitted.Text(0, 0));
-    return {outcome, outcome == Outcome::Accepted ? admitted.Text(0, 1) : std::string()};
+    return AdmissionOf(m_connection.RunTogether({AdmitStatement(claim)})[0]);
 }
 
 std::optional<SessionHolder> PgSiteStore::FindSession(const SessionHash& session, int64_t openedSince)

@@ -22,6 +22,8 @@ public:
     Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
     Admission Admit(const Claim& claim) override;
+    StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                            const std::optional<SessionHash>& session) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
     void EndSession(const SessionHash& session) override;
     std::optional<ClientKey> ClientKeyOf(int64_t client) override;

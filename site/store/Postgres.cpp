@@ -94,7 +94,7 @@ void PgConnection::CheckConnected()
 }
 
 template <typename Send>
-PgResult PgConnection::Retried(Send send)
+auto PgConnection::Retried(Send send) -> decltype(send())
 {
     const bool idle = PQtransactionStatus(m_connection.get()) == PQTRANS_IDLE;
     try {
@@ -128,28 +128,106 @@ PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> param
     return Retried([&] { return RunOnce(sql, parameters); });
 }
 
-PgResult PgConnection::RunOnce(const char* sql, std::initializer_list<PgValue> parameters)
+const std::string& PgConnection::Prepared(const char* sql, std::size_t parameters)
 {
     auto [entry, fresh] = m_prepared.try_emplace(sql, "s" + std::to_string(m_prepared.size()));
     if (fresh) {
         PgResultHandle prepared(
-            PQprepare(m_connection.get(), entry->second.c_str(), sql, static_cast<int>(parameters.size()), nullptr));
+            PQprepare(m_connection.get(), entry->second.c_str(), sql, static_cast<int>(parameters), nullptr));
         if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
             m_prepared.erase(entry);
             Fail(prepared.get());
         }
     }
+    return entry->second;
+}
+
+namespace {
+
+// A statement's parameters as libpq takes them.
+struct Parameters {
+    template <typename Range>
+    explicit Parameters(const Range& parameters)
+    {
+        for (const PgValue& parameter : parameters) {
+            values.push_back(parameter.Data());
+            lengths.push_back(parameter.Length());
+            formats.push_back(parameter.Format());
+        }
+    }
+    int Count() const { return static_cast<int>(values.size()); }
+
     std::vector<const char*> values;
     std::vector<int> lengths;
     std::vector<int> formats;
-    for (const PgValue& parameter : parameters) {
-        values.push_back(parameter.Data());
-        lengths.push_back(parameter.Length());
-        formats.push_back(parameter.Format());
+};
+
+bool Succeeded(const PGresult* result)
+{
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+} // namespace
+
+PgResult PgConnection::RunOnce(const char* sql, std::initializer_list<PgValue> parameters)
+{
+    const std::string& name = Prepared(sql, parameters.size());
+    const Parameters values(parameters);
+    return Check(PgResultHandle(PQexecPrepared(m_connection.get(), name.c_str(), values.Count(), values.values.data(),
+                                               values.lengths.data(), values.formats.data(), 0)));
+}
+
+std::vector<PgResult> PgConnection::RunTogether(std::initializer_list<PgStatement> statements)
+{
+    return Retried([&] { return RunTogetherOnce(statements); });
+}
+
+std::vector<PgResult> PgConnection::RunTogetherOnce(std::initializer_list<PgStatement> statements)
+{
+    std::vector<const std::string*> names;
+    for (const PgStatement& statement : statements)
+        names.push_back(&Prepared(statement.sql, statement.parameters.size()));
+    PGconn* connection = m_connection.get();
+    if (PQenterPipelineMode(connection) != 1)
+        Fail(nullptr);
+    bool sent = true;
+    for (std::size_t i = 0; const PgStatement& statement : statements) {
+        const Parameters values(statement.parameters);
+        sent = sent && PQsendQueryPrepared(connection, names[i++]->c_str(), values.Count(), values.values.data(),
+                                           values.lengths.data(), values.formats.data(), 0) == 1;
     }
-    return Check(
-        PgResultHandle(PQexecPrepared(m_connection.get(), entry->second.c_str(), static_cast<int>(values.size()),
-                                      values.data(), lengths.data(), formats.data(), 0)));
+    sent = sent && PQpipelineSync(connection) == 1;
+    // Every statement's results end with a null; the batch ends with the sync's result. After a
+    // failure the server skips the rest (their results say so) up to the sync.
+    std::vector<PgResult> results;
+    PgResultHandle failure;
+    bool lost = !sent;
+    for (std::size_t i = 0; i < statements.size() && !lost; ++i) {
+        PgResultHandle result(PQgetResult(connection));
+        lost = !result;
+        if (result && Succeeded(result.get()))
+            results.emplace_back(std::move(result));
+        else if (result && !failure)
+            failure = std::move(result);
+        while (!lost && PgResultHandle(PQgetResult(connection))) {
+        }
+    }
+    if (!lost)
+        lost = !PgResultHandle(PQgetResult(connection));
+    PQexitPipelineMode(connection);
+    if (lost || failure) {
+        RollBackIfOpen();
+        Fail(failure.get());
+    }
+    return results;
+}
+
+void PgConnection::RollBackIfOpen() noexcept
+{
+    if (PQtransactionStatus(m_connection.get()) == PQTRANS_INTRANS ||
+        PQtransactionStatus(m_connection.get()) == PQTRANS_INERROR)
+        PgResultHandle(PQexec(m_connection.get(), "ROLLBACK"));
 }
 
 PgResult PgConnection::Check(PgResultHandle result)
@@ -172,13 +250,9 @@ void PgConnection::Fail(const PGresult* result)
     throw StoreError(m_name + ": " + FirstLine(message), kind);
 }
 
-PgTransaction::PgTransaction(PgConnection& connection, Durability durability, const std::string& first)
-    : m_connection(connection)
+PgTransaction::PgTransaction(PgConnection& connection, Durability durability) : m_connection(connection)
 {
-    std::string begin = durability == Durability::Flushed ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit = off";
-    if (!first.empty())
-        begin += "; " + first;
-    m_connection.Execute(begin.c_str());
+    m_connection.Execute(durability == Durability::Flushed ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit = off");
 }
 
 PgTransaction::~PgTransaction()

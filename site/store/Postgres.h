@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 template <typename Handle, auto Close>
 struct PgCloser {
@@ -76,6 +77,12 @@ private:
 // transaction that finds the connection gone connects again and is sent once more: every such
 // statement must be idempotent (BEGIN, reads, an update to a fixed value). Inside a
 // transaction the loss is the caller's StoreError (Unreachable): the server rolls back.
+// One statement of a batch: sql as for PgConnection::Run, and its parameters.
+struct PgStatement {
+    const char* sql;
+    std::vector<PgValue> parameters;
+};
+
 class PgConnection {
 public:
     // Connects at once; StoreError (Unreachable) when the server cannot be reached or refuses.
@@ -89,14 +96,23 @@ public:
     // sql prepared on first use on this connection, then run with these parameters. sql must
     // be a string literal: its address is the key.
     PgResult Run(const char* sql, std::initializer_list<PgValue> parameters = {});
+    // Statements sent together and answered together, in one round trip (libpq's pipeline
+    // mode), run in turn as Run runs each; their results in order. When one fails, the later
+    // ones are not run, a transaction they were in is rolled back, and StoreError tells why.
+    std::vector<PgResult> RunTogether(std::initializer_list<PgStatement> statements);
+    // Ends a transaction left open (after a failure between two batches); never throws.
+    void RollBackIfOpen() noexcept;
 
     // The address without its password, for messages.
     const std::string& Name() const { return m_name; }
 
 private:
     template <typename Send>
-    PgResult Retried(Send send);
+    auto Retried(Send send) -> decltype(send());
     PgResult RunOnce(const char* sql, std::initializer_list<PgValue> parameters);
+    std::vector<PgResult> RunTogetherOnce(std::initializer_list<PgStatement> statements);
+    // The name sql is prepared under on this connection, preparing it on first use.
+    const std::string& Prepared(const char* sql, std::size_t parameters);
     PgResult Check(PgResultHandle result);
     [[noreturn]] void Fail(const PGresult* result);
     void CheckConnected();
@@ -109,12 +125,10 @@ private:
 // Whether a commit waits until the server has flushed it to disk (the server's default).
 enum class Durability { Flushed, Unflushed };
 
-// BEGIN at the default isolation level (read committed); rolled back unless committed. first,
-// when given, is sent in the same round trip as BEGIN (statements without parameters).
+// BEGIN at the default isolation level (read committed); rolled back unless committed.
 class PgTransaction {
 public:
-    explicit PgTransaction(PgConnection& connection, Durability durability = Durability::Flushed,
-                           const std::string& first = {});
+    explicit PgTransaction(PgConnection& connection, Durability durability = Durability::Flushed);
     ~PgTransaction();
     PgTransaction(const PgTransaction&) = delete;
     PgTransaction& operator=(const PgTransaction&) = delete;
