@@ -469,16 +469,26 @@ Admission SiteDatabase::Admit(const Claim& claim)
 }
 
 // All in one transaction, searched while it holds the write lock: the search takes a few tens
-// of microseconds, less than a second commit would, and no attempt is ever left pending.
+// of microseconds, less than a second commit would, and no attempt is ever left pending. The
+// transaction is shared with the other threads' checks of the moment.
 StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                                       const std::optional<SessionHash>& session)
 {
-    ImmediateTransaction transaction(*m_connection);
+    StringCheck check;
+    m_connection->InSharedTransaction([&] {
+        check = CheckWithin(origin, now, budgets, search, session);
+        return check.outcome == Outcome::Accepted;
+    });
+    return check;
+}
+
+StringCheck SiteDatabase::CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                                      const std::optional<SessionHash>& session)
+{
     StringCheck check;
     check.gate = Gauge(origin, now, budgets);
     if (!check.gate.exhausted.empty()) {
         check.outcome = Outcome::TooManyFailures;
-        transaction.Commit();
         return check;
     }
     const Verification verification = search();
@@ -492,8 +502,6 @@ StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const B
         check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
     }
     check.gate.attempt = RecordAttempt(origin, now, check.outcome, key);
-    transaction.Commit(check.outcome == Outcome::Accepted ? ImmediateTransaction::Durability::Durable
-                                                          : ImmediateTransaction::Durability::AsConnection);
     return check;
 }
 

@@ -45,6 +45,9 @@ public:
 private:
     explicit SiteDatabase(std::shared_ptr<SqliteConnection> connection);
 
+    // A string's check inside the caller's transaction.
+    StringCheck CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                            const std::optional<SessionHash>& session);
     // The budgets counted; when one is spent, the refusal counted and the network's brake set.
     Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
     // The new attempt's id.

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
+#include <vector>
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -56,6 +59,10 @@ constexpr auto kLongestBusyPause = std::chrono::milliseconds(2);
 constexpr int kDoublings = 3;
 constexpr int kMostBusyTries = kDoublings + static_cast<int>(kBusyTimeout / kLongestBusyPause);
 
+// A group's transaction is held no longer than this many pieces take, so that its first
+// threads are not kept waiting by the ones that came last.
+constexpr std::size_t kMostInGroup = 32;
+
 } // namespace
 
 int RetryAfterPause(void*, int count)
@@ -96,6 +103,68 @@ void SqliteConnection::SyncLog()
             throw StoreError(m_path + "-wal cannot be synced: " + std::strerror(errno),
                              errno == ENOSPC ? StoreError::Kind::Full : StoreError::Kind::Broken);
     });
+}
+
+// One thread's work in a shared transaction. Each waits on a signal of its own, so that every
+// change wakes only the threads it concerns.
+struct SqliteConnection::Piece {
+    const std::function<bool()>& work;
+    std::condition_variable signal;
+    bool taken = false;
+    bool finished = false;
+    std::exception_ptr error;
+};
+
+void SqliteConnection::InSharedTransaction(const std::function<bool()>& work)
+{
+    Piece mine{work, {}, false, false, nullptr};
+    std::unique_lock lock(m_groupLock);
+    m_waiting.push_back(&mine);
+    while (!mine.finished) {
+        if (m_grouping || mine.taken) {
+            mine.signal.wait(lock);
+            continue;
+        }
+        m_grouping = true;
+        const auto end = m_waiting.begin() + static_cast<std::ptrdiff_t>(std::min(m_waiting.size(), kMostInGroup));
+        const std::vector<Piece*> group(m_waiting.begin(), end);
+        m_waiting.erase(m_waiting.begin(), end);
+        for (Piece* piece : group)
+            piece->taken = true;
+        lock.unlock();
+        std::exception_ptr error;
+        bool durable = false;
+        try {
+            ImmediateTransaction transaction(*this);
+            for (Piece* piece : group)
+                durable = piece->work() || durable;
+            transaction.Commit();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // The first of the waiting threads leads the next group while this one syncs.
+        lock.lock();
+        m_grouping = false;
+        if (!m_waiting.empty())
+            m_waiting.front()->signal.notify_one();
+        lock.unlock();
+        if (!error && durable) {
+            try {
+                SyncLog();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+        lock.lock();
+        for (Piece* piece : group) {
+            piece->error = error;
+            piece->finished = true;
+            if (piece != &mine)
+                piece->signal.notify_one();
+        }
+    }
+    if (mine.error)
+        std::rethrow_exception(mine.error);
 }
 
 void SqliteConnection::Execute(const char* sql)

@@ -7,7 +7,10 @@
 
 #include <sqlite3.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,6 +54,12 @@ public:
     // Outside a turn: returns once everything committed so far is on the disk, the
     // write-ahead log synced by this thread or by one that began syncing after the call.
     void SyncLog();
+    // Runs work (statements on this connection; it returns true when they must be durable)
+    // in a write transaction shared with the work other threads bring meanwhile: the first
+    // thread to come runs all that waits, commits once and lets the next group begin while it
+    // syncs. Should any work fail, the whole group is rolled back and each of its threads
+    // gets the error.
+    void InSharedTransaction(const std::function<bool()>& work);
 
     [[noreturn]] void Fail(int code) const;
     const std::string& Path() const { return m_path; }
@@ -62,6 +71,11 @@ private:
     std::unordered_map<const char*, StatementHandle> m_statements;
     std::mutex m_turn;
     GroupSync m_logSync;
+    struct Piece;
+    std::mutex m_groupLock;
+    std::condition_variable m_groupChanged;
+    std::deque<Piece*> m_waiting;
+    bool m_grouping = false;
     int m_log = -1; // the write-ahead log, opened for syncing by the first sync
 };
 
