@@ -107,36 +107,26 @@ const std::string& Widest(const Origin& origin)
     return origin.wideNetwork.empty() ? origin.network : origin.wideNetwork;
 }
 
-// Counting and deciding in one statement, so each charge costs one round trip after the lock:
-// an attempt charged while every budget holds, else the refusal counted for the day and, for
-// a network, its brake set (returned only when it is new in this window).
-constexpr char kCharge[] =
-    "WITH counted AS (SELECT"
-    " (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = $1 AND at >= $4::bigint AND outcome <> 'accepted'"
-    " LIMIT $5::bigint) AS a) AS address,"
-    " (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = $2 AND at >= $4::bigint AND outcome <> 'accepted'"
-    " LIMIT $6::bigint) AS n) AS network,"
-    " (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE wide_network = $3 AND at >= $4::bigint AND outcome <>"
-    " 'accepted' LIMIT $7::bigint) AS w) AS wide),"
-    " spent AS (SELECT CASE WHEN wide >= $7::bigint THEN $3::text WHEN network >= $6::bigint THEN $2::text"
-    " WHEN address >= $5::bigint THEN $1::text END AS exhausted FROM counted),"
-    " charged AS (INSERT INTO attempts(at, address, network, wide_network, outcome)"
-    " SELECT $8::bigint, $1::text, $2::text, $3::text, 'pending' FROM spent WHERE exhausted IS NULL RETURNING id),"
-    " refused AS (INSERT INTO daily_counts(day, network, outcome, count)"
-    " SELECT $9::bigint, CASE WHEN exhausted = $1::text THEN $2::text ELSE exhausted END, 'too-many-failures', 1"
-    " FROM spent WHERE exhausted IS NOT NULL"
-    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1),"
-    " braked AS (INSERT INTO brakes(network, until) SELECT exhausted, $10::bigint FROM spent"
-    " WHERE exhausted IS NOT NULL AND exhausted <> $1::text"
-    " ON CONFLICT(network) DO UPDATE SET until = excluded.until WHERE brakes.until < $8::bigint RETURNING 1)"
-    " SELECT (SELECT id FROM charged), (SELECT exhausted FROM spent), EXISTS (SELECT FROM braked)";
+// Each budget is counted only as far as it reaches, over an index of the failures alone.
+constexpr char kCountFailures[] =
+    "SELECT (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = $1 AND at >= $4::bigint AND outcome <>"
+    " 'accepted' LIMIT $5::bigint) AS a), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = $2 AND at >="
+    " $4::bigint AND outcome <> 'accepted' LIMIT $6::bigint) AS n), (SELECT count(*) FROM (SELECT 1 FROM attempts"
+    " WHERE wide_network = $3 AND at >= $4::bigint AND outcome <> 'accepted' LIMIT $7::bigint) AS w)";
+constexpr char kRecordAttempt[] = "INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
+                                  " VALUES($1, $2, $3, $4, $5, $6) RETURNING id";
+constexpr char kCountToday[] = "INSERT INTO daily_counts(day, network, outcome, count) VALUES($1, $2, $3, 1)"
+                               " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1";
+// A row only when the network's brake is new or has run out: the first refusal of a window.
+constexpr char kBrake[] = "INSERT INTO brakes(network, until) VALUES($1, $2) ON CONFLICT(network)"
+                          " DO UPDATE SET until = excluded.until WHERE brakes.until < $3 RETURNING 1";
 constexpr char kSettleAttempt[] = "UPDATE attempts SET outcome = $2, identity = $3 WHERE id = $1";
 
-// An admission as one statement, and so one transaction: the token read under a share lock
-// (a revocation waits for the admissions under way, then ends their sessions too); the string
-// inserted into used_strings only for an enrolled, unrevoked token, where of two servers
-// offering it at once the second waits for the first one's commit and then inserts nothing;
-// the session opened only for an inserted string; the attempt settled either way.
+// An admission as one statement: the token read under a share lock (a revocation waits for
+// the admissions under way, then ends their sessions too); the string inserted into
+// used_strings only for an enrolled, unrevoked token, where of two servers offering it at once
+// the second waits for the first one's commit and then inserts nothing; the session opened only
+// for an inserted string; the attempt settled when it was charged before ($5), else recorded.
 constexpr char kAdmit[] =
     "WITH token AS (SELECT account, revoked_at FROM tokens WHERE identity = $1::text FOR SHARE),"
     " used AS (INSERT INTO used_strings(identity, seed, accepted_at) SELECT $1::text, $2::bigint, $3::bigint"
@@ -147,7 +137,9 @@ constexpr char kAdmit[] =
     " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN 'revoked'"
     " WHEN EXISTS (SELECT FROM used) THEN 'accepted' ELSE 'already-used' END AS outcome),"
     " settled AS (UPDATE attempts SET outcome = verdict.outcome, identity = $1::text FROM verdict"
-    " WHERE id = $5::bigint)"
+    " WHERE id = $5::bigint),"
+    " recorded AS (INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
+    " SELECT $3::bigint, $6::text, $7::text, $8::text, $1::text, verdict.outcome FROM verdict WHERE $5::bigint IS NULL)"
     " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict";
 constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tokens USING(identity)"
                                 " WHERE token_hash = $1 AND opened_at >= $2 AND revoked_at IS NULL";
@@ -274,29 +266,32 @@ std::string Named(const std::string& object)
     return object.substr(0, object.find(':'));
 }
 
-PgStatement ChargeStatement(const Origin& origin, int64_t now, const Budgets& budgets)
+PgStatement CountStatement(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    return {kCharge,
+    return {kCountFailures,
             {origin.address, origin.network, Present(origin.wideNetwork), now - budgets.windowSeconds,
-             int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,
-             now - now % kSecondsPerDay, now + budgets.windowSeconds}};
+             int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}}};
 }
 
-Gate GateOf(const PgResult& charge)
+std::string SpentOf(const PgResult& counted, const Origin& origin, const Budgets& budgets)
 {
-    Gate gate;
-    if (!charge.IsNull(0, 0))
-        gate.attempt = charge.Integer(0, 0);
-    gate.exhausted = charge.OptionalText(0, 1).value_or("");
-    gate.networkNewlyExhausted = charge.Boolean(0, 2);
-    return gate;
+    return SpentBudget(origin, budgets, counted.Integer(0, 0), counted.Integer(0, 1), counted.Integer(0, 2));
 }
 
-PgStatement AdmitStatement(const Claim& claim)
+PgStatement RecordStatement(const Origin& origin, int64_t now, Outcome outcome, const std::optional<RomBytes>& identity)
 {
-    return {
-        kAdmit,
-        {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at, SessionBytes(claim.session), claim.attempt}};
+    return {kRecordAttempt,
+            {now, origin.address, origin.network, Present(origin.wideNetwork), IdentityText(identity),
+             OutcomeName(outcome)}};
+}
+
+// A string's admission that records its attempt, from origin, with the outcome.
+PgStatement AdmitStatement(const RomBytes& identity, uint32_t seed, int64_t at,
+                           const std::optional<SessionHash>& session, const Origin& origin)
+{
+    return {kAdmit,
+            {FormatIdentity(identity), int64_t{seed}, at, SessionBytes(session), std::nullopt, origin.address,
+             origin.network, Present(origin.wideNetwork)}};
 }
 
 Admission AdmissionOf(const PgResult& admitted)
@@ -304,6 +299,12 @@ Admission AdmissionOf(const PgResult& admitted)
     const Outcome outcome = OutcomeNamed(admitted.Text(0, 0));
     return {outcome, outcome == Outcome::Accepted ? admitted.Text(0, 1) : std::string()};
 }
+
+// Rolls back a transaction that the batches of a store call began and did not end.
+struct EndTransaction {
+    PgConnection& connection;
+    ~EndTransaction() { connection.RollBackIfOpen(); }
+};
 
 } // namespace
 
@@ -341,30 +342,33 @@ PgSiteStore::PgSiteStore(PgConnection connection) : m_connection(std::move(conne
 // budget and spares each logon a second wait for the disk. Everything else is flushed.
 Gate PgSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    const auto results = m_connection.RunTogether({{kBegin, {}},
-                                                   {kUnflushed, {}},
-                                                   {kLockOrigin, {Widest(origin)}},
-                                                   ChargeStatement(origin, now, budgets),
-                                                   {kCommit, {}}});
-    return GateOf(results[3]);
+    const EndTransaction ending{m_connection};
+    const auto counted = m_connection.RunTogether(
+        {{kBegin, {}}, {kUnflushed, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
+    const std::string spent = SpentOf(counted[3], origin, budgets);
+    if (!spent.empty())
+        return RefuseAndCommit(origin, spent, now, budgets);
+    Gate gate;
+    gate.attempt =
+        m_connection.RunTogether({RecordStatement(origin, now, Outcome::Pending, std::nullopt), {kCommit, {}}})[0]
+            .Integer(0, 0);
+    return gate;
 }
 
-// One transaction, two round trips: the origin's lock and its charge, then (after the search)
-// the verdict and the commit, flushed only for an admission. No other server charges the
-// origin meanwhile, and a lost connection leaves nothing behind.
+// One transaction, two round trips: the origin's lock and its count, then (after the search)
+// the outcome recorded with the admission and the commit, flushed only for an admission. No
+// other server charges the origin meanwhile, and a lost connection leaves nothing behind.
 StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                                      const std::optional<SessionHash>& session)
 {
-    struct EndTransaction {
-        PgConnection& connection;
-        ~EndTransaction() { connection.RollBackIfOpen(); }
-    } ending{m_connection};
+    const EndTransaction ending{m_connection};
     StringCheck check;
-    check.gate = GateOf(m_connection.RunTogether(
-        {{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, ChargeStatement(origin, now, budgets)})[2]);
-    if (!check.gate.attempt) {
+    const auto counted =
+        m_connection.RunTogether({{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
+    const std::string spent = SpentOf(counted[2], origin, budgets);
+    if (!spent.empty()) {
+        check.gate = RefuseAndCommit(origin, spent, now, budgets);
         check.outcome = Outcome::TooManyFailures;
-        m_connection.RunTogether({{kUnflushed, {}}, {kCommit, {}}});
         return check;
     }
     const Verification verification = search();
@@ -372,17 +376,34 @@ StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Bu
     if (verification.verdict != Verdict::Genuine) {
         check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
         m_connection.RunTogether(
-            {{kSettleAttempt, {*check.gate.attempt, OutcomeName(check.outcome), IdentityText(verification.identity)}},
-             {kUnflushed, {}},
-             {kCommit, {}}});
+            {RecordStatement(origin, now, check.outcome, verification.identity), {kUnflushed, {}}, {kCommit, {}}});
         return check;
     }
     const Admission admission = AdmissionOf(m_connection.RunTogether(
-        {AdmitStatement({*check.gate.attempt, now, *verification.identity, verification.seed, session}),
-         {kCommit, {}}})[0]);
+        {AdmitStatement(*verification.identity, verification.seed, now, session, origin), {kCommit, {}}})[0]);
     check.outcome = admission.outcome;
     check.account = admission.account;
     return check;
+}
+
+// Within the transaction that holds the origin's lock: the refusal counted for the day and, for
+// a network, its brake set (newly only when it had run out); then the commit.
+Gate PgSiteStore::RefuseAndCommit(const Origin& origin, const std::string& spent, int64_t now, const Budgets& budgets)
+{
+    Gate gate;
+    gate.exhausted = spent;
+    const int64_t day = now - now % kSecondsPerDay;
+    const std::string_view refused = OutcomeName(Outcome::TooManyFailures);
+    if (spent == origin.address) {
+        m_connection.RunTogether({{kCountToday, {day, origin.network, refused}}, {kUnflushed, {}}, {kCommit, {}}});
+        return gate;
+    }
+    const auto braked = m_connection.RunTogether({{kCountToday, {day, spent, refused}},
+                                                  {kBrake, {spent, now + budgets.windowSeconds, now}},
+                                                  {kUnflushed, {}},
+                                                  {kCommit, {}}});
+    gate.networkNewlyExhausted = braked[1].Rows() > 0;
+    return gate;
 }
 
 void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
@@ -392,7 +413,9 @@ void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<R
 
 Admission PgSiteStore::Admit(const Claim& claim)
 {
-    return AdmissionOf(m_connection.RunTogether({AdmitStatement(claim)})[0]);
+    return AdmissionOf(m_connection.Run(kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at,
+                                                 SessionBytes(claim.session), claim.attempt, std::nullopt, std::nullopt,
+                                                 std::nullopt}));
 }
 
 std::optional<SessionHolder> PgSiteStore::FindSession(const SessionHash& session, int64_t openedSince)

@@ -46,6 +46,7 @@ private:
     explicit PgSiteStore(PgConnection connection);
 
     PruneReport TidyRound(int64_t now, int64_t rows);
+    Gate RefuseAndCommit(const Origin& origin, const std::string& spent, int64_t now, const Budgets& budgets);
 
     PgConnection m_connection;
 };

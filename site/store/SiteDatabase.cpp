@@ -514,12 +514,7 @@ Gate SiteDatabase::Gauge(const Origin& origin, int64_t now, const Budgets& budge
         BindOptional(count, 3, origin.wideNetwork);
         count.Bind(5, int64_t{budgets.address}).Bind(6, int64_t{budgets.network}).Bind(7, int64_t{budgets.wideNetwork});
         count.Step();
-        if (count.Integer(2) >= budgets.wideNetwork)
-            gate.exhausted = origin.wideNetwork;
-        else if (count.Integer(1) >= budgets.network)
-            gate.exhausted = origin.network;
-        else if (count.Integer(0) >= budgets.address)
-            gate.exhausted = origin.address;
+        gate.exhausted = SpentBudget(origin, budgets, count.Integer(0), count.Integer(1), count.Integer(2));
     }
     if (gate.exhausted.empty())
         return gate;

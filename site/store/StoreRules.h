@@ -2,7 +2,10 @@
 // What the site's two stores (the SQLite file and the PostgreSQL database) hold alike: how a
 // store is known as ours, its schema's version, how long records are kept, and the checks of
 // rows that read the same in both dialects. Only the stores include this.
+#include "site/store/SiteStore.h"
+
 #include <cstdint>
+#include <string>
 
 // "EnSt": how a store is known as ours before any table is read.
 inline constexpr int64_t kApplicationId = 0x456E5374;
@@ -25,3 +28,17 @@ inline constexpr const char* kPortableRowChecks[] = {
     "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
     " FROM tokens)",
 };
+
+// The budget that failures counted within the window have spent, the widest first: its
+// address or network, or nothing while every budget holds.
+inline std::string SpentBudget(const Origin& origin, const Budgets& budgets, int64_t addressFailures,
+                               int64_t networkFailures, int64_t wideFailures)
+{
+    if (wideFailures >= budgets.wideNetwork)
+        return origin.wideNetwork;
+    if (networkFailures >= budgets.network)
+        return origin.network;
+    if (addressFailures >= budgets.address)
+        return origin.address;
+    return {};
+}
