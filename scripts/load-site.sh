@@ -13,7 +13,9 @@
 # For each mode: the rate accepted over the time to the last answer, p50 and p99, the answers
 # that were not acceptances, processor time per logon of the web servers with their login
 # programs and of the database, and how many times cgi's processor time per logon that is
-# (when cgi ran in the same run). Fails when a mode misses its goal (any error fails).
+# (when cgi ran in the same run), and the share of the machine's processor time that its host
+# took for others meanwhile (steal): on a virtual machine a run with steal is not comparable.
+# Fails when a mode misses its goal (any error fails).
 # SITE_FCGI_PROCESSES sets login.fcgi's processes per server (default 1: a process's threads
 # share its store connection and the syncs of the disk), SITE_FCGI_THREADS the threads of each
 # (default 16 with SQLite, which search and commit in turn while others wait for the disk; 8
@@ -44,6 +46,12 @@ cleanup() {
 }
 trap cleanup EXIT
 identity=0123456789ABCDEF
+
+# The machine's processor ticks: all of them, and those the hypervisor took for others
+# (steal). A virtual machine's results are only as steady as its share of the host.
+machine_ticks() {
+  awk '$1 == "cpu" { total = 0; for (i = 2; i <= NF; i++) total += $i; print total, $9 }' /proc/stat
+}
 
 # Processor time in clock ticks of these processes and their children, the children's waited-for
 # time included (fields 14-17).
@@ -96,9 +104,11 @@ run() {
   local server_before db_before
   server_before=$(ticks "${server_pids[@]}")
   db_before=$( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0)
-  local met=yes
+  local met=yes all_before steal_before all_after steal_after
+  read -r all_before steal_before < <(machine_ticks)
   "$bin/site_load" "$pages" "$work/strings" "$rate" "$seconds" --goal-p99 "${goal_p99[$mode]}" \
     --figures "$work/figures" || met=no
+  read -r all_after steal_after < <(machine_ticks)
   local server_ticks=$(($(ticks "${server_pids[@]}") - server_before))
   local db_ticks=$(( $( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0) - db_before))
   for ((i = 0; i < servers; i++)); do scripts/site-server.sh stop "$work/server-$mode-$i"; done
@@ -108,7 +118,8 @@ run() {
   read -r achieved p50 p99 errors <"$work/figures"
   awk -v m="$mode" -v r="$rate" -v a="$achieved" -v p50="$p50" -v p99="$p99" -v e="$errors" -v met="$met" \
       -v st="$server_ticks" -v dt="$db_ticks" -v hz="$(getconf CLK_TCK)" -v n="$((rate * seconds))" \
-      'BEGIN { printf "%s %d %.0f %.1f %.1f %d %.3f %.3f %s\n", m, r, a, p50, p99, e, 1000 * st / hz / n, 1000 * dt / hz / n, met }' \
+      -v steal="$(( (steal_after - steal_before) * 100 / (all_after - all_before + 1) ))" \
+      'BEGIN { printf "%s %d %.0f %.1f %.1f %d %.3f %.3f %s %d\n", m, r, a, p50, p99, e, 1000 * st / hz / n, 1000 * dt / hz / n, met, steal }' \
       >>"$work/table"
 }
 
@@ -124,15 +135,16 @@ fi
 echo
 missed=0
 cgi_ms=$(awk '$1 == "cgi" { print $7 }' "$work/table")
-printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s\n' mode offered/s accepted/s p50-ms p99-ms errors server-ms db-ms vs-cgi
-while read -r m r a p50 p99 e sms dms met; do
+printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s %7s\n' mode offered/s accepted/s p50-ms p99-ms errors server-ms db-ms vs-cgi steal-%
+while read -r m r a p50 p99 e sms dms met steal; do
   ratio=$(awk -v c="${cgi_ms:-0}" -v s="$sms" 'BEGIN { if (c > 0 && s > 0) printf "%.1fx", c / s; else print "-" }')
-  printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s\n' "$m" "$r" "$a" "$p50" "$p99" "$e" "$sms" "$dms" "$ratio"
+  printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s %7s\n' "$m" "$r" "$a" "$p50" "$p99" "$e" "$sms" "$dms" "$ratio" "$steal"
   if [ "$met" != yes ]; then
     echo "load-site: $m missed its goal ($r logons/s accepted with no error, p99 under ${goal_p99[$m]} ms)" >&2
     missed=1
   fi
 done <"$work/table"
 echo "(server-ms, db-ms: processor time per logon of the web servers with their login programs, of the database;"
-echo " vs-cgi: cgi's processor time per logon over this mode's, so how many more logons the same processors carry)"
+echo " vs-cgi: cgi's processor time per logon over this mode's, so how many more logons the same processors carry;"
+echo " steal-%: the share of this machine's processor time its host took for others during the run)"
 exit "$missed"

@@ -91,6 +91,15 @@ void AnswerRequests(const char* startAddress, std::mutex& acceptTurn)
     if (FCGX_InitRequest(&exchange, 0, 0) != 0)
         return;
     KeptStoreSource stores;
+    // Connected before the first request comes, so that a server's first visitors do not wait
+    // for every thread to connect at once; a store not there yet is opened by the first request.
+    if (startAddress) {
+        try {
+            stores.StoreFor(startAddress);
+        } catch (const std::exception&) {
+            stores.Forget();
+        }
+    }
     for (;;) {
         {
             // One thread at a time waits in accept, as libfcgi asks of threads sharing a socket.

@@ -26,7 +26,7 @@ std::unique_ptr<OperatorStore> OpenStore(const std::string& address, StoreUse us
 {
     if (IsServerAddress(address)) {
 #ifdef ENTRAVO_SITE_POSTGRES
-        return std::make_unique<PgSiteStore>(PgSiteStore::Open(address));
+        return std::make_unique<PgSiteStore>(PgSiteStore::Open(address, use));
 #else
         throw NoServerClient();
 #endif

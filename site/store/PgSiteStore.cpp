@@ -326,12 +326,23 @@ InitResult PgSiteStore::Initialise(const std::string& address)
     return InitResult::Created;
 }
 
-PgSiteStore PgSiteStore::Open(const std::string& address)
+PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
 {
     PgConnection connection(address);
     if (!connection.Run(kHeaderExists).Boolean(0, 0))
         throw StoreError(connection.Name() + " is not a site database (make one with: entravo-site init)");
     CheckHeader(connection, true);
+    if (use == StoreUse::LongLived) {
+        for (const auto& [sql, parameters] : {std::pair{kBegin, 0},
+                                              {kLockOrigin, 1},
+                                              {kCountFailures, 7},
+                                              {kRecordAttempt, 6},
+                                              {kAdmit, 8},
+                                              {kUnflushed, 0},
+                                              {kCommit, 0},
+                                              {kFindSession, 2}})
+            connection.Prepared(sql, parameters);
+    }
     return PgSiteStore(std::move(connection));
 }
 

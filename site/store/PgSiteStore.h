@@ -17,7 +17,9 @@ public:
     static InitResult Initialise(const std::string& address);
     // StoreError when the database cannot be reached (Unreachable), is not ours, or is of
     // another schema version.
-    static PgSiteStore Open(const std::string& address);
+    // A long-lived store prepares the statements of a logon at once, so that the server's own
+    // caches are filled before the first visitor comes.
+    static PgSiteStore Open(const std::string& address, StoreUse use = StoreUse::OneRequest);
 
     Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;

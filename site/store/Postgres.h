@@ -100,6 +100,8 @@ public:
     // mode), run in turn as Run runs each; their results in order. When one fails, the later
     // ones are not run, a transaction they were in is rolled back, and StoreError tells why.
     std::vector<PgResult> RunTogether(std::initializer_list<PgStatement> statements);
+    // The name sql is prepared under on this connection, preparing it on first use.
+    const std::string& Prepared(const char* sql, std::size_t parameters);
     // Ends a transaction left open (after a failure between two batches); never throws.
     void RollBackIfOpen() noexcept;
 
@@ -111,8 +113,6 @@ private:
     auto Retried(Send send) -> decltype(send());
     PgResult RunOnce(const char* sql, std::initializer_list<PgValue> parameters);
     std::vector<PgResult> RunTogetherOnce(std::initializer_list<PgStatement> statements);
-    // The name sql is prepared under on this connection, preparing it on first use.
-    const std::string& Prepared(const char* sql, std::size_t parameters);
     PgResult Check(PgResultHandle result);
     [[noreturn]] void Fail(const PGresult* result);
     void CheckConnected();
