@@ -11,6 +11,7 @@
 #include <barrier>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,9 +110,15 @@ TEST_F(PgSiteStoreTest, OneStringOfferedOnEveryServerAtOnceIsAcceptedOnce)
     PgSiteStore::Open(m_address).Enroll(kAlice, "alice", 1);
     std::atomic<int> accepted{0}, replays{0};
     OnEveryServer(m_address, [&](PgSiteStore& store, int server) {
-        const Gate gate = store.Charge({"198.51.100." + std::to_string(server), "198.51.100.0/24", ""}, 1000, {});
-        const Claim claim{*gate.attempt, 1000, kAlice, 77, SessionHash{static_cast<uint8_t>(server)}};
-        const Outcome outcome = store.Admit(claim).outcome;
+        const Origin origin{"198.51.100." + std::to_string(server), "198.51.100.0/24", ""};
+        const Outcome outcome = store
+                                    .CheckString(
+                                        origin, 1000, {},
+                                        [] {
+                                            return Verification{Verdict::Genuine, kAlice, 77};
+                                        },
+                                        SessionHash{static_cast<uint8_t>(server)})
+                                    .outcome;
         accepted += outcome == Outcome::Accepted;
         replays += outcome == Outcome::AlreadyUsed;
     });
@@ -119,23 +126,45 @@ TEST_F(PgSiteStoreTest, OneStringOfferedOnEveryServerAtOnceIsAcceptedOnce)
     EXPECT_EQ(kServers - 1, replays);
 }
 
-TEST_F(PgSiteStoreTest, ABudgetIsNeverOverspentByServersChargingAtOnce)
+TEST_F(PgSiteStoreTest, ABudgetIsNeverOverspentByServersCheckingAtOnce)
 {
     PgSiteStore::Initialise(m_address);
-    // Round after round, every server charges the same fresh origin at the same moment.
+    // Round after round, every server checks junk from the same fresh origin at the same moment.
     constexpr int kRounds = 20;
     const Budgets budgets{60, 3, 100, 100};
     std::barrier together(kServers);
-    std::vector<std::atomic<int>> charged(kRounds);
+    std::vector<std::atomic<int>> checked(kRounds);
     OnEveryServer(m_address, [&](PgSiteStore& store, int) {
         for (int round = 0; round < kRounds; ++round) {
             const std::string network = "10.0." + std::to_string(round);
             together.arrive_and_wait();
-            charged[round] += store.Charge({network + ".1", network + ".0/24", ""}, 1000, budgets).attempt ? 1 : 0;
+            const StringCheck check = store.CheckString(
+                {network + ".1", network + ".0/24", ""}, 1000, budgets, [] { return Verification{}; }, std::nullopt);
+            checked[round] += check.outcome == Outcome::Malformed ? 1 : 0;
         }
     });
     for (int round = 0; round < kRounds; ++round)
-        EXPECT_EQ(budgets.address, charged[round]) << "round " << round;
+        EXPECT_EQ(budgets.address, checked[round]) << "round " << round;
+}
+
+// A check whose search fails leaves nothing behind, and the connection serves the next one.
+TEST_F(PgSiteStoreTest, ACheckThatFailsHalfwayIsRolledBack)
+{
+    PgSiteStore::Initialise(m_address);
+    PgSiteStore store = PgSiteStore::Open(m_address, StoreUse::LongLived);
+    store.Enroll(kAlice, "alice", 1);
+    const auto failing = []() -> Verification { throw std::runtime_error("search failed"); };
+    EXPECT_THROW(store.CheckString(kHome, 1000, {}, failing, std::nullopt), std::runtime_error);
+    EXPECT_TRUE(store.RecentAttempts(10).empty());
+    EXPECT_EQ(Outcome::Accepted, store
+                                     .CheckString(
+                                         kHome, 1000, {},
+                                         [] {
+                                             return Verification{Verdict::Genuine, kAlice, 5};
+                                         },
+                                         std::nullopt)
+                                     .outcome);
+    EXPECT_EQ(1u, store.RecentAttempts(10).size());
 }
 
 TEST_F(PgSiteStoreTest, ARevocationEndsTheSessionsOfEveryServer)

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -322,6 +323,25 @@ TEST_F(SiteDatabaseTest, ThreadsSharingALongLivedStoreAcceptEachStringOnceAndKee
     EXPECT_EQ(3 * kThreads - Budgets{}.address, refused.load());
     EXPECT_EQ(std::to_string(1 + kThreads) + "|", Sql(m_path, "SELECT count(*) FROM used_strings"));
     EXPECT_TRUE(SiteDatabase::Open(m_path).Check().empty());
+}
+
+// A check whose search fails leaves nothing behind, and the shared connection serves the next.
+TEST_F(SiteDatabaseTest, ACheckThatFailsHalfwayIsRolledBack)
+{
+    SiteDatabase::Open(m_path).Enroll(kAlice, "alice", 1);
+    SiteDatabase database = SiteDatabase::Open(m_path, StoreUse::LongLived);
+    const auto failing = []() -> Verification { throw std::runtime_error("search failed"); };
+    EXPECT_THROW(database.CheckString(kHome, 1000, {}, failing, std::nullopt), std::runtime_error);
+    EXPECT_EQ("0|", Sql(m_path, "SELECT count(*) FROM attempts"));
+    EXPECT_EQ(Outcome::Accepted, database
+                                     .CheckString(
+                                         kHome, 1000, {},
+                                         [] {
+                                             return Verification{Verdict::Genuine, kAlice, 5};
+                                         },
+                                         std::nullopt)
+                                     .outcome);
+    EXPECT_EQ("1|", Sql(m_path, "SELECT count(*) FROM attempts"));
 }
 
 TEST_F(SiteDatabaseTest, TidyingFoldsOldAttemptsIntoDailyCountsAndForgetsExpiredSessions)
