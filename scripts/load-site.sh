@@ -113,6 +113,8 @@ run() {
   local db_ticks=$(( $( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0) - db_before))
   for ((i = 0; i < servers; i++)); do scripts/site-server.sh stop "$work/server-$mode-$i"; done
   [ "$mode" = fcgi-pg ] && scripts/pg-cluster.sh stop "$work/pg"
+  # What this mode wrote reaches the disk now, not while the next mode is measured.
+  sync
 
   local achieved p50 p99 errors
   read -r achieved p50 p99 errors <"$work/figures"
