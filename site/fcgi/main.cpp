@@ -12,6 +12,7 @@
 #include <fcgiapp.h>
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <exception>
@@ -80,9 +81,12 @@ int ThreadCount()
     const std::string_view value(text);
     int count = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
-    return error == std::errc() && end == value.data() + value.size() && count >= 1 && count <= kMostThreads
-               ? count
-               : kDefaultThreads;
+    if (error == std::errc() && end == value.data() + value.size() && count >= 1 && count <= kMostThreads)
+        return count;
+    // Standard error is the web server's error log.
+    std::fprintf(stderr, "login.fcgi: %s is not a number from 1 to %d; %d threads answer\n", kThreadsVariable,
+                 kMostThreads, kDefaultThreads);
+    return kDefaultThreads;
 }
 
 void AnswerRequests(const char* startAddress, std::mutex& acceptTurn)

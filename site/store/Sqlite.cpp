@@ -3,14 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
-#include <vector>
-#include <algorithm>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 

@@ -7,7 +7,6 @@
 
 #include <sqlite3.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -73,7 +72,6 @@ private:
     GroupSync m_logSync;
     struct Piece;
     std::mutex m_groupLock;
-    std::condition_variable m_groupChanged;
     std::deque<Piece*> m_waiting;
     bool m_grouping = false;
     int m_log = -1; // the write-ahead log, opened for syncing by the first sync
