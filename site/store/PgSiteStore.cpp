@@ -382,18 +382,16 @@ StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Bu
         check.outcome = Outcome::TooManyFailures;
         return check;
     }
-    const Verification verification = search();
-    check.identity = verification.identity;
-    if (verification.verdict != Verdict::Genuine) {
-        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-        m_connection.RunTogether(
-            {RecordStatement(origin, now, check.outcome, verification.identity), {kUnflushed, {}}, {kCommit, {}}});
-        return check;
-    }
-    const Admission admission = AdmissionOf(m_connection.RunTogether(
-        {AdmitStatement(*verification.identity, verification.seed, now, session, origin), {kCommit, {}}})[0]);
-    check.outcome = admission.outcome;
-    check.account = admission.account;
+    SearchAndSettle(
+        check, search,
+        [&](Outcome outcome, const std::optional<RomBytes>& identity) {
+            m_connection.RunTogether(
+                {RecordStatement(origin, now, outcome, identity), {kUnflushed, {}}, {kCommit, {}}});
+        },
+        [&](const Verification& genuine) {
+            return AdmissionOf(m_connection.RunTogether(
+                {AdmitStatement(*genuine.identity, genuine.seed, now, session, origin), {kCommit, {}}})[0]);
+        });
     return check;
 }
 

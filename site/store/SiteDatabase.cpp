@@ -491,17 +491,18 @@ StringCheck SiteDatabase::CheckWithin(const Origin& origin, int64_t now, const B
         check.outcome = Outcome::TooManyFailures;
         return check;
     }
-    const Verification verification = search();
-    check.identity = verification.identity;
-    const std::optional<std::string> key = IdentityText(verification.identity);
-    if (verification.verdict == Verdict::Genuine) {
-        const Admission admission = AdmitString(*key, verification.seed, now, session);
-        check.outcome = admission.outcome;
-        check.account = admission.account;
-    } else {
-        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-    }
-    check.gate.attempt = RecordAttempt(origin, now, check.outcome, key);
+    // The attempt is recorded with its outcome, after the admission that decides it.
+    SearchAndSettle(
+        check, search,
+        [&](Outcome outcome, const std::optional<RomBytes>& identity) {
+            check.gate.attempt = RecordAttempt(origin, now, outcome, IdentityText(identity));
+        },
+        [&](const Verification& genuine) {
+            const std::string key = FormatIdentity(*genuine.identity);
+            const Admission admission = AdmitString(key, genuine.seed, now, session);
+            check.gate.attempt = RecordAttempt(origin, now, admission.outcome, key);
+            return admission;
+        });
     return check;
 }
 

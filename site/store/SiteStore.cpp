@@ -43,15 +43,12 @@ StringCheck SiteStore::CheckString(const Origin& origin, int64_t now, const Budg
         check.outcome = Outcome::TooManyFailures;
         return check;
     }
-    const Verification verification = search();
-    check.identity = verification.identity;
-    if (verification.verdict != Verdict::Genuine) {
-        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-        Settle(*check.gate.attempt, check.outcome, verification.identity);
-        return check;
-    }
-    const Admission admission = Admit({*check.gate.attempt, now, *verification.identity, verification.seed, session});
-    check.outcome = admission.outcome;
-    check.account = admission.account;
+    const int64_t attempt = *check.gate.attempt;
+    SearchAndSettle(
+        check, search,
+        [&](Outcome outcome, const std::optional<RomBytes>& identity) { Settle(attempt, outcome, identity); },
+        [&](const Verification& genuine) {
+            return Admit({attempt, now, *genuine.identity, genuine.seed, session});
+        });
     return check;
 }

@@ -142,6 +142,24 @@ public:
     virtual void Tidy(int64_t now) = 0;
 };
 
+// The middle of every store's CheckString, once the origin is charged: runs the search and
+// notes what it found; a string that is not genuine is settled by fail(outcome, identity), a
+// genuine one by admit(verification), which returns its Admission.
+template <typename Fail, typename Admit>
+void SearchAndSettle(StringCheck& check, const Search& search, Fail fail, Admit admit)
+{
+    const Verification verification = search();
+    check.identity = verification.identity;
+    if (verification.verdict != Verdict::Genuine) {
+        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+        fail(check.outcome, verification.identity);
+        return;
+    }
+    const Admission admission = admit(verification);
+    check.outcome = admission.outcome;
+    check.account = admission.account;
+}
+
 // How long attempts are kept one by one (the operator's summary reaches this far back).
 inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
 // How long a session lasts; after that the store forgets it.
