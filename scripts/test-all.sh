@@ -33,7 +33,7 @@ scripts/check-imports.sh || status=1
 if wine_can_run32; then
   scripts/wine-session.sh ctest --preset win32 --output-junit "$logs/win32.xml" || status=1
 else
-  echo "test-all: i686 test programs built, not run: this kernel runs no 32-bit code"
+  echo "test-all: i686 test programs built, not run: $(wine_why_not32)"
 fi
 
 # One line for the whole run, from the reports of the test runs that ran.

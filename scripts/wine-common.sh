@@ -7,8 +7,11 @@ wine_loader64() {
   else command -v wine; fi
 }
 
+# Debian puts both loaders in /usr/lib/wine, the 32-bit one only with wine32:i386; its
+# /usr/bin/wine answers --version without it.
 wine_loader32() {
   if [ -x /usr/lib/wine/wine ]; then echo /usr/lib/wine/wine
+  elif [ -x /usr/lib/wine/wine64 ]; then return 1
   else command -v wine; fi
 }
 
@@ -18,6 +21,12 @@ wine_can_run32() {
   local loader
   loader=$(wine_loader32) || return 1
   [ -n "$loader" ] && "$loader" --version >/dev/null 2>&1
+}
+
+# Why the i686 programs cannot run here, in a few words.
+wine_why_not32() {
+  if wine_loader32 >/dev/null; then echo "this kernel runs no 32-bit code"
+  else echo "the 32-bit Wine (wine32:i386) is not installed"; fi
 }
 
 # Starts Xvfb on a free display, its messages appended to the given log; sets xvfb_pid and

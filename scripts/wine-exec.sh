@@ -15,7 +15,7 @@ case "$(pe_machine "$program")" in
   i386)
     if ! wine_can_run32; then
       echo "wine-exec: skipped: this machine cannot run 32-bit Windows programs under Wine" \
-           "(the kernel refuses 32-bit code); built and checked, not run." >&2
+           "($(wine_why_not32)); built and checked, not run." >&2
       exit 77
     fi
     loader=$(wine_loader32) ;;
