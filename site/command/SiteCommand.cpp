@@ -1,6 +1,7 @@
 #include "site/command/SiteCommand.h"
 
 #include "site/command/AccountName.h"
+#include "site/command/Probe.h"
 #include "site/store/OpenStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
@@ -36,12 +37,16 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
                                     "                           status 0 genuine, 1 not genuine, 2 malformed\n"
+                                    "  probe URL                sign in through the login page at URL (http://, as\n"
+                                    "                           this machine reaches it) with a throwaway token and\n"
+                                    "                           check the answers, one line each; status 0: all good\n"
                                     "  settings                 the settings as the programs read them, and where\n"
                                     "                           each comes from; exit status 1 for a bad one\n"
                                     "\n"
                                     "IDENTITY: 16 hexadecimal digits, as authdecode prints it. ACCOUNT, NAME: 1 to 64\n"
-                                    "bytes of UTF-8 without control or formatting characters. Exit status 0 on\n"
-                                    "success, 1 when refused or the database fails, 2 for bad usage.\n";
+                                    "bytes of UTF-8 without control or formatting characters; accounts beginning\n"
+                                    "with '~' are the site's own. Exit status 0 on success, 1 when refused or the\n"
+                                    "database fails, 2 for bad usage.\n";
 
 constexpr std::size_t kHelpWidth = 80;
 constexpr std::size_t kSettingColumn = 32;
@@ -128,6 +133,8 @@ int Enroll(CommandContext& context, const std::string& path, const Arguments& ar
         return Fail(context, kExitUsage,
                     "an account is 1 to " + std::to_string(kMaxAccountLength) +
                         " bytes of UTF-8 without control, formatting or direction characters");
+    if (IsReservedAccount(args[1]))
+        return Fail(context, kExitUsage, "accounts beginning with '~' are the site's own");
     const auto store = OpenStore(path);
     if (store->Enroll(*identity, args[1], context.now) == EnrollResult::AlreadyEnrolled)
         return Fail(context, kExitFailure, FormatIdentity(*identity) + " is already enrolled (revoke it first)");
@@ -274,6 +281,21 @@ int Verify(CommandContext& context, const Arguments& args)
     return kExitSuccess;
 }
 
+int Probe(CommandContext& context, const std::string& path, const Arguments& args)
+{
+    const auto url = ParseHttpUrl(args[0]);
+    if (!url)
+        return Fail(context, kExitUsage,
+                    "probe takes the login page's http:// URL without a query, as this machine reaches it"
+                    " (http://127.0.0.1/entravo/login.fcgi)");
+    const auto store = OpenStore(path);
+    try {
+        return RunProbe(*store, *url, context.out, context.now);
+    } catch (const std::runtime_error& error) {
+        return Fail(context, kExitFailure, error.what());
+    }
+}
+
 int ShowSettings(CommandContext& context)
 {
     const Settings settings = context.readSettings();
@@ -290,8 +312,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
-    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},   {"client", 1, 2, Client},
+    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},     {"revoke", 1, 1, Revoke},
+    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},
+    {"check", 0, 0, Check}, {"client", 1, 2, Client},     {"probe", 1, 1, Probe},
 };
 
 } // namespace

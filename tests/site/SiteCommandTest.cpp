@@ -121,6 +121,9 @@ TEST_F(SiteCommandTest, BadUsageGivesOneLineAndStatusTwo)
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "evil\xE2\x80\xAEgnp.exe"}), 2, "an account is 1 to 64");
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "caf\xE9"}), 2, "an account is 1 to 64");
     ExpectOneErrorLine(Command({"verify"}), 2, "verify takes one");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "~probe"}), 2, "beginning with '~' are the site's own");
+    ExpectOneErrorLine(Command({"probe", "https://logon.example.com/entravo/login.fcgi"}), 2, "http:// URL");
+    ExpectOneErrorLine(Command({"probe", "http://127.0.0.1/entravo/login.fcgi?Authenticate=1"}), 2, "without a query");
 }
 
 TEST_F(SiteCommandTest, TheDatabaseIsTheSettingUnlessDbNamesOne)
