@@ -19,7 +19,7 @@ LAYERS = {
     "standins": 6, "tools": 6, "site": 6,
     "tests": 7,
     "site/verifier": 0,
-    "site/store": 1,
+    "site/store": 1, "site/oidc": 1,
     "site/cgi": 2, "site/command": 2, "site/clients": 2,
     "site/fcgi": 3,
 }
