@@ -1,6 +1,7 @@
 """What the operator sees, read by other programs' readers: the metrics by the Prometheus
 client's own parser (every value and label exactly as written, each family once, the
-histogram whole).
+histogram whole), the admin page's plots as well-formed SVG and its HTML with every element
+closed.
 
     /usr/bin/python3 report_sample_test.py SITE_REPORT_SAMPLE
 """
@@ -9,6 +10,8 @@ import math
 import subprocess
 import sys
 import unittest
+import xml.etree.ElementTree as ElementTree
+from html.parser import HTMLParser
 
 try:
     from prometheus_client.parser import text_string_to_metric_families
@@ -17,6 +20,7 @@ except ImportError:
     sys.exit(77)
 
 SAMPLE = None
+SVG = "{http://www.w3.org/2000/svg}"
 
 
 def sample(what):
@@ -72,6 +76,49 @@ class Metrics(unittest.TestCase):
         rest = {s.name: s.value for s in samples if not s.name.endswith("_bucket")}
         self.assertEqual(5, rest["entravo_request_seconds_count"])
         self.assertAlmostEqual(30.023, rest["entravo_request_seconds_sum"])
+
+
+class ClosedElements(HTMLParser):
+    VOID = {"meta", "input", "br", "img", "link", "hr"}
+
+    def __init__(self):
+        super().__init__()
+        self.open = []
+        self.faults = []
+
+    def handle_starttag(self, tag, attrs):
+        if tag not in self.VOID:
+            self.open.append(tag)
+
+    def handle_startendtag(self, tag, attrs):
+        pass
+
+    def handle_endtag(self, tag):
+        if not self.open or self.open.pop() != tag:
+            self.faults.append(f"</{tag}> at {self.getpos()}")
+
+
+class AdminPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.page = sample("admin")
+
+    def test_every_element_closed_in_order(self):
+        parser = ClosedElements()
+        parser.feed(self.page)
+        parser.close()
+        self.assertEqual([], parser.faults)
+        self.assertEqual([], parser.open)
+
+    def test_plots_are_well_formed_svg_with_title_and_description(self):
+        plots = self.page.split("<svg ")[1:]
+        self.assertEqual(2, len(plots))
+        for plot in plots:
+            svg = ElementTree.fromstring("<svg " + plot[: plot.index("</svg>") + len("</svg>")])
+            self.assertEqual("img", svg.get("role"))
+            title, desc = svg.find(SVG + "title"), svg.find(SVG + "desc")
+            self.assertEqual(svg.get("aria-labelledby"), f"{title.get('id')} {desc.get('id')}")
+            self.assertIn("refused for a spent budget", desc.text)
 
 
 if __name__ == "__main__":
