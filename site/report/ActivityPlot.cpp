@@ -177,9 +177,11 @@ std::string Description(const PlotSpan& span, const std::vector<Activity>& slots
         AddTo(total, slot);
     const auto refusedSlots =
         std::count_if(slots.begin(), slots.end(), [](const Activity& slot) { return slot.refusals > 0; });
+    // Hours end at a time ("to 09:00"), days with the last one ("to 2027-01-15").
+    const int64_t last = span.step == kHour ? span.end : span.end - span.step;
     const char* format = SlotTimeFormat(span);
-    std::string text = "From " + UtcText(span.end - span.step * span.slots, format) + " to " +
-                       UtcText(span.end, format) + " UTC: " + Plural(total.signIns, "sign-in", "sign-ins") + ", " +
+    std::string text = "From " + UtcText(span.end - span.step * span.slots, format) + " to " + UtcText(last, format) +
+                       " UTC: " + Plural(total.signIns, "sign-in", "sign-ins") + ", " +
                        Plural(total.failures, "failure", "failures") + "; ";
     if (total.refusals == 0)
         return text + "no attempt refused for a spent budget.";
