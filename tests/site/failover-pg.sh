@@ -139,16 +139,17 @@ else
     "$(awk '$1 != 409 && $1 != 303 { print $1 }' "$work/replayed" | sort -u)"
 fi
 
-# How long before the kill the strings that worked twice had been accepted, at most.
-lost_within=$(awk -v k=$((killed_at - started_at)) 'FNR == NR { if ($1 == 303) again[$2] = 1; next }
-  $2 in again && k - ($3 + $4) > most { most = k - ($3 + $4) } END { printf "%d", most }' "$work/replayed" "$work/run")
+# The strings that worked twice had been accepted within this many ms before the last acceptance
+# ahead of the gap.
+lost_within=$(awk -v s="$gap_start" 'FNR == NR { if ($1 == 303) again[$2] = 1; next }
+  $2 in again && s - ($3 + $4) > most { most = s - ($3 + $4) } END { printf "%d", most }' "$work/replayed" "$work/run")
 
 echo "failover ($mode standby, $rate logons/s for $seconds s): killed after $((rate * 3 / 2)) acceptances," \
   "promoted $promoted_in ms after the kill, accepting again $resumed_in ms after that;" \
   "no logon accepted for $gap_ms ms; answers then: ${in_gap:-none};" \
   "accepted $accepted, 503 $refused in the run ($taken_anyway of them taken), slowest answer $slowest_ms ms;" \
   "offered again: $replayed;" \
-  "strings that worked twice: $twice$([ "$twice" -eq 0 ] || echo ", accepted within $lost_within ms before the kill")"
+  "strings that worked twice: $twice$([ "$twice" -eq 0 ] || echo ", accepted within the last $lost_within ms before the gap")"
 [ -z "${FAILOVER_FIGURES:-}" ] ||
   echo "$mode $rate $promoted_in $resumed_in $gap_ms $(within_gap | wc -l) $refused $taken_anyway $slowest_ms $accepted $twice" >>"$FAILOVER_FIGURES"
 
