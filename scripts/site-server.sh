@@ -226,11 +226,10 @@ proxy() {
   launch "$dir" write_proxy_config "$dir" "$(cat "$2/port")"
 }
 
-# A process that has ended is gone, or a zombie: the FastCGI programs spawn-fcgi started belong
-# to the system's first process, which in a container may never collect them.
-alive() { # PID
-  local state
-  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1) && [ -n "$state" ] && [ "$state" != Z ]
+# Whether a process runs: one that ended is gone even while no parent has reaped it (a
+# server whose starter ended belongs to the first process, which may reap late).
+running() {
+  [ -r "/proc/$1/stat" ] && [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" != Z ]
 }
 
 # Ends these processes and waits for them; what does not end in time is killed.
@@ -239,10 +238,10 @@ end_processes() {
   for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
   for pid in "$@"; do
     for ((poll = 0; poll < stop_polls; poll++)); do
-      alive "$pid" || break
+      running "$pid" || break
       sleep 0.1
     done
-    ! alive "$pid" || kill -9 "$pid" 2>/dev/null || true
+    ! running "$pid" || kill -9 "$pid" 2>/dev/null || true
   done
 }
 
