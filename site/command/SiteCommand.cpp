@@ -43,10 +43,10 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "  settings                 the settings as the programs read them, and where\n"
                                     "                           each comes from; exit status 1 for a bad one\n"
                                     "\n"
-                                    "IDENTITY: 16 hexadecimal digits, as authdecode prints it. ACCOUNT, NAME: 1 to 64\n"
-                                    "bytes of UTF-8 without control or formatting characters; accounts beginning\n"
-                                    "with '~' are the site's own. Exit status 0 on success, 1 when refused or the\n"
-                                    "database fails, 2 for bad usage.\n";
+                                    "IDENTITY: 16 hexadecimal digits, as verify prints it from a link the token made.\n"
+                                    "ACCOUNT, NAME: 1 to 64 bytes of UTF-8 without control or formatting characters;\n"
+                                    "accounts beginning with '~' are the site's own. Exit status 0 on success, 1\n"
+                                    "when refused or the database fails, 2 for bad usage.\n";
 
 constexpr std::size_t kHelpWidth = 80;
 constexpr std::size_t kSettingColumn = 32;
