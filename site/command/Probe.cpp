@@ -1,8 +1,8 @@
 #include "site/command/Probe.h"
 
+#include "logon/Authenticator.h"
 #include "site/command/AccountName.h"
 #include "site/command/SiteCommand.h"
-#include "site/verifier/Identity.h"
 
 #include <sys/random.h>
 

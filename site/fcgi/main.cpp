@@ -94,7 +94,7 @@ private:
 enum class Wait { Request, End, Failure };
 
 // The next request, or the process's end. One thread at a time waits, as libfcgi asks of
-// threads that share a socket; the listening socket does not block (see main), so a connection
+// threads that share a socket; the listening socket does not block (see Run), so a connection
 // another process took first sends this thread back to waiting.
 Wait NextRequest(FCGX_Request& exchange, const Ending& ending, std::mutex& turn)
 {
