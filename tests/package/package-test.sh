@@ -174,6 +174,8 @@ check "the service runs login.fcgi as www-data, its socket the web server's" "lo
 
 readme_run "${recipe[1]}"
 standin_log
+# lighttpd's unit is of Type=simple: it is started once it runs, maybe before it listens.
+wait_for 100 curl -s -o /dev/null -m 2 http://127.0.0.1:80/
 check "Debian's whole lighttpd configuration takes the snippet" yes \
   "$(lighttpd -tt -f /etc/lighttpd/lighttpd.conf >"$work/config-test" 2>&1 && echo yes || cat "$work/config-test")"
 alice=0123456789ABCDEF

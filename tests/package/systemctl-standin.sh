@@ -96,6 +96,12 @@ start_service() { # UNIT
           -G "$(value "$socket" SocketGroup)" "${as_user[@]}" -- $(expand_words "$command" "${environment[@]}"))
     setsid env -i "${environment[@]}" "${line[@]}" </dev/null >>"$state/$unit.log" 2>&1 &
     pid=$!
+    # systemd's socket listens before start returns.
+    local poll
+    for ((poll = 0; poll < stop_polls; poll++)); do
+      [ ! -S "$path" ] || break
+      sleep 0.1
+    done
     log "start $unit: ${line[*]} (pid $pid)"
   else
     if [ -n "$user" ]; then
