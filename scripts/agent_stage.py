@@ -89,18 +89,15 @@ class AgentStage:
         for step in (["init"], ["enroll", demo_token(), self.account]):
             if subprocess.run(site + step, capture_output=True).returncode != 0:
                 raise StageError(f"the site's database could not be made in {self.folder}")
+        # With a front, nginx as the package configures it: the login page through fcgiwrap and,
+        # at /app/, an application behind the session check.
         start = [os.path.join(SCRIPTS, "site-server.sh"), "start", self.path("site"),
-                 os.path.join(self.nativebin, "login.cgi"), self.path("site.db")]
+                 os.path.join(self.nativebin, "login.cgi"), self.path("site.db"), "nginx" if self.front else "cgi"]
         result = subprocess.run(start, capture_output=True, text=True)
         if result.returncode != 0:
-            raise StageError(f"the site did not start (lighttpd; see {self.path('site', 'error.log')})")
+            raise StageError(f"the site did not start (see {self.path('site', 'error.log')})")
         self.base = result.stdout.strip()
         if self.front:
-            start = [os.path.join(SCRIPTS, "site-server.sh"), "nginx", self.path("front"), self.path("site")]
-            result = subprocess.run(start, capture_output=True, text=True)
-            if result.returncode != 0:
-                raise StageError(f"nginx did not start in front of the site (see {self.path('front', 'error.log')})")
-            self.base = result.stdout.strip()
             self.browser_options += ["--then", f"{self.base}/app/"]
 
     def _prefix(self):
@@ -150,7 +147,7 @@ class AgentStage:
         open(self.path("urls.log"), "w").close()
         self.registry(r"HKCU\Software\Wine\WineBrowser", "Browsers", "REG_SZ", self.path("browser.sh"))
         self.registry(r"HKCU\Software\Entravo\logonagent\Options", "AccessUrl", "REG_SZ",
-                      f"{self.base}/cgi-bin/login.cgi?Authenticate=")
+                      f"{self.base}/entravo/login.cgi?Authenticate=")
 
     # --- the agent ------------------------------------------------------------------------
     def loader(self):
@@ -205,7 +202,7 @@ class AgentStage:
 
     # --- clean-up ---------------------------------------------------------------------------
     def __exit__(self, kind, error, trace):
-        for server in ("front", "site"):
+        for server in ("site",):
             subprocess.run([os.path.join(SCRIPTS, "site-server.sh"), "stop", self.path(server)], capture_output=True)
         self._end_windows()
         if self.agent and self.agent.poll() is None:

@@ -19,7 +19,7 @@ LAYERS = {
     "standins": 6, "tools": 6, "site": 6,
     "tests": 7,
     "site/verifier": 0,
-    "site/store": 1, "site/oidc": 1,
+    "site/store": 1, "site/oidc": 1, "site/settings": 1,
     "site/report": 2,
     "site/cgi": 3, "site/command": 3, "site/clients": 3,
     "site/fcgi": 4,

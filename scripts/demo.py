@@ -95,7 +95,7 @@ def main(args):
     options = ["--window"] if mode == "--window" else []
     try:
         with AgentStage("entravo-demo", winbin, nativebin, ACCOUNT, browser_options=options) as stage:
-            say(f"the site's login page: {stage.base}/cgi-bin/login.cgi (token {demo_token()} enrolled as \"demo\")")
+            say(f"the site's login page: {stage.base}/entravo/login.cgi (token {demo_token()} enrolled as \"demo\")")
             say(f"a fresh Wine prefix in {stage.env['WINEPREFIX']}")
             stage.env["ENTRAVO_SIM_LOG"] = wine_path(stage.path("calls.log"))
             (headless if mode == "--headless" else window)(stage)

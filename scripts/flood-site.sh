@@ -20,7 +20,7 @@ trap 'scripts/site-server.sh stop "$work/server"; rm -rf "$work"' EXIT
 db=$work/site.db
 "$bin/entravo-site" --db "$db" init >/dev/null
 "$bin/entravo-site" --db "$db" enroll 0123456789ABCDEF flood
-junk=$(scripts/site-server.sh start "$work/server" "$bin/login.cgi" "$db")/cgi-bin/login.cgi?Authenticate=$(printf '7%.0s' {1..64})
+junk=$(scripts/site-server.sh start "$work/server" "$bin/login.cgi" "$db")/entravo/login.cgi?Authenticate=$(printf '7%.0s' {1..64})
 
 # What the flood left stored: the log is copied into the file first, as its next checkpoint
 # would (the log itself stays below a fixed size while the site runs).

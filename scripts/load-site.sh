@@ -95,7 +95,7 @@ run() {
   local processes=${SITE_FCGI_PROCESSES:-1} threads=${SITE_FCGI_THREADS:-$([ "$mode" = fcgi-pg ] && echo 8 || echo 16)}
   for ((i = 0; i < servers; i++)); do
     base=$(SITE_FCGI_PROCESSES=$processes ENTRAVO_SITE_THREADS=$threads scripts/site-server.sh start "$work/server-$mode-$i" "$program" "$store" "$kind")
-    pages+=${pages:+,}$base/cgi-bin/$(basename "$program")
+    pages+=${pages:+,}$base/entravo/$(basename "$program")
     server_pids+=("$(cat "$work/server-$mode-$i/server.pid")")
   done
   "$bin/site_make_logons" "$identity" "$RANDOM" $((rate * seconds)) >"$work/strings"

@@ -18,7 +18,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/measure-auth.XXXXXX")
 trap 'scripts/site-server.sh stop "$work/server"; rm -rf "$work"' EXIT
 "$bin/entravo-site" --db "$work/site.db" init >/dev/null
 "$bin/entravo-site" --db "$work/site.db" enroll 0123456789ABCDEF alice
-base=$(scripts/site-server.sh start "$work/server" "$bin/login.fcgi" "$work/site.db" fcgi)/cgi-bin/login.fcgi
+base=$(scripts/site-server.sh start "$work/server" "$bin/login.fcgi" "$work/site.db" fcgi)/entravo/login.fcgi
 curl -s -o /dev/null -c "$work/jar" "$base?Authenticate=$("$bin/site_make_logons" 0123456789ABCDEF 1 1)"
 
 # lighttpd and the login.fcgi processes it started, in clock ticks.

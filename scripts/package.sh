@@ -9,6 +9,12 @@
 #   scripts/package.sh site [VERSION [DIR]]   only the site's package (of another version, into
 #                                             DIR instead of dist/: the package test's upgrade)
 set -euo pipefail
+usage() { sed -n '8,10p' "$0" | sed 's/^#   //'; }
+case "${1:-}" in
+  -h | --help) usage; exit 0 ;;
+  "" | site) ;;
+  *) usage >&2; exit 2 ;;
+esac
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(logonagent VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 

@@ -1,114 +1,132 @@
 #!/usr/bin/env bash
-# Runs the site's login page under a real lighttpd on a free loopback port, for tests, load
-# runs and the demo. Everything the server needs and writes stays in one folder.
+# Runs the site's login pages under a real web server on a free loopback port, configured with
+# the package's own snippets (packaging/entravo-site, filled in with this folder's places by
+# scripts/render-site-config.sh), for tests, load runs and the demo. Everything the servers
+# need and write stays in one folder.
 #
 #   scripts/site-server.sh start DIR PROGRAM DB [MODE]  start; prints the base URL (http://127.0.0.1:PORT)
 #   scripts/site-server.sh proxy DIR BACKDIR            start a reverse proxy to the server in BACKDIR
-#   scripts/site-server.sh start-snippet DIR CONF       start with an installed configuration snippet
-#   scripts/site-server.sh nginx DIR BACKDIR            nginx with the session check, in front of an application
-#   scripts/site-server.sh stop DIR                     stop the server started in DIR (and wait for it)
+#   scripts/site-server.sh stop DIR                     stop what was started in DIR (and wait for it)
 #
-# MODE: cgi (the default: PROGRAM is login.cgi, one process per request), fcgi (PROGRAM is
-# login.fcgi; lighttpd's mod_fastcgi starts and restarts $SITE_FCGI_PROCESSES of them, 2 by
-# default) or spawn-fcgi (the same processes started by spawn-fcgi, lighttpd only connects).
-# The login page answers at BASE/cgi-bin/NAME (PROGRAM's name) with ENTRAVO_SITE_DB=DB, a
-# SQLite file or a PostgreSQL URI (and ENTRAVO_SITE_TRUSTED_PROXIES when that is set). With a
-# snippet, the server is configured as Debian's lighttpd.conf configures it (its modules; as
-# www-data when started by root) plus CONF, and answers wherever CONF says. lighttpd's error
-# log (including the login program's messages) is DIR/error.log.
+# PROGRAM is login.cgi or login.fcgi, beside the other one; the page answers at
+# BASE/entravo/NAME (PROGRAM's name), below it /auth and /verify. The settings are DIR/site.conf
+# (ENTRAVO_SITE_CONF): ENTRAVO_SITE_DB=DB (a SQLite file or a PostgreSQL URI), and
+# ENTRAVO_SITE_TRUSTED_PROXIES and ENTRAVO_SITE_THREADS when they are set. MODE:
+#   cgi    lighttpd with the lighttpd snippet (the default; login.fcgi is started there too)
+#   fcgi   the same, PROGRAM being login.fcgi
+#   nginx  nginx with the nginx snippets in the example server block: login.fcgi on its socket
+#          as the entravo-site service starts it, login.cgi through fcgiwrap, and at /app/ an
+#          application (scripts/hello_app.py) that only a signed-in visitor reaches
+# SITE_FCGI_PROCESSES sets lighttpd's login.fcgi processes (the package's snippet: 1). The
+# servers' error log (the login programs' messages included) is DIR/error.log, the site's
+# access log DIR/access.log.
 set -euo pipefail
 
 readonly start_tries=10       # ports to try when one turns out to be taken
-readonly ready_polls=100      # polls of 0.1 s each for the server to answer
+readonly ready_polls=100      # polls of 0.1 s each for a server to answer
 readonly stop_polls=50
-processes=${SITE_FCGI_PROCESSES:-2}
+here=$(cd "$(dirname "$0")" && pwd)
+templates=$here/../packaging/entravo-site
+render=$here/render-site-config.sh
 
 usage() {
-  sed -n '5,9p' "$0" | sed 's/^#   //' >&2
+  sed -n '7,9p' "$0" | sed 's/^#   //' >&2
   exit 2
 }
 
-# lighttpd does not say on standard output when it is ready; ask it over HTTP.
+# lighttpd and nginx do not say on standard output when they are ready; ask over HTTP.
 answers() {
   local code
   code=$(curl -s -o /dev/null -m 2 -w '%{http_code}' "http://127.0.0.1:$1/" 2>/dev/null || true)
   [ -n "$code" ] && [ "$code" != 000 ]
 }
 
-# Where every server of this script listens and logs: loopback only, its files in DIR.
-listen_config() { # DIR PORT
-  cat <<CONF
-server.bind = "127.0.0.1"
-server.port = $2
-server.errorlog = "$1/error.log"
-server.pid-file = "$1/lighttpd.pid"
-CONF
+# Waits for a file to appear (a socket) or to have something in it (-s, a port number).
+appears() { # PATH [-s]
+  local poll
+  for ((poll = 0; poll < ready_polls; poll++)); do
+    test "${2:--e}" "$1" && return 0
+    sleep 0.1
+  done
+  return 1
 }
 
-# How lighttpd reaches the login page in each mode.
-page_config() {
-  local dir=$1 program=$2 db=$3 mode=$4 name
-  name=$(basename "$program")
-  case $mode in
-    cgi)
-      echo 'server.modules += ("mod_cgi")'
-      echo "\$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }" ;;
-    fcgi)
-      cat <<CONF
-server.modules += ("mod_fastcgi")
-fastcgi.server = ("/cgi-bin/$name" => ((
-  "socket" => "$dir/fcgi.socket",
-  "bin-path" => "$program",
-  "bin-environment" => ("ENTRAVO_SITE_DB" => "$db"),
-  "max-procs" => $processes,
-  "check-local" => "disable"
-)))
-CONF
-      ;;
-    spawn-fcgi)
-      cat <<CONF
-server.modules += ("mod_fastcgi")
-fastcgi.server = ("/cgi-bin/$name" => (("socket" => "$dir/fcgi.socket", "check-local" => "disable")))
-CONF
-      ;;
-  esac
-}
-
-write_config() {
-  local dir=$1 program=$2 db=$3 mode=$4 port=$5 proxies=""
-  [ -z "${ENTRAVO_SITE_TRUSTED_PROXIES:-}" ] ||
-    proxies=", \"ENTRAVO_SITE_TRUSTED_PROXIES\" => \"$ENTRAVO_SITE_TRUSTED_PROXIES\""
+# The settings every program started here reads, and nothing of the caller's environment:
+# as with /etc/entravo-site/site.conf, each server's settings are its file's.
+write_settings() { # DIR DB
   {
-    cat <<CONF
-server.modules = ("mod_setenv")
+    echo "ENTRAVO_SITE_DB=$2"
+    [ -z "${ENTRAVO_SITE_TRUSTED_PROXIES:-}" ] || echo "ENTRAVO_SITE_TRUSTED_PROXIES=$ENTRAVO_SITE_TRUSTED_PROXIES"
+    [ -z "${ENTRAVO_SITE_THREADS:-}" ] || echo "ENTRAVO_SITE_THREADS=$ENTRAVO_SITE_THREADS"
+  } >"$1/site.conf"
+}
+readonly without_settings=(env -u ENTRAVO_SITE_DB -u ENTRAVO_SITE_TRUSTED_PROXIES -u ENTRAVO_SITE_THREADS)
+with_settings() { # DIR COMMAND...
+  local dir=$1
+  shift
+  "${without_settings[@]}" ENTRAVO_SITE_CONF="$dir/site.conf" "$@"
+}
+
+write_lighttpd_config() { # DIR PROGRAMS PORT
+  local dir=$1 programs=$2 port=$3
+  "$render" "$templates/lighttpd.conf.in" PROGRAMS="$programs" LIGHTTPD_RUN="$dir" \
+    FCGI_PROCESSES="${SITE_FCGI_PROCESSES:-1}" >"$dir/50-entravo.conf"
+  # As Debian's lighttpd.conf, with the access log on; login.cgi finds its settings file
+  # through its environment, which lighttpd makes for each request.
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect", "mod_setenv")
 server.document-root = "$dir/www"
-$(listen_config "$dir" "$port")
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/error.log"
+server.pid-file = "$dir/lighttpd.pid"
 server.max-connections = 1024
-setenv.set-environment = ("ENTRAVO_SITE_DB" => "$db"$proxies)
+accesslog.filename = "$dir/access.log"
+setenv.set-environment = ("ENTRAVO_SITE_CONF" => "$dir/site.conf")
+include "$dir/50-entravo.conf"
 CONF
-    page_config "$dir" "$program" "$db" "$mode"
-  } >"$dir/lighttpd.conf"
 }
 
-# spawn-fcgi forks the processes and ends; their ids land in DIR/fcgi.pids.
-spawn_processes() {
-  local dir=$1 program=$2 db=$3
-  command -v spawn-fcgi >/dev/null || { echo "site-server: spawn-fcgi is not installed (run scripts/setup.sh)" >&2; exit 1; }
-  rm -f "$dir/fcgi.socket"
-  ENTRAVO_SITE_DB=$db spawn-fcgi -s "$dir/fcgi.socket" -F "$processes" -P "$dir/fcgi.pids" -- "$program" \
-    >>"$dir/error.log" 2>&1
+write_nginx_config() { # DIR PROGRAMS APP_PORT PORT
+  local dir=$1 programs=$2 app=$3 port=$4 user=""
+  mkdir -p "$dir/snippets" "$dir/conf.d" "$dir/tmp"
+  "$render" "$templates/nginx.conf.in" PROGRAMS="$programs" RUN="$dir" FCGIWRAP_SOCKET="$dir/fcgiwrap.socket" \
+    NGINX_LOGS="$dir" >"$dir/snippets/entravo.conf"
+  "$render" "$templates/nginx-auth.conf.in" >"$dir/snippets/entravo-auth.conf"
+  "$render" "$templates/nginx-log.conf" >"$dir/conf.d/entravo-site.conf"
+  "$render" "$templates/nginx-app.conf.in" LISTEN="127.0.0.1:$port" APP="127.0.0.1:$app" SIGN_IN_PAGE="$dir/www" \
+    >"$dir/app.conf"
+  ln -sf /etc/nginx/fastcgi_params "$dir/fastcgi_params"
+  # Started by root, the workers would run as nobody and find no way into DIR.
+  [ "$(id -u)" -ne 0 ] || user="user root;"
+  cat >"$dir/nginx.conf" <<CONF
+$user
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events {}
+http {
+  access_log $dir/access-other.log;
+  client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;
+  uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;
+  include $dir/conf.d/*.conf;
+  include $dir/app.conf;
+}
+CONF
 }
 
-# The server launch starts in DIR, in the foreground: lighttpd, unless a mode says otherwise.
-server_program() { exec lighttpd -D -f "$1/lighttpd.conf"; }
+# The server launch starts in DIR, in the foreground.
+server_program() { exec "${without_settings[@]}" ENTRAVO_SITE_CONF="$1/site.conf" lighttpd -D -f "$1/lighttpd.conf"; }
 
-# Starts lighttpd in DIR with the configuration that WRITER ARGS... writes for a port (the port
-# is WRITER's last argument); prints the base URL.
+# Starts the server in DIR with the configuration that WRITER ARGS... writes for a port (the
+# port is WRITER's last argument); prints the base URL.
 launch() {
   local dir=$1 writer=$2 port pid
   shift 2
   for ((try = 0; try < start_tries; try++)); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+    # A port another server answers on would look like this one ready.
+    ! answers "$port" || continue
     "$writer" "$@" "$port"
     # Its own output goes to a file: a caller reading ours must not wait for the server. The
     # CGI programs inherit it, so their messages land in the error log too.
@@ -131,28 +149,58 @@ launch() {
   exit 1
 }
 
-new_dir() { # DIR: made, and printed as an absolute path
-  command -v lighttpd >/dev/null || { echo "site-server: lighttpd is not installed (run scripts/setup.sh)" >&2; exit 1; }
-  mkdir -p "$1"
-  (cd "$1" && pwd)
+new_dir() { # DIR PROGRAM...: made, and printed as an absolute path
+  local dir=$1 program
+  shift
+  for program in "$@"; do
+    command -v "$program" >/dev/null || { echo "site-server: $program is not installed (run scripts/setup.sh)" >&2; exit 1; }
+  done
+  mkdir -p "$dir/www"
+  (cd "$dir" && pwd)
+}
+
+# A FastCGI program on a socket of DIR, started as the entravo-site service starts login.fcgi:
+# the listening socket as its standard input. Its id lands in DIR/NAME.pid.
+spawn() { # DIR NAME PROGRAM
+  rm -f "$1/$2.socket"
+  with_settings "$1" spawn-fcgi -s "$1/$2.socket" -F 1 -P "$1/$2.pid" -- "$3" >>"$1/error.log" 2>&1
+  appears "$1/$2.socket" || { echo "site-server: $3 did not start; see $1/error.log" >&2; exit 1; }
+}
+
+start_nginx() { # DIR PROGRAMS
+  local dir=$1 programs=$2
+  echo "Touch your token to the reader and double-click the Entravo icon to sign in." >"$dir/www/how-to-sign-in.html"
+  spawn "$dir" login "$programs/login.fcgi"
+  spawn "$dir" fcgiwrap "$(command -v fcgiwrap)"
+  rm -f "$dir/app.port"
+  python3 "$here/hello_app.py" </dev/null >"$dir/app.port" 2>>"$dir/error.log" &
+  echo $! >"$dir/app.pid"
+  appears "$dir/app.port" -s || { echo "site-server: the application did not start; see $dir/error.log" >&2; exit 1; }
+  server_program() { exec nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;'; }
+  launch "$dir" write_nginx_config "$dir" "$programs" "$(cat "$dir/app.port")"
 }
 
 start() {
   [ $# -eq 3 ] || [ $# -eq 4 ] || usage
   local dir program db mode=${4:-cgi}
-  case $mode in cgi | fcgi | spawn-fcgi) ;; *) usage ;; esac
-  dir=$(new_dir "$1")
+  case $mode in
+    cgi | fcgi) dir=$(new_dir "$1" lighttpd) ;;
+    nginx) dir=$(new_dir "$1" nginx spawn-fcgi fcgiwrap python3) ;;
+    *) usage ;;
+  esac
   program=$(readlink -f "$2")
   # A PostgreSQL URI stays as it is; a SQLite file is named by its full path.
   case $3 in postgres://* | postgresql://*) db=$3 ;; *) db=$(readlink -f "$3") ;; esac
   [ -x "$program" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
-  mkdir -p "$dir/www/cgi-bin"
-  ln -sf "$program" "$dir/www/cgi-bin/$(basename "$program")"
-  [ "$mode" = spawn-fcgi ] && spawn_processes "$dir" "$program" "$db"
-  launch "$dir" write_config "$dir" "$program" "$db" "$mode"
+  write_settings "$dir" "$db"
+  if [ "$mode" = nginx ]; then
+    start_nginx "$dir" "$(dirname "$program")"
+    return
+  fi
+  launch "$dir" write_lighttpd_config "$dir" "$(dirname "$program")"
   # lighttpd started its FastCGI processes before it answered. Noted, they end with a stop even
   # after lighttpd itself was killed outright and they were left behind.
-  [ "$mode" != fcgi ] || pgrep -P "$(cat "$dir/server.pid")" >"$dir/fcgi.pids" || true
+  pgrep -P "$(cat "$dir/server.pid")" >"$dir/fcgi.pids" || true
 }
 
 write_proxy_config() {
@@ -160,7 +208,9 @@ write_proxy_config() {
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ("mod_proxy")
 server.document-root = "$dir"
-$(listen_config "$dir" "$port")
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/error.log"
 proxy.server = ("" => (("host" => "127.0.0.1", "port" => $backend)))
 CONF
 }
@@ -170,38 +220,10 @@ CONF
 proxy() {
   [ $# -eq 2 ] || usage
   local dir
-  dir=$(new_dir "$1")
+  dir=$(new_dir "$1" lighttpd)
   [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
+  : >"$dir/site.conf"
   launch "$dir" write_proxy_config "$dir" "$(cat "$2/port")"
-}
-
-write_snippet_config() {
-  local dir=$1 snippet=$2 port=$3 user=""
-  [ "$(id -u)" -ne 0 ] || user='server.username = "www-data"
-server.groupname = "www-data"'
-  cat >"$dir/lighttpd.conf" <<CONF
-server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
-server.document-root = "$dir/www"
-$(listen_config "$dir" "$port")
-$user
-include "$snippet"
-CONF
-}
-
-# The site as its package installs it: CONF is the snippet, through the link that enabled it.
-start_snippet() {
-  [ $# -eq 2 ] || usage
-  local dir
-  dir=$(new_dir "$1")
-  [ -r "$2" ] || { echo "site-server: cannot read $2" >&2; exit 1; }
-  mkdir -p "$dir/www"
-  # lighttpd opens its log once it is www-data: DIR and the log are theirs (DIR's parents must
-  # let them in).
-  if [ "$(id -u)" -eq 0 ]; then
-    touch "$dir/error.log"
-    chown www-data:www-data "$dir" "$dir/error.log"
-  fi
-  launch "$dir" write_snippet_config "$dir" "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 }
 
 # Whether a process runs: one that ended is gone even while no parent has reaped it (a
@@ -219,76 +241,13 @@ end_processes() {
       running "$pid" || break
       sleep 0.1
     done
-    kill -9 "$pid" 2>/dev/null || true
+    ! running "$pid" || kill -9 "$pid" 2>/dev/null || true
   done
-}
-
-write_nginx_config() {
-  local dir=$1 backend=$2 app=$3 port=$4
-  local user=""
-  # Started by root, the worker would run as nobody and find no way into DIR.
-  [ "$(id -u)" -ne 0 ] || user="user root;"
-  cat >"$dir/nginx.conf" <<CONF
-$user
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events {}
-http {
-  access_log off;
-  client_body_temp_path $dir/tmp; proxy_temp_path $dir/tmp; fastcgi_temp_path $dir/tmp;
-  uwsgi_temp_path $dir/tmp; scgi_temp_path $dir/tmp;
-  server {
-    listen 127.0.0.1:$port;
-    location /cgi-bin/ { proxy_pass $backend; }
-    location = /entravo-auth {
-      internal;
-      proxy_pass $backend/cgi-bin/login.cgi/auth;
-      proxy_pass_request_body off;
-      proxy_set_header Content-Length "";
-    }
-    location /app/ {
-      auth_request /entravo-auth;
-      auth_request_set \$entravo_account \$upstream_http_x_entravo_account;
-      proxy_set_header X-Entravo-Account \$entravo_account;
-      proxy_pass http://127.0.0.1:$app;
-      error_page 401 /signin.html;
-    }
-    location = /signin.html { root $dir/www; }
-  }
-}
-CONF
-}
-
-# nginx in front of an application (scripts/hello_app.py) at /app/, which only a signed-in
-# visitor reaches, with the session check of the login.cgi server in BACKDIR; the login page
-# passes through at /cgi-bin/.
-start_nginx() {
-  [ $# -eq 2 ] || usage
-  local dir app_port poll
-  command -v nginx >/dev/null || { echo "site-server: nginx is not installed (run scripts/setup.sh)" >&2; exit 1; }
-  dir=$(new_dir "$1")
-  [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
-  mkdir -p "$dir/www" "$dir/tmp"
-  echo "Touch your token to the reader and double-click the Entravo icon to sign in." >"$dir/www/signin.html"
-  python3 "$(dirname "$0")/hello_app.py" </dev/null >"$dir/app.port" 2>>"$dir/error.log" &
-  echo $! >"$dir/app.pid"
-  for ((poll = 0; poll < ready_polls; poll++)); do
-    [ ! -s "$dir/app.port" ] || break
-    sleep 0.1
-  done
-  app_port=$(cat "$dir/app.port")
-  server_program() { exec nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;'; }
-  launch "$dir" write_nginx_config "$dir" "http://127.0.0.1:$(cat "$2/port")" "$app_port"
 }
 
 stop() {
   [ $# -eq 1 ] || usage
-  local dir=$1 children=()
-  if [ -f "$dir/app.pid" ]; then
-    end_processes "$(cat "$dir/app.pid")"
-    rm -f "$dir/app.pid"
-  fi
+  local dir=$1 children=() file
   if [ -f "$dir/server.pid" ]; then
     # The FastCGI processes lighttpd started end with it; should it be gone already, here.
     # Never both at once: a server that sees its processes end starts new ones.
@@ -297,18 +256,17 @@ stop() {
     end_processes "${children[@]}"
     rm -f "$dir/server.pid"
   fi
-  if [ -f "$dir/fcgi.pids" ]; then
-    mapfile -t children <"$dir/fcgi.pids"
+  for file in "$dir/fcgi.pids" "$dir/login.pid" "$dir/fcgiwrap.pid" "$dir/app.pid"; do
+    [ -f "$file" ] || continue
+    mapfile -t children <"$file"
     end_processes "${children[@]}"
-    rm -f "$dir/fcgi.pids"
-  fi
+    rm -f "$file"
+  done
 }
 
 case "${1:-}" in
   start) shift; start "$@" ;;
   proxy) shift; proxy "$@" ;;
-  start-snippet) shift; start_snippet "$@" ;;
-  nginx) shift; start_nginx "$@" ;;
   stop) shift; stop "$@" ;;
   *) usage ;;
 esac

@@ -2,6 +2,7 @@
 // What login.cgi and a long-lived login program share: one request read from the web server's
 // parameters, the store it names, and the answer as a CGI-style text.
 #include "site/cgi/Respond.h"
+#include "site/settings/Settings.h"
 
 #include <functional>
 #include <memory>
@@ -30,6 +31,6 @@ private:
     std::unique_ptr<SiteStore> m_store;
 };
 
-// One request, start to end: settings from the parameters (ENTRAVO_SITE_DB,
-// ENTRAVO_SITE_TRUSTED_PROXIES), fresh random bits, the store, the answer.
-Response Serve(const ParameterLookup& parameter, StoreSource& stores, int64_t now);
+// One request, start to end, under the settings that hold for it (checked already): fresh
+// random bits, the store, the answer.
+Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now);

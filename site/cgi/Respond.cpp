@@ -112,7 +112,7 @@ Response Welcome(const Request& request, SiteStore& store)
 {
     const auto holder = HolderOf(request, store);
     if (!holder)
-        return Page(200, "Not signed in",
+        return Page(401, "Not signed in",
                     "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
     Response response = Page(200, "Welcome", "Signed in as " + holder->account);
     // The form posts to this page itself; the policy above allows no other target.
@@ -172,7 +172,8 @@ Response SignIn(const Request& request, SiteStore& store, Verifier verify)
 
 Response Route(const Request& request, SiteStore& store, Verifier verify)
 {
-    if (!request.pathInfo.empty() && request.pathInfo != "/auth" && request.pathInfo != "/verify")
+    if (!request.pathInfo.empty() &&
+        std::find(std::begin(kSubPaths), std::end(kSubPaths), request.pathInfo) == std::end(kSubPaths))
         return Page(404, "Not found", "This page does not exist.");
     if (request.method == "GET" && request.pathInfo == "/auth")
         return Authorize(request, store);

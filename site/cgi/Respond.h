@@ -2,6 +2,8 @@
 // The login page as a function from one request to one response: a logon link is verified,
 // accepted at most once and turned into a session cookie and a redirect to the welcome page
 // (the same program without a query), which greets the session's account and lets it sign out.
+// The welcome page, like the session check, answers 2xx only for a live session: a proxy's
+// session check sent to it by mistake never passes a visitor who is not signed in.
 // Below the same program: /auth, the session check a reverse proxy makes before it passes a
 // request on, and /verify, the signed API for applications (VerifyApi.h).
 #include "site/cgi/Session.h"
@@ -18,6 +20,9 @@
 // unchecked: junk then costs one indexed count, not a seed search. Many users can share a
 // network, so it may fail more often than one address, but never more than five times as often.
 inline constexpr Budgets kFailureBudgets{60, 20, 50, 100};
+
+// The pages below the program's own path: the session check and the verification API.
+inline constexpr std::string_view kSubPaths[] = {"/auth", "/verify"};
 
 struct Request {
     std::string method;

@@ -1,18 +1,34 @@
-// login.cgi: the web server runs it once per request. It reads the request from the
-// environment, answers through Respond and prints the answer; the site database is named by
-// ENTRAVO_SITE_DB.
+// login.cgi: the web server runs it once per request. It reads the request and the settings
+// from the environment (the settings file below it), answers through Respond and prints the
+// answer; a bad setting is a 500 with that setting named in the web server's error log.
 #include "site/cgi/Gateway.h"
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
+namespace {
+
+Response Answer()
+{
+    try {
+        const Settings settings = Settings::Read(environ);
+        FreshStoreSource stores;
+        return Serve([](const char* name) { return std::getenv(name); }, settings, stores,
+                     static_cast<int64_t>(std::time(nullptr)));
+    } catch (const SettingsError& error) {
+        return Unavailable(error.what());
+    }
+}
+
+} // namespace
+
 int main()
 {
-    FreshStoreSource stores;
-    const Response response =
-        Serve([](const char* name) { return std::getenv(name); }, stores, static_cast<int64_t>(std::time(nullptr)));
+    const Response response = Answer();
     if (!response.log.empty())
         std::fprintf(stderr, "login.cgi: %s\n", response.log.c_str());
     // Plain stdio: the stream library's start-up would be a large part of this short process.

@@ -7,3 +7,11 @@
 inline constexpr std::size_t kMaxAccountLength = 64; // bytes
 
 bool IsValidAccount(std::string_view account);
+
+// Accounts beginning with '~' are the site's own: enrolment refuses them, so the probe's
+// throwaway token can never be taken for anyone's.
+inline constexpr std::string_view kProbeAccount = "~probe";
+inline bool IsReservedAccount(std::string_view account)
+{
+    return account.starts_with('~');
+}

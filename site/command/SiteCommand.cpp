@@ -1,6 +1,7 @@
 #include "site/command/SiteCommand.h"
 
 #include "site/command/AccountName.h"
+#include "site/command/Probe.h"
 #include "site/store/OpenStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND [ARGS]\n"
-                                    "The database: PATH (SQLite), URI (postgresql://...) or $ENTRAVO_SITE_DB.\n"
+                                    "The database: PATH (SQLite), URI (postgresql://...) or ENTRAVO_SITE_DB below.\n"
                                     "\n"
                                     "  init                     make the site database, or update an older one\n"
                                     "  enroll IDENTITY ACCOUNT  let the token IDENTITY sign in as ACCOUNT\n"
@@ -36,10 +37,47 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
                                     "                           status 0 genuine, 1 not genuine, 2 malformed\n"
+                                    "  probe URL                sign in through the login page at URL (http://, as\n"
+                                    "                           this machine reaches it) with a throwaway token and\n"
+                                    "                           check the answers, one line each; status 0: all good\n"
+                                    "  settings                 the settings as the programs read them, and where\n"
+                                    "                           each comes from; exit status 1 for a bad one\n"
                                     "\n"
-                                    "IDENTITY: 16 hexadecimal digits, as authdecode prints it. ACCOUNT, NAME: 1 to 64\n"
-                                    "bytes of UTF-8 without control or formatting characters. Exit status 0 on\n"
-                                    "success, 1 when refused or the database fails, 2 for bad usage.\n";
+                                    "IDENTITY: 16 hexadecimal digits, as verify prints it from a link the token made.\n"
+                                    "ACCOUNT, NAME: 1 to 64 bytes of UTF-8 without control or formatting characters;\n"
+                                    "accounts beginning with '~' are the site's own. Exit status 0 on success, 1\n"
+                                    "when refused or the database fails, 2 for bad usage.\n";
+
+constexpr std::size_t kHelpWidth = 80;
+constexpr std::size_t kSettingColumn = 32;
+
+// The settings' part of --help, from their table (the manual page is made from --help): each
+// name with its meaning and default, wrapped in a column of their own.
+std::string SettingsHelp()
+{
+    std::string help = "\nSettings: " + std::string(kSettingsFile) + " (NAME=value lines; " +
+                       std::string(kSettingsFileVariable) + " names\nanother file), under the environment, " +
+                       "under the web server's parameters of each\nrequest (login pages only):\n";
+    for (const SettingRow& row : kSettingTable) {
+        const std::string text = std::string(row.meaning) + " (default " +
+                                 (row.fallback.empty() ? std::string("none") : std::string(row.fallback)) +
+                                 (row.sources & kFromRequest ? ")" : "; read at start)");
+        std::string line = "  " + std::string(row.name);
+        for (std::size_t start = 0; start < text.size();) {
+            line.resize(kSettingColumn, ' ');
+            std::size_t end = std::min(text.size(), start + kHelpWidth - kSettingColumn);
+            if (end < text.size())
+                end = text.rfind(' ', end) + 1;
+            line += text.substr(start, end - start);
+            while (line.ends_with(' '))
+                line.pop_back();
+            help += line + "\n";
+            line.clear();
+            start = end;
+        }
+    }
+    return help;
+}
 
 constexpr int kDefaultAttempts = 20;
 constexpr int kMaxAttempts = 100000;
@@ -95,6 +133,8 @@ int Enroll(CommandContext& context, const std::string& path, const Arguments& ar
         return Fail(context, kExitUsage,
                     "an account is 1 to " + std::to_string(kMaxAccountLength) +
                         " bytes of UTF-8 without control, formatting or direction characters");
+    if (IsReservedAccount(args[1]))
+        return Fail(context, kExitUsage, "accounts beginning with '~' are the site's own");
     const auto store = OpenStore(path);
     if (store->Enroll(*identity, args[1], context.now) == EnrollResult::AlreadyEnrolled)
         return Fail(context, kExitFailure, FormatIdentity(*identity) + " is already enrolled (revoke it first)");
@@ -241,6 +281,29 @@ int Verify(CommandContext& context, const Arguments& args)
     return kExitSuccess;
 }
 
+int Probe(CommandContext& context, const std::string& path, const Arguments& args)
+{
+    const auto url = ParseHttpUrl(args[0]);
+    if (!url)
+        return Fail(context, kExitUsage,
+                    "probe takes the login page's http:// URL without a query, as this machine reaches it"
+                    " (http://127.0.0.1/entravo/login.fcgi)");
+    const auto store = OpenStore(path);
+    try {
+        return RunProbe(*store, *url, context.out, context.now);
+    } catch (const std::runtime_error& error) {
+        return Fail(context, kExitFailure, error.what());
+    }
+}
+
+int ShowSettings(CommandContext& context)
+{
+    const Settings settings = context.readSettings();
+    for (const SettingRow& row : kSettingTable)
+        context.out << row.name << '=' << settings.Text(row.name) << "  # " << settings.Origin(row.name) << '\n';
+    return kExitSuccess;
+}
+
 struct Command {
     std::string_view name;
     std::size_t minArguments;
@@ -249,20 +312,21 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
-    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},   {"client", 1, 2, Client},
+    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},     {"revoke", 1, 1, Revoke},
+    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},
+    {"check", 0, 0, Check}, {"client", 1, 2, Client},     {"probe", 1, 1, Probe},
 };
 
 } // namespace
 
 int RunSiteCommand(const std::vector<std::string>& args, CommandContext& context)
 {
-    std::string path = context.databaseFromEnvironment;
+    std::string path;
     std::size_t next = 0;
     // Options before the command; those after it are the command's own.
     for (; next < args.size() && args[next].starts_with('-'); ++next) {
         if (args[next] == "-h" || args[next] == "--help") {
-            context.out << kUsage;
+            context.out << kUsage << SettingsHelp();
             return kExitSuccess;
         }
         if (args[next] != "--db" || next + 1 == args.size())
@@ -274,8 +338,17 @@ int RunSiteCommand(const std::vector<std::string>& args, CommandContext& context
     const std::string& name = args[next];
     const Arguments rest(args.begin() + static_cast<std::ptrdiff_t>(next) + 1, args.end());
     if (name == "help") {
-        context.out << kUsage;
+        context.out << kUsage << SettingsHelp();
         return kExitSuccess;
+    }
+    if (name == "settings") {
+        if (!rest.empty())
+            return Fail(context, kExitUsage, "settings takes no arguments");
+        try {
+            return ShowSettings(context);
+        } catch (const SettingsError& error) {
+            return Fail(context, kExitFailure, error.what());
+        }
     }
     if (name == "verify") {
         if (rest.size() != 1)
@@ -289,10 +362,12 @@ int RunSiteCommand(const std::vector<std::string>& args, CommandContext& context
         return Fail(context, kExitUsage, "'" + name.substr(0, 40) + "' is not a command (see --help)");
     if (rest.size() < command->minArguments || rest.size() > command->maxArguments)
         return Fail(context, kExitUsage, "wrong number of arguments for " + name + " (see --help)");
-    if (path.empty())
-        return Fail(context, kExitUsage, "no site database: give --db PATH or set ENTRAVO_SITE_DB");
     try {
+        if (path.empty())
+            path = context.readSettings().Text(kDatabaseSetting);
         return command->run(context, path, rest);
+    } catch (const SettingsError& error) {
+        return Fail(context, kExitUsage, error.what());
     } catch (const StoreError& error) {
         return Fail(context, kExitFailure, error.what());
     }

@@ -1,19 +1,32 @@
-// login.fcgi: the login page as a long-lived FastCGI program. The web server (or spawn-fcgi)
-// starts it with the listening socket as its standard input; its threads answer request after
-// request through the same Serve as login.cgi, each keeping one store connection, with its
-// prepared statements, from one request to the next. Several threads let one process search
-// and answer while another waits for the disk or the database, and let durable commits share
-// a sync. A store that failed is dropped and the thread's next request opens a new one, so the
-// process rides out a database restart; a request that throws is answered and the loop goes on.
+// login.fcgi: the login page as a long-lived FastCGI program. The web server, spawn-fcgi or the
+// entravo-site service starts it with the listening socket as its standard input; its threads
+// answer request after request through the same Serve as login.cgi, each keeping one store
+// connection, with its prepared statements, from one request to the next. Several threads let
+// one process search and answer while another waits for the disk or the database, and let
+// durable commits share a sync. A store that failed is dropped and the thread's next request
+// opens a new one, so the process rides out a database restart; a request that throws is
+// answered and the loop goes on.
+//
+// Its settings are read and checked once, when it starts: a bad one stops it there, with one
+// line naming it. It ends when told (SIGTERM, SIGINT or SIGHUP, as web servers and service
+// managers send them; SIGUSR1), idle or not: it takes no new request, answers those under way, closes
+// its store connections and exits 0, so that a reload or a stop never leaves it behind.
 #include "site/cgi/Gateway.h"
 #include "site/store/OpenStore.h"
 
 #include <fastcgi.h>
 #include <fcgiapp.h>
 
-#include <charconv>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <memory>
@@ -25,11 +38,8 @@
 
 namespace {
 
-constexpr char kStoreVariable[] = "ENTRAVO_SITE_DB";
-// Threads per process: ENTRAVO_SITE_THREADS, from 1 to kMostThreads; each holds a connection.
-constexpr char kThreadsVariable[] = "ENTRAVO_SITE_THREADS";
-constexpr int kDefaultThreads = 8;
-constexpr int kMostThreads = 64;
+// sysexits' EX_CONFIG: the service's unit does not start it again for this.
+constexpr int kExitBadSetting = 78;
 
 // The store this process keeps open, for the address it was opened with.
 class KeptStoreSource final : public StoreSource {
@@ -50,87 +60,154 @@ private:
     std::unique_ptr<SiteStore> m_store;
 };
 
-Response Answer(const FCGX_Request& exchange, const char* startAddress, StoreSource& stores)
+// The process's end as its threads see it: a signal every wait for the next request watches,
+// given once and for good, so that no thread can miss it whatever it was doing at the time.
+class Ending {
+public:
+    Ending() : m_event(eventfd(0, EFD_CLOEXEC)) {}
+    ~Ending() { close(m_event); }
+    Ending(const Ending&) = delete;
+    Ending& operator=(const Ending&) = delete;
+
+    bool Ready() const { return m_event >= 0; }
+    int Descriptor() const { return m_event; }
+    void Begin() const
+    {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(m_event, &one, sizeof one);
+    }
+    // A thread cannot take requests: the process ends as if told to, and says why.
+    void Fail(const char* why)
+    {
+        // Standard error is the web server's error log, or the service's journal.
+        std::fprintf(stderr, "login.fcgi: cannot take requests: %s\n", why);
+        m_failed = true;
+        kill(getpid(), SIGTERM);
+    }
+    bool Failed() const { return m_failed; }
+
+private:
+    int m_event;
+    std::atomic<bool> m_failed{false};
+};
+
+enum class Wait { Request, End, Failure };
+
+// The next request, or the process's end. One thread at a time waits, as libfcgi asks of
+// threads that share a socket; the listening socket does not block (see Run), so a connection
+// another process took first sends this thread back to waiting.
+Wait NextRequest(FCGX_Request& exchange, const Ending& ending, std::mutex& turn)
 {
-    // The web server's parameters come first; the store's address may also come from the
-    // environment the process was started with (spawn-fcgi, mod_fastcgi's bin-environment).
+    const std::lock_guard waiting(turn);
+    for (;;) {
+        pollfd watched[] = {{FCGI_LISTENSOCK_FILENO, POLLIN, 0}, {ending.Descriptor(), POLLIN, 0}};
+        if (poll(watched, 2, -1) < 0 && errno != EINTR)
+            return Wait::Failure;
+        if (watched[1].revents != 0)
+            return Wait::End;
+        const int accepted = FCGX_Accept_r(&exchange);
+        if (accepted >= 0)
+            return Wait::Request;
+        if (accepted != -EAGAIN && accepted != -EWOULDBLOCK)
+            return Wait::Failure;
+    }
+}
+
+Response Answer(const FCGX_Request& exchange, const Settings& settings, StoreSource& stores)
+{
     // As an authorizer (lighttpd's mod_fastcgi, Apache's mod_authnz_fcgi) the request is the
     // one the server is about to serve, whatever its path: the answer is the session check's.
     const bool authorizer = exchange.role == FCGI_AUTHORIZER;
     const ParameterLookup parameter = [&](const char* name) -> const char* {
         if (authorizer && std::string_view(name) == "PATH_INFO")
             return "/auth";
-        const char* value = FCGX_GetParam(name, exchange.envp);
-        if (!value && std::string_view(name) == kStoreVariable)
-            return startAddress;
-        return value;
+        return FCGX_GetParam(name, exchange.envp);
     };
     try {
-        return Serve(parameter, stores, static_cast<int64_t>(std::time(nullptr)));
+        return Serve(parameter, settings.ForRequest(exchange.envp), stores, static_cast<int64_t>(std::time(nullptr)));
+    } catch (const SettingsError& error) {
+        return Unavailable(error.what());
     } catch (const std::exception& error) {
         stores.Forget();
         return Unavailable(std::string("unexpected failure: ") + error.what());
     }
 }
 
-int ThreadCount()
-{
-    const char* text = std::getenv(kThreadsVariable);
-    if (!text)
-        return kDefaultThreads;
-    const std::string_view value(text);
-    int count = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
-    if (error == std::errc() && end == value.data() + value.size() && count >= 1 && count <= kMostThreads)
-        return count;
-    // Standard error is the web server's error log.
-    std::fprintf(stderr, "login.fcgi: %s is not a number from 1 to %d; %d threads answer\n", kThreadsVariable,
-                 kMostThreads, kDefaultThreads);
-    return kDefaultThreads;
-}
-
-void AnswerRequests(const char* startAddress, std::mutex& acceptTurn)
+void AnswerRequests(const Settings& settings, Ending& ending, std::mutex& turn)
 {
     FCGX_Request exchange;
-    if (FCGX_InitRequest(&exchange, 0, 0) != 0)
-        return;
     KeptStoreSource stores;
     // Connected before the first request comes, so that a server's first visitors do not wait
     // for every thread to connect at once; a store not there yet is opened by the first request.
-    if (startAddress) {
-        try {
-            stores.StoreFor(startAddress);
-        } catch (const std::exception&) {
-            stores.Forget();
-        }
+    try {
+        stores.StoreFor(settings.Text(kDatabaseSetting));
+    } catch (const std::exception&) {
+        stores.Forget();
     }
-    for (;;) {
-        {
-            // One thread at a time waits in accept, as libfcgi asks of threads sharing a socket.
-            const std::lock_guard turn(acceptTurn);
-            if (FCGX_Accept_r(&exchange) < 0)
-                return;
-        }
-        const Response response = Answer(exchange, startAddress, stores);
+    if (FCGX_InitRequest(&exchange, FCGI_LISTENSOCK_FILENO, 0) != 0) {
+        ending.Fail("libfcgi could not make a request");
+        return;
+    }
+    Wait next;
+    while ((next = NextRequest(exchange, ending, turn)) == Wait::Request) {
+        const Response response = Answer(exchange, settings, stores);
         if (!response.log.empty())
             FCGX_FPrintF(exchange.err, "login.fcgi: %s\n", response.log.c_str());
         const std::string text = CgiText(response);
         FCGX_PutStr(text.data(), static_cast<int>(text.size()), exchange.out);
         FCGX_Finish_r(&exchange);
     }
+    if (next == Wait::Failure)
+        ending.Fail(std::strerror(errno));
+}
+
+sigset_t EndSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    // SIGUSR1 is libfcgi's own word for it.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        sigaddset(&signals, signal);
+    return signals;
+}
+
+int Run(const Settings& settings)
+{
+    if (FCGX_Init() != 0 || FCGX_IsCGI()) {
+        std::fprintf(stderr, "login.fcgi: standard input is not a listening socket; the web server, spawn-fcgi or"
+                             " the entravo-site service starts it with one\n");
+        return 1;
+    }
+    // A connection another process of the same socket took first must not leave a thread
+    // blocked in accept, where the end could not reach it.
+    fcntl(FCGI_LISTENSOCK_FILENO, F_SETFL, fcntl(FCGI_LISTENSOCK_FILENO, F_GETFL) | O_NONBLOCK);
+    // Blocked before any thread starts, so in all of them: only the wait below takes them.
+    const sigset_t ends = EndSignals();
+    pthread_sigmask(SIG_BLOCK, &ends, nullptr);
+    Ending ending;
+    if (!ending.Ready()) {
+        std::fprintf(stderr, "login.fcgi: %s\n", std::strerror(errno));
+        return 1;
+    }
+    std::mutex turn;
+    std::vector<std::jthread> threads;
+    for (int i = 0; i < settings.Count(kThreadsSetting); ++i)
+        threads.emplace_back(AnswerRequests, std::cref(settings), std::ref(ending), std::ref(turn));
+    int signal = 0;
+    sigwait(&ends, &signal);
+    ending.Begin();
+    threads.clear(); // each finishes the request it is answering, then ends
+    return ending.Failed() ? 1 : 0;
 }
 
 } // namespace
 
 int main()
 {
-    if (FCGX_Init() != 0)
-        return 1;
-    const char* startAddress = std::getenv(kStoreVariable);
-    std::mutex acceptTurn;
-    std::vector<std::jthread> threads;
-    const int count = ThreadCount();
-    for (int i = 0; i < count; ++i)
-        threads.emplace_back(AnswerRequests, startAddress, std::ref(acceptTurn));
-    return 0;
+    try {
+        return Run(Settings::Read(environ));
+    } catch (const SettingsError& error) {
+        std::fprintf(stderr, "login.fcgi: %s\n", error.what());
+        return kExitBadSetting;
+    }
 }

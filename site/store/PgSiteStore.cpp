@@ -173,6 +173,9 @@ constexpr char kAddClient[] = "INSERT INTO clients(name, key, added_at) VALUES($
 constexpr char kListClients[] = "SELECT id, name, added_at FROM clients ORDER BY id";
 constexpr char kRemoveClient[] = "DELETE FROM clients WHERE id = $1";
 constexpr char kRemoveClientNonces[] = "DELETE FROM nonces WHERE client = $1";
+constexpr const char* kForgetToken[] = {
+    "DELETE FROM sessions WHERE identity = $1", "DELETE FROM used_strings WHERE identity = $1",
+    "DELETE FROM attempts WHERE identity = $1", "DELETE FROM tokens WHERE identity = $1"};
 constexpr char kFootprint[] = "SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                               " current_schema()::regnamespace AND relkind = 'r'";
 
@@ -493,6 +496,15 @@ bool PgSiteStore::RemoveClient(int64_t client)
     m_connection.Run(kRemoveClientNonces, {client});
     transaction.Commit();
     return removed;
+}
+
+void PgSiteStore::Forget(const RomBytes& identity)
+{
+    const std::string key = FormatIdentity(identity);
+    PgTransaction transaction(m_connection);
+    for (const char* statement : kForgetToken)
+        m_connection.Run(statement, {key});
+    transaction.Commit();
 }
 
 void PgSiteStore::Tidy(int64_t now)

@@ -43,6 +43,7 @@ public:
     int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) override;
     std::vector<ApiClient> Clients() override;
     bool RemoveClient(int64_t client) override;
+    void Forget(const RomBytes& identity) override;
 
 private:
     explicit PgSiteStore(PgConnection connection);

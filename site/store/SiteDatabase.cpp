@@ -138,6 +138,9 @@ constexpr char kUseNonce[] = "INSERT INTO nonces(client, nonce, at) VALUES(?1, ?
 constexpr char kAddClient[] = "INSERT INTO clients(name, key, added_at) VALUES(?1, ?2, ?3)";
 constexpr char kListClients[] = "SELECT id, name, added_at FROM clients ORDER BY id";
 constexpr char kRemoveClient[] = "DELETE FROM clients WHERE id = ?1";
+constexpr const char* kForgetToken[] = {
+    "DELETE FROM sessions WHERE identity = ?1", "DELETE FROM used_strings WHERE identity = ?1",
+    "DELETE FROM attempts WHERE identity = ?1", "DELETE FROM tokens WHERE identity = ?1"};
 constexpr char kDropOldNonces[] = "DELETE FROM nonces WHERE at < ?1";
 
 // The oldest rows first, a bounded number per round (ids grow with time).
@@ -200,6 +203,30 @@ void CheckReachable(const std::string& path)
         throw StoreError("cannot enter the folder of " + path +
                          " (permission denied: the web server's user needs to enter and write it)");
     throw StoreError("no site database at " + path + " (make one with: entravo-site init)");
+}
+
+// The database is the web server's user's to write and its group's to read, no one else's.
+// SQLite makes the log and shared-memory files beside it with its mode.
+constexpr mode_t kDatabaseMode = 0640;
+
+// A new database file starts with that mode, whatever the process's umask allows.
+void MakeClosedFile(const std::string& path)
+{
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kDatabaseMode);
+    if (file >= 0)
+        close(file);
+}
+
+// An older database (made 0644 by earlier releases), its log and shared memory narrowed to it.
+void NarrowMode(const std::string& path)
+{
+    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+        struct stat info {};
+        if (stat(file.c_str(), &info) != 0 || (info.st_mode & 0777 & ~kDatabaseMode) == 0)
+            continue;
+        if (chmod(file.c_str(), info.st_mode & kDatabaseMode) != 0)
+            throw StoreError("cannot close " + file + " to others: " + std::strerror(errno));
+    }
 }
 
 std::string ReservePath(const std::string& path)
@@ -393,6 +420,7 @@ std::shared_ptr<SqliteConnection> SharedConnection(const std::string& path)
 
 InitResult SiteDatabase::Initialise(const std::string& path)
 {
+    MakeClosedFile(path);
     SqliteConnection connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     // Lets a prune give freed pages back to the file system. It takes effect only in a file
     // without tables, and only outside a transaction; elsewhere it changes nothing.
@@ -404,6 +432,7 @@ InitResult SiteDatabase::Initialise(const std::string& path)
         if (header.applicationId == kApplicationId) {
             CheckIsOurs(header, path);
             if (header.schemaVersion == kSchemaVersion) {
+                NarrowMode(path);
                 MakeReserve(path);
                 return InitResult::AlreadyThere;
             }
@@ -427,6 +456,7 @@ InitResult SiteDatabase::Initialise(const std::string& path)
     }
     // Lasts with the file: every later connection reads and writes through the log.
     connection.Execute("PRAGMA journal_mode = WAL");
+    NarrowMode(path);
     MakeReserve(path);
     return result;
 }
@@ -636,6 +666,15 @@ bool SiteDatabase::RemoveClient(int64_t client)
     Query(*m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
     transaction.Commit(ImmediateTransaction::Durability::Durable);
     return removed;
+}
+
+void SiteDatabase::Forget(const RomBytes& identity)
+{
+    const std::string key = FormatIdentity(identity);
+    ImmediateTransaction transaction(*m_connection);
+    for (const char* statement : kForgetToken)
+        Query(*m_connection, statement).Bind(1, key).Run();
+    transaction.Commit(ImmediateTransaction::Durability::Durable);
 }
 
 PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)

@@ -233,4 +233,8 @@ public:
     virtual std::vector<ApiClient> Clients() = 0;
     // False when there was no such client.
     virtual bool RemoveClient(int64_t client) = 0;
+    // Removes the token and every record of it: its used strings, sessions and attempts. Only
+    // for the probe's throwaway tokens: a real token's used strings must stay, or its strings
+    // would work again.
+    virtual void Forget(const RomBytes& identity) = 0;
 };

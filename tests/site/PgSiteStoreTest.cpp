@@ -183,6 +183,24 @@ TEST_F(PgSiteStoreTest, ARevocationEndsTheSessionsOfEveryServer)
     EXPECT_FALSE(server.FindSession(SessionHash{9}, 0)) << "enrolling again does not bring old sessions back";
 }
 
+TEST_F(PgSiteStoreTest, ForgettingATokenRemovesEveryRecordOfIt)
+{
+    PgSiteStore::Initialise(m_address);
+    PgSiteStore store = PgSiteStore::Open(m_address);
+    store.Enroll(kAlice, "~probe", 1);
+    const Claim claim{*store.Charge(kHome, 1000, {}).attempt, 1000, kAlice, 7, SessionHash{1}};
+    ASSERT_EQ(Outcome::Accepted, store.Admit(claim).outcome);
+
+    store.Forget(kAlice);
+    EXPECT_TRUE(store.Tokens().empty());
+    EXPECT_TRUE(store.RecentAttempts(10).empty());
+    EXPECT_EQ(std::nullopt, store.FindSession(SessionHash{1}, 0));
+    // Its string would be accepted again, were the token enrolled again: nothing of it is left.
+    store.Enroll(kAlice, "~probe", 2);
+    const Claim again{*store.Charge(kHome, 1001, {}).attempt, 1001, kAlice, 7, SessionHash{2}};
+    EXPECT_EQ(Outcome::Accepted, store.Admit(again).outcome);
+}
+
 TEST_F(PgSiteStoreTest, ServersTidyingAtOnceCountEachOldAttemptOnce)
 {
     PgSiteStore::Initialise(m_address);

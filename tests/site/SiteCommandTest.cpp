@@ -21,13 +21,27 @@ struct CommandRun {
     std::string err;
 };
 
+// The settings as a settings file of this text would give them.
+std::function<Settings()> SettingsFile(const std::string& text)
+{
+    return [text] {
+        const char* const environment[] = {nullptr};
+        return Settings::Parse(text, "site.conf", environment);
+    };
+}
+
 class SiteCommandTest : public ::testing::Test {
 protected:
     CommandRun Command(const std::vector<std::string>& args, const std::string& database = "")
     {
+        return CommandWith(args, SettingsFile("ENTRAVO_SITE_DB=" + (database.empty() ? m_path : database)));
+    }
+
+    CommandRun CommandWith(const std::vector<std::string>& args, const std::function<Settings()>& settings)
+    {
         std::ostringstream out;
         std::ostringstream err;
-        CommandContext context{out, err, database.empty() ? m_path : database, 1'800'000'000};
+        CommandContext context{out, err, settings, 1'800'000'000};
         const int status = RunSiteCommand(args, context);
         return {status, out.str(), err.str()};
     }
@@ -107,12 +121,28 @@ TEST_F(SiteCommandTest, BadUsageGivesOneLineAndStatusTwo)
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "evil\xE2\x80\xAEgnp.exe"}), 2, "an account is 1 to 64");
     ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "caf\xE9"}), 2, "an account is 1 to 64");
     ExpectOneErrorLine(Command({"verify"}), 2, "verify takes one");
+    ExpectOneErrorLine(Command({"enroll", "0123456789ABCDEF", "~probe"}), 2, "beginning with '~' are the site's own");
+    ExpectOneErrorLine(Command({"probe", "https://logon.example.com/entravo/login.fcgi"}), 2, "http:// URL");
+    ExpectOneErrorLine(Command({"probe", "http://127.0.0.1/entravo/login.fcgi?Authenticate=1"}), 2, "without a query");
+}
 
-    std::ostringstream out;
-    std::ostringstream err;
-    CommandContext noDatabase{out, err, "", 0};
-    EXPECT_EQ(2, RunSiteCommand({"list"}, noDatabase));
-    EXPECT_NE(std::string::npos, err.str().find("--db PATH or set ENTRAVO_SITE_DB"));
+TEST_F(SiteCommandTest, TheDatabaseIsTheSettingUnlessDbNamesOne)
+{
+    ASSERT_EQ(0, Command({"init"}).status);
+    ASSERT_EQ(0, Command({"enroll", "0123456789ABCDEF", "alice"}).status);
+    // Settings that are not needed are not read: --db needs none, verify no database at all.
+    const auto broken = SettingsFile("ENTRAVO_SITE_THREADS=none\n");
+    EXPECT_EQ("0123456789ABCDEF active alice\n", CommandWith({"--db", m_path, "list"}, broken).out);
+    EXPECT_EQ(0, CommandWith({"verify", kGenuine}, broken).status);
+    ExpectOneErrorLine(CommandWith({"list"}, broken), 2, "site.conf line 1: ENTRAVO_SITE_THREADS: 'none' is not");
+
+    const CommandRun shown = CommandWith({"settings"}, SettingsFile("# the store\nENTRAVO_SITE_DB=" + m_path + "\n"));
+    EXPECT_EQ("ENTRAVO_SITE_DB=" + m_path + "  # site.conf line 2\nENTRAVO_SITE_TRUSTED_PROXIES=  # the default\n" +
+                  "ENTRAVO_SITE_THREADS=8  # the default\n",
+              shown.out);
+    const CommandRun bad = CommandWith({"settings"}, broken);
+    EXPECT_EQ(1, bad.status);
+    EXPECT_EQ("", bad.out);
 }
 
 TEST_F(SiteCommandTest, DatabaseProblemsGiveOneLineAndLoseNothing)
@@ -136,13 +166,15 @@ TEST_F(SiteCommandTest, DatabaseProblemsGiveOneLineAndLoseNothing)
     EXPECT_EQ(std::string(4096, 'x'), std::string(std::istreambuf_iterator<char>(check), {}));
 }
 
-TEST_F(SiteCommandTest, HelpFitsOneScreen)
+TEST_F(SiteCommandTest, HelpFitsOneScreenAndNamesEverySetting)
 {
     for (const auto& args : {std::vector<std::string>{"--help"}, {"help"}, {"-h", "list"}}) {
         const CommandRun help = Command(args);
         EXPECT_EQ(0, help.status);
         EXPECT_EQ(0u, help.out.rfind("usage: entravo-site", 0));
-        EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 24);
+        EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 45);
+        for (const SettingRow& row : kSettingTable)
+            EXPECT_NE(std::string::npos, help.out.find("\n  " + std::string(row.name) + " ")) << row.name;
         std::istringstream lines(help.out);
         for (std::string line; std::getline(lines, line);)
             EXPECT_LE(line.size(), 80u) << line;

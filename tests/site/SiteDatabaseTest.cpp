@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -81,6 +82,22 @@ TEST_F(SiteDatabaseTest, IsMadeOnceInWriteAheadModeWithItsIdAndVersionAndAReserv
               Sql(m_path, "PRAGMA journal_mode; PRAGMA application_id; PRAGMA user_version; PRAGMA auto_vacuum"));
     EXPECT_EQ(1u << 20, std::filesystem::file_size(m_path + "-reserve"));
     EXPECT_TRUE(SiteDatabase::Open(m_path).Check().empty());
+}
+
+TEST_F(SiteDatabaseTest, IsClosedToOthersWithItsLogAndAnOlderFileIsClosedByInit)
+{
+    const auto mode = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+    };
+    const SiteDatabase open = SiteDatabase::Open(m_path);
+    for (const std::string& file : {m_path, m_path + "-wal", m_path + "-shm"})
+        EXPECT_EQ(0640u, mode(file)) << file;
+    chmod(m_path.c_str(), 0644);
+    chmod((m_path + "-wal").c_str(), 0666);
+    EXPECT_EQ(InitResult::AlreadyThere, SiteDatabase::Initialise(m_path));
+    EXPECT_EQ(0640u, mode(m_path));
+    EXPECT_EQ(0640u, mode(m_path + "-wal"));
 }
 
 TEST_F(SiteDatabaseTest, RefusesFilesThatAreNotOursAndLeavesThemAlone)
@@ -206,6 +223,26 @@ TEST_F(SiteDatabaseTest, AClaimWhoseSessionCannotBeOpenedLeavesItsStringUnused)
     // The same session hash again: the session's insert fails after the string's.
     EXPECT_NE("no error", ErrorOf([&] { database.Admit(ClaimFor(database, kAlice, 8, 1001, 9)); }));
     EXPECT_EQ(Outcome::Accepted, database.Admit(ClaimFor(database, kAlice, 8, 1002, 10)).outcome);
+}
+
+TEST_F(SiteDatabaseTest, ForgettingATokenRemovesEveryRecordOfItAndNothingElse)
+{
+    SiteDatabase database = SiteDatabase::Open(m_path);
+    database.Enroll(kAlice, "~probe", 1);
+    database.Enroll(kBob, "bob", 1);
+    ASSERT_EQ(Outcome::Accepted, database.Admit(ClaimFor(database, kAlice, 7, 1000, 1)).outcome);
+    ASSERT_EQ(Outcome::AlreadyUsed, database.Admit(ClaimFor(database, kAlice, 7, 1001, 2)).outcome);
+    ASSERT_EQ(Outcome::Accepted, database.Admit(ClaimFor(database, kBob, 7, 1002, 3)).outcome);
+
+    database.Forget(kAlice);
+    ASSERT_EQ(1u, database.Tokens().size());
+    EXPECT_EQ("bob", database.Tokens()[0].account);
+    EXPECT_EQ(std::nullopt, database.FindSession(SessionHash{1}, 0));
+    EXPECT_EQ("bob", database.FindSession(SessionHash{3}, 0)->account);
+    const auto attempts = database.RecentAttempts(10);
+    ASSERT_EQ(1u, attempts.size());
+    EXPECT_EQ("2800000000000042", attempts[0].identity);
+    EXPECT_EQ("1|", Sql(m_path, "SELECT count(*) FROM used_strings"));
 }
 
 TEST_F(SiteDatabaseTest, SessionsLastTheirLifetimeAndEndWithTheTokensEnrolment)

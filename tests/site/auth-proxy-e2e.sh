@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
-# The session check through a real nginx in front of an application: before signing in the
-# application is out of reach (401 and the how-to page); after the logon link and its 303 the
-# application greets the account, and a header the client forges never reaches it. Then the
-# same through lighttpd with login.fcgi as its FastCGI authorizer, in front of a CGI program.
+# The session check in front of an application, configured as the package ships it: nginx with
+# its snippets and the example server block (login.fcgi on its socket as the entravo-site
+# service starts it, login.cgi through fcgiwrap). Before signing in the application is out of
+# reach (401 and the how-to page); after the logon link and its 303 it greets the account, and
+# neither header a client forges reaches it. Then lighttpd with its snippet and the example
+# authorizer: login.fcgi guards a CGI program, which learns the account from its environment.
 #
 #   auth-proxy-e2e.sh LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS LOGIN_FCGI
 set -euo pipefail
 [ $# -eq 4 ] || { echo "usage: $0 LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS LOGIN_FCGI" >&2; exit 2; }
 cgi=$1 site=$2 make_logons=$3 fcgi=$4
 here=$(cd "$(dirname "$0")" && pwd)
-server=$here/../../scripts/site-server.sh
+server=$here/../../scripts/site-server.sh render=$here/../../scripts/render-site-config.sh
+templates=$here/../../packaging/entravo-site
 . "$here/../support/check.sh"
-for program in lighttpd nginx python3; do
+for program in lighttpd nginx spawn-fcgi fcgiwrap python3; do
   command -v "$program" >/dev/null || { echo "$program is not installed: skipped"; exit 77; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/auth-proxy.XXXXXX")
 cleanup() {
-  for dir in front authorizer server; do "$server" stop "$work/$dir"; done
+  "$server" stop "$work/front"
+  [ ! -f "$work/authorizer/server.pid" ] || kill "$(cat "$work/authorizer/server.pid")" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -25,54 +29,58 @@ trap cleanup EXIT
 export ENTRAVO_SITE_DB=$work/site.db
 "$site" init >/dev/null
 "$site" enroll 0123456789ABCDEF alice
-backend=$("$server" start "$work/server" "$cgi" "$ENTRAVO_SITE_DB")
-front=$("$server" nginx "$work/front" "$work/server")
+front=$("$server" start "$work/front" "$fcgi" "$ENTRAVO_SITE_DB" nginx)
 
 status() { # URL [CURL OPTIONS...]
   local url=$1
   shift
   curl -s -m 20 -D "$work/last.headers" -o "$work/last.body" -w '%{http_code}' "$@" "$url"
 }
-forged=(-H 'X-Entravo-Account: mallory')
+forged=(-H 'X-Entravo-Account: mallory' -H 'X-Entravo-Identity: FFFFFFFFFFFFFFFF')
 
 check "before signing in, the application is out of reach" 401 "$(status "$front/app/" "${forged[@]}")"
 check "and the how-to page says how to sign in" 1 "$(grep -c 'double-click the Entravo icon' "$work/last.body")"
 check "the logon link answers with a redirect" 303 \
-  "$(status "$front/cgi-bin/login.cgi?Authenticate=$("$make_logons" 0123456789ABCDEF 1 1)" -c "$work/jar")"
-check "then the application greets the account, and only that one" "Hello, alice" \
-  "$(status "$front/app/" -b "$work/jar" "${forged[@]}" >/dev/null; cat "$work/last.body")"
-check "the session check answers the proxy directly too" "200 0123456789ABCDEF" \
-  "$(status "$backend/cgi-bin/login.cgi/auth" -b "$work/jar") $(grep -i '^X-Entravo-Identity:' "$work/last.headers" | tr -d '\r' | cut -d' ' -f2)"
+  "$(status "$front/entravo/login.fcgi?Authenticate=$("$make_logons" 0123456789ABCDEF 1 1)" -c "$work/jar")"
+check "then the application greets the account and its token, and only those" \
+  "Hello, alice Identity: 0123456789ABCDEF" \
+  "$(status "$front/app/" -b "$work/jar" "${forged[@]}" >/dev/null; tr '\n' ' ' <"$work/last.body" | sed 's/ $//')"
+check "the session check answers at its own path too" "200 0123456789ABCDEF" \
+  "$(status "$front/entravo/login.fcgi/auth" -b "$work/jar") $(grep -i '^X-Entravo-Identity:' "$work/last.headers" | tr -d '\r' | cut -d' ' -f2)"
 check "after signing out the application is out of reach again" 401 \
-  "$(status "$front/cgi-bin/login.cgi" --data '' -b "$work/jar" -c "$work/jar" >/dev/null; status "$front/app/" -b "$work/jar")"
+  "$(status "$front/entravo/login.fcgi" --data '' -b "$work/jar" -c "$work/jar" >/dev/null; status "$front/app/" -b "$work/jar")"
+check "login.cgi through fcgiwrap signs in to the same application" "303 Hello, alice" \
+  "$(status "$front/entravo/login.cgi?Authenticate=$("$make_logons" 0123456789ABCDEF 2 1)" -c "$work/jar") $(status "$front/app/" -b "$work/jar" >/dev/null; head -1 "$work/last.body")"
 
-# lighttpd: login.fcgi as the FastCGI authorizer of /app/, whose program learns the account
-# from its environment.
+# lighttpd: login.fcgi as the FastCGI authorizer of /app/, as the package's example has it.
 mkdir -p "$work/authorizer/www/app"
 printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\nHello, %%s\\n" "${ENTRAVO_ACCOUNT:-nobody}"\n' \
   >"$work/authorizer/www/app/hello.cgi"
 chmod +x "$work/authorizer/www/app/hello.cgi"
+echo "ENTRAVO_SITE_DB=$ENTRAVO_SITE_DB" >"$work/authorizer/site.conf"
+programs=$(dirname "$(readlink -f "$fcgi")")
+"$render" "$templates/lighttpd.conf.in" PROGRAMS="$programs" LIGHTTPD_RUN="$work/authorizer" FCGI_PROCESSES=1 \
+  >"$work/authorizer/50-entravo.conf"
+"$render" "$templates/lighttpd-app.conf.in" PROGRAMS="$programs" LIGHTTPD_RUN="$work/authorizer" \
+  APP_ROOT="$work/authorizer/www" >"$work/authorizer/app.conf"
 write_authorizer_config() { # PORT
   cat >"$work/authorizer/lighttpd.conf" <<CONF
-server.modules = ("mod_fastcgi", "mod_cgi")
+server.modules = ("mod_setenv")
 server.document-root = "$work/authorizer/www"
 server.bind = "127.0.0.1"
 server.port = $1
 server.errorlog = "$work/authorizer/error.log"
-fastcgi.server = (
-  "/app/" => (("socket" => "$work/authorizer/check.socket", "bin-path" => "$fcgi", "mode" => "authorizer",
-               "docroot" => "$work/authorizer/www", "max-procs" => 1,
-               "bin-environment" => ("ENTRAVO_SITE_DB" => "$ENTRAVO_SITE_DB"))),
-  "/login.fcgi" => (("socket" => "$work/authorizer/login.socket", "bin-path" => "$fcgi", "max-procs" => 1,
-                     "check-local" => "disable", "bin-environment" => ("ENTRAVO_SITE_DB" => "$ENTRAVO_SITE_DB")))
-)
+setenv.set-environment = ("ENTRAVO_SITE_CONF" => "$work/authorizer/site.conf")
+include "$work/authorizer/50-entravo.conf"
+include "$work/authorizer/app.conf"
 \$HTTP["url"] =~ "^/app/" { cgi.assign = (".cgi" => "") }
 CONF
 }
 for ((try = 0; try < 10; try++)); do
   port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
   write_authorizer_config "$port"
-  lighttpd -D -f "$work/authorizer/lighttpd.conf" </dev/null >>"$work/authorizer/error.log" 2>&1 &
+  env -u ENTRAVO_SITE_DB ENTRAVO_SITE_CONF="$work/authorizer/site.conf" lighttpd -D -f "$work/authorizer/lighttpd.conf" \
+    </dev/null >>"$work/authorizer/error.log" 2>&1 &
   echo $! >"$work/authorizer/server.pid"
   for ((poll = 0; poll < 100; poll++)); do
     [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/app/hello.cgi")" = 000 ] || break 2
@@ -83,8 +91,8 @@ done
 authorizer=http://127.0.0.1:$port
 check "lighttpd: before signing in, the program is out of reach" 401 "$(status "$authorizer/app/hello.cgi")"
 check "lighttpd: the logon link answers with a redirect" 303 \
-  "$(status "$authorizer/login.fcgi?Authenticate=$("$make_logons" 0123456789ABCDEF 2 1)" -c "$work/jar2")"
+  "$(status "$authorizer/entravo/login.fcgi?Authenticate=$("$make_logons" 0123456789ABCDEF 3 1)" -c "$work/jar2")"
 check "lighttpd: then the program greets the account" "Hello, alice" \
-  "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" >/dev/null; cat "$work/last.body")"
+  "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" -H 'X-Entravo-Account: mallory' >/dev/null; cat "$work/last.body")"
 
-[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/front/error.log" "$work/server/error.log" "$work/authorizer/error.log"; exit 1; }
+[ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/front/error.log" "$work/authorizer/error.log"; exit 1; }

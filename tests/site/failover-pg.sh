@@ -69,7 +69,7 @@ state=$(psql -qtA "$primary_uri" -c "SELECT sync_state FROM pg_stat_replication"
 check "the standby streams, $mode" "$mode" "$state"
 
 start_server() { # NAME: the login page's address
-  echo "$("$server" start "$work/$1" "$fcgi" "$uri" fcgi)/cgi-bin/login.fcgi"
+  echo "$("$server" start "$work/$1" "$fcgi" "$uri" fcgi)/entravo/login.fcgi"
 }
 a=$(start_server a)
 b=$(start_server b)

@@ -47,7 +47,7 @@ export ENTRAVO_SITE_DB=$uri
 mapfile -t strings < <("$make_logons" "$alice" 1000 3)
 
 start_server() { # NAME: the login page's address
-  echo "$("$server" start "$work/$1" "$fcgi" "$uri" fcgi)/cgi-bin/login.fcgi"
+  echo "$("$server" start "$work/$1" "$fcgi" "$uri" fcgi)/entravo/login.fcgi"
 }
 a=$(start_server a)
 b=$(start_server b)

@@ -2,14 +2,18 @@
 # The login page's verdicts through a real lighttpd: a genuine logon ends on the welcome page
 # with a session cookie; replays, forgeries, damaged links, unknown and revoked tokens are
 # refused each with their own status; one string sent 50 times at once is accepted once.
-# login.cgi (MODE cgi) and login.fcgi (MODE fcgi or spawn-fcgi) pass the same script.
+# login.cgi (MODE cgi) and login.fcgi (MODE fcgi: started by lighttpd; nginx: on its socket as
+# the entravo-site service starts it) pass the same script, each configured with the package's
+# own snippets (scripts/site-server.sh).
 #
 #   site-e2e.sh LOGIN_PROGRAM ENTRAVO_SITE MAKE_LOGONS [MODE]
 set -euo pipefail
 [ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 LOGIN_PROGRAM ENTRAVO_SITE MAKE_LOGONS [MODE]" >&2; exit 2; }
 program=$1 site=$2 make_logons=$3 mode=${4:-cgi}
 server=$(cd "$(dirname "$0")/../.." && pwd)/scripts/site-server.sh
-command -v lighttpd >/dev/null || { echo "lighttpd is not installed: skipped"; exit 77; }
+for tool in lighttpd $([ "$mode" != nginx ] || echo nginx spawn-fcgi fcgiwrap); do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed: skipped"; exit 77; }
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/site-e2e.XXXXXX")
 cleanup() {
@@ -29,7 +33,7 @@ export ENTRAVO_SITE_DB=$work/site.db
 "$site" revoke "$bob"
 mapfile -t strings < <("$make_logons" "$alice" 1000 4)
 base=$("$server" start "$work/server" "$program" "$ENTRAVO_SITE_DB" "$mode")
-path=/cgi-bin/$(basename "$program")
+path=/entravo/$(basename "$program")
 login=$base$path
 
 status() { # URL [CURL OPTIONS...]: the status, with the headers and body kept in $work/last.*
@@ -46,7 +50,8 @@ check "session cookie is for the whole site, HttpOnly and SameSite=Lax" yes \
   "$(echo "$cookie" | grep -q 'Path=/;.*HttpOnly; SameSite=Lax' && echo yes || echo "$cookie")"
 check "welcome page with the cookie" 200 "$(status "$login" -b "$work/jar")"
 check "welcome page names the account, escaped" 1 "$(grep -c 'Signed in as Alice &lt;Admin&gt;' "$work/last.body")"
-check "welcome page without the cookie" 1 "$(status "$login" >/dev/null; grep -c 'not signed in' "$work/last.body")"
+check "welcome page without the cookie, which no proxy takes for a pass" "401 1" \
+  "$(status "$login") $(grep -c 'not signed in' "$work/last.body")"
 
 # A browser follows the redirect and ends at an address without the authenticator.
 final=$(curl -s -m 20 -L -c "$work/jar2" -b "$work/jar2" -o "$work/last.body" -w '%{http_code} %{url_effective}' \
@@ -132,11 +137,24 @@ check "another client behind the same proxy signs in" 303 \
   "$(status "$front?Authenticate=$("$make_logons" "$alice" 13 1)" --interface 127.6.0.21)"
 check "the operator sees the clients behind the proxy" "127.6.0.21 accepted" \
   "$("$site" attempts 1 | awk '{ print $2, $4 }')"
+# A trusted proxy that ended TLS says so in X-Forwarded-Proto: the cookie is then Secure.
+behind=$(cat "$work/behind/port")
+status "http://127.0.0.1:$behind$path?Authenticate=$("$make_logons" "$alice" 15 1)" -H 'X-Forwarded-Proto: https' \
+  -H 'X-Forwarded-For: 127.6.0.23' >/dev/null
+check "a trusted proxy's HTTPS makes the cookie Secure" 1 "$(grep -ci '^Set-Cookie:.*; Secure' "$work/last.headers")"
+status "http://127.0.0.1:$behind$path?Authenticate=$("$make_logons" "$alice" 16 1)" -H 'X-Forwarded-Proto: https' \
+  --interface 127.6.0.22 >/dev/null
+check "anyone else's does not" 0 "$(grep -ci '^Set-Cookie:.*; Secure' "$work/last.headers")"
+check "the access log keeps no sign-in string" "0" "$(grep -c 'Authenticate' "$work/server/access.log")"
+check "and every request's path" yes "$(grep -q "GET $path " "$work/server/access.log" && echo yes)"
 
-# A folder the web server's user cannot enter is named as such, not as a missing database.
+# A folder the web server's user cannot enter is named as such, not as a missing database. The
+# command is a copy nobody may run, whatever folder the build is in (a home folder is 0700).
 if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
-  said=$(runuser -u nobody -- "$site" --db "$ENTRAVO_SITE_DB" list 2>&1 || true)
-  check "a folder that cannot be entered is named" yes "$(grep -q 'cannot enter the folder' <<<"$said" && echo yes)"
+  mkdir -m 0755 "$work/open" && mkdir -m 0700 "$work/closed" && chmod 0711 "$work"
+  cp "$site" "$work/open/entravo-site" && cp "$ENTRAVO_SITE_DB" "$work/closed/site.db"
+  said=$(runuser -u nobody -- "$work/open/entravo-site" --db "$work/closed/site.db" list 2>&1 || true)
+  check "a folder that cannot be entered is named" yes "$(grep -q 'cannot enter the folder' <<<"$said" && echo yes || echo "$said")"
 fi
 
 # A full disk: logons wait (503, nothing accepted twice), and a prune makes room without needing any.

@@ -53,7 +53,7 @@ class VerifyApi(unittest.TestCase):
     @classmethod
     def start(cls, name, db):
         return subprocess.run([str(SERVER), "start", str(cls.work / name), cls.cgi, db],
-                              check=True, capture_output=True, text=True).stdout.strip() + "/cgi-bin/login.cgi"
+                              check=True, capture_output=True, text=True).stdout.strip() + "/entravo/login.cgi"
 
     @classmethod
     def site(cls, *args):
@@ -144,7 +144,7 @@ class VerifyApi(unittest.TestCase):
         key = re.search(r"Key `([^`]+)`", doc).group(1)
         request = re.findall(r"    GET (\S+verify\?\S+)", doc)[-1]
         answer = json.loads(re.search(r"\n    (\{\"status\".*\})\n", doc).group(1))
-        client = Client("https://x/cgi-bin/login.cgi", 1, key)
+        client = Client("https://x/entravo/login.cgi", 1, key)
         authenticator = re.search(r"authenticator=([0-9A-F]{64})", request).group(1)
         self.assertTrue(request.endswith(client.request_url(authenticator, answer["nonce"]).split("/verify", 1)[1]))
         self.assertEqual(("OK", "alice"), (client.check(answer, answer["nonce"]).status, answer["account"]))

@@ -1,0 +1,103 @@
+#include "site/cgi/Gateway.h"
+
+#include "InMemorySiteStore.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+const RomBytes kAlice = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+const std::string kGenuine = "FB32A14FEE34FDAD64471BDC71115D5D7FC2D766830A69C3B114B065A97E0201"; // kAlice
+
+class KeptStore final : public StoreSource {
+public:
+    SiteStore& StoreFor(const std::string&) override { return m_store; }
+    void Forget() override {}
+    InMemorySiteStore& Store() { return m_store; }
+
+private:
+    InMemorySiteStore m_store;
+};
+
+using Parameters = std::map<std::string, std::string>;
+
+// The request as the web server hands it over, under settings that trust 10.0.0.1 as a proxy.
+Response ServeRequest(KeptStore& stores, const Parameters& parameters)
+{
+    const char* const environment[] = {"ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.1", nullptr};
+    const Settings settings = Settings::Parse("", "site.conf", environment);
+    const ParameterLookup lookup = [&](const char* name) -> const char* {
+        const auto found = parameters.find(name);
+        return found == parameters.end() ? nullptr : found->second.c_str();
+    };
+    return Serve(lookup, settings, stores, 1'800'000'000);
+}
+
+Parameters Get(const std::string& scriptName, const std::string& pathInfo, const std::string& query = "")
+{
+    return {{"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", scriptName},
+            {"PATH_INFO", pathInfo},   {"REQUEST_URI", scriptName + pathInfo},
+            {"QUERY_STRING", query},   {"REMOTE_ADDR", "192.0.2.7"}};
+}
+
+std::string SetCookie(const Response& response)
+{
+    for (const auto& [name, value] : response.headers) {
+        if (name == "Set-Cookie")
+            return value;
+    }
+    return "";
+}
+
+} // namespace
+
+// A web server that does not split the path would hand a proxy's session check to the welcome
+// page; such a request gets an error, never a page a proxy could take for a pass.
+TEST(Gateway, APathTheWebServerDidNotSplitIsRefusedAndTheLogSaysHowToSplitIt)
+{
+    KeptStore stores;
+    for (const Parameters& unsplit : {
+             Parameters{{"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", "/entravo/login.fcgi/auth"}},
+             Parameters{{"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", "/entravo/login.fcgi/verify"}},
+             Parameters{{"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", "/entravo/login.fcgi/auth/x"}},
+             Parameters{{"REQUEST_METHOD", "GET"},
+                        {"SCRIPT_NAME", "/entravo/login.fcgi"},
+                        {"DOCUMENT_URI", "/entravo/login.fcgi/auth"}},
+             Parameters{{"REQUEST_METHOD", "GET"},
+                        {"SCRIPT_NAME", "/entravo/login.fcgi"},
+                        {"REQUEST_URI", "/entravo/login.fcgi/auth?x=1"}},
+         }) {
+        const Response response = ServeRequest(stores, unsplit);
+        EXPECT_EQ(500, response.status) << unsplit.at("SCRIPT_NAME");
+        EXPECT_NE(std::string::npos, response.log.find("without splitting off its PATH_INFO")) << response.log;
+        EXPECT_NE(std::string::npos, response.log.find("fastcgi_split_path_info")) << response.log;
+    }
+    // An nginx subrequest carries the main request's REQUEST_URI; with its PATH_INFO it is the check.
+    Parameters subrequest = Get("/entravo/login.fcgi", "/auth");
+    subrequest["REQUEST_URI"] = "/app/verify";
+    EXPECT_EQ(401, ServeRequest(stores, subrequest).status);
+    EXPECT_EQ(401, ServeRequest(stores, Get("/entravo/login.fcgi", "")).status);
+}
+
+TEST(Gateway, OnlyATrustedProxySaysTheClientCameOverHttps)
+{
+    KeptStore stores;
+    stores.Store().Enroll(kAlice, "alice");
+    Parameters untrusted = Get("/entravo/login.fcgi", "", "Authenticate=" + kGenuine);
+    untrusted["HTTP_X_FORWARDED_PROTO"] = "https";
+    const Response plain = ServeRequest(stores, untrusted);
+    EXPECT_EQ(303, plain.status);
+    EXPECT_FALSE(SetCookie(plain).ends_with("; Secure")) << SetCookie(plain);
+
+    Parameters proxied =
+        Get("/entravo/login.fcgi", "",
+            "Authenticate=" + EncodeAuthenticator(RomRecord{{1, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}}, 7));
+    proxied["REMOTE_ADDR"] = "10.0.0.1";
+    proxied["HTTP_X_FORWARDED_PROTO"] = "HTTPS, http";
+    const Response secure = ServeRequest(stores, proxied);
+    EXPECT_EQ(303, secure.status);
+    EXPECT_TRUE(SetCookie(secure).ends_with("; Secure")) << SetCookie(secure);
+}
