@@ -123,11 +123,14 @@ Response VerifyString(const Request& request, SiteStore& store, Verifier verify,
         return Signed(key, "REPLAYED_REQUEST", request, nonce);
     // Each application has budgets of its own, as one address would.
     const std::string origin = "client:" + std::to_string(client);
-    const StringCheck check = CheckString(store, {origin, origin, {}}, request.now,
-                                          AuthenticatorFromInput(authenticator).authenticator, verify, std::nullopt);
-    if (check.outcome != Outcome::Accepted)
-        return Signed(key, StatusOf(check.outcome), request, nonce);
-    return Signed(key, "OK", request, nonce, check.identity, check.account);
+    const StringCheck check =
+        CheckString(store, {origin, origin, {}}, request.now, AuthenticatorFromInput(authenticator).authenticator,
+                    verify, {HashOf(request.newSession), false});
+    Response response = check.outcome == Outcome::Accepted
+                            ? Signed(key, "OK", request, nonce, check.identity, check.account)
+                            : Signed(key, StatusOf(check.outcome), request, nonce);
+    NoteFault(response, check);
+    return response;
 }
 
 } // namespace
@@ -151,7 +154,10 @@ Response VerifyForClient(const Request& request, SiteStore& store, Verifier veri
     try {
         return VerifyString(request, store, verify, *client, *key, nonce, ValueOf(*parameters, "authenticator"));
     } catch (const StoreError& error) {
-        Response response = Signed(*key, "BACKEND_ERROR", request, nonce);
+        // Nothing of the request was kept, or (OUTCOME_UNKNOWN) the store cannot tell.
+        Response response =
+            Signed(*key, error.kind() == StoreError::Kind::Unresolved ? "OUTCOME_UNKNOWN" : "BACKEND_ERROR", request,
+                   nonce);
         response.log = error.what();
         response.storeFailed = true;
         return response;

@@ -289,6 +289,20 @@ TEST(Respond, TheVerificationApisWorkedExample)
     EXPECT_EQ(std::nullopt, store.FindSession(HashOf(kToken), 0)); // an application keeps its own sessions
 }
 
+// The store was lost as it accepted the string, and could not be asked afterwards: the link may
+// be used up, so the visitor is sent for a new one, never back with it.
+TEST(Respond, AnAcceptanceTheStoreCannotConfirmSendsTheVisitorForANewLink)
+{
+    InMemorySiteStore store;
+    store.broken = true;
+    store.failure = StoreError::Kind::Unresolved;
+    const Response logon = Respond(Get("Authenticate=" + kGenuine), store);
+    EXPECT_EQ(503, logon.status);
+    EXPECT_TRUE(Contains(logon.body, "cannot tell whether it was used. Sign in with a new link")) << logon.body;
+    EXPECT_FALSE(Contains(logon.body, "Try again")) << logon.body;
+    EXPECT_TRUE(logon.storeFailed);
+}
+
 TEST(Respond, TheSessionCheckReadsOnlyTheCookie)
 {
     InMemorySiteStore store;
