@@ -1,9 +1,13 @@
 #include "site/cgi/Respond.h"
 
+#include "site/verifier/Signature.h"
+
 #include "InMemorySiteStore.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -266,27 +270,90 @@ TEST(Session, TokensHashAsSha256)
     EXPECT_NE(hash, HashOf(kToken));
 }
 
-// The worked example of docs/verify-api.md, to the byte.
-TEST(Respond, TheVerificationApisWorkedExample)
+Request VerifyRequest(std::string query, int64_t now = 1'800'000'000)
 {
-    InMemorySiteStore store;
-    store.Enroll(kAlice, "alice");
+    Request request = Get(std::move(query));
+    request.pathInfo = "/verify";
+    request.now = now;
+    return request;
+}
+
+// The worked example's key: the bytes 0 to 31.
+ClientKey ExampleKey()
+{
     ClientKey key{};
     for (std::size_t i = 0; i < key.size(); ++i)
         key[i] = static_cast<uint8_t>(i);
-    store.clients[1] = key;
-    Request request = Get("id=1&nonce=abcdefghijklmnop1234&authenticator=" + kGenuine +
-                          "&h=QQ4tu3PbMUX4erfFMQcAKsD9uuIxXBL%2BzWe4D%2BpHZKk%3D");
-    request.pathInfo = "/verify";
-    const Response answer = Respond(request, store);
-    EXPECT_EQ(200, answer.status);
-    EXPECT_EQ("application/json", Header(answer, "Content-Type"));
+    return key;
+}
+
+// Alice enrolled, and client 1 holding the example's key.
+void ReadyToVerify(InMemorySiteStore& store)
+{
+    store.Enroll(kAlice, "alice");
+    store.clients[1] = ExampleKey();
+}
+
+// The worked example of docs/verify-api.md, read from it and answered to the byte.
+TEST(Respond, TheVerificationApisWorkedExample)
+{
+    std::ifstream file(std::string(ENTRAVO_SOURCE_DIR) + "/docs/verify-api.md");
+    std::string doc((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t request = doc.find("    GET /entravo/login.cgi/verify?v=2&id=1");
+    const std::size_t answer = doc.find("    {\"v\":\"2\"");
+    ASSERT_NE(std::string::npos, request);
+    ASSERT_NE(std::string::npos, answer);
+    const std::size_t query = doc.find('?', request) + 1;
+    InMemorySiteStore store;
+    ReadyToVerify(store);
+    const Response response = Respond(VerifyRequest(doc.substr(query, doc.find('\n', query) - query)), store);
+    EXPECT_EQ(200, response.status);
+    EXPECT_EQ("application/json", Header(response, "Content-Type"));
+    EXPECT_EQ(doc.substr(answer + 4, doc.find('\n', answer) - answer - 3), response.body);
+    EXPECT_EQ(0, store.tidyCalls);
+    EXPECT_EQ(std::nullopt, store.FindSession(HashOf(kToken), 0)); // an application keeps its own sessions
+}
+
+// Requests without v are answered as before, signed as before.
+TEST(Respond, VersionOneOfTheVerificationApiStillAnswers)
+{
+    InMemorySiteStore store;
+    ReadyToVerify(store);
+    const Response answer = Respond(VerifyRequest("id=1&nonce=abcdefghijklmnop1234&authenticator=" + kGenuine +
+                                                  "&h=QQ4tu3PbMUX4erfFMQcAKsD9uuIxXBL%2BzWe4D%2BpHZKk%3D"),
+                                    store);
     EXPECT_EQ("{\"status\":\"OK\",\"nonce\":\"abcdefghijklmnop1234\",\"t\":\"2027-01-15T08:00:00Z\","
               "\"identity\":\"0123456789ABCDEF\",\"account\":\"alice\","
               "\"h\":\"/8KF4Ktf5ploNum6t/KsGVDmtjk9wHYZDMtErUPcya4=\"}\n",
               answer.body);
-    EXPECT_EQ(0, store.tidyCalls);
-    EXPECT_EQ(std::nullopt, store.FindSession(HashOf(kToken), 0)); // an application keeps its own sessions
+}
+
+// A version 2 request is answered only within 300 s of its time, and a stale one uses up
+// neither its nonce nor its string. Every answer names the request's time.
+TEST(Respond, AVersionTwoRequestIsAnsweredOnlyWithinItsTime)
+{
+    InMemorySiteStore store;
+    ReadyToVerify(store);
+    const auto verify = [&](int64_t time, const std::string& nonce, bool withTime = true) {
+        Fields fields = {{"v", "2"}, {"id", "1"}, {"nonce", nonce}, {"authenticator", kGenuine}};
+        if (withTime)
+            fields.emplace_back("time", std::to_string(time));
+        std::string query;
+        for (const auto& [name, value] : fields)
+            query += name + "=" + value + "&";
+        return Respond(VerifyRequest(query + "h=" + PercentEncoded(Sign(ExampleKey(), fields, SignatureVersion::Two))),
+                       store)
+            .body;
+    };
+    const int64_t now = 1'800'000'000;
+    EXPECT_TRUE(Contains(verify(now - 301, "abcdefghijklmnop0001"), "\"status\":\"STALE_REQUEST\""));
+    EXPECT_TRUE(Contains(verify(now + 301, "abcdefghijklmnop0001"), "\"status\":\"STALE_REQUEST\""));
+    EXPECT_TRUE(Contains(verify(now, "abcdefghijklmnop0001", false), "\"status\":\"MALFORMED\""));
+    const std::string accepted = verify(now - 300, "abcdefghijklmnop0001");
+    EXPECT_TRUE(Contains(accepted, "\"status\":\"OK\"")) << accepted;
+    EXPECT_TRUE(Contains(accepted, "\"time\":\"1799999700\"")) << accepted;
+    EXPECT_TRUE(Contains(verify(now + 300, "abcdefghijklmnop0001"), "\"status\":\"REPLAYED_REQUEST\""));
+    EXPECT_TRUE(Contains(verify(now, "abcdefghijklmnop0002"), "\"status\":\"REPLAYED\""));
 }
 
 // The store was lost as it accepted the string, and could not be asked afterwards: the link may
