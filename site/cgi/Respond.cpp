@@ -182,7 +182,9 @@ Response Route(const Request& request, SiteStore& store, Verifier verify)
 {
     if (!request.pathInfo.empty() && request.pathInfo != "/auth" && request.pathInfo != "/verify")
         return Page(404, "Not found", "This page does not exist.");
-    if (request.method == "GET" && request.pathInfo == "/auth")
+    // The session check answers for the request it guards, whatever its method: a signed-in
+    // user's form (POST) passes, anyone else's GET does not.
+    if (request.pathInfo == "/auth")
         return Authorize(request, store);
     if (request.method == "GET" && request.pathInfo == "/verify")
         return VerifyForClient(request, store, verify);

@@ -356,6 +356,22 @@ TEST(Respond, AVersionTwoRequestIsAnsweredOnlyWithinItsTime)
     EXPECT_TRUE(Contains(verify(now, "abcdefghijklmnop0002"), "\"status\":\"REPLAYED\""));
 }
 
+// As an authorizer the session check answers for the request it guards, whatever its method.
+TEST(Respond, TheSessionCheckAnswersEveryMethod)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    Respond(Get("Authenticate=" + kGenuine), store);
+    for (const char* method : {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+        Request check = Get("", "entravo_session=DEADBEEF0102030405060708090A0B0C");
+        check.method = method;
+        check.pathInfo = "/auth";
+        EXPECT_EQ(200, Respond(check, store).status) << method;
+        check.cookies.clear();
+        EXPECT_EQ(401, Respond(check, store).status) << method;
+    }
+}
+
 // The store was lost as it accepted the string, and could not be asked afterwards: the link may
 // be used up, so the visitor is sent for a new one, never back with it.
 TEST(Respond, AnAcceptanceTheStoreCannotConfirmSendsTheVisitorForANewLink)
