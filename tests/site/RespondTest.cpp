@@ -99,6 +99,27 @@ TEST(Respond, SessionsLastTwelveHoursAndEveryCookieOfTheNameIsTried)
     EXPECT_TRUE(Contains(Respond(later, store).body, "You are not signed in"));
 }
 
+// A sibling domain may set cookies of the same name for this site: however many it sets,
+// the visitor's own is found, on the welcome page, at the session check and at sign-out.
+TEST(Respond, EveryWellFormedSessionCookieIsTried)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    Respond(Get("Authenticate=" + kGenuine), store);
+    std::string cookies;
+    for (int i = 0; i < 150; ++i)
+        cookies += "entravo_session=" + std::string(30, '0') + std::to_string(10 + i % 90) + "; ";
+    cookies += "entravo_session=DEADBEEF0102030405060708090A0B0C";
+    EXPECT_TRUE(Contains(Respond(Get("", cookies), store).body, "Signed in as alice"));
+    Request check = Get("", cookies);
+    check.pathInfo = "/auth";
+    EXPECT_EQ(200, Respond(check, store).status);
+    Request signOut = Get("", cookies);
+    signOut.method = "POST";
+    Respond(signOut, store);
+    EXPECT_EQ(401, Respond(check, store).status);
+}
+
 TEST(Respond, SignOutEndsTheSessionAndClearsTheCookie)
 {
     InMemorySiteStore store;
