@@ -514,14 +514,24 @@ Admission SiteDatabase::Admit(const Claim& claim)
 StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                                       const Offer& offer)
 {
-    StringCheck check;
-    const auto unsynced = Live().InSharedTransaction([&] {
-        check = CheckWithin(origin, now, budgets, search, offer);
-        return check.outcome == Outcome::Accepted;
-    });
-    if (unsynced)
-        OpenAfresh(check, *unsynced);
-    return check;
+    for (bool again = false;; again = true) {
+        SqliteConnection& connection = Live();
+        StringCheck check;
+        try {
+            const auto unsynced = connection.InSharedTransaction([&] {
+                check = CheckWithin(origin, now, budgets, search, offer);
+                return check.outcome == Outcome::Accepted;
+            });
+            if (unsynced)
+                OpenAfresh(check, *unsynced);
+            return check;
+        } catch (const StoreError&) {
+            // Refused because another check's sync failed meanwhile, it kept nothing: it runs
+            // once more, on the connection opened afresh.
+            if (again || !connection.Failed())
+                throw;
+        }
+    }
 }
 
 // The check was committed but its sync failed: its verdict stands. Before it goes out, the

@@ -153,10 +153,11 @@ void SqliteConnection::SyncLog()
 ** When the sync fails. The failure is every member's news, not an error of their work: each
 ** gets its result and the sync's failure with it. The connection is failed from then on: no
 ** later sync of its log is trusted (GroupSync), and it begins no more writes: every transaction
-** checks this once it holds the write lock (ImmediateTransaction), so no commit slips in after
-** the failure unseen by the checkpoint below. The store is then opened afresh (SiteDatabase): a new connection whose
-** checkpoint writes every page of the log into the database file and syncs that file, which
-** proves on its own that all those commits reached the disk.
+** checks this once it holds the write lock (ImmediateTransaction). The store is then opened
+** afresh (SiteDatabase): a new connection whose checkpoint writes every page of the log into
+** the database file and syncs that file, which proves on its own that all those commits reached
+** the disk. No commit escapes that checkpoint: one begun before the failure holds the write
+** lock, and the checkpoint waits for it to end; one begun after is refused.
 */
 
 // One thread's work in a shared transaction. Each waits on a signal of its own, so that every
@@ -205,6 +206,8 @@ std::optional<std::string> SqliteConnection::InSharedTransaction(const std::func
                 piece->signal.notify_one();
         }
     }
+    // Committed or not, never both: a failed sync is news only for work that was committed.
+    assert(!(mine.error && mine.unsynced));
     if (mine.error)
         std::rethrow_exception(mine.error);
     return mine.unsynced;
