@@ -19,9 +19,10 @@ LAYERS = {
     "standins": 6, "tools": 6, "site": 6,
     "tests": 7,
     "site/verifier": 0,
-    "site/store": 1,
-    "site/cgi": 2, "site/command": 2, "site/clients": 2,
-    "site/fcgi": 3,
+    "site/store": 1, "site/oidc": 1,
+    "site/report": 2,
+    "site/cgi": 3, "site/command": 3, "site/clients": 3,
+    "site/fcgi": 4,
 }
 NESTED = {name.split("/")[0] for name in LAYERS if "/" in name}
 

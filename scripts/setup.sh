@@ -3,7 +3,8 @@
 # MinGW-w64 for both Windows targets), GoogleTest and Google Benchmark, Wine with Xvfb, the
 # packaging tools (NSIS, and Debian's for the site's package), clang-format for the style
 # check, and the site's SQLite, SHA-256 (nettle), lighttpd and nginx, FastCGI (libfcgi,
-# spawn-fcgi), PostgreSQL (server and libpq), clang (fuzzing) and Chromium.
+# spawn-fcgi), PostgreSQL (server and libpq), clang (fuzzing), Chromium, and Prometheus's Python
+# client (its parser reads the site's metrics in the tests).
 # Idempotent: when everything is present it prints nothing and costs a single dpkg query.
 #
 #   scripts/setup.sh          install what is missing (as root, or through sudo without a password)
@@ -18,7 +19,7 @@ packages=(
   zip nsis dpkg-dev help2man lintian
   libsqlite3-dev sqlite3 nettle-dev lighttpd nginx-light curl clang libclang-rt-14-dev clang-format
   libfcgi-dev spawn-fcgi libpq-dev postgresql
-  chromium chromium-driver python3
+  chromium chromium-driver python3 python3-prometheus-client
 )
 
 missing=()

@@ -204,13 +204,19 @@ start_snippet() {
   launch "$dir" write_snippet_config "$dir" "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 }
 
+# Whether a process runs: one that ended is gone even while no parent has reaped it (a
+# server whose starter ended belongs to the first process, which may reap late).
+running() {
+  [ -r "/proc/$1/stat" ] && [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" != Z ]
+}
+
 # Ends these processes and waits for them; what does not end in time is killed.
 end_processes() {
   local pid poll
   for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
   for pid in "$@"; do
     for ((poll = 0; poll < stop_polls; poll++)); do
-      kill -0 "$pid" 2>/dev/null || break
+      running "$pid" || break
       sleep 0.1
     done
     kill -9 "$pid" 2>/dev/null || true

@@ -3,9 +3,11 @@
 // turn) at a steady RATE per second for SECONDS (an open loop: each request has its due time,
 // and its latency counts from then, so a slow server cannot hide behind a slow client). Each
 // request comes from its own loopback address, as from many visitors, so no failure budget of
-// one address is spent. Prints the rate achieved, the latencies, the answers by status and
-// its verdict. Options:
-//   --answers FILE   "STATUS STRING" per request (0: no answer)
+// one address is spent. Prints the run's start (Unix time, ms), the rate achieved, the
+// latencies, the answers by status and its verdict. Options:
+//   --answers FILE   per request "STATUS STRING DUE-MS LATENCY-MS RETRY-AFTER": STATUS 0 for no
+//                    answer, DUE-MS the request's due time from the run's start, RETRY-AFTER the
+//                    header's value or "-"
 //   --goal-p99 MS    the goal: every answer an acceptance, at least 98 % of RATE accepted a
 //                    second over the time to the last answer, p99 under MS (default: no p99 goal)
 //   --figures FILE   one line "ACCEPTED-PER-SECOND P50-MS P99-MS ERRORS" for a table
@@ -18,13 +20,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <optional>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,8 +41,14 @@ constexpr int kWorkers = 64;
 constexpr int kAcceptedStatus = 303;
 constexpr int kReceiveTimeoutSeconds = 10;
 
-struct Result {
+struct Answer {
     int status = 0; // 0: no HTTP answer
+    std::string retryAfter = "-";
+};
+
+struct Result {
+    Answer answer;
+    double dueMilliseconds = 0;
     double milliseconds = 0;
 };
 
@@ -81,12 +90,26 @@ std::vector<Page> ParsePages(const std::string& list)
     return pages;
 }
 
-// One request on a connection of its own from source; the HTTP status, or 0.
-int Get(const sockaddr_in& server, const sockaddr_in& source, const std::string& request)
+// The value of the answer's Retry-After header, or "-".
+std::string RetryAfter(const std::string& answer)
+{
+    std::string lower(answer.substr(0, answer.find("\r\n\r\n")));
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string name = "\r\nretry-after:";
+    const std::size_t at = lower.find(name);
+    if (at == std::string::npos)
+        return "-";
+    const std::size_t start = answer.find_first_not_of(' ', at + name.size());
+    const std::size_t end = answer.find("\r\n", at + name.size());
+    return start < end ? answer.substr(start, end - start) : "-";
+}
+
+// One request on a connection of its own from source.
+Answer Get(const sockaddr_in& server, const sockaddr_in& source, const std::string& request)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
-        return 0;
+        return {};
     const timeval timeout{kReceiveTimeoutSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     std::string answer;
@@ -99,7 +122,9 @@ int Get(const sockaddr_in& server, const sockaddr_in& source, const std::string&
     }
     close(fd);
     int status = 0;
-    return std::sscanf(answer.c_str(), "HTTP/1.%*d %d", &status) == 1 ? status : 0;
+    if (std::sscanf(answer.c_str(), "HTTP/1.%*d %d", &status) != 1)
+        return {};
+    return {status, RetryAfter(answer)};
 }
 
 double Percentile(const std::vector<double>& sorted, double fraction)
@@ -139,6 +164,9 @@ int main(int argc, char** argv)
     std::atomic<std::size_t> next{0};
     const auto interval = std::chrono::nanoseconds(1'000'000'000 / rate);
     const Clock::time_point start = Clock::now() + std::chrono::milliseconds(100);
+    // The same moment on the wall clock, for scripts that note when they did something to the
+    // servers under load.
+    const auto wallStart = std::chrono::system_clock::now() + std::chrono::milliseconds(100);
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&] {
@@ -152,8 +180,9 @@ int main(int argc, char** argv)
                 std::this_thread::sleep_until(due);
                 const std::string request = "GET " + page.path + "?Authenticate=" + strings[i] +
                                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-                const int status = Get(page.server, source, request);
-                results[i] = {status, std::chrono::duration<double, std::milli>(Clock::now() - due).count()};
+                Answer answer = Get(page.server, source, request);
+                results[i] = {std::move(answer), std::chrono::duration<double, std::milli>(due - start).count(),
+                              std::chrono::duration<double, std::milli>(Clock::now() - due).count()};
             }
         });
     }
@@ -165,7 +194,7 @@ int main(int argc, char** argv)
     std::map<int, std::size_t> byStatus;
     for (const Result& result : results) {
         latencies.push_back(result.milliseconds);
-        ++byStatus[result.status];
+        ++byStatus[result.answer.status];
     }
     std::sort(latencies.begin(), latencies.end());
     const std::size_t accepted = byStatus[kAcceptedStatus];
@@ -175,6 +204,9 @@ int main(int argc, char** argv)
     const double achieved = static_cast<double>(accepted) / elapsed;
     const double p50 = Percentile(latencies, 0.50);
     const double p99 = Percentile(latencies, 0.99);
+    std::printf("start: %lld ms of Unix time\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(wallStart.time_since_epoch()).count()));
     std::printf("requests: %zu offered over %d s, the last answered at %.2f s; %.1f accepted logons/s; accepted %zu, "
                 "errors %zu\n",
                 total, seconds, elapsed, achieved, accepted, errors);
@@ -186,7 +218,8 @@ int main(int argc, char** argv)
     if (options.count("--answers")) {
         std::ofstream answers(options["--answers"]);
         for (std::size_t i = 0; i < total; ++i)
-            answers << results[i].status << ' ' << strings[i] << '\n';
+            answers << results[i].answer.status << ' ' << strings[i] << ' ' << results[i].dueMilliseconds << ' '
+                    << results[i].milliseconds << ' ' << results[i].answer.retryAfter << '\n';
     }
     if (options.count("--figures"))
         std::ofstream(options["--figures"]) << achieved << ' ' << p50 << ' ' << p99 << ' ' << errors << '\n';
