@@ -153,11 +153,8 @@ Response Refused(Outcome outcome)
     }
 }
 
-Response SignIn(const Request& request, SiteStore& store, Verifier verify)
+Response Verdict(const Request& request, const StringCheck& check)
 {
-    const StringCheck check =
-        CheckString(store, OriginOf(request.clientAddress), request.now,
-                    AuthenticatorFromQuery(request.query).authenticator, verify, HashOf(request.newSession));
     if (check.outcome != Outcome::Accepted) {
         Response refused = Refused(check.outcome);
         if (check.gate.networkNewlyExhausted)
@@ -170,12 +167,25 @@ Response SignIn(const Request& request, SiteStore& store, Verifier verify)
                     SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
 }
 
+// The verdict is what the store holds, even when the store met a fault after deciding it.
+Response SignIn(const Request& request, SiteStore& store, Verifier verify)
+{
+    const StringCheck check =
+        CheckString(store, OriginOf(request.clientAddress), request.now,
+                    AuthenticatorFromQuery(request.query).authenticator, verify, {HashOf(request.newSession), true});
+    Response response = Verdict(request, check);
+    NoteFault(response, check);
+    return response;
+}
+
 Response Route(const Request& request, SiteStore& store, Verifier verify)
 {
     if (!request.pathInfo.empty() &&
         std::find(std::begin(kSubPaths), std::end(kSubPaths), request.pathInfo) == std::end(kSubPaths))
         return Page(404, "Not found", "This page does not exist.");
-    if (request.method == "GET" && request.pathInfo == "/auth")
+    // The session check answers for the request it guards, whatever its method: a signed-in
+    // user's form (POST) passes, anyone else's GET does not.
+    if (request.pathInfo == "/auth")
         return Authorize(request, store);
     if (request.method == "GET" && request.pathInfo == "/verify")
         return VerifyForClient(request, store, verify);
@@ -201,10 +211,17 @@ void Tidy(const Request& request, SiteStore& store, Response& response)
 } // namespace
 
 StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,
-                        Verifier verify, const std::optional<SessionHash>& session)
+                        Verifier verify, const Offer& offer)
 {
     return store.CheckString(
-        origin, now, kFailureBudgets, [&] { return text ? verify(*text) : Verification{}; }, session);
+        origin, now, kFailureBudgets, [&] { return text ? verify(*text) : Verification{}; }, offer);
+}
+
+void NoteFault(Response& response, const StringCheck& check)
+{
+    if (!check.fault.empty())
+        response.log += (response.log.empty() ? "" : "; ") + check.fault;
+    response.storeFailed = response.storeFailed || check.storeFailed;
 }
 
 Response Respond(const Request& request, SiteStore& store, Verifier verify)
@@ -215,7 +232,8 @@ Response Respond(const Request& request, SiteStore& store, Verifier verify)
             Tidy(request, store, response);
         return response;
     } catch (const StoreError& error) {
-        Response response = Unavailable(error.what(), error.temporary());
+        Response response = error.kind() == StoreError::Kind::Unresolved ? Undecided(error.what())
+                                                                         : Unavailable(error.what(), error.temporary());
         response.storeFailed = true;
         return response;
     }
@@ -227,6 +245,17 @@ Response Unavailable(std::string log, bool temporary)
         Page(temporary ? 503 : 500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
     if (temporary)
         response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
+    response.log = std::move(log);
+    return response;
+}
+
+Response Undecided(std::string log)
+{
+    Response response = Page(503, "Sign-in not confirmed",
+                             "The site lost its database while it accepted this link, and cannot tell whether it was "
+                             "used. Sign in with a new link: touch your token to the reader and double-click the "
+                             "Entravo icon.");
+    response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
     return response;
 }

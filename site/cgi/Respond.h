@@ -50,9 +50,13 @@ struct Response {
 using Verifier = Verification (*)(std::string_view text);
 
 // One offered string (nothing when none could be read), start to end: charged to the origin's
-// budgets before any search, verified, and admitted once, opening the session if one is given.
+// budgets before any search, verified, and admitted once, opening the session if the offer
+// asks for one.
 StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,
-                        Verifier verify, const std::optional<SessionHash>& session);
+                        Verifier verify, const Offer& offer);
+
+// A fault the store met after deciding a check: into the log, and the store dropped if it must be.
+void NoteFault(Response& response, const StringCheck& check);
 
 // verify is a seam for tests that count the searches.
 Response Respond(const Request& request, SiteStore& store, Verifier verify = VerifyAuthenticator);
@@ -60,6 +64,10 @@ Response Respond(const Request& request, SiteStore& store, Verifier verify = Ver
 // The answer when the site cannot work: 503 with Retry-After while the trouble is temporary
 // (busy, a full disk, the database away), 500 when the operator must act.
 Response Unavailable(std::string log, bool temporary = false);
+
+// The answer when the store was lost while it accepted the string and could not be asked what
+// became of it: the link may be used up, so the visitor is sent for a new one, never back with it.
+Response Undecided(std::string log);
 
 // As a CGI program prints it: "Status:", the headers, a blank line, the body.
 std::string CgiText(const Response& response);

@@ -5,6 +5,8 @@
 #include <nettle/sha2.h>
 #include <sys/random.h>
 
+#include <algorithm>
+
 std::optional<SessionToken> DrawSessionToken()
 {
     SessionToken token{};
@@ -31,7 +33,7 @@ std::string FormatSessionToken(const SessionToken& token)
 std::vector<SessionToken> SessionTokensFromCookies(std::string_view cookies)
 {
     std::vector<SessionToken> tokens;
-    while (!cookies.empty() && tokens.size() < kMaxSessionCookies) {
+    while (!cookies.empty()) {
         const std::size_t end = std::min(cookies.find(';'), cookies.size());
         std::string_view pair = cookies.substr(0, end);
         cookies.remove_prefix(std::min(end + 1, cookies.size()));
@@ -40,7 +42,8 @@ std::vector<SessionToken> SessionTokensFromCookies(std::string_view cookies)
         const std::size_t equals = pair.find('=');
         if (equals == std::string_view::npos || pair.substr(0, equals) != kSessionCookieName)
             continue;
-        if (const auto token = ParseHexBytes<std::tuple_size_v<SessionToken>>(pair.substr(equals + 1)))
+        const auto token = ParseHexBytes<std::tuple_size_v<SessionToken>>(pair.substr(equals + 1));
+        if (token && std::find(tokens.begin(), tokens.end(), *token) == tokens.end())
             tokens.push_back(*token);
     }
     return tokens;

@@ -22,9 +22,9 @@ SessionHash HashOf(const SessionToken& token);
 // 32 upper-case hexadecimal digits, as the cookie carries it.
 std::string FormatSessionToken(const SessionToken& token);
 
-// A browser may send several cookies of this name (set for different paths or by an older
-// sign-in); every well-formed one is a candidate, up to this many.
-inline constexpr std::size_t kMaxSessionCookies = 4;
-
-// The session tokens in a Cookie header ("a=1; entravo_session=..."), in their order.
+// The session tokens in a Cookie header ("a=1; entravo_session=..."), in their order, each
+// once. A browser may send several cookies of this name (set for different paths, by an older
+// sign-in, or by a sibling domain that may set cookies for this site): every well-formed one is
+// a candidate, however many come, so that none can hide the visitor's own. The web server's
+// limit on a header's size (8 KB in lighttpd and nginx: some 170 cookies) bounds the lookups.
 std::vector<SessionToken> SessionTokensFromCookies(std::string_view cookies);

@@ -1,8 +1,8 @@
 #include "site/cgi/VerifyApi.h"
 
-#include "site/verifier/Signature.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
+#include "site/verifier/Signature.h"
 
 #include <algorithm>
 #include <charconv>
@@ -43,24 +43,6 @@ Response Json(const Fields& fields)
     return response;
 }
 
-// An answer the client cannot check: it did not prove who it is.
-Response Unsigned(std::string_view status, const Request& request, const std::string& nonce)
-{
-    return Json({{"status", std::string(status)}, {"nonce", nonce}, {"t", UtcText(request.now)}});
-}
-
-Response Signed(const ClientKey& key, std::string_view status, const Request& request, const std::string& nonce,
-                const std::optional<RomBytes>& identity = std::nullopt, const std::string& account = {})
-{
-    Fields fields = {{"status", std::string(status)}, {"nonce", nonce}, {"t", UtcText(request.now)}};
-    if (identity) {
-        fields.emplace_back("identity", FormatIdentity(*identity));
-        fields.emplace_back("account", account);
-    }
-    fields.emplace_back("h", Sign(key, fields));
-    return Json(fields);
-}
-
 std::string ValueOf(const std::vector<QueryParameter>& parameters, std::string_view name)
 {
     const auto found = std::find_if(parameters.begin(), parameters.end(),
@@ -68,13 +50,62 @@ std::string ValueOf(const std::vector<QueryParameter>& parameters, std::string_v
     return found == parameters.end() ? std::string() : found->value;
 }
 
+// What every answer to one request carries besides its verdict. Version 1: the nonce and the
+// site's time. Version 2 adds its own number and the request's time, so that an answer names
+// the one request it answers.
+class Answering {
+public:
+    Answering(const Request& request, const std::vector<QueryParameter>& parameters)
+        : m_now(request.now), m_nonce(ValueOf(parameters, "nonce")), m_time(ValueOf(parameters, "time")),
+          m_version(ValueOf(parameters, "v") == "2" ? SignatureVersion::Two : SignatureVersion::One)
+    {
+    }
+
+    SignatureVersion Version() const { return m_version; }
+
+    // An answer the client cannot check: it did not prove who it is.
+    Response Unsigned(std::string_view status) const { return Json(FieldsOf(status)); }
+
+    Response Signed(const ClientKey& key, std::string_view status,
+                    const std::optional<RomBytes>& identity = std::nullopt, const std::string& account = {}) const
+    {
+        Fields fields = FieldsOf(status);
+        if (identity) {
+            fields.emplace_back("identity", FormatIdentity(*identity));
+            fields.emplace_back("account", account);
+        }
+        fields.emplace_back("h", Sign(key, fields, m_version));
+        return Json(fields);
+    }
+
+private:
+    Fields FieldsOf(std::string_view status) const
+    {
+        if (m_version == SignatureVersion::One)
+            return {{"status", std::string(status)}, {"nonce", m_nonce}, {"t", UtcText(m_now)}};
+        return {
+            {"v", "2"}, {"status", std::string(status)}, {"nonce", m_nonce}, {"time", m_time}, {"t", UtcText(m_now)}};
+    }
+
+    int64_t m_now;
+    std::string m_nonce;
+    std::string m_time;
+    SignatureVersion m_version;
+};
+
+std::optional<int64_t> WholeNumber(const std::string& text)
+{
+    int64_t number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return number;
+}
+
 std::optional<int64_t> ClientId(const std::string& text)
 {
-    int64_t id = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || id <= 0)
-        return std::nullopt;
-    return id;
+    const auto id = WholeNumber(text);
+    return id && *id > 0 ? id : std::nullopt;
 }
 
 bool IsNonce(const std::string& nonce)
@@ -83,14 +114,14 @@ bool IsNonce(const std::string& nonce)
            std::all_of(nonce.begin(), nonce.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
-bool SignatureHolds(const ClientKey& key, const std::vector<QueryParameter>& parameters)
+bool SignatureHolds(const ClientKey& key, const std::vector<QueryParameter>& parameters, SignatureVersion version)
 {
     Fields signedFields;
     for (const QueryParameter& parameter : parameters) {
         if (parameter.name != "h")
             signedFields.emplace_back(parameter.name, parameter.value);
     }
-    return SameSignature(Sign(key, signedFields), ValueOf(parameters, "h"));
+    return SameSignature(Sign(key, signedFields, version), ValueOf(parameters, "h"));
 }
 
 std::string_view StatusOf(Outcome outcome)
@@ -113,31 +144,49 @@ std::string_view StatusOf(Outcome outcome)
     }
 }
 
+// A version 2 request is answered only within its time: a request captured and held back, or
+// sent again once its nonce is forgotten, is stale by then. Empty when it may be answered.
+std::string_view TimeProblem(const Request& request, const std::vector<QueryParameter>& parameters)
+{
+    const auto time = WholeNumber(ValueOf(parameters, "time"));
+    if (!time)
+        return "MALFORMED";
+    if (*time < request.now - kRequestSkewSeconds || *time > request.now + kRequestSkewSeconds)
+        return "STALE_REQUEST";
+    return {};
+}
+
 // The client proved who it is: every answer from here on is signed.
 Response VerifyString(const Request& request, SiteStore& store, Verifier verify, int64_t client, const ClientKey& key,
-                      const std::string& nonce, const std::string& authenticator)
+                      const Answering& answering, const std::vector<QueryParameter>& parameters)
 {
+    if (answering.Version() == SignatureVersion::Two) {
+        if (const std::string_view problem = TimeProblem(request, parameters); !problem.empty())
+            return answering.Signed(key, problem);
+    }
+    const std::string nonce = ValueOf(parameters, "nonce");
     if (!IsNonce(nonce))
-        return Signed(key, "MALFORMED", request, nonce);
+        return answering.Signed(key, "MALFORMED");
     if (!store.UseNonce(client, nonce, request.now))
-        return Signed(key, "REPLAYED_REQUEST", request, nonce);
+        return answering.Signed(key, "REPLAYED_REQUEST");
     // Each application has budgets of its own, as one address would.
     const std::string origin = "client:" + std::to_string(client);
     const StringCheck check = CheckString(store, {origin, origin, {}}, request.now,
-                                          AuthenticatorFromInput(authenticator).authenticator, verify, std::nullopt);
-    if (check.outcome != Outcome::Accepted)
-        return Signed(key, StatusOf(check.outcome), request, nonce);
-    return Signed(key, "OK", request, nonce, check.identity, check.account);
+                                          AuthenticatorFromInput(ValueOf(parameters, "authenticator")).authenticator,
+                                          verify, {HashOf(request.newSession), false});
+    Response response = check.outcome == Outcome::Accepted ? answering.Signed(key, "OK", check.identity, check.account)
+                                                           : answering.Signed(key, StatusOf(check.outcome));
+    NoteFault(response, check);
+    return response;
 }
 
 } // namespace
 
 Response VerifyForClient(const Request& request, SiteStore& store, Verifier verify)
 {
-    const auto parameters = ParseQuery(request.query);
-    const std::vector<QueryParameter> none;
-    const std::string nonce = ValueOf(parameters.value_or(none), "nonce");
-    const auto client = parameters ? ClientId(ValueOf(*parameters, "id")) : std::nullopt;
+    const auto parameters = ParseQuery(request.query).value_or(std::vector<QueryParameter>{});
+    const Answering answering(request, parameters);
+    const auto client = ClientId(ValueOf(parameters, "id"));
     std::optional<ClientKey> key;
     try {
         key = client ? store.ClientKeyOf(*client) : std::nullopt;
@@ -145,13 +194,15 @@ Response VerifyForClient(const Request& request, SiteStore& store, Verifier veri
         return VerifyUnavailable(request, error.what());
     }
     if (!key)
-        return Unsigned("NO_SUCH_CLIENT", request, nonce);
-    if (!SignatureHolds(*key, *parameters))
-        return Unsigned("BAD_SIGNATURE", request, nonce);
+        return answering.Unsigned("NO_SUCH_CLIENT");
+    if (!SignatureHolds(*key, parameters, answering.Version()))
+        return answering.Unsigned("BAD_SIGNATURE");
     try {
-        return VerifyString(request, store, verify, *client, *key, nonce, ValueOf(*parameters, "authenticator"));
+        return VerifyString(request, store, verify, *client, *key, answering, parameters);
     } catch (const StoreError& error) {
-        Response response = Signed(*key, "BACKEND_ERROR", request, nonce);
+        // Nothing of the request was kept, or (OUTCOME_UNKNOWN) the store cannot tell.
+        Response response =
+            answering.Signed(*key, error.kind() == StoreError::Kind::Unresolved ? "OUTCOME_UNKNOWN" : "BACKEND_ERROR");
         response.log = error.what();
         response.storeFailed = true;
         return response;
@@ -160,8 +211,8 @@ Response VerifyForClient(const Request& request, SiteStore& store, Verifier veri
 
 Response VerifyUnavailable(const Request& request, std::string log)
 {
-    const auto parameters = ParseQuery(request.query);
-    Response response = Unsigned("BACKEND_ERROR", request, parameters ? ValueOf(*parameters, "nonce") : "");
+    const auto parameters = ParseQuery(request.query).value_or(std::vector<QueryParameter>{});
+    Response response = Answering(request, parameters).Unsigned("BACKEND_ERROR");
     response.log = std::move(log);
     response.storeFailed = true;
     return response;

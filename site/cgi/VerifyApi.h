@@ -1,10 +1,13 @@
 #pragma once
 // The verification API for applications that keep their own sessions: a signed request names
 // the client, a nonce and an authenticator; the signed JSON answer says whether the string is
-// accepted (used up exactly as a sign-in through the login page) and for whom.
+// accepted (used up exactly as a sign-in through the login page) and for whom. Version 2 (v=2)
+// signs percent-encoded fields and answers a request only within its time; version 1 stays for
+// the applications that speak it (docs/verify-api.md says what it cannot promise).
 #include "site/cgi/Respond.h"
 
-// GET PATH/verify?id=ID&nonce=N&authenticator=HEX&h=SIGNATURE
+// GET PATH/verify?v=2&id=ID&nonce=N&time=T&authenticator=HEX&h=SIGNATURE
+// GET PATH/verify?id=ID&nonce=N&authenticator=HEX&h=SIGNATURE (version 1)
 Response VerifyForClient(const Request& request, SiteStore& store, Verifier verify);
 
 // The answer when no store can be had at all: BACKEND_ERROR, unsigned (no key to sign with).

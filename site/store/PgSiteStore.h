@@ -25,7 +25,7 @@ public:
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
     Admission Admit(const Claim& claim) override;
     StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                            const std::optional<SessionHash>& session) override;
+                            const Offer& offer) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
     void EndSession(const SessionHash& session) override;
     std::optional<ClientKey> ClientKeyOf(int64_t client) override;
@@ -49,6 +49,10 @@ private:
     explicit PgSiteStore(PgConnection connection);
 
     PruneReport TidyRound(int64_t now, int64_t rows);
+    // The admission of a genuine string and the commit, in the transaction CheckString began.
+    Admission AdmitOnce(const RomBytes& identity, uint32_t seed, int64_t now, const Offer& offer, const Origin& origin);
+    // What became of an admission whose connection was lost after it was sent.
+    Admission AdmissionAfterLoss(const RomBytes& identity, uint32_t seed, const Offer& offer, const StoreError& loss);
     Gate RefuseAndCommit(const Origin& origin, const std::string& spent, int64_t now, const Budgets& budgets);
 
     PgConnection m_connection;

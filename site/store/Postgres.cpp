@@ -1,7 +1,11 @@
 #include "site/store/Postgres.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,18 +28,38 @@ std::string WithoutPassword(const std::string& address)
 }
 
 // SQLSTATE classes and codes that pass by themselves: the connection or the server went away
-// (or is starting up or shutting down), contention, or a full disk.
-StoreError::Kind KindOf(const char* state)
+// (or is starting up or shutting down), contention, or a full disk. A statement cancelled by
+// statement_timeout and a session ended by idle_in_transaction_session_timeout are Broken: the
+// site's statements and transactions are short, so a timeout that ends them is a setting the
+// operator must change, and would end them again every time.
+StoreError::Kind KindOf(std::string_view code)
 {
-    const std::string_view code = state ? state : "";
+    if (code == "57014" || code == "25P03")
+        return StoreError::Kind::Broken;
     if (code.empty() || code.starts_with("08") || code.starts_with("57P"))
         return StoreError::Kind::Unreachable;
     if (code == "53100")
         return StoreError::Kind::Full;
-    if (code.starts_with("53") || code.starts_with("40") || code == "55P03" || code == "57014")
+    if (code.starts_with("53") || code.starts_with("40") || code == "55P03")
         return StoreError::Kind::Busy;
     return StoreError::Kind::Broken;
 }
+
+// What the operator is to change, for the errors that name a setting.
+std::string_view Hint(std::string_view code)
+{
+    if (code == "57014")
+        return " (statement_timeout or the server's cancelling: the site's statements take milliseconds; allow them "
+               "seconds)";
+    if (code == "25P03")
+        return " (idle_in_transaction_session_timeout: a check waits between its two round trips; allow it seconds)";
+    return "";
+}
+
+std::atomic<PgWireTap*> g_tap{nullptr};
+
+// How long Reconnect waits between tries.
+constexpr auto kReconnectPause = std::chrono::milliseconds(100);
 
 // Notices (a table that was not there to drop, a transaction already ended) are not faults;
 // libpq would print them on standard error, which is the web server's log.
@@ -93,25 +117,87 @@ void PgConnection::CheckConnected()
                          StoreError::Kind::Unreachable);
 }
 
-template <typename Send>
-auto PgConnection::Retried(Send send) -> decltype(send())
+void TapPgWire(PgWireTap* tap)
 {
+    g_tap = tap;
+}
+
+template <typename Send>
+auto PgConnection::Retried(bool resendable, Send send) -> decltype(send())
+{
+    // Found lost before (by a statement that may not be resent): connected again first.
+    if (Lost())
+        Reset();
     const bool idle = PQtransactionStatus(m_connection.get()) == PQTRANS_IDLE;
     try {
         return send();
-    } catch (const StoreError& error) {
-        if (!idle || PQstatus(m_connection.get()) != CONNECTION_BAD)
+    } catch (const StoreError&) {
+        if (!resendable || !idle || !Lost())
             throw;
     }
-    PQreset(m_connection.get());
-    CheckConnected();
-    m_prepared.clear();
+    Reset();
     return send();
 }
 
-void PgConnection::Execute(const char* sql)
+bool PgConnection::Lost() const
 {
-    Retried([&] { return Check(PgResultHandle(PQexec(m_connection.get(), sql))); });
+    return PQstatus(m_connection.get()) == CONNECTION_BAD;
+}
+
+void PgConnection::Reset()
+{
+    PQreset(m_connection.get());
+    m_prepared.clear();
+    CheckConnected();
+}
+
+void PgConnection::Reconnect(int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        try {
+            Reset();
+            return;
+        } catch (const StoreError&) {
+            if (std::chrono::steady_clock::now() + kReconnectPause > deadline)
+                throw;
+        }
+        std::this_thread::sleep_for(kReconnectPause);
+    }
+}
+
+// One exchange outside pipeline mode: sent, then every result read to the end. The last result,
+// or StoreError for the first that failed; a connection lost on the way leaves no result.
+PgResult PgConnection::Exchange(const std::function<int()>& send)
+{
+    PGconn* connection = m_connection.get();
+    PgWireTap* tap = g_tap;
+    if (tap)
+        tap->BeforeSending(connection);
+    if (send() != 1)
+        Fail(nullptr);
+    if (tap)
+        tap->Sent(connection);
+    PgResultHandle last;
+    PgResultHandle failure;
+    while (PgResultHandle result{PQgetResult(connection)}) {
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            if (!failure)
+                failure = std::move(result);
+        } else {
+            last = std::move(result);
+        }
+    }
+    if (failure || !last || Lost())
+        Fail(failure.get());
+    return PgResult(std::move(last));
+}
+
+void PgConnection::Execute(const PgSql& sql)
+{
+    Retried(sql.resend == Resend::Allowed,
+            [&] { return Exchange([&] { return PQsendQuery(m_connection.get(), sql.text); }); });
 }
 
 std::string PgConnection::Literal(std::string_view text)
@@ -123,20 +209,25 @@ std::string PgConnection::Literal(std::string_view text)
     return quoted.get();
 }
 
-PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> parameters)
+PgResult PgConnection::Run(const PgSql& sql, std::initializer_list<PgValue> parameters)
 {
-    return Retried([&] { return RunOnce(sql, parameters); });
+    // Preparing changes nothing but the connection's own statements: it may always go again.
+    Retried(true, [&] { return &Prepared(sql, parameters.size()); });
+    return Retried(sql.resend == Resend::Allowed, [&] { return RunOnce(sql, parameters); });
 }
 
-const std::string& PgConnection::Prepared(const char* sql, std::size_t parameters)
+const std::string& PgConnection::Prepared(const PgSql& sql, std::size_t parameters)
 {
-    auto [entry, fresh] = m_prepared.try_emplace(sql, "s" + std::to_string(m_prepared.size()));
+    auto [entry, fresh] = m_prepared.try_emplace(sql.text, "s" + std::to_string(m_prepared.size()));
     if (fresh) {
-        PgResultHandle prepared(
-            PQprepare(m_connection.get(), entry->second.c_str(), sql, static_cast<int>(parameters), nullptr));
-        if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
+        try {
+            Exchange([&] {
+                return PQsendPrepare(m_connection.get(), entry->second.c_str(), sql.text, static_cast<int>(parameters),
+                                     nullptr);
+            });
+        } catch (const StoreError&) {
             m_prepared.erase(entry);
-            Fail(prepared.get());
+            throw;
         }
     }
     return entry->second;
@@ -170,17 +261,27 @@ bool Succeeded(const PGresult* result)
 
 } // namespace
 
-PgResult PgConnection::RunOnce(const char* sql, std::initializer_list<PgValue> parameters)
+PgResult PgConnection::RunOnce(const PgSql& sql, std::initializer_list<PgValue> parameters)
 {
     const std::string& name = Prepared(sql, parameters.size());
     const Parameters values(parameters);
-    return Check(PgResultHandle(PQexecPrepared(m_connection.get(), name.c_str(), values.Count(), values.values.data(),
-                                               values.lengths.data(), values.formats.data(), 0)));
+    return Exchange([&] {
+        return PQsendQueryPrepared(m_connection.get(), name.c_str(), values.Count(), values.values.data(),
+                                   values.lengths.data(), values.formats.data(), 0);
+    });
 }
 
 std::vector<PgResult> PgConnection::RunTogether(std::initializer_list<PgStatement> statements)
 {
-    return Retried([&] { return RunTogetherOnce(statements); });
+    const bool resendable = std::all_of(statements.begin(), statements.end(), [](const PgStatement& statement) {
+        return statement.sql.resend == Resend::Allowed;
+    });
+    Retried(true, [&] {
+        for (const PgStatement& statement : statements)
+            Prepared(statement.sql, statement.parameters.size());
+        return true;
+    });
+    return Retried(resendable, [&] { return RunTogetherOnce(statements); });
 }
 
 std::vector<PgResult> PgConnection::RunTogetherOnce(std::initializer_list<PgStatement> statements)
@@ -189,6 +290,9 @@ std::vector<PgResult> PgConnection::RunTogetherOnce(std::initializer_list<PgStat
     for (const PgStatement& statement : statements)
         names.push_back(&Prepared(statement.sql, statement.parameters.size()));
     PGconn* connection = m_connection.get();
+    PgWireTap* tap = g_tap;
+    if (tap)
+        tap->BeforeSending(connection);
     if (PQenterPipelineMode(connection) != 1)
         Fail(nullptr);
     bool sent = true;
@@ -198,6 +302,8 @@ std::vector<PgResult> PgConnection::RunTogetherOnce(std::initializer_list<PgStat
                                            values.lengths.data(), values.formats.data(), 0) == 1;
     }
     sent = sent && PQpipelineSync(connection) == 1;
+    if (sent && tap)
+        tap->Sent(connection);
     // Every statement's results end with a null; the batch ends with the sync's result. After a
     // failure the server skips the rest (their results say so) up to the sync.
     std::vector<PgResult> results;
@@ -214,7 +320,7 @@ std::vector<PgResult> PgConnection::RunTogetherOnce(std::initializer_list<PgStat
         }
     }
     if (!lost)
-        lost = !PgResultHandle(PQgetResult(connection));
+        lost = !PgResultHandle(PQgetResult(connection)) || Lost();
     PQexitPipelineMode(connection);
     if (lost || failure) {
         RollBackIfOpen();
@@ -230,29 +336,31 @@ void PgConnection::RollBackIfOpen() noexcept
         PgResultHandle(PQexec(m_connection.get(), "ROLLBACK"));
 }
 
-PgResult PgConnection::Check(PgResultHandle result)
-{
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        Fail(result.get());
-    return PgResult(std::move(result));
-}
-
 void PgConnection::Fail(const PGresult* result)
 {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    StoreError::Kind kind = KindOf(state);
-    if (PQstatus(m_connection.get()) == CONNECTION_BAD)
+    const std::string_view code = state ? state : "";
+    StoreError::Kind kind = KindOf(code);
+    if (Lost() && kind != StoreError::Kind::Broken)
         kind = StoreError::Kind::Unreachable;
     const char* message = result ? PQresultErrorMessage(result) : "";
     if (!message || !*message)
         message = PQerrorMessage(m_connection.get());
-    throw StoreError(m_name + ": " + FirstLine(message), kind);
+    throw StoreError(m_name + ": " + FirstLine(message) + std::string(Hint(code)), kind);
 }
+
+namespace {
+
+constexpr PgSql kBeginTransaction{"BEGIN", Resend::Allowed};
+constexpr PgSql kBeginUnflushed{"BEGIN; SET LOCAL synchronous_commit = off", Resend::Allowed};
+constexpr PgSql kCommitTransaction{"COMMIT", Resend::Never};
+constexpr PgSql kRollBack{"ROLLBACK", Resend::Never};
+
+} // namespace
 
 PgTransaction::PgTransaction(PgConnection& connection, Durability durability) : m_connection(connection)
 {
-    m_connection.Execute(durability == Durability::Flushed ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit = off");
+    m_connection.Execute(durability == Durability::Flushed ? kBeginTransaction : kBeginUnflushed);
 }
 
 PgTransaction::~PgTransaction()
@@ -260,7 +368,7 @@ PgTransaction::~PgTransaction()
     if (!m_open)
         return;
     try {
-        m_connection.Execute("ROLLBACK");
+        m_connection.Execute(kRollBack);
     } catch (const StoreError&) {
         // The connection is gone, and the server rolls back whatever it had begun.
     }
@@ -268,6 +376,13 @@ PgTransaction::~PgTransaction()
 
 void PgTransaction::Commit()
 {
-    m_connection.Execute("COMMIT");
     m_open = false;
+    try {
+        m_connection.Execute(kCommitTransaction);
+    } catch (const StoreError& error) {
+        if (!m_connection.Lost())
+            throw;
+        throw StoreError(std::string(error.what()) + " while committing: whether the change was made is not known",
+                         StoreError::Kind::Unresolved);
+    }
 }

@@ -3,12 +3,15 @@
 // bound parameters, results owned until read, and transactions that roll back unless
 // committed. Errors become StoreError: a connection that is gone, a server that is shutting
 // down or starting up is Unreachable (the next request connects again), contention is Busy,
-// a full disk is Full, everything else is Broken.
+// a full disk is Full, everything else is Broken: a setting that cancels the site's statements
+// or ends its transactions (statement_timeout, idle_in_transaction_session_timeout) too, for it
+// stays until the operator changes it.
 #include "site/store/SiteStore.h"
 
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -72,16 +75,42 @@ private:
     PgResultHandle m_result;
 };
 
-// A connection kept across requests may have been ended by the server long before (a restart,
-// an idle timeout), which shows only when it is next used. So a statement sent outside a
-// transaction that finds the connection gone connects again and is sent once more: every such
-// statement must be idempotent (BEGIN, reads, an update to a fixed value). Inside a
-// transaction the loss is the caller's StoreError (Unreachable): the server rolls back.
-// One statement of a batch: sql as for PgConnection::Run, and its parameters.
+// Whether PgConnection may send a statement again after it finds the connection lost. A
+// connection kept across requests may have been ended by the server long before (a restart, an
+// idle timeout), which shows only when it is next used; then a statement that may be resent
+// connects again and goes once more. But a statement's first sending may have run on the server
+// before the connection was lost, so only one whose second run changes nothing may be resent:
+// a read, a BEGIN, a delete by key, an update to fixed values. Every other is sent once, and
+// after a lost connection its caller finds out what became of it. Each statement of the stores
+// says which it is where its text is written.
+enum class Resend { Allowed, Never };
+
+// A statement's text (a string literal: its address is the key of the prepared statement) and
+// whether it may be resent.
+struct PgSql {
+    const char* text;
+    Resend resend;
+};
+
+// One statement of a batch and its parameters.
 struct PgStatement {
-    const char* sql;
+    const PgSql& sql;
     std::vector<PgValue> parameters;
 };
+
+// A test's hand on the wire; none in production. Told of every exchange with the server before
+// it is sent and once it is sent (its answer not yet read), it may cut the connection then: the
+// two moments at which a lost connection leaves the client knowing nothing, or not knowing
+// whether the server ran what it was sent.
+class PgWireTap {
+public:
+    virtual ~PgWireTap() = default;
+    virtual void BeforeSending(PGconn* connection) = 0;
+    virtual void Sent(PGconn* connection) = 0;
+};
+
+// Every connection of the process reports to tap from now on; nullptr for none.
+void TapPgWire(PgWireTap* tap);
 
 class PgConnection {
 public:
@@ -89,33 +118,40 @@ public:
     explicit PgConnection(const std::string& address);
 
     // Statements without parameters (schema, transaction control); several may be given, in
-    // one round trip.
-    void Execute(const char* sql);
+    // one round trip. Resent only as a whole when it may be.
+    void Execute(const PgSql& sql);
     // text as an SQL string literal, quoted for this connection, to write into Execute's sql.
     std::string Literal(std::string_view text);
-    // sql prepared on first use on this connection, then run with these parameters. sql must
-    // be a string literal: its address is the key.
-    PgResult Run(const char* sql, std::initializer_list<PgValue> parameters = {});
+    // sql prepared on first use on this connection, then run with these parameters.
+    PgResult Run(const PgSql& sql, std::initializer_list<PgValue> parameters = {});
     // Statements sent together and answered together, in one round trip (libpq's pipeline
     // mode), run in turn as Run runs each; their results in order. When one fails, the later
     // ones are not run, a transaction they were in is rolled back, and StoreError tells why.
+    // Resent only when every one of them may be.
     std::vector<PgResult> RunTogether(std::initializer_list<PgStatement> statements);
     // The name sql is prepared under on this connection, preparing it on first use.
-    const std::string& Prepared(const char* sql, std::size_t parameters);
+    const std::string& Prepared(const PgSql& sql, std::size_t parameters);
     // Ends a transaction left open (after a failure between two batches); never throws.
     void RollBackIfOpen() noexcept;
+
+    // The connection was found lost: what was sent last may or may not have run.
+    bool Lost() const;
+    // Connects again, trying for up to seconds while the server is away (a restart); StoreError
+    // (Unreachable) when it stays away.
+    void Reconnect(int seconds);
 
     // The address without its password, for messages.
     const std::string& Name() const { return m_name; }
 
 private:
     template <typename Send>
-    auto Retried(Send send) -> decltype(send());
-    PgResult RunOnce(const char* sql, std::initializer_list<PgValue> parameters);
+    auto Retried(bool resendable, Send send) -> decltype(send());
+    PgResult Exchange(const std::function<int()>& send);
+    PgResult RunOnce(const PgSql& sql, std::initializer_list<PgValue> parameters);
     std::vector<PgResult> RunTogetherOnce(std::initializer_list<PgStatement> statements);
-    PgResult Check(PgResultHandle result);
     [[noreturn]] void Fail(const PGresult* result);
     void CheckConnected();
+    void Reset();
 
     std::string m_name;
     PgConnectionHandle m_connection;
@@ -133,6 +169,8 @@ public:
     PgTransaction(const PgTransaction&) = delete;
     PgTransaction& operator=(const PgTransaction&) = delete;
 
+    // StoreError (Unresolved) when the connection is lost while committing: the server may
+    // have made the change or not.
     void Commit();
 
 private:

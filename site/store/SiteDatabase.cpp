@@ -82,6 +82,9 @@ CREATE TABLE nonces(
 ) WITHOUT ROWID;
 CREATE INDEX nonces_by_age ON nonces(at);
 )";
+// Schema 3: the mark of the request that used a string up (Offer), as the PostgreSQL store keeps
+// it. Made by the same statement for a new file and an older one, so both read the same.
+constexpr char kThirdTables[] = "ALTER TABLE used_strings ADD COLUMN used_by INTEGER";
 
 // Schema 1 kept every attempt with its address only; its attempts become today's view of the
 // new table (network = address: the old rows cannot be split any better).
@@ -125,8 +128,8 @@ constexpr char kCountToday[] = "INSERT INTO daily_counts(day, network, outcome, 
 constexpr char kBrake[] = "INSERT INTO brakes(network, until) VALUES(?1, ?2) ON CONFLICT(network)"
                           " DO UPDATE SET until = excluded.until WHERE brakes.until < ?3";
 
-constexpr char kUseString[] =
-    "INSERT INTO used_strings(identity, seed, accepted_at) VALUES(?1, ?2, ?3) ON CONFLICT DO NOTHING";
+constexpr char kUseString[] = "INSERT INTO used_strings(identity, seed, accepted_at, used_by) VALUES(?1, ?2, ?3, ?4)"
+                              " ON CONFLICT DO NOTHING";
 constexpr char kOpenSession[] = "INSERT INTO sessions(token_hash, identity, opened_at) VALUES(?1, ?2, ?3)";
 constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tokens USING(identity)"
                                 " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL";
@@ -269,9 +272,9 @@ std::uintmax_t SizeOf(const std::string& path)
     return error ? 0 : size;
 }
 
-std::uintmax_t FootprintOf(const std::string& path)
+std::uintmax_t FootprintOf(const SqliteConnection& connection)
 {
-    return SizeOf(path) + SizeOf(path + "-wal") + SizeOf(ReservePath(path));
+    return SizeOf(connection.FilePath()) + SizeOf(connection.LogPath()) + SizeOf(ReservePath(connection.FilePath()));
 }
 
 // Each login page process opens the database for a single request, usually while no other
@@ -357,6 +360,7 @@ SchemaObjects ExpectedObjects()
     SqliteConnection fresh(":memory:", SQLITE_OPEN_READWRITE);
     fresh.Execute(kFirstTables);
     fresh.Execute(kSecondTables);
+    fresh.Execute(kThirdTables);
     return ObjectsOf(fresh);
 }
 
@@ -388,19 +392,35 @@ std::vector<Row> Rows(SqliteConnection& connection, const char* sql, std::option
     return rows;
 }
 
-std::shared_ptr<SqliteConnection> Connect(const std::string& path, StoreUse use)
+// After a failed sync. A checkpoint through a new connection copies every page of the log into
+// the database file, syncs that file and empties the log: its success proves that everything
+// committed is on the disk, whatever became of the log's own pages. Its descriptors are new,
+// so the failure the old ones met says nothing about them.
+void WriteLogIntoFile(SqliteConnection& connection)
+{
+    const int code = sqlite3_wal_checkpoint_v2(connection.Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        connection.Fail(code);
+}
+
+enum class Opening { Plain, AfterFailedSync };
+
+std::shared_ptr<SqliteConnection> Connect(const std::string& path, StoreUse use, Opening opening = Opening::Plain)
 {
     CheckReachable(path);
     auto connection = std::make_shared<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
     CheckIsCurrent(ReadHeader(*connection), path);
     ApplyConnectionSettings(*connection, use);
+    if (opening == Opening::AfterFailedSync)
+        WriteLogIntoFile(*connection);
     return connection;
 }
 
-// The one connection of this process to path for long-lived use, made by the first opener.
-// One connection keeps its cache of pages warm: SQLite empties a connection's cache whenever
-// another one has written, so connections of their own would each read every page afresh.
-// Keyed by the path as given; two spellings of one file only share less.
+// The one connection of this process to path for long-lived use, made by the first opener,
+// and made again (the log written into the file first) by the first opener after its sync
+// failed. One connection keeps its cache of pages warm: SQLite empties a connection's cache
+// whenever another one has written, so connections of their own would each read every page
+// afresh. Keyed by the path as given; two spellings of one file only share less.
 std::shared_ptr<SqliteConnection> SharedConnection(const std::string& path)
 {
     static std::mutex registryLock;
@@ -409,11 +429,16 @@ std::shared_ptr<SqliteConnection> SharedConnection(const std::string& path)
     std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
     std::weak_ptr<SqliteConnection>& entry = registry[path];
     std::shared_ptr<SqliteConnection> connection = entry.lock();
-    if (!connection) {
-        connection = Connect(path, StoreUse::LongLived);
+    if (!connection || connection->Failed()) {
+        connection = Connect(path, StoreUse::LongLived, connection ? Opening::AfterFailedSync : Opening::Plain);
         entry = connection;
     }
     return connection;
+}
+
+std::shared_ptr<SqliteConnection> Opened(const std::string& path, StoreUse use, Opening opening = Opening::Plain)
+{
+    return use == StoreUse::LongLived ? SharedConnection(path) : Connect(path, use, opening);
 }
 
 } // namespace
@@ -426,49 +451,63 @@ InitResult SiteDatabase::Initialise(const std::string& path)
     // without tables, and only outside a transaction; elsewhere it changes nothing.
     connection.Execute("PRAGMA auto_vacuum = INCREMENTAL");
     InitResult result = InitResult::Created;
+    bool firstRelease = false;
     {
         ImmediateTransaction transaction(connection);
         const Header header = ReadHeader(connection);
         if (header.applicationId == kApplicationId) {
             CheckIsOurs(header, path);
             if (header.schemaVersion == kSchemaVersion) {
-                NarrowMode(path);
-                MakeReserve(path);
+                NarrowMode(connection.FilePath());
+                MakeReserve(connection.FilePath());
                 return InitResult::AlreadyThere;
             }
-            connection.Execute(kSetAsideFirstAttempts);
-            connection.Execute(kSecondTables);
-            connection.Execute(kMoveFirstAttempts);
+            firstRelease = header.schemaVersion == 1;
+            if (firstRelease) {
+                connection.Execute(kSetAsideFirstAttempts);
+                connection.Execute(kSecondTables);
+                connection.Execute(kMoveFirstAttempts);
+            }
+            connection.Execute(kThirdTables);
             result = InitResult::Migrated;
         } else {
             if (header.applicationId != 0 || header.objects != 0)
                 throw StoreError(path + " is not a site database (it holds other data; nothing was changed)");
             connection.Execute(kFirstTables);
             connection.Execute(kSecondTables);
+            connection.Execute(kThirdTables);
         }
         SetHeader(connection);
         transaction.Commit();
     }
-    if (result == InitResult::Migrated) {
+    if (firstRelease) {
         // Files of the first release were made without it; setting it takes a rebuild.
         connection.Execute("PRAGMA auto_vacuum = INCREMENTAL");
         connection.Execute("VACUUM");
     }
     // Lasts with the file: every later connection reads and writes through the log.
     connection.Execute("PRAGMA journal_mode = WAL");
-    NarrowMode(path);
-    MakeReserve(path);
+    NarrowMode(connection.FilePath());
+    MakeReserve(connection.FilePath());
     return result;
 }
 
 SiteDatabase SiteDatabase::Open(const std::string& path, StoreUse use)
 {
-    if (use == StoreUse::LongLived)
-        return SiteDatabase(SharedConnection(path));
-    return SiteDatabase(Connect(path, use));
+    return SiteDatabase(Opened(path, use), use);
 }
 
-SiteDatabase::SiteDatabase(std::shared_ptr<SqliteConnection> connection) : m_connection(std::move(connection)) {}
+SiteDatabase::SiteDatabase(std::shared_ptr<SqliteConnection> connection, StoreUse use)
+    : m_connection(std::move(connection)), m_use(use)
+{
+}
+
+SqliteConnection& SiteDatabase::Live()
+{
+    if (m_connection->Failed())
+        m_connection = Opened(m_connection->Path(), m_use, Opening::AfterFailedSync);
+    return *m_connection;
+}
 
 Gate SiteDatabase::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
@@ -491,7 +530,8 @@ Admission SiteDatabase::Admit(const Claim& claim)
 {
     const std::string key = FormatIdentity(claim.identity);
     ImmediateTransaction transaction(*m_connection);
-    const Admission admission = AdmitString(key, claim.seed, claim.at, claim.session);
+    const Admission admission =
+        AdmitString(key, claim.seed, claim.at, {claim.session.value_or(SessionHash{}), claim.session.has_value()});
     SettleAttempt(claim.attempt, admission.outcome, key);
     // A forgotten acceptance would let its string work once more.
     transaction.Commit(ImmediateTransaction::Durability::Durable);
@@ -502,18 +542,46 @@ Admission SiteDatabase::Admit(const Claim& claim)
 // of microseconds, less than a second commit would, and no attempt is ever left pending. The
 // transaction is shared with the other threads' checks of the moment.
 StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                      const std::optional<SessionHash>& session)
+                                      const Offer& offer)
 {
-    StringCheck check;
-    m_connection->InSharedTransaction([&] {
-        check = CheckWithin(origin, now, budgets, search, session);
-        return check.outcome == Outcome::Accepted;
-    });
-    return check;
+    for (bool again = false;; again = true) {
+        SqliteConnection& connection = Live();
+        StringCheck check;
+        try {
+            const auto unsynced = connection.InSharedTransaction([&] {
+                check = CheckWithin(origin, now, budgets, search, offer);
+                return check.outcome == Outcome::Accepted;
+            });
+            if (unsynced)
+                OpenAfresh(check, *unsynced);
+            return check;
+        } catch (const StoreError&) {
+            // Refused because another check's sync failed meanwhile, it kept nothing: it runs
+            // once more, on the connection opened afresh.
+            if (again || !connection.Failed())
+                throw;
+        }
+    }
+}
+
+// The check was committed but its sync failed: its verdict stands. Before it goes out, the
+// store is opened afresh, whose checkpoint proves the commit on the disk; should that fail, the
+// verdict goes out all the same, and the next request tries again.
+void SiteDatabase::OpenAfresh(StringCheck& check, const std::string& unsynced)
+{
+    check.fault = unsynced;
+    try {
+        m_connection = Opened(m_connection->Path(), m_use, Opening::AfterFailedSync);
+        check.fault += "; then the store was opened afresh and its log written into the database file and synced: "
+                       "what was committed is on the disk";
+    } catch (const StoreError& error) {
+        check.fault += std::string("; opening the store afresh failed: ") + error.what();
+        check.storeFailed = true;
+    }
 }
 
 StringCheck SiteDatabase::CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                      const std::optional<SessionHash>& session)
+                                      const Offer& offer)
 {
     StringCheck check;
     check.gate = Gauge(origin, now, budgets);
@@ -529,7 +597,7 @@ StringCheck SiteDatabase::CheckWithin(const Origin& origin, int64_t now, const B
         },
         [&](const Verification& genuine) {
             const std::string key = FormatIdentity(*genuine.identity);
-            const Admission admission = AdmitString(key, genuine.seed, now, session);
+            const Admission admission = AdmitString(key, genuine.seed, now, offer);
             check.gate.attempt = RecordAttempt(origin, now, admission.outcome, key);
             return admission;
         });
@@ -580,8 +648,7 @@ void SiteDatabase::SettleAttempt(int64_t attempt, Outcome outcome, const std::op
     BindOptional(settle, 3, identity).Run();
 }
 
-Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, int64_t at,
-                                    const std::optional<SessionHash>& session)
+Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer)
 {
     Admission admission;
     {
@@ -593,11 +660,16 @@ Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, 
             return {Outcome::Revoked, {}};
         admission = {Outcome::Accepted, find.Text(0)};
     }
-    Query(*m_connection, kUseString).Bind(1, identity).Bind(2, int64_t{seed}).Bind(3, at).Run();
+    Query(*m_connection, kUseString)
+        .Bind(1, identity)
+        .Bind(2, int64_t{seed})
+        .Bind(3, at)
+        .Bind(4, MarkOf(offer.mark))
+        .Run();
     if (sqlite3_changes(m_connection->Get()) == 0)
         return {Outcome::AlreadyUsed, {}};
-    if (session)
-        Query(*m_connection, kOpenSession).Bind(1, *session).Bind(2, identity).Bind(3, at).Run();
+    if (offer.opensSession)
+        Query(*m_connection, kOpenSession).Bind(1, offer.mark).Bind(2, identity).Bind(3, at).Run();
     return admission;
 }
 
@@ -616,7 +688,7 @@ std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& sessio
 
 void SiteDatabase::EndSession(const SessionHash& session)
 {
-    ImmediateTransaction transaction(*m_connection);
+    ImmediateTransaction transaction(Live());
     Query(*m_connection, kEndSession).Bind(1, session).Run();
     transaction.Commit(ImmediateTransaction::Durability::Durable);
 }
@@ -638,7 +710,7 @@ std::optional<ClientKey> SiteDatabase::ClientKeyOf(int64_t client)
 
 bool SiteDatabase::UseNonce(int64_t client, std::string_view nonce, int64_t now)
 {
-    ImmediateTransaction transaction(*m_connection);
+    ImmediateTransaction transaction(Live());
     Query(*m_connection, kUseNonce).Bind(1, client).Bind(2, nonce).Bind(3, now).Bind(4, now - kNonceKeepSeconds).Run();
     const bool fresh = sqlite3_changes(m_connection->Get()) > 0;
     transaction.Commit();
@@ -671,7 +743,7 @@ bool SiteDatabase::RemoveClient(int64_t client)
 void SiteDatabase::Forget(const RomBytes& identity)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(*m_connection);
+    ImmediateTransaction transaction(Live());
     for (const char* statement : kForgetToken)
         Query(*m_connection, statement).Bind(1, key).Run();
     transaction.Commit(ImmediateTransaction::Durability::Durable);
@@ -679,7 +751,7 @@ void SiteDatabase::Forget(const RomBytes& identity)
 
 PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)
 {
-    ImmediateTransaction transaction(*m_connection);
+    ImmediateTransaction transaction(Live());
     PruneReport report;
     Query(*m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
     Query(*m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
@@ -700,8 +772,8 @@ void SiteDatabase::Tidy(int64_t now)
 
 PruneReport SiteDatabase::Prune(int64_t now)
 {
-    const std::string& path = m_connection->Path();
-    const std::uintmax_t before = FootprintOf(path);
+    const std::string path = m_connection->FilePath();
+    const std::uintmax_t before = FootprintOf(*m_connection);
     // Room to work in first: the reserve, then whatever the log holds.
     unlink(ReservePath(path).c_str());
     sqlite3_wal_checkpoint_v2(m_connection->Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
@@ -721,7 +793,7 @@ PruneReport SiteDatabase::Prune(int64_t now)
         last = std::exchange(free, FreePages(*m_connection));
     }
     MakeReserve(path);
-    const std::uintmax_t after = FootprintOf(path);
+    const std::uintmax_t after = FootprintOf(*m_connection);
     total.bytesFreed = before > after ? static_cast<int64_t>(before - after) : 0;
     return total;
 }

@@ -23,7 +23,7 @@ public:
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
     Admission Admit(const Claim& claim) override;
     StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                            const std::optional<SessionHash>& session) override;
+                            const Offer& offer) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
     void EndSession(const SessionHash& session) override;
     std::optional<ClientKey> ClientKeyOf(int64_t client) override;
@@ -44,11 +44,16 @@ public:
     void Forget(const RomBytes& identity) override;
 
 private:
-    explicit SiteDatabase(std::shared_ptr<SqliteConnection> connection);
+    SiteDatabase(std::shared_ptr<SqliteConnection> connection, StoreUse use);
 
+    // The connection to write through: a long-lived store whose connection failed to sync takes
+    // the one opened afresh (the first store to come opens it).
+    SqliteConnection& Live();
     // A string's check inside the caller's transaction.
     StringCheck CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                            const std::optional<SessionHash>& session);
+                            const Offer& offer);
+    // After a check whose commit stands but whose sync failed.
+    void OpenAfresh(StringCheck& check, const std::string& unsynced);
     // The budgets counted; when one is spent, the refusal counted and the network's brake set.
     Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
     // The new attempt's id.
@@ -57,8 +62,7 @@ private:
     void SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity);
     // The string (identity, seed) used up for an enrolled, unrevoked token, and the session
     // opened: all within the caller's transaction.
-    Admission AdmitString(const std::string& identity, uint32_t seed, int64_t at,
-                          const std::optional<SessionHash>& session);
+    Admission AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer);
 
     // One bounded round of clean-up inside its own transaction; how much it removed.
     PruneReport TidyRound(int64_t now, int64_t rows);
@@ -66,4 +70,5 @@ private:
     // Shared by the threads of a process when long-lived: the SiteStore calls take turns on
     // it. The operator's calls are for a connection of its own.
     std::shared_ptr<SqliteConnection> m_connection;
+    StoreUse m_use;
 };

@@ -35,7 +35,7 @@ std::string UtcText(int64_t at, const char* format)
 }
 
 StringCheck SiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                   const std::optional<SessionHash>& session)
+                                   const Offer& offer)
 {
     StringCheck check;
     check.gate = Charge(origin, now, budgets);
@@ -48,7 +48,8 @@ StringCheck SiteStore::CheckString(const Origin& origin, int64_t now, const Budg
         check, search,
         [&](Outcome outcome, const std::optional<RomBytes>& identity) { Settle(attempt, outcome, identity); },
         [&](const Verification& genuine) {
-            return Admit({attempt, now, *genuine.identity, genuine.seed, session});
+            return Admit({attempt, now, *genuine.identity, genuine.seed,
+                          offer.opensSession ? std::optional(offer.mark) : std::nullopt});
         });
     return check;
 }

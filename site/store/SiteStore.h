@@ -19,15 +19,17 @@
 class StoreError : public std::runtime_error {
 public:
     // Temporary troubles (busy, a full disk, a lost connection) pass by themselves: the page
-    // asks the visitor to come back. The others need the operator.
-    enum class Kind { Broken, Busy, Full, Unreachable };
+    // asks the visitor to come back; nothing was changed. Broken needs the operator.
+    // Unresolved: a change was sent and the store was lost before it said whether it made it,
+    // and it stayed away too long to be asked.
+    enum class Kind { Broken, Busy, Full, Unreachable, Unresolved };
 
     explicit StoreError(const std::string& message, Kind kind = Kind::Broken)
         : std::runtime_error(message), m_kind(kind)
     {
     }
     Kind kind() const { return m_kind; }
-    bool temporary() const { return m_kind != Kind::Broken; }
+    bool temporary() const { return m_kind == Kind::Busy || m_kind == Kind::Full || m_kind == Kind::Unreachable; }
 
 private:
     Kind m_kind;
@@ -100,12 +102,25 @@ struct SessionHolder {
     RomBytes identity{};
 };
 
+// Who offers a string. The mark is fresh random bits of the request's own (the hash of the
+// session it would open): kept with the string it uses up, so that a request that lost the
+// store's answer can tell its own acceptance from another's. A logon opens its session under
+// the mark; an application checks the string for itself and opens none.
+struct Offer {
+    SessionHash mark{};
+    bool opensSession = false;
+};
+
 // What became of one offered string.
 struct StringCheck {
     Outcome outcome = Outcome::Malformed;
     std::optional<RomBytes> identity; // whenever the string decodes
     std::string account;              // when accepted
     Gate gate;                        // TooManyFailures: which budget is spent
+    // The verdict stands (it is what the store holds), but the store met a fault once it was
+    // decided: why, for the log; and whether the store must be opened afresh before the next.
+    std::string fault;
+    bool storeFailed = false;
 };
 
 // The search that tells whether the offered string is genuine: it runs only once the origin's
@@ -126,10 +141,13 @@ public:
     // session. Settles the claim's attempt either way; all of it or nothing.
     virtual Admission Admit(const Claim& claim) = 0;
     // One offered string, start to end: charged, searched, and admitted once (opening the
-    // session when one is given), or settled as what it was. By default Charge, Settle and
-    // Admit in turn; a store may do it all in one transaction.
+    // offer's session when it asks for one), or settled as what it was. The verdict is what the
+    // store holds: when the store's answer is lost after a change was sent, the store finds out
+    // what became of it before it answers. StoreError means that nothing of the offer was kept
+    // (Unresolved: that the store could not find out). By default Charge, Settle and Admit in
+    // turn; a store may do it all in one transaction.
     virtual StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                    const std::optional<SessionHash>& session);
+                                    const Offer& offer);
     // Who holds a session opened at or after openedSince, while its token stays enrolled as it
     // was when the session opened (revoking or enrolling again ends every session before).
     virtual std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) = 0;
@@ -164,8 +182,12 @@ void SearchAndSettle(StringCheck& check, const Search& search, Fail fail, Admit 
 inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
 // How long a session lasts; after that the store forgets it.
 inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
-// How long an application's request nonce is remembered.
-inline constexpr int64_t kNonceKeepSeconds = 10 * 60;
+// How far a signed request's time may be from the site's clock for it to be answered.
+inline constexpr int64_t kRequestSkewSeconds = 5 * 60;
+// How long an application's request nonce is remembered: as long as a request with it can be
+// answered (within the skew either side of the time it was first seen), so a captured request
+// never works again.
+inline constexpr int64_t kNonceKeepSeconds = 2 * kRequestSkewSeconds;
 
 // How long the process that opens a store keeps it: for one request (login.cgi, the
 // operator's command) or for request after request (login.fcgi).
@@ -228,7 +250,7 @@ public:
     virtual PruneReport Prune(int64_t now) = 0;
     // One line per fault found; none when the store is sound.
     virtual std::vector<std::string> Check() = 0;
-    // The new client's id.
+    // The new client's id; one client however the store's answer is lost.
     virtual int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) = 0;
     virtual std::vector<ApiClient> Clients() = 0;
     // False when there was no such client.

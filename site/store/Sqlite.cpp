@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -82,6 +83,15 @@ SqliteConnection::SqliteConnection(std::string path, int flags) : m_path(std::mo
     if (code != SQLITE_OK)
         Fail(code);
     sqlite3_busy_handler(database, RetryAfterPause, nullptr);
+    // SQLite follows links to the file itself and keeps the log beside it: the log synced must
+    // be that one, not one beside the link.
+    if (const sqlite3_filename file = sqlite3_db_filename(database, "main"); file && *file) {
+        m_file = file;
+        m_logPath = sqlite3_filename_wal(file);
+    } else {
+        m_file = m_path;
+        m_logPath = m_path + "-wal";
+    }
 }
 
 SqliteConnection::~SqliteConnection()
@@ -96,15 +106,59 @@ void SqliteConnection::SyncLog()
 {
     m_logSync.Await([this] {
         if (m_log < 0)
-            m_log = open((m_path + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+            m_log = open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
         // Without a write-ahead log (a rollback journal) the commit has synced the file itself.
         if (m_log < 0 && errno == ENOENT)
             return;
         if (m_log < 0 || fdatasync(m_log) != 0)
-            throw StoreError(m_path + "-wal cannot be synced: " + std::strerror(errno),
+            throw StoreError(m_logPath + " cannot be synced (" + std::strerror(errno) +
+                                 "): what was committed stands, but a power cut may undo it",
                              errno == ENOSPC ? StoreError::Kind::Full : StoreError::Kind::Broken);
     });
 }
+
+/*
+** THE SHARED TRANSACTION
+**
+** login.fcgi's threads share one connection. Each check of a string is a little work (a count,
+** a search of microseconds, an insert or two) that must be one transaction; a durable one must
+** then wait for the disk, which takes far longer than the work. So the checks that meet at the
+** connection share a transaction and a sync.
+**
+** Who leads. A thread that brings work (a piece) queues it. The first thread that finds no group
+** running leads: it takes the oldest pieces waiting, at most kMostInGroup, and runs them all in
+** one write transaction, in the order they came. Every other thread waits on a signal of its
+** own until its piece is finished, or until it is first in the queue when no group runs; then
+** it leads the next group.
+**
+** When a group closes. At once: the leader takes what waits when it begins, and pieces that come
+** later wait for the next group. A group therefore lasts as long as its pieces' work, however
+** many threads come meanwhile.
+**
+** What a failure does to each member. Each piece runs inside a savepoint of its own. A piece that
+** throws is rolled back to its savepoint, and its thread gets what it threw; the other pieces
+** go on and commit. When SQLite has ended the transaction itself (a full disk, an I/O error
+** can), or the commit fails, nothing of the group was kept, and every member gets the error:
+** each may truthfully be told to try again. Once the commit succeeded, every member's result is
+** what the database holds, and stands, whatever happens to the sync after it: an acceptance is
+** an acceptance.
+**
+** Why the sync comes where it does. The connection commits with synchronous = NORMAL: the commit
+** is in the log, not yet on the disk. The leader lets the next group begin before it syncs, so
+** the next group's work overlaps this group's wait; then it syncs the log (GroupSync), and a
+** sync that began after a commit covers every commit before it, so one sync serves all the
+** groups of a moment. The members of a group that asked for durability are answered after
+** that sync, never before.
+**
+** When the sync fails. The failure is every member's news, not an error of their work: each
+** gets its result and the sync's failure with it. The connection is failed from then on: no
+** later sync of its log is trusted (GroupSync), and it begins no more writes: every transaction
+** checks this once it holds the write lock (ImmediateTransaction). The store is then opened
+** afresh (SiteDatabase): a new connection whose checkpoint writes every page of the log into
+** the database file and syncs that file, which proves on its own that all those commits reached
+** the disk. No commit escapes that checkpoint: one begun before the failure holds the write
+** lock, and the checkpoint waits for it to end; one begun after is refused.
+*/
 
 // One thread's work in a shared transaction. Each waits on a signal of its own, so that every
 // change wakes only the threads it concerns.
@@ -113,16 +167,26 @@ struct SqliteConnection::Piece {
     std::condition_variable signal;
     bool taken = false;
     bool finished = false;
-    std::exception_ptr error;
+    bool durable = false;
+    std::exception_ptr error;            // the work was not committed
+    std::optional<std::string> unsynced; // it was, but the sync after it failed
 };
 
-void SqliteConnection::InSharedTransaction(const std::function<bool()>& work)
+namespace {
+
+constexpr char kSavepoint[] = "SAVEPOINT piece";
+constexpr char kRelease[] = "RELEASE piece";
+constexpr char kRollBackPiece[] = "ROLLBACK TO piece";
+
+} // namespace
+
+std::optional<std::string> SqliteConnection::InSharedTransaction(const std::function<bool()>& work)
 {
-    Piece mine{work, {}, false, false, nullptr};
+    Piece mine{work, {}, false, false, false, nullptr, std::nullopt};
     std::unique_lock lock(m_groupLock);
     m_waiting.push_back(&mine);
     while (!mine.finished) {
-        if (m_grouping || mine.taken) {
+        if (m_grouping || mine.taken || m_waiting.front() != &mine) {
             mine.signal.wait(lock);
             continue;
         }
@@ -133,39 +197,80 @@ void SqliteConnection::InSharedTransaction(const std::function<bool()>& work)
         for (Piece* piece : group)
             piece->taken = true;
         lock.unlock();
-        std::exception_ptr error;
-        bool durable = false;
-        try {
-            ImmediateTransaction transaction(*this);
-            for (Piece* piece : group)
-                durable = piece->work() || durable;
-            transaction.Commit();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        // The first of the waiting threads leads the next group while this one syncs.
-        lock.lock();
-        m_grouping = false;
-        if (!m_waiting.empty())
-            m_waiting.front()->signal.notify_one();
-        lock.unlock();
-        if (!error && durable) {
-            try {
-                SyncLog();
-            } catch (...) {
-                error = std::current_exception();
-            }
-        }
+        RunGroup(group);
         lock.lock();
         for (Piece* piece : group) {
-            piece->error = error;
+            assert(!piece->finished);
             piece->finished = true;
             if (piece != &mine)
                 piece->signal.notify_one();
         }
     }
+    // Committed or not, never both: a failed sync is news only for work that was committed.
+    assert(!(mine.error && mine.unsynced));
     if (mine.error)
         std::rethrow_exception(mine.error);
+    return mine.unsynced;
+}
+
+std::size_t SqliteConnection::Waiting()
+{
+    const std::lock_guard lock(m_groupLock);
+    return m_waiting.size();
+}
+
+void SqliteConnection::RunGroup(const std::vector<Piece*>& group)
+{
+    assert(!group.empty() && group.size() <= kMostInGroup);
+    bool durable = false;
+    {
+        // One leader at a time: a second would break every rule above.
+        [[maybe_unused]] const int leaders = ++m_leaders;
+        assert(leaders == 1);
+        try {
+            ImmediateTransaction transaction(*this);
+            for (Piece* piece : group) {
+                Query(*this, kSavepoint).Run();
+                try {
+                    piece->durable = piece->work();
+                    Query(*this, kRelease).Run();
+                } catch (...) {
+                    piece->error = std::current_exception();
+                    if (sqlite3_get_autocommit(Get()))
+                        throw;
+                    Query(*this, kRollBackPiece).Run();
+                    Query(*this, kRelease).Run();
+                }
+                durable = durable || (piece->durable && !piece->error);
+            }
+            transaction.Commit();
+        } catch (...) {
+            const std::exception_ptr failure = std::current_exception();
+            for (Piece* piece : group) {
+                if (!piece->error)
+                    piece->error = failure;
+            }
+            durable = false;
+        }
+        --m_leaders;
+    }
+    // The next group begins while this one waits for the disk.
+    {
+        const std::lock_guard lock(m_groupLock);
+        m_grouping = false;
+        if (!m_waiting.empty())
+            m_waiting.front()->signal.notify_one();
+    }
+    if (!durable)
+        return;
+    try {
+        SyncLog();
+    } catch (const StoreError& error) {
+        for (Piece* piece : group) {
+            if (!piece->error)
+                piece->unsynced = error.what();
+        }
+    }
 }
 
 void SqliteConnection::Execute(const char* sql)
@@ -287,6 +392,13 @@ ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection)
     : m_connection(connection), m_turn(connection.Turn())
 {
     m_connection.Execute("BEGIN IMMEDIATE");
+    // Checked under the write lock: no commit follows a failed sync unseen by the checkpoint
+    // that opening the store afresh runs (the shared transaction's rules).
+    if (m_connection.Failed()) {
+        sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw StoreError(m_connection.Path() + " is being opened afresh: its log failed to reach the disk",
+                         StoreError::Kind::Busy);
+    }
 }
 
 ImmediateTransaction::~ImmediateTransaction()

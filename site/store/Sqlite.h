@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -32,7 +33,9 @@ int RetryAfterPause(void*, int count);
 
 // One connection may serve the threads of a process: they take turns (Turn), and a durable
 // commit waits for the disk after its turn (SyncLog), so the writers of a moment share one
-// sync. Other processes meet SQLite's own locks.
+// sync. Other processes meet SQLite's own locks. A connection whose sync failed takes no more
+// writes (Failed): it is replaced by one opened afresh (see the shared transaction's rules in
+// Sqlite.cpp).
 class SqliteConnection {
 public:
     // flags as for sqlite3_open_v2. A statement that finds the database locked retries for up
@@ -52,29 +55,46 @@ public:
     std::mutex& Turn() { return m_turn; }
     // Outside a turn: returns once everything committed so far is on the disk, the
     // write-ahead log synced by this thread or by one that began syncing after the call.
+    // StoreError, saying that what was committed stands but may not survive a power cut, when
+    // the sync fails now or failed before.
     void SyncLog();
     // Runs work (statements on this connection; it returns true when they must be durable)
-    // in a write transaction shared with the work other threads bring meanwhile: the first
-    // thread to come runs all that waits, commits once and lets the next group begin while it
-    // syncs. Should any work fail, the whole group is rolled back and each of its threads
-    // gets the error.
-    void InSharedTransaction(const std::function<bool()>& work);
+    // in a write transaction shared with the work other threads bring meanwhile. Returns once
+    // the work is committed (and synced, when it asked for that); throws what the work threw,
+    // or the group's failure, when it was not committed. When the commit stands but its sync
+    // failed, returns why. The rules, in full, where it is written.
+    std::optional<std::string> InSharedTransaction(const std::function<bool()>& work);
+    // A sync of this connection failed: it begins no more writes of the shared transaction.
+    bool Failed() const { return m_logSync.Failed(); }
+    // Pieces queued for the next group, for the tests of the shared transaction's rules.
+    std::size_t Waiting();
 
     [[noreturn]] void Fail(int code) const;
+    // The path as the connection was opened with it, for messages.
     const std::string& Path() const { return m_path; }
+    // The database file and its write-ahead log as SQLite names them: their real places,
+    // whatever links the opened path went through.
+    const std::string& FilePath() const { return m_file; }
+    const std::string& LogPath() const { return m_logPath; }
     sqlite3* Get() const { return m_database.get(); }
 
 private:
+    struct Piece;
+    // The leader's part: the group's work in one transaction, committed, then synced.
+    void RunGroup(const std::vector<Piece*>& group);
+
     std::string m_path;
     DatabaseHandle m_database;
+    std::string m_file;
+    std::string m_logPath;
     std::unordered_map<const char*, StatementHandle> m_statements;
     std::mutex m_turn;
     GroupSync m_logSync;
-    struct Piece;
     std::mutex m_groupLock;
     std::deque<Piece*> m_waiting;
     bool m_grouping = false;
-    int m_log = -1; // the write-ahead log, opened for syncing by the first sync
+    std::atomic<int> m_leaders{0}; // groups running: never more than one
+    int m_log = -1;                // the write-ahead log, opened for syncing by the first sync
 };
 
 // One use of a prepared statement; reset when it goes, so the statement can be used again.

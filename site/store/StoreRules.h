@@ -10,7 +10,10 @@
 // "EnSt": how a store is known as ours before any table is read.
 inline constexpr int64_t kApplicationId = 0x456E5374;
 // Raised with every change to the tables; initialising brings older stores up to it.
-inline constexpr int64_t kSchemaVersion = 2;
+inline constexpr int64_t kSchemaVersion = 3;
+// How long a store that lost its connection while committing tries to reach the database
+// again to find out whether the commit was made, before it answers that it cannot tell.
+inline constexpr int kResolveSeconds = 5;
 
 inline constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
 // Counts per day are kept for a year and a bit, for comparisons with the same time last year.
@@ -28,6 +31,16 @@ inline constexpr const char* kPortableRowChecks[] = {
     "SELECT 'session of ' || identity || ' has no token row' FROM sessions WHERE identity NOT IN (SELECT identity"
     " FROM tokens)",
 };
+
+// The offer's mark as a used string keeps it: its first eight bytes, as a whole number. The
+// bits are random, so two requests offering the same string share them with odds of 2^-64.
+inline int64_t MarkOf(const SessionHash& mark)
+{
+    uint64_t bits = 0;
+    for (std::size_t i = 0; i < sizeof bits; ++i)
+        bits = bits << 8 | mark[i];
+    return static_cast<int64_t>(bits);
+}
 
 // The budget that failures counted within the window have spent, the widest first: its
 // address or network, or nothing while every budget holds.

@@ -31,18 +31,40 @@ std::optional<std::vector<uint8_t>> FromBase64(std::string_view text)
     return bytes;
 }
 
-std::string SignedText(Fields fields)
+std::string PercentEncoded(std::string_view text)
+{
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kDigits[byte >> 4];
+            encoded += kDigits[byte & 0xF];
+        }
+    }
+    return encoded;
+}
+
+std::string SignedText(Fields fields, SignatureVersion version)
 {
     std::sort(fields.begin(), fields.end());
     std::string text;
-    for (const auto& [name, value] : fields)
-        text += (text.empty() ? "" : "&") + name + "=" + value;
+    for (const auto& [name, value] : fields) {
+        text += text.empty() ? "" : "&";
+        text +=
+            version == SignatureVersion::Two ? PercentEncoded(name) + "=" + PercentEncoded(value) : name + "=" + value;
+    }
     return text;
 }
 
-std::string Sign(const SigningKey& key, const Fields& fields)
+std::string Sign(const SigningKey& key, const Fields& fields, SignatureVersion version)
 {
-    const std::string text = SignedText(fields);
+    const std::string text = SignedText(fields, version);
     hmac_sha256_ctx context;
     hmac_sha256_set_key(&context, key.size(), key.data());
     hmac_sha256_update(&context, text.size(), reinterpret_cast<const uint8_t*>(text.data()));

@@ -1,7 +1,9 @@
 #pragma once
-// The site store in memory, with the same rules as the site database, for the login page's
-// tests and its fuzzing. It can be told to fail like a busy or broken database.
+// The site store in memory, with the same rules as the site database (the budgets' order is the
+// stores' own), for the login page's tests and its fuzzing. It can be told to fail like a busy
+// or broken database.
 #include "site/store/SiteStore.h"
+#include "site/store/StoreRules.h"
 
 #include <algorithm>
 #include <map>
@@ -39,12 +41,9 @@ public:
             });
         };
         Gate gate;
-        if (failures(&Origin::wideNetwork, origin.wideNetwork) >= budgets.wideNetwork)
-            gate.exhausted = origin.wideNetwork;
-        else if (failures(&Origin::network, origin.network) >= budgets.network)
-            gate.exhausted = origin.network;
-        else if (failures(&Origin::address, origin.address) >= budgets.address)
-            gate.exhausted = origin.address;
+        gate.exhausted =
+            SpentBudget(origin, budgets, failures(&Origin::address, origin.address),
+                        failures(&Origin::network, origin.network), failures(&Origin::wideNetwork, origin.wideNetwork));
         if (!gate.exhausted.empty()) {
             ++refusals;
             gate.networkNewlyExhausted = gate.exhausted != origin.address && m_braked.insert(gate.exhausted).second;

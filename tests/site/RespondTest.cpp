@@ -1,9 +1,13 @@
 #include "site/cgi/Respond.h"
 
+#include "site/verifier/Signature.h"
+
 #include "InMemorySiteStore.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -94,6 +98,27 @@ TEST(Respond, SessionsLastTwelveHoursAndEveryCookieOfTheNameIsTried)
     EXPECT_TRUE(Contains(Respond(later, store).body, "Signed in as alice"));
     later.now += 1;
     EXPECT_TRUE(Contains(Respond(later, store).body, "You are not signed in"));
+}
+
+// A sibling domain may set cookies of the same name for this site: however many it sets,
+// the visitor's own is found, on the welcome page, at the session check and at sign-out.
+TEST(Respond, EveryWellFormedSessionCookieIsTried)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    Respond(Get("Authenticate=" + kGenuine), store);
+    std::string cookies;
+    for (int i = 0; i < 150; ++i)
+        cookies += "entravo_session=" + std::string(30, '0') + std::to_string(10 + i % 90) + "; ";
+    cookies += "entravo_session=DEADBEEF0102030405060708090A0B0C";
+    EXPECT_TRUE(Contains(Respond(Get("", cookies), store).body, "Signed in as alice"));
+    Request check = Get("", cookies);
+    check.pathInfo = "/auth";
+    EXPECT_EQ(200, Respond(check, store).status);
+    Request signOut = Get("", cookies);
+    signOut.method = "POST";
+    Respond(signOut, store);
+    EXPECT_EQ(401, Respond(check, store).status);
 }
 
 TEST(Respond, SignOutEndsTheSessionAndClearsTheCookie)
@@ -267,27 +292,120 @@ TEST(Session, TokensHashAsSha256)
     EXPECT_NE(hash, HashOf(kToken));
 }
 
-// The worked example of docs/verify-api.md, to the byte.
-TEST(Respond, TheVerificationApisWorkedExample)
+Request VerifyRequest(std::string query, int64_t now = 1'800'000'000)
 {
-    InMemorySiteStore store;
-    store.Enroll(kAlice, "alice");
+    Request request = Get(std::move(query));
+    request.pathInfo = "/verify";
+    request.now = now;
+    return request;
+}
+
+// The worked example's key: the bytes 0 to 31.
+ClientKey ExampleKey()
+{
     ClientKey key{};
     for (std::size_t i = 0; i < key.size(); ++i)
         key[i] = static_cast<uint8_t>(i);
-    store.clients[1] = key;
-    Request request = Get("id=1&nonce=abcdefghijklmnop1234&authenticator=" + kGenuine +
-                          "&h=QQ4tu3PbMUX4erfFMQcAKsD9uuIxXBL%2BzWe4D%2BpHZKk%3D");
-    request.pathInfo = "/verify";
-    const Response answer = Respond(request, store);
-    EXPECT_EQ(200, answer.status);
-    EXPECT_EQ("application/json", Header(answer, "Content-Type"));
+    return key;
+}
+
+// Alice enrolled, and client 1 holding the example's key.
+void ReadyToVerify(InMemorySiteStore& store)
+{
+    store.Enroll(kAlice, "alice");
+    store.clients[1] = ExampleKey();
+}
+
+// The worked example of docs/verify-api.md, read from it and answered to the byte.
+TEST(Respond, TheVerificationApisWorkedExample)
+{
+    std::ifstream file(std::string(ENTRAVO_SOURCE_DIR) + "/docs/verify-api.md");
+    std::string doc((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t request = doc.find("    GET /entravo/login.cgi/verify?v=2&id=1");
+    const std::size_t answer = doc.find("    {\"v\":\"2\"");
+    ASSERT_NE(std::string::npos, request);
+    ASSERT_NE(std::string::npos, answer);
+    const std::size_t query = doc.find('?', request) + 1;
+    InMemorySiteStore store;
+    ReadyToVerify(store);
+    const Response response = Respond(VerifyRequest(doc.substr(query, doc.find('\n', query) - query)), store);
+    EXPECT_EQ(200, response.status);
+    EXPECT_EQ("application/json", Header(response, "Content-Type"));
+    EXPECT_EQ(doc.substr(answer + 4, doc.find('\n', answer) - answer - 3), response.body);
+    EXPECT_EQ(0, store.tidyCalls);
+    EXPECT_EQ(std::nullopt, store.FindSession(HashOf(kToken), 0)); // an application keeps its own sessions
+}
+
+// Requests without v are answered as before, signed as before.
+TEST(Respond, VersionOneOfTheVerificationApiStillAnswers)
+{
+    InMemorySiteStore store;
+    ReadyToVerify(store);
+    const Response answer = Respond(VerifyRequest("id=1&nonce=abcdefghijklmnop1234&authenticator=" + kGenuine +
+                                                  "&h=QQ4tu3PbMUX4erfFMQcAKsD9uuIxXBL%2BzWe4D%2BpHZKk%3D"),
+                                    store);
     EXPECT_EQ("{\"status\":\"OK\",\"nonce\":\"abcdefghijklmnop1234\",\"t\":\"2027-01-15T08:00:00Z\","
               "\"identity\":\"0123456789ABCDEF\",\"account\":\"alice\","
               "\"h\":\"/8KF4Ktf5ploNum6t/KsGVDmtjk9wHYZDMtErUPcya4=\"}\n",
               answer.body);
-    EXPECT_EQ(0, store.tidyCalls);
-    EXPECT_EQ(std::nullopt, store.FindSession(HashOf(kToken), 0)); // an application keeps its own sessions
+}
+
+// A version 2 request is answered only within 300 s of its time, and a stale one uses up
+// neither its nonce nor its string. Every answer names the request's time.
+TEST(Respond, AVersionTwoRequestIsAnsweredOnlyWithinItsTime)
+{
+    InMemorySiteStore store;
+    ReadyToVerify(store);
+    const auto verify = [&](int64_t time, const std::string& nonce, bool withTime = true) {
+        Fields fields = {{"v", "2"}, {"id", "1"}, {"nonce", nonce}, {"authenticator", kGenuine}};
+        if (withTime)
+            fields.emplace_back("time", std::to_string(time));
+        std::string query;
+        for (const auto& [name, value] : fields)
+            query += name + "=" + value + "&";
+        return Respond(VerifyRequest(query + "h=" + PercentEncoded(Sign(ExampleKey(), fields, SignatureVersion::Two))),
+                       store)
+            .body;
+    };
+    const int64_t now = 1'800'000'000;
+    EXPECT_TRUE(Contains(verify(now - 301, "abcdefghijklmnop0001"), "\"status\":\"STALE_REQUEST\""));
+    EXPECT_TRUE(Contains(verify(now + 301, "abcdefghijklmnop0001"), "\"status\":\"STALE_REQUEST\""));
+    EXPECT_TRUE(Contains(verify(now, "abcdefghijklmnop0001", false), "\"status\":\"MALFORMED\""));
+    const std::string accepted = verify(now - 300, "abcdefghijklmnop0001");
+    EXPECT_TRUE(Contains(accepted, "\"status\":\"OK\"")) << accepted;
+    EXPECT_TRUE(Contains(accepted, "\"time\":\"1799999700\"")) << accepted;
+    EXPECT_TRUE(Contains(verify(now + 300, "abcdefghijklmnop0001"), "\"status\":\"REPLAYED_REQUEST\""));
+    EXPECT_TRUE(Contains(verify(now, "abcdefghijklmnop0002"), "\"status\":\"REPLAYED\""));
+}
+
+// As an authorizer the session check answers for the request it guards, whatever its method.
+TEST(Respond, TheSessionCheckAnswersEveryMethod)
+{
+    InMemorySiteStore store;
+    store.Enroll(kAlice, "alice");
+    Respond(Get("Authenticate=" + kGenuine), store);
+    for (const char* method : {"GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+        Request check = Get("", "entravo_session=DEADBEEF0102030405060708090A0B0C");
+        check.method = method;
+        check.pathInfo = "/auth";
+        EXPECT_EQ(200, Respond(check, store).status) << method;
+        check.cookies.clear();
+        EXPECT_EQ(401, Respond(check, store).status) << method;
+    }
+}
+
+// The store was lost as it accepted the string, and could not be asked afterwards: the link may
+// be used up, so the visitor is sent for a new one, never back with it.
+TEST(Respond, AnAcceptanceTheStoreCannotConfirmSendsTheVisitorForANewLink)
+{
+    InMemorySiteStore store;
+    store.broken = true;
+    store.failure = StoreError::Kind::Unresolved;
+    const Response logon = Respond(Get("Authenticate=" + kGenuine), store);
+    EXPECT_EQ(503, logon.status);
+    EXPECT_TRUE(Contains(logon.body, "cannot tell whether it was used. Sign in with a new link")) << logon.body;
+    EXPECT_FALSE(Contains(logon.body, "Try again")) << logon.body;
+    EXPECT_TRUE(logon.storeFailed);
 }
 
 TEST(Respond, TheSessionCheckReadsOnlyTheCookie)

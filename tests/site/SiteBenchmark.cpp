@@ -150,8 +150,8 @@ void BM_AcceptInSiteDatabase(benchmark::State& state)
         session[2] = static_cast<uint8_t>(tick >> 16);
         ++tick;
         state.ResumeTiming();
-        const StringCheck check = database.CheckString(
-            {address, address, {}}, 1000, {}, [&] { return VerifyAuthenticator(text); }, session);
+        const StringCheck check = database.CheckString({address, address, {}}, 1000, {},
+                                                       [&] { return VerifyAuthenticator(text); }, {session, true});
         if (check.outcome != Outcome::Accepted)
             state.SkipWithError("not accepted");
     }

@@ -1,5 +1,6 @@
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
+#include "site/verifier/Signature.h"
 #include "tests/support/authenticator/KnownAnswers.h"
 #include "tools/authdecode/AuthDecode.h"
 
@@ -121,4 +122,17 @@ TEST(Identity, PrintsAndReadsSixteenHexDigitsFamilyCodeFirst)
     EXPECT_EQ(kSampleRom, ParseIdentity("0123456789abcdef"));
     for (const char* bad : {"", "0123456789ABCDE", "0123456789ABCDEF0", "0123456789ABCDEG", " 123456789ABCDEF"})
         EXPECT_EQ(std::nullopt, ParseIdentity(bad)) << bad;
+}
+
+// Version 2 signs every field percent-encoded: an '&' or '=' inside a value (an account may
+// hold both) never moves the boundary between two fields, as it does in version 1.
+TEST(Signature, VersionTwoFixesWhereEachFieldEnds)
+{
+    const Fields honest = {{"account", "bob&identity=0123456789ABCDEF"}, {"identity", "FEDCBA9876543210"}};
+    const Fields bent = {{"account", "bob"}, {"identity", "0123456789ABCDEF&identity=FEDCBA9876543210"}};
+    EXPECT_EQ(SignedText(honest, SignatureVersion::One), SignedText(bent, SignatureVersion::One));
+    EXPECT_NE(SignedText(honest, SignatureVersion::Two), SignedText(bent, SignatureVersion::Two));
+    EXPECT_EQ("account=bob%26identity%3D0123456789ABCDEF&identity=FEDCBA9876543210",
+              SignedText(honest, SignatureVersion::Two));
+    EXPECT_EQ("%C3%A9t%C3%A9%20~-._%2F%2B%3DAz09", PercentEncoded("\xC3\xA9t\xC3\xA9 ~-._/+=Az09"));
 }

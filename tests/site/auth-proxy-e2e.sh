@@ -54,8 +54,13 @@ check "login.cgi through fcgiwrap signs in to the same application" "303 Hello, 
 
 # lighttpd: login.fcgi as the FastCGI authorizer of /app/, as the package's example has it.
 mkdir -p "$work/authorizer/www/app"
-printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\nHello, %%s\\n" "${ENTRAVO_ACCOUNT:-nobody}"\n' \
-  >"$work/authorizer/www/app/hello.cgi"
+# The program greets the account, and says which method reached it with what body: a form's
+# fields arrive whole.
+cat >"$work/authorizer/www/app/hello.cgi" <<'CGI'
+#!/bin/sh
+printf 'Content-Type: text/plain\r\n\r\nHello, %s (%s %s)\n' "${ENTRAVO_ACCOUNT:-nobody}" "$REQUEST_METHOD" \
+  "$(head -c "${CONTENT_LENGTH:-0}")"
+CGI
 chmod +x "$work/authorizer/www/app/hello.cgi"
 echo "ENTRAVO_SITE_DB=$ENTRAVO_SITE_DB" >"$work/authorizer/site.conf"
 programs=$(dirname "$(readlink -f "$fcgi")")
@@ -92,7 +97,18 @@ authorizer=http://127.0.0.1:$port
 check "lighttpd: before signing in, the program is out of reach" 401 "$(status "$authorizer/app/hello.cgi")"
 check "lighttpd: the logon link answers with a redirect" 303 \
   "$(status "$authorizer/entravo/login.fcgi?Authenticate=$("$make_logons" 0123456789ABCDEF 3 1)" -c "$work/jar2")"
-check "lighttpd: then the program greets the account" "Hello, alice" \
+check "lighttpd: then the program greets the account" "Hello, alice (GET )" \
   "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" -H 'X-Entravo-Account: mallory' >/dev/null; cat "$work/last.body")"
+check "lighttpd: a form sent by the signed-in user reaches the program" "Hello, alice (POST item=tea&count=2)" \
+  "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" --data 'item=tea&count=2' >/dev/null; cat "$work/last.body")"
+for method in HEAD PUT DELETE PATCH OPTIONS; do
+  check "lighttpd: $method of the signed-in user passes" 200 \
+    "$(status "$authorizer/app/hello.cgi" -b "$work/jar2" -X "$method" $([ "$method" != HEAD ] || echo --head))"
+done
+for method in POST HEAD PUT DELETE PATCH OPTIONS; do
+  check "lighttpd: $method of anyone else is refused" 401 \
+    "$(status "$authorizer/app/hello.cgi" -X "$method" $([ "$method" != HEAD ] || echo --head) \
+       $([ "$method" != POST ] || echo --data item=tea))"
+done
 
 [ "$failures" -eq 0 ] || { echo "logs:"; cat "$work/front/error.log" "$work/authorizer/error.log"; exit 1; }

@@ -1,6 +1,7 @@
-"""The verification API through a real lighttpd, driven by the Python client: every status,
-a tampered signature, a reused nonce, a client removed while in use, and one string sent 50
-times at once accepted once.
+"""The verification API through a real lighttpd, driven by the Python client (version 2): every
+status, a tampered signature, a reused nonce, a stale request, an account name that tries to
+bend the signature, version 1 still answering, a client removed while in use, and one string
+sent 50 times at once accepted once.
 
     verify_api_test.py LOGIN_CGI ENTRAVO_SITE MAKE_LOGONS
 """
@@ -9,13 +10,17 @@ import base64
 import concurrent.futures
 import json
 import os
+import hashlib
+import hmac
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import urllib.error
+import urllib.parse
 import urllib.request
 from pathlib import Path
 
@@ -23,8 +28,10 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "site" / "clients" / "python"))
 from entravo_verify import AnswerNotTrusted, Client, signature  # noqa: E402
 
+WORKED_EXAMPLE_TIME = 1800000000
+
 SERVER = ROOT / "scripts" / "site-server.sh"
-ALICE, BOB, STRANGER = "0123456789ABCDEF", "2800000000000042", "FEDCBA9876543210"
+ALICE, BOB, STRANGER, AMPERSAND = "0123456789ABCDEF", "2800000000000042", "FEDCBA9876543210", "3000000000000007"
 
 
 class NoRedirects(urllib.request.HTTPRedirectHandler):
@@ -93,7 +100,7 @@ class VerifyApi(unittest.TestCase):
     def test_requests_that_do_not_prove_their_client(self):
         client = self.new_client("proof")
         string = self.strings(ALICE, 300)[0]
-        tampered = client.request_url(string, "abcdefghijklmnop0001").replace("h=", "h=A", 1)
+        tampered = client.request_url(string, "abcdefghijklmnop0001", int(time.time())).replace("h=", "h=A", 1)
         self.assertEqual("BAD_SIGNATURE", self.fetch(tampered)["status"])
         wrong_key = Client(self.base, client.client_id, base64.b64encode(bytes(32)).decode())
         verdict = wrong_key.verify(string)
@@ -112,14 +119,49 @@ class VerifyApi(unittest.TestCase):
 
     def test_an_answer_that_was_changed_is_not_trusted(self):
         client = self.new_client("answers")
-        nonce = "abcdefghijklmnop9999"
-        answer = {"status": "OK", "nonce": nonce, "t": "2027-01-15T08:00:00Z", "identity": ALICE, "account": "alice"}
+        nonce, at = "abcdefghijklmnop9999", WORKED_EXAMPLE_TIME
+        answer = {"v": "2", "status": "OK", "nonce": nonce, "time": str(at), "t": "2027-01-15T08:00:00Z",
+                  "identity": ALICE, "account": "alice"}
         answer["h"] = signature(client.key, answer)
-        self.assertEqual("OK", client.check(dict(answer), nonce).status)
+        self.assertEqual("OK", client.check(dict(answer), nonce, at).status)
+        for changed, request in ((dict(answer, account="mallory"), (nonce, at)),
+                                 (dict(answer), ("another-nonce-0000", at)),
+                                 (dict(answer), (nonce, at + 1)),
+                                 (dict(answer, v="1"), (nonce, at))):
+            with self.assertRaises(AnswerNotTrusted):
+                client.check(changed, *request)
+
+    def test_an_account_name_cannot_bend_the_signature(self):
+        self.site("enroll", AMPERSAND, "bob&identity=" + ALICE)
+        client = self.new_client("bending")
+        nonce, at = "abcdefghijklmnop7777", int(time.time())
+        answer = self.fetch(client.request_url(self.strings(AMPERSAND, 600)[0], nonce, at))
+        verdict = client.check(dict(answer), nonce, at)
+        self.assertEqual(("OK", AMPERSAND, "bob&identity=" + ALICE), (verdict.status, verdict.identity, verdict.account))
+        # A man in the middle moves the boundary: the same fields written as version 1 signs them.
+        bent = dict(answer, account="bob", identity=ALICE + "&identity=" + AMPERSAND)
         with self.assertRaises(AnswerNotTrusted):
-            client.check(dict(answer, account="mallory"), nonce)
-        with self.assertRaises(AnswerNotTrusted):
-            client.check(dict(answer), "another-nonce-0000")
+            client.check(bent, nonce, at)
+
+    def test_a_captured_request_is_never_answered_again(self):
+        client = self.new_client("captured")
+        string = self.strings(ALICE, 700)[0]
+        now = int(time.time())
+        self.assertEqual("STALE_REQUEST", client.verify(string, at=now - 301).status)
+        self.assertEqual("STALE_REQUEST", client.verify(string, at=now + 301).status)
+        url = client.request_url(string, "abcdefghijklmnop5555", now)
+        self.assertEqual("OK", self.fetch(url)["status"])
+        self.assertEqual("REPLAYED_REQUEST", self.fetch(url)["status"])
+
+    def test_version_1_still_answers(self):
+        client = self.new_client("version-1")
+        string = self.strings(ALICE, 800)[0]
+        fields = {"id": client.client_id, "nonce": "abcdefghijklmnop6666", "authenticator": string}
+        text = "&".join(f"{name}={fields[name]}" for name in sorted(fields))
+        fields["h"] = base64.b64encode(hmac.new(client.key, text.encode(), hashlib.sha256).digest()).decode()
+        answer = self.fetch(client.url + "?" + urllib.parse.urlencode(fields))
+        self.assertEqual(("OK", "alice"), (answer["status"], answer["account"]))
+        self.assertNotIn("v", answer)
 
     def test_a_guessing_client_is_held_and_a_broken_store_says_so(self):
         client = self.new_client("guesser")
@@ -142,12 +184,14 @@ class VerifyApi(unittest.TestCase):
     def test_the_documented_worked_example(self):
         doc = (ROOT / "docs" / "verify-api.md").read_text()
         key = re.search(r"Key `([^`]+)`", doc).group(1)
-        request = re.findall(r"    GET (\S+verify\?\S+)", doc)[-1]
-        answer = json.loads(re.search(r"\n    (\{\"status\".*\})\n", doc).group(1))
+        request = re.findall(r"    GET (\S+verify\?v=2\S+)", doc)[-1]
+        answer = json.loads(re.search(r"\n    (\{\"v\".*\})\n", doc).group(1))
         client = Client("https://x/entravo/login.cgi", 1, key)
         authenticator = re.search(r"authenticator=([0-9A-F]{64})", request).group(1)
-        self.assertTrue(request.endswith(client.request_url(authenticator, answer["nonce"]).split("/verify", 1)[1]))
-        self.assertEqual(("OK", "alice"), (client.check(answer, answer["nonce"]).status, answer["account"]))
+        url = client.request_url(authenticator, answer["nonce"], WORKED_EXAMPLE_TIME)
+        self.assertTrue(request.endswith(url.split("/verify", 1)[1]))
+        verdict = client.check(answer, answer["nonce"], WORKED_EXAMPLE_TIME)
+        self.assertEqual(("OK", "alice"), (verdict.status, verdict.account))
 
     def fetch(self, url):
         with urllib.request.urlopen(url) as reply:
