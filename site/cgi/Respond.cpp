@@ -2,6 +2,7 @@
 
 #include "site/cgi/ClientOrigin.h"
 #include "site/cgi/VerifyApi.h"
+#include "site/report/Markup.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
 
@@ -54,8 +55,8 @@ Response Page(int status, std::string_view title, std::string_view message)
         // The address of a sign-in request holds the authenticator; never pass it on.
         {"Referrer-Policy", "no-referrer"},
     };
-    response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeHtml(title) +
-                    "</title></head>\n<body><h1>" + EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(message) +
+    response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeMarkup(title) +
+                    "</title></head>\n<body><h1>" + EscapeMarkup(title) + "</h1>\n<p>" + EscapeMarkup(message) +
                     "</p></body></html>\n";
     return response;
 }
@@ -116,7 +117,7 @@ Response Welcome(const Request& request, SiteStore& store)
                     "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
     Response response = Page(200, "Welcome", "Signed in as " + holder->account);
     // The form posts to this page itself; the policy above allows no other target.
-    const std::string form = "<form method=\"post\" action=\"" + EscapeHtml(WelcomePath(request)) +
+    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
                              "\"><button type=\"submit\">Sign out</button></form>";
     response.body.insert(response.body.rfind("</body>"), form);
     return response;
@@ -267,32 +268,4 @@ std::string CgiText(const Response& response)
     for (const auto& [name, value] : response.headers)
         text += name + ": " + value + "\r\n";
     return text + "\r\n" + response.body;
-}
-
-std::string EscapeHtml(std::string_view text)
-{
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&#39;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
 }

@@ -71,6 +71,3 @@ Response Undecided(std::string log);
 
 // As a CGI program prints it: "Status:", the headers, a blank line, the body.
 std::string CgiText(const Response& response);
-
-// Text made safe for HTML content and attribute values.
-std::string EscapeHtml(std::string_view text);
