@@ -43,19 +43,12 @@ Response Json(const Fields& fields)
     return response;
 }
 
-std::string ValueOf(const std::vector<QueryParameter>& parameters, std::string_view name)
-{
-    const auto found = std::find_if(parameters.begin(), parameters.end(),
-                                    [&](const QueryParameter& parameter) { return parameter.name == name; });
-    return found == parameters.end() ? std::string() : found->value;
-}
-
 // What every answer to one request carries besides its verdict. Version 1: the nonce and the
 // site's time. Version 2 adds its own number and the request's time, so that an answer names
 // the one request it answers.
 class Answering {
 public:
-    Answering(const Request& request, const std::vector<QueryParameter>& parameters)
+    Answering(const Request& request, const QueryParameters& parameters)
         : m_now(request.now), m_nonce(ValueOf(parameters, "nonce")), m_time(ValueOf(parameters, "time")),
           m_version(ValueOf(parameters, "v") == "2" ? SignatureVersion::Two : SignatureVersion::One)
     {
@@ -114,7 +107,7 @@ bool IsNonce(const std::string& nonce)
            std::all_of(nonce.begin(), nonce.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
-bool SignatureHolds(const ClientKey& key, const std::vector<QueryParameter>& parameters, SignatureVersion version)
+bool SignatureHolds(const ClientKey& key, const QueryParameters& parameters, SignatureVersion version)
 {
     Fields signedFields;
     for (const QueryParameter& parameter : parameters) {
@@ -146,7 +139,7 @@ std::string_view StatusOf(Outcome outcome)
 
 // A version 2 request is answered only within its time: a request captured and held back, or
 // sent again once its nonce is forgotten, is stale by then. Empty when it may be answered.
-std::string_view TimeProblem(const Request& request, const std::vector<QueryParameter>& parameters)
+std::string_view TimeProblem(const Request& request, const QueryParameters& parameters)
 {
     const auto time = WholeNumber(ValueOf(parameters, "time"));
     if (!time)
@@ -158,7 +151,7 @@ std::string_view TimeProblem(const Request& request, const std::vector<QueryPara
 
 // The client proved who it is: every answer from here on is signed.
 Response VerifyString(const Request& request, SiteStore& store, Verifier verify, int64_t client, const ClientKey& key,
-                      const Answering& answering, const std::vector<QueryParameter>& parameters)
+                      const Answering& answering, const QueryParameters& parameters)
 {
     if (answering.Version() == SignatureVersion::Two) {
         if (const std::string_view problem = TimeProblem(request, parameters); !problem.empty())
@@ -184,7 +177,7 @@ Response VerifyString(const Request& request, SiteStore& store, Verifier verify,
 
 Response VerifyForClient(const Request& request, SiteStore& store, Verifier verify)
 {
-    const auto parameters = ParseQuery(request.query).value_or(std::vector<QueryParameter>{});
+    const auto parameters = ParseQuery(request.query).value_or(QueryParameters{});
     const Answering answering(request, parameters);
     const auto client = ClientId(ValueOf(parameters, "id"));
     std::optional<ClientKey> key;
@@ -211,7 +204,7 @@ Response VerifyForClient(const Request& request, SiteStore& store, Verifier veri
 
 Response VerifyUnavailable(const Request& request, std::string log)
 {
-    const auto parameters = ParseQuery(request.query).value_or(std::vector<QueryParameter>{});
+    const auto parameters = ParseQuery(request.query).value_or(QueryParameters{});
     Response response = Answering(request, parameters).Unsigned("BACKEND_ERROR");
     response.log = std::move(log);
     response.storeFailed = true;
