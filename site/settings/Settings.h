@@ -5,6 +5,8 @@
 // parameters of one request. login.fcgi reads and checks them once when it starts, login.cgi
 // for each request, entravo-site for its --db default. A new setting is one row here: reading,
 // checking, --help and the manual page follow from it.
+#include "site/settings/AddressRanges.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -72,22 +74,29 @@ public:
     // may not come from a request.
     Settings ForRequest(SettingEntries parameters) const;
 
-    // A setting's checked value, by its name in the table.
+    // A setting's checked value, by its name in the table: as text, or read as its kind.
     const std::string& Text(std::string_view name) const;
     int Count(std::string_view name) const;
+    const ProxyList& Addresses(std::string_view name) const;
     // Where the value came from: "the default", "FILE line N", "the environment" ...
     const std::string& Origin(std::string_view name) const;
 
 private:
     Settings() = default;
 
+    // The text, and what it reads as for its kind: checked once, when it is set.
     struct Value {
         std::string text;
         std::string origin;
+        int count = 0;
+        ProxyList addresses;
     };
     // Checks the entries that name settings, from one source, and lays them over these.
     void Apply(SettingEntries entries, unsigned source, std::string_view where);
     void Set(std::size_t row, std::string_view text, unsigned source, std::string origin);
+    // The text read as the row's kind; SettingsError when it is not one.
+    static Value Checked(const SettingRow& row, std::string_view text, std::string origin);
+    const Value& ValueOf(std::string_view name) const;
 
     std::vector<Value> m_values; // one per row of kSettingTable, in its order
 };
