@@ -1,7 +1,6 @@
-#include "site/cgi/Respond.h"
+#include "site/cgi/LoginPage.h"
 
 #include "site/cgi/ClientOrigin.h"
-#include "site/cgi/VerifyApi.h"
 #include "site/report/Markup.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
@@ -11,36 +10,6 @@
 namespace {
 
 constexpr std::string_view kFallbackWelcomePath = "/";
-// Long enough for a busy store to drain or an operator to free space; short for a visitor.
-constexpr int kRetryAfterSeconds = 30;
-
-std::string_view ReasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 303:
-        return "See Other";
-    case 401:
-        return "Unauthorized";
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 409:
-        return "Conflict";
-    case 429:
-        return "Too Many Requests";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Internal Server Error";
-    }
-}
 
 // A short page with one heading and one paragraph; both are escaped here.
 Response Page(int status, std::string_view title, std::string_view message)
@@ -94,42 +63,6 @@ std::optional<SessionHolder> HolderOf(const Request& request, SiteStore& store)
     return std::nullopt;
 }
 
-// Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
-Response Authorize(const Request& request, SiteStore& store)
-{
-    const auto holder = HolderOf(request, store);
-    if (!holder)
-        return Page(401, "Not signed in", "Sign in with your token first.");
-    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
-    response.headers.emplace_back("X-Entravo-Account", holder->account);
-    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
-    // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
-    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder->account);
-    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder->identity));
-    return response;
-}
-
-Response Welcome(const Request& request, SiteStore& store)
-{
-    const auto holder = HolderOf(request, store);
-    if (!holder)
-        return Page(401, "Not signed in",
-                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
-    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
-    // The form posts to this page itself; the policy above allows no other target.
-    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
-                             "\"><button type=\"submit\">Sign out</button></form>";
-    response.body.insert(response.body.rfind("</body>"), form);
-    return response;
-}
-
-Response SignOut(const Request& request, SiteStore& store)
-{
-    for (const SessionToken& token : SessionTokensFromCookies(request.cookies))
-        store.EndSession(HashOf(token));
-    return Redirect(request, "Signed out", "You are signed out.", SessionCookie("", 0, request.secure));
-}
-
 Response Refused(Outcome outcome)
 {
     switch (outcome) {
@@ -154,7 +87,7 @@ Response Refused(Outcome outcome)
     }
 }
 
-Response Verdict(const Request& request, const StringCheck& check)
+Response AnswerTo(const Request& request, const StringCheck& check)
 {
     if (check.outcome != Outcome::Accepted) {
         Response refused = Refused(check.outcome);
@@ -168,76 +101,71 @@ Response Verdict(const Request& request, const StringCheck& check)
                     SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
 }
 
-// The verdict is what the store holds, even when the store met a fault after deciding it.
-Response SignIn(const Request& request, SiteStore& store, Verifier verify)
-{
-    const StringCheck check =
-        CheckString(store, OriginOf(request.clientAddress), request.now,
-                    AuthenticatorFromQuery(request.query).authenticator, verify, {HashOf(request.newSession), true});
-    Response response = Verdict(request, check);
-    NoteFault(response, check);
-    return response;
-}
-
-Response Route(const Request& request, SiteStore& store, Verifier verify)
-{
-    if (!request.pathInfo.empty() &&
-        std::find(std::begin(kSubPaths), std::end(kSubPaths), request.pathInfo) == std::end(kSubPaths))
-        return Page(404, "Not found", "This page does not exist.");
-    // The session check answers for the request it guards, whatever its method: a signed-in
-    // user's form (POST) passes, anyone else's GET does not.
-    if (request.pathInfo == "/auth")
-        return Authorize(request, store);
-    if (request.method == "GET" && request.pathInfo == "/verify")
-        return VerifyForClient(request, store, verify);
-    if (request.method == "GET" && request.pathInfo.empty())
-        return request.query.empty() ? Welcome(request, store) : SignIn(request, store, verify);
-    if (request.method == "POST" && request.query.empty() && request.pathInfo.empty())
-        return SignOut(request, store);
-    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
-    response.headers.emplace_back("Allow", request.pathInfo.empty() ? "GET, POST" : "GET");
-    return response;
-}
-
-// The answer stands whatever the clean-up meets: a string it accepted is used up.
-void Tidy(const Request& request, SiteStore& store, Response& response)
-{
-    try {
-        store.Tidy(request.now);
-    } catch (const StoreError& error) {
-        response.log += (response.log.empty() ? "" : "; ") + std::string("clean-up: ") + error.what();
-    }
-}
-
 } // namespace
 
-StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,
-                        Verifier verify, const Offer& offer)
+// Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
+Response SessionCheck(Exchange& exchange, SiteStore& store)
 {
-    return store.CheckString(
-        origin, now, kFailureBudgets, [&] { return text ? verify(*text) : Verification{}; }, offer);
+    const auto holder = HolderOf(exchange.request, store);
+    if (!holder)
+        return Page(401, "Not signed in", "Sign in with your token first.");
+    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
+    response.headers.emplace_back("X-Entravo-Account", holder->account);
+    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
+    // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
+    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder->account);
+    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder->identity));
+    return response;
 }
 
-void NoteFault(Response& response, const StringCheck& check)
+Response Welcome(Exchange& exchange, SiteStore& store)
 {
-    if (!check.fault.empty())
-        response.log += (response.log.empty() ? "" : "; ") + check.fault;
-    response.storeFailed = response.storeFailed || check.storeFailed;
+    const Request& request = exchange.request;
+    const auto holder = HolderOf(request, store);
+    if (!holder)
+        return Page(401, "Not signed in",
+                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
+    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
+    // The form posts to this page itself; the policy above allows no other target.
+    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
+                             "\"><button type=\"submit\">Sign out</button></form>";
+    response.body.insert(response.body.rfind("</body>"), form);
+    return response;
 }
 
-Response Respond(const Request& request, SiteStore& store, Verifier verify)
+// The verdict is what the store holds, even when the store met a fault after deciding it.
+Response SignIn(Exchange& exchange, SiteStore& store)
 {
-    try {
-        Response response = Route(request, store, verify);
-        if (request.tidy)
-            Tidy(request, store, response);
-        return response;
-    } catch (const StoreError& error) {
-        Response response = error.kind() == StoreError::Kind::Unresolved ? Undecided(error.what())
-                                                                         : Unavailable(error.what(), error.temporary());
-        response.storeFailed = true;
-        return response;
-    }
+    const Request& request = exchange.request;
+    const StringCheck check =
+        CheckOffer(exchange, store, OriginOf(request.clientAddress),
+                   AuthenticatorFromQuery(request.query).authenticator, {HashOf(request.newSession), true});
+    return AnswerTo(request, check);
+}
+
+Response SignOut(Exchange& exchange, SiteStore& store)
+{
+    const Request& request = exchange.request;
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies))
+        store.EndSession(HashOf(token));
+    return Redirect(request, "Signed out", "You are signed out.", SessionCookie("", 0, request.secure));
+}
+
+Response PageFailed(const Exchange&, const StoreError& error)
+{
+    return error.kind() == StoreError::Kind::Unresolved ? Undecided({}) : Unavailable({}, error.temporary());
+}
+
+Response NotFound()
+{
+    return Page(404, "Not found", "This page does not exist.");
+}
+
+Response NotAllowed(std::string allow)
+{
+    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
+    response.headers.emplace_back("Allow", std::move(allow));
+    return response;
 }
 
 Response Unavailable(std::string log, bool temporary)
@@ -259,13 +187,4 @@ Response Undecided(std::string log)
     response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
     return response;
-}
-
-std::string CgiText(const Response& response)
-{
-    std::string text =
-        "Status: " + std::to_string(response.status) + " " + std::string(ReasonPhrase(response.status)) + "\r\n";
-    for (const auto& [name, value] : response.headers)
-        text += name + ": " + value + "\r\n";
-    return text + "\r\n" + response.body;
 }
