@@ -51,8 +51,7 @@ std::optional<std::string> ProblemWith(const SettingRow& row, std::string_view t
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
         if (text.empty() || error != std::errc() || end != text.data() + text.size() || count < row.least ||
             count > row.most)
-            return Shown(text) + " is not a whole number from " + std::to_string(row.least) + " to " +
-                   std::to_string(row.most);
+            return Shown(text) + " is not a whole number from " + ValuesOf(row);
         return std::nullopt;
     }
     case SettingKind::AddressList: {
@@ -124,6 +123,19 @@ FileText ReadSettingsFile(SettingEntries environment)
 }
 
 } // namespace
+
+std::string ValuesOf(const SettingRow& row)
+{
+    switch (row.kind) {
+    case SettingKind::Text:
+        return {};
+    case SettingKind::Count:
+        return std::to_string(row.least) + " to " + std::to_string(row.most);
+    case SettingKind::AddressList:
+        return "addresses and CIDR ranges, comma-separated";
+    }
+    return {};
+}
 
 Settings Settings::Read(SettingEntries environment)
 {

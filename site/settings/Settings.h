@@ -29,7 +29,7 @@ struct SettingRow {
     SettingKind kind;
     std::string_view fallback; // when no source sets it
     unsigned sources;
-    std::string_view meaning; // for --help and the manual page
+    std::string_view meaning; // for --help and the manual page, which add the kind's values
     int least = 0;            // Count only
     int most = 0;
 };
@@ -41,11 +41,13 @@ inline constexpr std::string_view kThreadsSetting = "ENTRAVO_SITE_THREADS";
 inline constexpr SettingRow kSettingTable[] = {
     {kDatabaseSetting, SettingKind::Text, "/var/lib/entravo-site/site.db", kFromAnywhere,
      "the store: a SQLite file, or a PostgreSQL URI"},
-    {kTrustedProxiesSetting, SettingKind::AddressList, "", kFromAnywhere,
-     "the reverse proxies to trust: addresses and CIDR ranges, comma-separated"},
-    {kThreadsSetting, SettingKind::Count, "8", kAtStart, "login.fcgi's threads, 1 to 64; each holds a store connection",
-     1, 64},
+    {kTrustedProxiesSetting, SettingKind::AddressList, "", kFromAnywhere, "the reverse proxies to trust"},
+    {kThreadsSetting, SettingKind::Count, "8", kAtStart, "login.fcgi's threads, each holding a store connection", 1,
+     64},
 };
+
+// The values a row takes, as --help says them after its meaning ("1 to 64"); empty for text.
+std::string ValuesOf(const SettingRow& row);
 
 // The settings file, unless ENTRAVO_SITE_CONF in the environment names another (a second site
 // on one machine, the tests). Without it the defaults hold; a file it names must be there.
