@@ -4,7 +4,9 @@
 // settings file, then the process's environment, then (for the login pages) the web server's
 // parameters of one request. login.fcgi reads and checks them once when it starts, login.cgi
 // for each request, entravo-site for its --db default. A new setting is one row here: reading,
-// checking, --help and the manual page follow from it.
+// checking, --help and the manual page follow from it. What no operator sets is compiled in,
+// named once: the answers' tuning in site/cgi/Exchange.h, the store's periods and sizes in
+// site/store.
 #include "site/settings/AddressRanges.h"
 
 #include <stdexcept>
