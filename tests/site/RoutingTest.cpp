@@ -5,6 +5,7 @@
 #include "site/verifier/Signature.h"
 
 #include "InMemorySiteStore.h"
+#include "ResponseHeader.h"
 
 #include <gtest/gtest.h>
 
@@ -27,15 +28,6 @@ Request At(std::string method, std::string pathInfo, std::string query = "")
     request.scriptPath = "/entravo/login.fcgi";
     request.now = kNow;
     return request;
-}
-
-std::string Header(const Response& response, const std::string& name)
-{
-    for (const auto& [key, value] : response.headers) {
-        if (key == name)
-            return value;
-    }
-    return "(none)";
 }
 
 ClientKey Key()
