@@ -39,9 +39,15 @@ StringCheck CheckOffer(Exchange& exchange, SiteStore& store, const Origin& origi
         origin, exchange.request.now, kFailureBudgets, [&] { return text ? exchange.verify(*text) : Verification{}; },
         offer);
     if (!check.fault.empty())
-        exchange.fault += (exchange.fault.empty() ? "" : "; ") + check.fault;
+        AddToLog(exchange.fault, check.fault);
     exchange.storeFailed = exchange.storeFailed || check.storeFailed;
     return check;
+}
+
+void AddToLog(std::string& log, std::string_view line)
+{
+    log += log.empty() ? "" : "; ";
+    log += line;
 }
 
 std::string CgiText(const Response& response)

@@ -79,5 +79,8 @@ using FailureAnswer = Response (*)(const Exchange& exchange, const StoreError& e
 StringCheck CheckOffer(Exchange& exchange, SiteStore& store, const Origin& origin,
                        const std::optional<std::string>& text, const Offer& offer);
 
+// One more line of a log that may hold some: "; " between them.
+void AddToLog(std::string& log, std::string_view line);
+
 // As a CGI program prints it: "Status:", the headers, a blank line, the body.
 std::string CgiText(const Response& response);

@@ -70,7 +70,7 @@ void Tidy(const Request& request, SiteStore& store, Response& response)
     try {
         store.Tidy(request.now);
     } catch (const StoreError& error) {
-        response.log += (response.log.empty() ? "" : "; ") + std::string("clean-up: ") + error.what();
+        AddToLog(response.log, std::string("clean-up: ") + error.what());
     }
 }
 
@@ -83,7 +83,7 @@ Response Answer(const Route& route, const Request& request, StoreSource& stores,
         SiteStore& store = stores.StoreFor(storeAddress);
         Response response = route.answer(exchange, store);
         if (!exchange.fault.empty())
-            response.log += (response.log.empty() ? "" : "; ") + exchange.fault;
+            AddToLog(response.log, exchange.fault);
         response.storeFailed = exchange.storeFailed;
         if (request.tidy)
             Tidy(request, store, response);
