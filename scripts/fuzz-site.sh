@@ -15,10 +15,12 @@ cxx=$(command -v clang++-14 || command -v clang++)
 flags=(-std=c++20 -g -O1 -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -fconstexpr-steps=100000000 -Wall -Wextra -Werror)
 verifier=(logon/Authenticator.cpp logon/AuthenticatorRandom.cpp logon/AuthenticatorText.cpp
-          site/verifier/AuthenticatorVerifier.cpp site/verifier/Identity.cpp site/verifier/LogonInput.cpp)
+          site/verifier/AuthenticatorVerifier.cpp site/verifier/Identity.cpp site/verifier/LogonInput.cpp
+          site/verifier/Query.cpp)
 "$cxx" "${flags[@]}" "${verifier[@]}" tests/site/fuzz/LogonInputFuzz.cpp -o "$out/logon_input_fuzz"
-"$cxx" "${flags[@]}" "${verifier[@]}" site/verifier/Signature.cpp site/cgi/Respond.cpp site/cgi/Session.cpp \
-  site/cgi/ClientOrigin.cpp site/cgi/VerifyApi.cpp site/store/SiteStore.cpp tests/site/fuzz/RespondFuzz.cpp -lnettle \
+"$cxx" "${flags[@]}" "${verifier[@]}" site/verifier/Signature.cpp site/report/Markup.cpp site/cgi/Exchange.cpp \
+  site/cgi/Respond.cpp site/cgi/LoginPage.cpp site/cgi/Session.cpp site/cgi/ClientOrigin.cpp site/cgi/VerifyApi.cpp \
+  site/settings/AddressRanges.cpp site/store/SiteStore.cpp tests/site/fuzz/RespondFuzz.cpp -lnettle \
   -o "$out/respond_fuzz"
 
 # Seeds: real logon strings in the shapes they arrive in.

@@ -2,11 +2,7 @@
 # Runs the site's login pages under a real web server on a free loopback port, configured with
 # the package's own snippets (packaging/entravo-site, filled in with this folder's places by
 # scripts/render-site-config.sh), for tests, load runs and the demo. Everything the servers
-# need and write stays in one folder.
-#
-#   scripts/site-server.sh start DIR PROGRAM DB [MODE]  start; prints the base URL (http://127.0.0.1:PORT)
-#   scripts/site-server.sh proxy DIR BACKDIR            start a reverse proxy to the server in BACKDIR
-#   scripts/site-server.sh stop DIR                     stop what was started in DIR (and wait for it)
+# need and write stays in one folder. How to call it: usage, the first function below.
 #
 # PROGRAM is login.cgi or login.fcgi, beside the other one; the page answers at
 # BASE/entravo/NAME (PROGRAM's name), below it /auth and /verify. The settings are DIR/site.conf
@@ -22,6 +18,15 @@
 # access log DIR/access.log.
 set -euo pipefail
 
+usage() {
+  cat >&2 <<'USAGE'
+scripts/site-server.sh start DIR PROGRAM DB [MODE]  start; prints the base URL (http://127.0.0.1:PORT)
+scripts/site-server.sh proxy DIR BACKDIR            start a reverse proxy to the server in BACKDIR
+scripts/site-server.sh stop DIR                     stop what was started in DIR (and wait for it)
+USAGE
+  exit 2
+}
+
 readonly start_tries=10       # ports to try when one turns out to be taken
 readonly ready_polls=100      # polls of 0.1 s each for a server to answer
 readonly stop_polls=50
@@ -29,9 +34,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 templates=$here/../packaging/entravo-site
 render=$here/render-site-config.sh
 
-usage() {
-  sed -n '7,9p' "$0" | sed 's/^#   //' >&2
-  exit 2
+fail() {
+  echo "site-server: $*" >&2
+  exit 1
 }
 
 # lighttpd and nginx do not say on standard output when they are ready; ask over HTTP.
@@ -67,24 +72,36 @@ with_settings() { # DIR COMMAND...
   "${without_settings[@]}" ENTRAVO_SITE_CONF="$dir/site.conf" "$@"
 }
 
+# The head of a lighttpd configuration of DIR on PORT, with these modules.
+lighttpd_head() { # DIR PORT MODULE...
+  local dir=$1 port=$2 modules
+  shift 2
+  modules=$(printf ', "%s"' "$@")
+  cat <<CONF
+server.modules = (${modules:2})
+server.document-root = "$dir/www"
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/error.log"
+CONF
+}
+
 write_lighttpd_config() { # DIR PROGRAMS PORT
   local dir=$1 programs=$2 port=$3
   "$render" "$templates/lighttpd.conf.in" PROGRAMS="$programs" LIGHTTPD_RUN="$dir" \
     FCGI_PROCESSES="${SITE_FCGI_PROCESSES:-1}" >"$dir/50-entravo.conf"
   # As Debian's lighttpd.conf, with the access log on; login.cgi finds its settings file
   # through its environment, which lighttpd makes for each request.
-  cat >"$dir/lighttpd.conf" <<CONF
-server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect", "mod_setenv")
-server.document-root = "$dir/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
+  {
+    lighttpd_head "$dir" "$port" mod_indexfile mod_access mod_alias mod_redirect mod_setenv
+    cat <<CONF
 server.pid-file = "$dir/lighttpd.pid"
 server.max-connections = 1024
 accesslog.filename = "$dir/access.log"
 setenv.set-environment = ("ENTRAVO_SITE_CONF" => "$dir/site.conf")
 include "$dir/50-entravo.conf"
 CONF
+  } >"$dir/lighttpd.conf"
 }
 
 write_nginx_config() { # DIR PROGRAMS APP_PORT PORT
@@ -115,14 +132,19 @@ http {
 CONF
 }
 
-# The server launch starts in DIR, in the foreground.
-server_program() { exec "${without_settings[@]}" ENTRAVO_SITE_CONF="$1/site.conf" lighttpd -D -f "$1/lighttpd.conf"; }
+# The server of DIR in the foreground, as the process itself (so that its id is the server's),
+# with DIR's settings and nothing of the caller's.
+serve() { # DIR lighttpd|nginx
+  local command=(lighttpd -D -f "$1/lighttpd.conf")
+  [ "$2" = lighttpd ] || command=(nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;')
+  exec "${without_settings[@]}" ENTRAVO_SITE_CONF="$1/site.conf" "${command[@]}"
+}
 
-# Starts the server in DIR with the configuration that WRITER ARGS... writes for a port (the
-# port is WRITER's last argument); prints the base URL.
-launch() {
-  local dir=$1 writer=$2 port pid
-  shift 2
+# Starts SERVER in DIR with the configuration that WRITER ARGS... writes for a port (the port is
+# WRITER's last argument); prints the base URL.
+launch() { # DIR SERVER WRITER ARGS...
+  local dir=$1 server=$2 writer=$3 port pid
+  shift 3
   for ((try = 0; try < start_tries; try++)); do
     port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
     # A port another server answers on would look like this one ready.
@@ -130,7 +152,7 @@ launch() {
     "$writer" "$@" "$port"
     # Its own output goes to a file: a caller reading ours must not wait for the server. The
     # CGI programs inherit it, so their messages land in the error log too.
-    server_program "$dir" </dev/null >>"$dir/error.log" 2>&1 &
+    serve "$dir" "$server" </dev/null >>"$dir/error.log" 2>&1 &
     pid=$!
     echo "$pid" >"$dir/server.pid"
     for ((poll = 0; poll < ready_polls; poll++)); do
@@ -145,15 +167,14 @@ launch() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  echo "site-server: the server did not start; see $dir/error.log" >&2
-  exit 1
+  fail "the server did not start; see $dir/error.log"
 }
 
 new_dir() { # DIR PROGRAM...: made, and printed as an absolute path
   local dir=$1 program
   shift
   for program in "$@"; do
-    command -v "$program" >/dev/null || { echo "site-server: $program is not installed (run scripts/setup.sh)" >&2; exit 1; }
+    command -v "$program" >/dev/null || fail "$program is not installed (run scripts/setup.sh)"
   done
   mkdir -p "$dir/www"
   (cd "$dir" && pwd)
@@ -164,7 +185,7 @@ new_dir() { # DIR PROGRAM...: made, and printed as an absolute path
 spawn() { # DIR NAME PROGRAM
   rm -f "$1/$2.socket"
   with_settings "$1" spawn-fcgi -s "$1/$2.socket" -F 1 -P "$1/$2.pid" -- "$3" >>"$1/error.log" 2>&1
-  appears "$1/$2.socket" || { echo "site-server: $3 did not start; see $1/error.log" >&2; exit 1; }
+  appears "$1/$2.socket" || fail "$3 did not start; see $1/error.log"
 }
 
 start_nginx() { # DIR PROGRAMS
@@ -175,9 +196,8 @@ start_nginx() { # DIR PROGRAMS
   rm -f "$dir/app.port"
   python3 "$here/hello_app.py" </dev/null >"$dir/app.port" 2>>"$dir/error.log" &
   echo $! >"$dir/app.pid"
-  appears "$dir/app.port" -s || { echo "site-server: the application did not start; see $dir/error.log" >&2; exit 1; }
-  server_program() { exec nginx -p "$1" -c "$1/nginx.conf" -g 'daemon off;'; }
-  launch "$dir" write_nginx_config "$dir" "$programs" "$(cat "$dir/app.port")"
+  appears "$dir/app.port" -s || fail "the application did not start; see $dir/error.log"
+  launch "$dir" nginx write_nginx_config "$dir" "$programs" "$(cat "$dir/app.port")"
 }
 
 start() {
@@ -191,28 +211,24 @@ start() {
   program=$(readlink -f "$2")
   # A PostgreSQL URI stays as it is; a SQLite file is named by its full path.
   case $3 in postgres://* | postgresql://*) db=$3 ;; *) db=$(readlink -f "$3") ;; esac
-  [ -x "$program" ] || { echo "site-server: $2 is not a program" >&2; exit 1; }
+  [ -x "$program" ] || fail "$2 is not a program"
   write_settings "$dir" "$db"
   if [ "$mode" = nginx ]; then
     start_nginx "$dir" "$(dirname "$program")"
     return
   fi
-  launch "$dir" write_lighttpd_config "$dir" "$(dirname "$program")"
+  launch "$dir" lighttpd write_lighttpd_config "$dir" "$(dirname "$program")"
   # lighttpd started its FastCGI processes before it answered. Noted, they end with a stop even
   # after lighttpd itself was killed outright and they were left behind.
   pgrep -P "$(cat "$dir/server.pid")" >"$dir/fcgi.pids" || true
 }
 
-write_proxy_config() {
+write_proxy_config() { # DIR BACKEND_PORT PORT
   local dir=$1 backend=$2 port=$3
-  cat >"$dir/lighttpd.conf" <<CONF
-server.modules = ("mod_proxy")
-server.document-root = "$dir"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-proxy.server = ("" => (("host" => "127.0.0.1", "port" => $backend)))
-CONF
+  {
+    lighttpd_head "$dir" "$port" mod_proxy
+    echo "proxy.server = (\"\" => ((\"host\" => \"127.0.0.1\", \"port\" => $backend)))"
+  } >"$dir/lighttpd.conf"
 }
 
 # A reverse proxy in front of a server this script started: it passes every request on and
@@ -221,9 +237,9 @@ proxy() {
   [ $# -eq 2 ] || usage
   local dir
   dir=$(new_dir "$1" lighttpd)
-  [ -f "$2/port" ] || { echo "site-server: no server was started in $2" >&2; exit 1; }
+  [ -f "$2/port" ] || fail "no server was started in $2"
   : >"$dir/site.conf"
-  launch "$dir" write_proxy_config "$dir" "$(cat "$2/port")"
+  launch "$dir" lighttpd write_proxy_config "$dir" "$(cat "$2/port")"
 }
 
 # Whether a process runs: one that ended is gone even while no parent has reaped it (a

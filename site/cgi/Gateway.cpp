@@ -1,17 +1,14 @@
 #include "site/cgi/Gateway.h"
 
 #include "site/cgi/ClientOrigin.h"
-#include "site/cgi/VerifyApi.h"
 #include "site/store/OpenStore.h"
 
 #include <sys/random.h>
 
-#include <algorithm>
+#include <exception>
 
 namespace {
 
-// One request in this many does a share of the store's clean-up.
-constexpr uint8_t kTidyOneIn = 64;
 constexpr std::size_t kMostLoggedPath = 100;
 
 std::string Parameter(const ParameterLookup& parameter, const char* name)
@@ -30,8 +27,7 @@ bool NamesSubPath(std::string_view path)
 {
     path = path.substr(0, path.find('?'));
     return path.find(".cgi/") != std::string_view::npos || path.find(".fcgi/") != std::string_view::npos ||
-           std::any_of(std::begin(kSubPaths), std::end(kSubPaths),
-                       [&](std::string_view sub) { return path.ends_with(sub); });
+           EndsWithSubPath(path);
 }
 
 // A web server that did not split the program's path from what follows it would hand a session
@@ -50,6 +46,27 @@ std::optional<std::string> UnsplitPath(const ParameterLookup& parameter)
     return std::nullopt;
 }
 
+Request ReadRequest(const ParameterLookup& parameter, const Settings& settings, int64_t now, Role role,
+                    const SessionToken& newSession)
+{
+    const ProxyList& proxies = settings.Addresses(kTrustedProxiesSetting);
+    Request request;
+    const std::string peer = Parameter(parameter, "REMOTE_ADDR");
+    request.role = role;
+    request.method = Parameter(parameter, "REQUEST_METHOD");
+    request.query = Parameter(parameter, "QUERY_STRING");
+    request.clientAddress = ClientAddress(peer, Parameter(parameter, "HTTP_X_FORWARDED_FOR"), proxies);
+    request.cookies = Parameter(parameter, "HTTP_COOKIE");
+    request.secure = Parameter(parameter, "HTTPS") == "on" ||
+                     ForwardedOverHttps(peer, Parameter(parameter, "HTTP_X_FORWARDED_PROTO"), proxies);
+    request.scriptPath = Parameter(parameter, "SCRIPT_NAME");
+    request.pathInfo = Parameter(parameter, "PATH_INFO");
+    request.now = now;
+    request.newSession = newSession;
+    request.tidy = DrawTidyChance();
+    return request;
+}
+
 } // namespace
 
 SiteStore& FreshStoreSource::StoreFor(const std::string& address)
@@ -58,44 +75,30 @@ SiteStore& FreshStoreSource::StoreFor(const std::string& address)
     return *m_store;
 }
 
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now)
+Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now, Role role)
 {
-    if (const auto path = UnsplitPath(parameter))
+    // An authorizer's parameters are those of the request it guards, whose path is not ours.
+    if (const auto path = role == Role::Responder ? UnsplitPath(parameter) : std::nullopt)
         return Unavailable("the web server passed " + *path +
                            " without splitting off its PATH_INFO; answered 500, which no session check takes for"
                            " a pass (with nginx: fastcgi_split_path_info and fastcgi_param PATH_INFO, as the"
                            " package's snippet does)");
-    std::string problem;
-    const auto proxies = ProxyList::Parse(settings.Text(kTrustedProxiesSetting), problem);
-    if (!proxies)
-        return Unavailable(std::string(kTrustedProxiesSetting) + ": " + problem);
     const auto token = DrawSessionToken();
     if (!token)
         return Unavailable("the operating system gave no random bits");
-
-    Request request;
-    const std::string peer = Parameter(parameter, "REMOTE_ADDR");
-    request.method = Parameter(parameter, "REQUEST_METHOD");
-    request.query = Parameter(parameter, "QUERY_STRING");
-    request.clientAddress = ClientAddress(peer, Parameter(parameter, "HTTP_X_FORWARDED_FOR"), *proxies);
-    request.cookies = Parameter(parameter, "HTTP_COOKIE");
-    request.secure = Parameter(parameter, "HTTPS") == "on" ||
-                     ForwardedOverHttps(peer, Parameter(parameter, "HTTP_X_FORWARDED_PROTO"), *proxies);
-    request.scriptPath = Parameter(parameter, "SCRIPT_NAME");
-    request.pathInfo = Parameter(parameter, "PATH_INFO");
-    request.now = now;
-    request.newSession = *token;
-    request.tidy = DrawTidyChance();
-
-    Response response;
     try {
-        response = Respond(request, stores.StoreFor(settings.Text(kDatabaseSetting)));
-    } catch (const StoreError& error) {
-        response = request.pathInfo == "/verify" ? VerifyUnavailable(request, error.what())
-                                                 : Unavailable(error.what(), error.temporary());
-        response.storeFailed = true;
-    }
-    if (response.storeFailed)
+        return Respond(ReadRequest(parameter, settings, now, role, *token), stores, settings.Text(kDatabaseSetting));
+    } catch (const std::exception& error) {
         stores.Forget();
-    return response;
+        return Unavailable(std::string("unexpected failure: ") + error.what());
+    }
+}
+
+void OpenAhead(const Settings& settings, StoreSource& stores)
+{
+    try {
+        stores.StoreFor(settings.Text(kDatabaseSetting));
+    } catch (const std::exception&) {
+        stores.Forget();
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
-// What login.cgi and a long-lived login program share: one request read from the web server's
-// parameters, the store it names, and the answer as a CGI-style text.
+// What login.cgi and login.fcgi share: one request read from the web server's parameters under
+// the settings that hold for it, handed to the road (site/cgi/Respond.h), and the answer as a
+// CGI-style text.
 #include "site/cgi/Respond.h"
 #include "site/settings/Settings.h"
 
@@ -10,16 +11,6 @@
 
 // A request parameter by its CGI name (REQUEST_METHOD, HTTP_COOKIE ...), or nullptr.
 using ParameterLookup = std::function<const char*(const char*)>;
-
-// Where the front end gets its store for the address a request names.
-class StoreSource {
-public:
-    virtual ~StoreSource() = default;
-    // StoreError when it cannot be had.
-    virtual SiteStore& StoreFor(const std::string& address) = 0;
-    // The store failed: the next request starts from a fresh one.
-    virtual void Forget() = 0;
-};
 
 // A store opened for each request, as a process that serves one request needs.
 class FreshStoreSource final : public StoreSource {
@@ -32,5 +23,12 @@ private:
 };
 
 // One request, start to end, under the settings that hold for it (checked already): fresh
-// random bits, the store, the answer.
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now);
+// random bits, the store, the answer. A failure nobody foresaw is a 500 with its text in the
+// log, the store dropped.
+Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now,
+               Role role = Role::Responder);
+
+// The store the settings name, opened before the first request comes so that a long-lived
+// process's first visitors do not wait for it; one that is not there yet is left to the first
+// request.
+void OpenAhead(const Settings& settings, StoreSource& stores);

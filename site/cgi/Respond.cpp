@@ -1,201 +1,67 @@
 #include "site/cgi/Respond.h"
 
-#include "site/cgi/ClientOrigin.h"
 #include "site/cgi/VerifyApi.h"
-#include "site/verifier/Identity.h"
-#include "site/verifier/LogonInput.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
-constexpr std::string_view kFallbackWelcomePath = "/";
-// Long enough for a busy store to drain or an operator to free space; short for a visitor.
-constexpr int kRetryAfterSeconds = 30;
+// Whether the request's query matters to the route.
+enum class Query { Any, None, Some };
 
-std::string_view ReasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 303:
-        return "See Other";
-    case 401:
-        return "Unauthorized";
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 409:
-        return "Conflict";
-    case 429:
-        return "Too Many Requests";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Internal Server Error";
-    }
-}
+constexpr std::string_view kEveryPath = "*";
+constexpr std::string_view kEveryMethod = "*";
 
-// A short page with one heading and one paragraph; both are escaped here.
-Response Page(int status, std::string_view title, std::string_view message)
-{
-    Response response;
-    response.status = status;
-    response.headers = {
-        {"Content-Type", "text/html; charset=utf-8"},
-        {"Cache-Control", "no-store"},
-        {"Content-Security-Policy", "default-src 'none'"},
-        {"X-Content-Type-Options", "nosniff"},
-        // The address of a sign-in request holds the authenticator; never pass it on.
-        {"Referrer-Policy", "no-referrer"},
-    };
-    response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeHtml(title) +
-                    "</title></head>\n<body><h1>" + EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(message) +
-                    "</p></body></html>\n";
-    return response;
-}
+struct Route {
+    Role role;
+    std::string_view path; // what follows the program's own path; "" is the program itself
+    std::string_view method;
+    Query query;
+    Handler answer;
+    FailureAnswer failed;
+};
 
-// The path only ever comes from the web server, but it lands in a header: only a plain path
-// of this site, never "//host" (another site to a browser) or a backslash (the same to some).
-std::string WelcomePath(const Request& request)
-{
-    const std::string& path = request.scriptPath;
-    const bool plain = path.size() >= 1 && path[0] == '/' && (path.size() == 1 || path[1] != '/') &&
-                       std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '\\'; });
-    return plain ? path : std::string(kFallbackWelcomePath);
-}
-
-std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
-{
-    return std::string(kSessionCookieName) + "=" + std::string(value) + "; Path=/; Max-Age=" + std::to_string(maxAge) +
-           "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
-}
-
-Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
-{
-    Response response = Page(303, title, message);
-    response.headers.emplace_back("Location", WelcomePath(request));
-    response.headers.emplace_back("Set-Cookie", std::move(cookie));
-    return response;
-}
-
-std::optional<SessionHolder> HolderOf(const Request& request, SiteStore& store)
-{
-    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
-        if (auto holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds))
-            return holder;
-    }
-    return std::nullopt;
-}
-
-// Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
-Response Authorize(const Request& request, SiteStore& store)
-{
-    const auto holder = HolderOf(request, store);
-    if (!holder)
-        return Page(401, "Not signed in", "Sign in with your token first.");
-    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
-    response.headers.emplace_back("X-Entravo-Account", holder->account);
-    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
-    // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
-    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder->account);
-    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder->identity));
-    return response;
-}
-
-Response Welcome(const Request& request, SiteStore& store)
-{
-    const auto holder = HolderOf(request, store);
-    if (!holder)
-        return Page(401, "Not signed in",
-                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
-    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
-    // The form posts to this page itself; the policy above allows no other target.
-    const std::string form = "<form method=\"post\" action=\"" + EscapeHtml(WelcomePath(request)) +
-                             "\"><button type=\"submit\">Sign out</button></form>";
-    response.body.insert(response.body.rfind("</body>"), form);
-    return response;
-}
-
-Response SignOut(const Request& request, SiteStore& store)
-{
-    for (const SessionToken& token : SessionTokensFromCookies(request.cookies))
-        store.EndSession(HashOf(token));
-    return Redirect(request, "Signed out", "You are signed out.", SessionCookie("", 0, request.secure));
-}
-
-Response Refused(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::TooManyFailures: {
-        Response response = Page(429, "Too many attempts",
-                                 "Too many failed sign-ins came from your address. Wait a minute, then try again.");
-        response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
-        return response;
-    }
-    case Outcome::Malformed:
-        return Page(400, "Sign-in link damaged",
-                    "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in again.");
-    case Outcome::NotGenuine:
-        return Page(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
-    case Outcome::AlreadyUsed:
-        return Page(409, "Link already used",
-                    "This sign-in link was already used; each link works once. Touch your token to the reader and "
-                    "sign in again.");
-    default:
-        return Page(403, "Sign-in refused",
-                    "This token may not sign in to this site. If it should, ask the site's operator.");
-    }
-}
-
-Response Verdict(const Request& request, const StringCheck& check)
-{
-    if (check.outcome != Outcome::Accepted) {
-        Response refused = Refused(check.outcome);
-        if (check.gate.networkNewlyExhausted)
-            refused.log = "network " + check.gate.exhausted +
-                          " spent its budget of failed sign-ins; refused unchecked for " +
-                          std::to_string(kFailureBudgets.windowSeconds) + " s";
-        return refused;
-    }
-    return Redirect(request, "Signed in", "You are signed in; the welcome page follows.",
-                    SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
-}
-
-// The verdict is what the store holds, even when the store met a fault after deciding it.
-Response SignIn(const Request& request, SiteStore& store, Verifier verify)
-{
-    const StringCheck check =
-        CheckString(store, OriginOf(request.clientAddress), request.now,
-                    AuthenticatorFromQuery(request.query).authenticator, verify, {HashOf(request.newSession), true});
-    Response response = Verdict(request, check);
-    NoteFault(response, check);
-    return response;
-}
-
-Response Route(const Request& request, SiteStore& store, Verifier verify)
-{
-    if (!request.pathInfo.empty() &&
-        std::find(std::begin(kSubPaths), std::end(kSubPaths), request.pathInfo) == std::end(kSubPaths))
-        return Page(404, "Not found", "This page does not exist.");
+// The first row that fits answers. A path with rows but none for the request's method (or
+// query) is 405, listing the methods of its rows; a path without rows is 404.
+constexpr Route kRoutes[] = {
+    // The request is the one the web server is about to serve, whatever its path: only whether
+    // it may pass is asked.
+    {Role::Authorizer, kEveryPath, kEveryMethod, Query::Any, SessionCheck, PageFailed},
     // The session check answers for the request it guards, whatever its method: a signed-in
     // user's form (POST) passes, anyone else's GET does not.
-    if (request.pathInfo == "/auth")
-        return Authorize(request, store);
-    if (request.method == "GET" && request.pathInfo == "/verify")
-        return VerifyForClient(request, store, verify);
-    if (request.method == "GET" && request.pathInfo.empty())
-        return request.query.empty() ? Welcome(request, store) : SignIn(request, store, verify);
-    if (request.method == "POST" && request.query.empty() && request.pathInfo.empty())
-        return SignOut(request, store);
-    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
-    response.headers.emplace_back("Allow", request.pathInfo.empty() ? "GET, POST" : "GET");
-    return response;
+    {Role::Responder, "/auth", kEveryMethod, Query::Any, SessionCheck, PageFailed},
+    {Role::Responder, "/verify", "GET", Query::Any, VerifyForClient, VerifyFailed},
+    {Role::Responder, "", "GET", Query::None, Welcome, PageFailed},
+    {Role::Responder, "", "GET", Query::Some, SignIn, PageFailed},
+    {Role::Responder, "", "POST", Query::None, SignOut, PageFailed},
+};
+
+bool OnPath(const Route& route, const Request& request)
+{
+    return route.role == request.role && (route.path == kEveryPath || route.path == request.pathInfo);
+}
+
+bool Fits(const Route& route, const Request& request)
+{
+    return OnPath(route, request) && (route.method == kEveryMethod || route.method == request.method) &&
+           (route.query == Query::Any || (route.query == Query::None) == request.query.empty());
+}
+
+// 404 or 405 for a request no row fits.
+Response Unrouted(const Request& request)
+{
+    std::vector<std::string_view> methods;
+    for (const Route& route : kRoutes) {
+        if (OnPath(route, request) && std::find(methods.begin(), methods.end(), route.method) == methods.end())
+            methods.push_back(route.method);
+    }
+    if (methods.empty())
+        return NotFound();
+    std::string allow;
+    for (const std::string_view method : methods)
+        allow += (allow.empty() ? "" : ", ") + std::string(method);
+    return NotAllowed(allow);
 }
 
 // The answer stands whatever the clean-up meets: a string it accepted is used up.
@@ -204,95 +70,66 @@ void Tidy(const Request& request, SiteStore& store, Response& response)
     try {
         store.Tidy(request.now);
     } catch (const StoreError& error) {
-        response.log += (response.log.empty() ? "" : "; ") + std::string("clean-up: ") + error.what();
+        AddToLog(response.log, std::string("clean-up: ") + error.what());
     }
 }
 
-} // namespace
-
-StringCheck CheckString(SiteStore& store, const Origin& origin, int64_t now, const std::optional<std::string>& text,
-                        Verifier verify, const Offer& offer)
+// The one place a store's failure becomes an answer: the route's, with the error in the log.
+Response Answer(const Route& route, const Request& request, StoreSource& stores, const std::string& storeAddress,
+                Verifier verify)
 {
-    return store.CheckString(
-        origin, now, kFailureBudgets, [&] { return text ? verify(*text) : Verification{}; }, offer);
-}
-
-void NoteFault(Response& response, const StringCheck& check)
-{
-    if (!check.fault.empty())
-        response.log += (response.log.empty() ? "" : "; ") + check.fault;
-    response.storeFailed = response.storeFailed || check.storeFailed;
-}
-
-Response Respond(const Request& request, SiteStore& store, Verifier verify)
-{
+    Exchange exchange(request, verify);
     try {
-        Response response = Route(request, store, verify);
+        SiteStore& store = stores.StoreFor(storeAddress);
+        Response response = route.answer(exchange, store);
+        if (!exchange.fault.empty())
+            AddToLog(response.log, exchange.fault);
+        response.storeFailed = exchange.storeFailed;
         if (request.tidy)
             Tidy(request, store, response);
         return response;
     } catch (const StoreError& error) {
-        Response response = error.kind() == StoreError::Kind::Unresolved ? Undecided(error.what())
-                                                                         : Unavailable(error.what(), error.temporary());
+        Response response = route.failed(exchange, error);
+        response.log = error.what();
         response.storeFailed = true;
         return response;
     }
 }
 
-Response Unavailable(std::string log, bool temporary)
+// A store the caller holds, for as long as the request lasts.
+class StoreInHand final : public StoreSource {
+public:
+    explicit StoreInHand(SiteStore& store) : m_store(store) {}
+    SiteStore& StoreFor(const std::string&) override { return m_store; }
+    void Forget() override {}
+
+private:
+    SiteStore& m_store;
+};
+
+} // namespace
+
+Response Respond(const Request& request, StoreSource& stores, const std::string& storeAddress, Verifier verify)
 {
-    Response response =
-        Page(temporary ? 503 : 500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
-    if (temporary)
-        response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
-    response.log = std::move(log);
+    const auto route =
+        std::find_if(std::begin(kRoutes), std::end(kRoutes), [&](const Route& row) { return Fits(row, request); });
+    if (route == std::end(kRoutes))
+        return Unrouted(request);
+    Response response = Answer(*route, request, stores, storeAddress, verify);
+    if (response.storeFailed)
+        stores.Forget();
     return response;
 }
 
-Response Undecided(std::string log)
+Response Respond(const Request& request, SiteStore& store, Verifier verify)
 {
-    Response response = Page(503, "Sign-in not confirmed",
-                             "The site lost its database while it accepted this link, and cannot tell whether it was "
-                             "used. Sign in with a new link: touch your token to the reader and double-click the "
-                             "Entravo icon.");
-    response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
-    response.log = std::move(log);
-    return response;
+    StoreInHand held(store);
+    return Respond(request, held, {}, verify);
 }
 
-std::string CgiText(const Response& response)
+bool EndsWithSubPath(std::string_view path)
 {
-    std::string text =
-        "Status: " + std::to_string(response.status) + " " + std::string(ReasonPhrase(response.status)) + "\r\n";
-    for (const auto& [name, value] : response.headers)
-        text += name + ": " + value + "\r\n";
-    return text + "\r\n" + response.body;
-}
-
-std::string EscapeHtml(std::string_view text)
-{
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&#39;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
+    return std::any_of(std::begin(kRoutes), std::end(kRoutes), [&](const Route& route) {
+        return route.role == Role::Responder && !route.path.empty() && path.ends_with(route.path);
+    });
 }

@@ -43,19 +43,12 @@ Response Json(const Fields& fields)
     return response;
 }
 
-std::string ValueOf(const std::vector<QueryParameter>& parameters, std::string_view name)
-{
-    const auto found = std::find_if(parameters.begin(), parameters.end(),
-                                    [&](const QueryParameter& parameter) { return parameter.name == name; });
-    return found == parameters.end() ? std::string() : found->value;
-}
-
 // What every answer to one request carries besides its verdict. Version 1: the nonce and the
 // site's time. Version 2 adds its own number and the request's time, so that an answer names
 // the one request it answers.
 class Answering {
 public:
-    Answering(const Request& request, const std::vector<QueryParameter>& parameters)
+    Answering(const Request& request, const QueryParameters& parameters)
         : m_now(request.now), m_nonce(ValueOf(parameters, "nonce")), m_time(ValueOf(parameters, "time")),
           m_version(ValueOf(parameters, "v") == "2" ? SignatureVersion::Two : SignatureVersion::One)
     {
@@ -114,7 +107,7 @@ bool IsNonce(const std::string& nonce)
            std::all_of(nonce.begin(), nonce.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
-bool SignatureHolds(const ClientKey& key, const std::vector<QueryParameter>& parameters, SignatureVersion version)
+bool SignatureHolds(const ClientKey& key, const QueryParameters& parameters, SignatureVersion version)
 {
     Fields signedFields;
     for (const QueryParameter& parameter : parameters) {
@@ -146,7 +139,7 @@ std::string_view StatusOf(Outcome outcome)
 
 // A version 2 request is answered only within its time: a request captured and held back, or
 // sent again once its nonce is forgotten, is stale by then. Empty when it may be answered.
-std::string_view TimeProblem(const Request& request, const std::vector<QueryParameter>& parameters)
+std::string_view TimeProblem(const Request& request, const QueryParameters& parameters)
 {
     const auto time = WholeNumber(ValueOf(parameters, "time"));
     if (!time)
@@ -157,9 +150,10 @@ std::string_view TimeProblem(const Request& request, const std::vector<QueryPara
 }
 
 // The client proved who it is: every answer from here on is signed.
-Response VerifyString(const Request& request, SiteStore& store, Verifier verify, int64_t client, const ClientKey& key,
-                      const Answering& answering, const std::vector<QueryParameter>& parameters)
+Response VerifyString(Exchange& exchange, SiteStore& store, int64_t client, const ClientKey& key,
+                      const Answering& answering, const QueryParameters& parameters)
 {
+    const Request& request = exchange.request;
     if (answering.Version() == SignatureVersion::Two) {
         if (const std::string_view problem = TimeProblem(request, parameters); !problem.empty())
             return answering.Signed(key, problem);
@@ -171,49 +165,40 @@ Response VerifyString(const Request& request, SiteStore& store, Verifier verify,
         return answering.Signed(key, "REPLAYED_REQUEST");
     // Each application has budgets of its own, as one address would.
     const std::string origin = "client:" + std::to_string(client);
-    const StringCheck check = CheckString(store, {origin, origin, {}}, request.now,
-                                          AuthenticatorFromInput(ValueOf(parameters, "authenticator")).authenticator,
-                                          verify, {HashOf(request.newSession), false});
-    Response response = check.outcome == Outcome::Accepted ? answering.Signed(key, "OK", check.identity, check.account)
-                                                           : answering.Signed(key, StatusOf(check.outcome));
-    NoteFault(response, check);
-    return response;
+    const StringCheck check = CheckOffer(exchange, store, {origin, origin, {}},
+                                         AuthenticatorFromInput(ValueOf(parameters, "authenticator")).authenticator,
+                                         {HashOf(request.newSession), false});
+    return check.outcome == Outcome::Accepted ? answering.Signed(key, "OK", check.identity, check.account)
+                                              : answering.Signed(key, StatusOf(check.outcome));
+}
+
+QueryParameters ParametersOf(const Request& request)
+{
+    return ParseQuery(request.query).value_or(QueryParameters{});
 }
 
 } // namespace
 
-Response VerifyForClient(const Request& request, SiteStore& store, Verifier verify)
+Response VerifyForClient(Exchange& exchange, SiteStore& store)
 {
-    const auto parameters = ParseQuery(request.query).value_or(std::vector<QueryParameter>{});
-    const Answering answering(request, parameters);
+    const auto parameters = ParametersOf(exchange.request);
+    const Answering answering(exchange.request, parameters);
     const auto client = ClientId(ValueOf(parameters, "id"));
-    std::optional<ClientKey> key;
-    try {
-        key = client ? store.ClientKeyOf(*client) : std::nullopt;
-    } catch (const StoreError& error) {
-        return VerifyUnavailable(request, error.what());
-    }
+    const auto key = client ? store.ClientKeyOf(*client) : std::nullopt;
     if (!key)
         return answering.Unsigned("NO_SUCH_CLIENT");
     if (!SignatureHolds(*key, parameters, answering.Version()))
         return answering.Unsigned("BAD_SIGNATURE");
-    try {
-        return VerifyString(request, store, verify, *client, *key, answering, parameters);
-    } catch (const StoreError& error) {
-        // Nothing of the request was kept, or (OUTCOME_UNKNOWN) the store cannot tell.
-        Response response =
-            answering.Signed(*key, error.kind() == StoreError::Kind::Unresolved ? "OUTCOME_UNKNOWN" : "BACKEND_ERROR");
-        response.log = error.what();
-        response.storeFailed = true;
-        return response;
-    }
+    exchange.signingKey = key;
+    return VerifyString(exchange, store, *client, *key, answering, parameters);
 }
 
-Response VerifyUnavailable(const Request& request, std::string log)
+Response VerifyFailed(const Exchange& exchange, const StoreError& error)
 {
-    const auto parameters = ParseQuery(request.query).value_or(std::vector<QueryParameter>{});
-    Response response = Answering(request, parameters).Unsigned("BACKEND_ERROR");
-    response.log = std::move(log);
-    response.storeFailed = true;
-    return response;
+    const auto parameters = ParametersOf(exchange.request);
+    const Answering answering(exchange.request, parameters);
+    if (!exchange.signingKey)
+        return answering.Unsigned("BACKEND_ERROR");
+    return answering.Signed(*exchange.signingKey,
+                            error.kind() == StoreError::Kind::Unresolved ? "OUTCOME_UNKNOWN" : "BACKEND_ERROR");
 }

@@ -4,11 +4,12 @@
 // accepted (used up exactly as a sign-in through the login page) and for whom. Version 2 (v=2)
 // signs percent-encoded fields and answers a request only within its time; version 1 stays for
 // the applications that speak it (docs/verify-api.md says what it cannot promise).
-#include "site/cgi/Respond.h"
+#include "site/cgi/Exchange.h"
 
 // GET PATH/verify?v=2&id=ID&nonce=N&time=T&authenticator=HEX&h=SIGNATURE
 // GET PATH/verify?id=ID&nonce=N&authenticator=HEX&h=SIGNATURE (version 1)
-Response VerifyForClient(const Request& request, SiteStore& store, Verifier verify);
+Response VerifyForClient(Exchange& exchange, SiteStore& store);
 
-// The answer when no store can be had at all: BACKEND_ERROR, unsigned (no key to sign with).
-Response VerifyUnavailable(const Request& request, std::string log);
+// A store failure: BACKEND_ERROR (nothing of the request was kept) or OUTCOME_UNKNOWN (the store
+// cannot tell), signed once the client proved who it is; before that, unsigned BACKEND_ERROR.
+Response VerifyFailed(const Exchange& exchange, const StoreError& error);

@@ -59,7 +59,8 @@ std::string SettingsHelp()
                        std::string(kSettingsFileVariable) + " names\nanother file), under the environment, " +
                        "under the web server's parameters of each\nrequest (login pages only):\n";
     for (const SettingRow& row : kSettingTable) {
-        const std::string text = std::string(row.meaning) + " (default " +
+        const std::string values = ValuesOf(row);
+        const std::string text = std::string(row.meaning) + (values.empty() ? "" : ": " + values) + " (default " +
                                  (row.fallback.empty() ? std::string("none") : std::string(row.fallback)) +
                                  (row.sources & kFromRequest ? ")" : "; read at start)");
         std::string line = "  " + std::string(row.name);

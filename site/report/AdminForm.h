@@ -26,7 +26,7 @@ std::string CsrfValue(std::span<const uint8_t, 16> sessionToken);
 bool CsrfMatches(std::span<const uint8_t, 16> sessionToken, std::string_view offered);
 
 // Longer bodies are refused: the gateway need read no more than this (and one byte to tell).
-inline constexpr std::size_t kMaxAdminPostBytes = kMaxQueryLength;
+inline constexpr std::size_t kMaxAdminPostBytes = kQueryBounds.length;
 
 struct AdminPost {
     RomBytes revoke{};

@@ -1,7 +1,5 @@
 #include "site/settings/Settings.h"
 
-#include "site/settings/AddressRanges.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,8 +39,8 @@ std::string Shown(std::string_view text)
     return "'" + std::string(text.substr(0, kMostShownText)) + "'";
 }
 
-// Why text is not a value of the row's kind; nothing when it is one.
-std::optional<std::string> ProblemWith(const SettingRow& row, std::string_view text)
+// Reads text as a value of the row's kind into count or addresses; why it is not one, or nothing.
+std::optional<std::string> ProblemWith(const SettingRow& row, std::string_view text, int& count, ProxyList& addresses)
 {
     switch (row.kind) {
     case SettingKind::Text:
@@ -50,18 +48,18 @@ std::optional<std::string> ProblemWith(const SettingRow& row, std::string_view t
             return std::string("no value");
         return std::nullopt;
     case SettingKind::Count: {
-        int count = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
         if (text.empty() || error != std::errc() || end != text.data() + text.size() || count < row.least ||
             count > row.most)
-            return Shown(text) + " is not a whole number from " + std::to_string(row.least) + " to " +
-                   std::to_string(row.most);
+            return Shown(text) + " is not a whole number from " + ValuesOf(row);
         return std::nullopt;
     }
     case SettingKind::AddressList: {
         std::string problem;
-        if (!ProxyList::Parse(text, problem))
+        auto list = ProxyList::Parse(text, problem);
+        if (!list)
             return problem;
+        addresses = std::move(*list);
         return std::nullopt;
     }
     }
@@ -126,6 +124,19 @@ FileText ReadSettingsFile(SettingEntries environment)
 
 } // namespace
 
+std::string ValuesOf(const SettingRow& row)
+{
+    switch (row.kind) {
+    case SettingKind::Text:
+        return {};
+    case SettingKind::Count:
+        return std::to_string(row.least) + " to " + std::to_string(row.most);
+    case SettingKind::AddressList:
+        return "addresses and CIDR ranges, comma-separated";
+    }
+    return {};
+}
+
 Settings Settings::Read(SettingEntries environment)
 {
     const FileText file = ReadSettingsFile(environment);
@@ -136,7 +147,7 @@ Settings Settings::Parse(std::string_view fileText, std::string_view where, Sett
 {
     Settings settings;
     for (const SettingRow& row : kSettingTable)
-        settings.m_values.push_back({std::string(row.fallback), "the default"});
+        settings.m_values.push_back(Checked(row, row.fallback, "the default"));
     std::vector<bool> seen(std::size(kSettingTable), false);
     int number = 0;
     for (std::size_t start = 0; start < fileText.size();) {
@@ -199,31 +210,41 @@ void Settings::Set(std::size_t row, std::string_view text, unsigned source, std:
                             std::string(kSettingsFile));
     if ((setting.sources & source) == 0)
         throw SettingsError(named + "cannot be set there");
-    if (const auto problem = ProblemWith(setting, text))
-        throw SettingsError(named + *problem);
-    m_values[row] = {std::string(text), std::move(origin)};
+    m_values[row] = Checked(setting, text, std::move(origin));
+}
+
+Settings::Value Settings::Checked(const SettingRow& row, std::string_view text, std::string origin)
+{
+    Value value{std::string(text), std::move(origin), 0, {}};
+    if (const auto problem = ProblemWith(row, text, value.count, value.addresses))
+        throw SettingsError(value.origin + ": " + std::string(row.name) + ": " + *problem);
+    return value;
+}
+
+const Settings::Value& Settings::ValueOf(std::string_view name) const
+{
+    const auto row = RowOf(name);
+    if (!row)
+        throw std::logic_error("no setting " + std::string(name));
+    return m_values[*row];
 }
 
 const std::string& Settings::Text(std::string_view name) const
 {
-    const auto row = RowOf(name);
-    if (!row)
-        throw std::logic_error("no setting " + std::string(name));
-    return m_values[*row].text;
+    return ValueOf(name).text;
 }
 
 int Settings::Count(std::string_view name) const
 {
-    const std::string& text = Text(name);
-    int count = 0;
-    std::from_chars(text.data(), text.data() + text.size(), count);
-    return count;
+    return ValueOf(name).count;
+}
+
+const ProxyList& Settings::Addresses(std::string_view name) const
+{
+    return ValueOf(name).addresses;
 }
 
 const std::string& Settings::Origin(std::string_view name) const
 {
-    const auto row = RowOf(name);
-    if (!row)
-        throw std::logic_error("no setting " + std::string(name));
-    return m_values[*row].origin;
+    return ValueOf(name).origin;
 }

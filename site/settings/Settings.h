@@ -4,7 +4,11 @@
 // settings file, then the process's environment, then (for the login pages) the web server's
 // parameters of one request. login.fcgi reads and checks them once when it starts, login.cgi
 // for each request, entravo-site for its --db default. A new setting is one row here: reading,
-// checking, --help and the manual page follow from it.
+// checking, --help and the manual page follow from it. What no operator sets is compiled in,
+// named once: the answers' tuning in site/cgi/Exchange.h, the store's periods and sizes in
+// site/store.
+#include "site/settings/AddressRanges.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -27,7 +31,7 @@ struct SettingRow {
     SettingKind kind;
     std::string_view fallback; // when no source sets it
     unsigned sources;
-    std::string_view meaning; // for --help and the manual page
+    std::string_view meaning; // for --help and the manual page, which add the kind's values
     int least = 0;            // Count only
     int most = 0;
 };
@@ -39,11 +43,13 @@ inline constexpr std::string_view kThreadsSetting = "ENTRAVO_SITE_THREADS";
 inline constexpr SettingRow kSettingTable[] = {
     {kDatabaseSetting, SettingKind::Text, "/var/lib/entravo-site/site.db", kFromAnywhere,
      "the store: a SQLite file, or a PostgreSQL URI"},
-    {kTrustedProxiesSetting, SettingKind::AddressList, "", kFromAnywhere,
-     "the reverse proxies to trust: addresses and CIDR ranges, comma-separated"},
-    {kThreadsSetting, SettingKind::Count, "8", kAtStart, "login.fcgi's threads, 1 to 64; each holds a store connection",
-     1, 64},
+    {kTrustedProxiesSetting, SettingKind::AddressList, "", kFromAnywhere, "the reverse proxies to trust"},
+    {kThreadsSetting, SettingKind::Count, "8", kAtStart, "login.fcgi's threads, each holding a store connection", 1,
+     64},
 };
+
+// The values a row takes, as --help says them after its meaning ("1 to 64"); empty for text.
+std::string ValuesOf(const SettingRow& row);
 
 // The settings file, unless ENTRAVO_SITE_CONF in the environment names another (a second site
 // on one machine, the tests). Without it the defaults hold; a file it names must be there.
@@ -72,22 +78,29 @@ public:
     // may not come from a request.
     Settings ForRequest(SettingEntries parameters) const;
 
-    // A setting's checked value, by its name in the table.
+    // A setting's checked value, by its name in the table: as text, or read as its kind.
     const std::string& Text(std::string_view name) const;
     int Count(std::string_view name) const;
+    const ProxyList& Addresses(std::string_view name) const;
     // Where the value came from: "the default", "FILE line N", "the environment" ...
     const std::string& Origin(std::string_view name) const;
 
 private:
     Settings() = default;
 
+    // The text, and what it reads as for its kind: checked once, when it is set.
     struct Value {
         std::string text;
         std::string origin;
+        int count = 0;
+        ProxyList addresses;
     };
     // Checks the entries that name settings, from one source, and lays them over these.
     void Apply(SettingEntries entries, unsigned source, std::string_view where);
     void Set(std::size_t row, std::string_view text, unsigned source, std::string origin);
+    // The text read as the row's kind; SettingsError when it is not one.
+    static Value Checked(const SettingRow& row, std::string_view text, std::string origin);
+    const Value& ValueOf(std::string_view name) const;
 
     std::vector<Value> m_values; // one per row of kSettingTable, in its order
 };

@@ -6,36 +6,13 @@
 
 namespace {
 
-bool IsControl(unsigned char c)
+// Bytes beyond ASCII pass: every value the site uses is checked for its own characters.
+bool HasNoControl(std::string_view decoded)
 {
-    return c < 0x20 || c == 0x7F;
-}
-
-std::optional<std::string> PercentDecoded(std::string_view text, std::size_t maxLength)
-{
-    std::string decoded;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto raw = static_cast<unsigned char>(text[i]);
-        if (raw <= 0x20 || raw >= 0x7F)
-            return std::nullopt;
-        char c = text[i];
-        if (c == '+') {
-            c = ' ';
-        } else if (c == '%') {
-            if (i + 2 >= text.size())
-                return std::nullopt;
-            const int high = HexDigitValue(text[i + 1]);
-            const int low = HexDigitValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return std::nullopt;
-            c = static_cast<char>(high << 4 | low);
-            i += 2;
-        }
-        if (IsControl(static_cast<unsigned char>(c)) || decoded.size() == maxLength)
-            return std::nullopt;
-        decoded += c;
-    }
-    return decoded;
+    return std::none_of(decoded.begin(), decoded.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
 }
 
 AuthenticatorInput Problem(std::string problem)
@@ -55,27 +32,11 @@ AuthenticatorInput CheckedAuthenticator(std::string_view text)
 
 } // namespace
 
-std::optional<std::vector<QueryParameter>> ParseQuery(std::string_view query)
+std::optional<QueryParameters> ParseQuery(std::string_view query)
 {
-    if (query.size() > kMaxQueryLength)
+    auto parameters = SplitQuery(query, kQueryBounds, HasNoControl);
+    if (!parameters || RepeatedName(*parameters))
         return std::nullopt;
-    std::vector<QueryParameter> parameters;
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        const std::size_t end = std::min(query.find('&', start), query.size());
-        const std::string_view pair = query.substr(start, end - start);
-        const std::size_t equals = std::min(pair.find('='), pair.size());
-        auto name = PercentDecoded(pair.substr(0, equals), kMaxNameLength);
-        auto value = PercentDecoded(pair.substr(std::min(equals + 1, pair.size())), kMaxValueLength);
-        if (!name || !value || name->empty() || parameters.size() == kMaxParameters)
-            return std::nullopt;
-        const bool repeated =
-            std::any_of(parameters.begin(), parameters.end(), [&](const QueryParameter& p) { return p.name == *name; });
-        if (repeated)
-            return std::nullopt;
-        parameters.push_back({std::move(*name), std::move(*value)});
-        start = end + 1;
-    }
     return parameters;
 }
 

@@ -1,30 +1,22 @@
 #pragma once
 // Finding the authenticator in what reaches the site: a request's query string, or what an
 // operator pastes (the bare 64 characters, a query or a whole logon URL).
-#include <cstddef>
+#include "site/verifier/Query.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 inline constexpr std::string_view kAuthenticateParameter = "Authenticate";
 
-// Bounds on a query, so that junk costs little to refuse.
-inline constexpr std::size_t kMaxQueryLength = 1024;
-inline constexpr std::size_t kMaxParameters = 8;
-inline constexpr std::size_t kMaxNameLength = 32;
-inline constexpr std::size_t kMaxValueLength = 128;
+// Bounds on a logon's query (and on the operator's forms that use the same reading), so that
+// junk costs little to refuse.
+inline constexpr QueryBounds kQueryBounds{.length = 1024, .parameters = 8, .nameLength = 32, .valueLength = 128};
 
-struct QueryParameter {
-    std::string name;
-    std::string value;
-};
-
-// name=value pairs joined by '&', percent-encoded, '+' for a space. Strict: nothing at all
-// when the query is too long, has too many or too long parameters, an empty or nameless
-// parameter, a name twice, a bad '%' sequence, a raw byte outside printable ASCII or a
-// decoded control character.
-std::optional<std::vector<QueryParameter>> ParseQuery(std::string_view query);
+// Strict: nothing at all when the query is beyond kQueryBounds, has an empty or nameless
+// parameter, a name twice, a bad '%' sequence, a raw byte outside printable ASCII or a decoded
+// control character.
+std::optional<QueryParameters> ParseQuery(std::string_view query);
 
 struct AuthenticatorInput {
     // Exactly 64 hexadecimal characters, in upper case whatever case was given, or nothing.

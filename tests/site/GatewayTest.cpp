@@ -22,10 +22,21 @@ private:
     InMemorySiteStore m_store;
 };
 
+// A database that is away: every request finds it so, and drops it.
+class AbsentStore final : public StoreSource {
+public:
+    SiteStore& StoreFor(const std::string& address) override
+    {
+        throw StoreError(address + ": could not connect", StoreError::Kind::Unreachable);
+    }
+    void Forget() override { ++forgotten; }
+    int forgotten = 0;
+};
+
 using Parameters = std::map<std::string, std::string>;
 
 // The request as the web server hands it over, under settings that trust 10.0.0.1 as a proxy.
-Response ServeRequest(KeptStore& stores, const Parameters& parameters)
+Response ServeRequest(StoreSource& stores, const Parameters& parameters, Role role = Role::Responder)
 {
     const char* const environment[] = {"ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.1", nullptr};
     const Settings settings = Settings::Parse("", "site.conf", environment);
@@ -33,7 +44,7 @@ Response ServeRequest(KeptStore& stores, const Parameters& parameters)
         const auto found = parameters.find(name);
         return found == parameters.end() ? nullptr : found->second.c_str();
     };
-    return Serve(lookup, settings, stores, 1'800'000'000);
+    return Serve(lookup, settings, stores, 1'800'000'000, role);
 }
 
 Parameters Get(const std::string& scriptName, const std::string& pathInfo, const std::string& query = "")
@@ -100,4 +111,30 @@ TEST(Gateway, OnlyATrustedProxySaysTheClientCameOverHttps)
     const Response secure = ServeRequest(stores, proxied);
     EXPECT_EQ(303, secure.status);
     EXPECT_TRUE(SetCookie(secure).ends_with("; Secure")) << SetCookie(secure);
+}
+
+// An authorizer's parameters are those of the request it guards: a path that would look
+// unsplit to the login page is the application's own, and every method is asked about.
+TEST(Gateway, AnAuthorizerIsNeverTakenForAnUnsplitPath)
+{
+    KeptStore stores;
+    const Parameters guarded{{"REQUEST_METHOD", "POST"},
+                             {"SCRIPT_NAME", "/app/login.fcgi/verify"},
+                             {"REQUEST_URI", "/app/login.fcgi/verify"},
+                             {"REMOTE_ADDR", "192.0.2.7"}};
+    EXPECT_EQ(500, ServeRequest(stores, guarded).status);
+    EXPECT_EQ(401, ServeRequest(stores, guarded, Role::Authorizer).status);
+}
+
+TEST(Gateway, AStoreThatCannotBeHadIsAnsweredAsTheRouteAnswersFailuresAndDropped)
+{
+    AbsentStore stores;
+    const Response page = ServeRequest(stores, Get("/entravo/login.fcgi", ""));
+    EXPECT_EQ(503, page.status);
+    EXPECT_EQ("/var/lib/entravo-site/site.db: could not connect", page.log);
+    const Response api = ServeRequest(stores, Get("/entravo/login.fcgi", "/verify", "id=1&nonce=abcdefghijklmnop1234"));
+    EXPECT_EQ(200, api.status);
+    EXPECT_EQ("{\"status\":\"BACKEND_ERROR\",\"nonce\":\"abcdefghijklmnop1234\",\"t\":\"2027-01-15T08:00:00Z\"}\n",
+              api.body);
+    EXPECT_EQ(2, stores.forgotten);
 }

@@ -56,18 +56,19 @@ TEST(ParseQuery, RefusesAnythingOutsideTheStrictForm)
 
 TEST(ParseQuery, BoundsLengthCountAndSizes)
 {
-    EXPECT_TRUE(ParseQuery(std::string(kMaxNameLength, 'n') + "=" + std::string(kMaxValueLength, 'v')));
-    ExpectRejected(std::string(kMaxNameLength + 1, 'n') + "=1");
-    ExpectRejected("a=" + std::string(kMaxValueLength + 1, 'v'));
+    EXPECT_TRUE(
+        ParseQuery(std::string(kQueryBounds.nameLength, 'n') + "=" + std::string(kQueryBounds.valueLength, 'v')));
+    ExpectRejected(std::string(kQueryBounds.nameLength + 1, 'n') + "=1");
+    ExpectRejected("a=" + std::string(kQueryBounds.valueLength + 1, 'v'));
     // The value limit counts decoded bytes.
     std::string encoded;
-    for (std::size_t i = 0; i < kMaxValueLength; ++i)
+    for (std::size_t i = 0; i < kQueryBounds.valueLength; ++i)
         encoded += "%41";
     EXPECT_TRUE(ParseQuery("a=" + encoded));
-    ExpectRejected(std::string(kMaxQueryLength + 1, 'a'));
+    ExpectRejected(std::string(kQueryBounds.length + 1, 'a'));
 
     std::string many;
-    for (std::size_t i = 0; i <= kMaxParameters; ++i)
+    for (std::size_t i = 0; i <= kQueryBounds.parameters; ++i)
         many += (i ? "&p" : "p") + std::to_string(i) + "=1";
     ExpectRejected(many);
     EXPECT_TRUE(ParseQuery(many.substr(0, many.rfind('&'))));

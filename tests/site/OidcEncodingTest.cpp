@@ -144,14 +144,14 @@ TEST(OidcForm, RefusesNamelessFieldsAndWhatIsBeyondItsBounds)
     for (const char* text : {"a=1&", "&a=1", "a=1&&b=2", "=1", "a=%zz"})
         EXPECT_FALSE(ParseForm(text)) << text;
     std::string fields = "f=1";
-    for (std::size_t i = 1; i < kMaxFormFields; ++i)
+    for (std::size_t i = 1; i < kFormBounds.parameters; ++i)
         fields += "&f=1";
     EXPECT_TRUE(ParseForm(fields));
     EXPECT_FALSE(ParseForm(fields + "&f=1"));
-    EXPECT_TRUE(ParseForm("v=" + std::string(kMaxFieldValueLength, 'x')));
-    EXPECT_FALSE(ParseForm("v=" + std::string(kMaxFieldValueLength + 1, 'x')));
-    EXPECT_FALSE(ParseForm(std::string(kMaxFieldNameLength + 1, 'n') + "=1"));
-    EXPECT_FALSE(ParseForm("v=" + std::string(kMaxFormLength, 'x')));
+    EXPECT_TRUE(ParseForm("v=" + std::string(kFormBounds.valueLength, 'x')));
+    EXPECT_FALSE(ParseForm("v=" + std::string(kFormBounds.valueLength + 1, 'x')));
+    EXPECT_FALSE(ParseForm(std::string(kFormBounds.nameLength + 1, 'n') + "=1"));
+    EXPECT_FALSE(ParseForm("v=" + std::string(kFormBounds.length, 'x')));
 }
 
 TEST(OidcForm, AnErrorDescriptionKeepsOnlyTheCharactersItMayHave)

@@ -3,6 +3,7 @@
 #include "site/verifier/Signature.h"
 
 #include "InMemorySiteStore.h"
+#include "ResponseHeader.h"
 
 #include <gtest/gtest.h>
 
@@ -27,15 +28,6 @@ Request Get(std::string query, std::string cookies = "")
     request.now = 1'800'000'000;
     request.newSession = kToken;
     return request;
-}
-
-std::string Header(const Response& response, const std::string& name)
-{
-    for (const auto& [key, value] : response.headers) {
-        if (key == name)
-            return value;
-    }
-    return "(none)";
 }
 
 bool Contains(const std::string& text, const std::string& part)

@@ -55,6 +55,8 @@ TEST(Settings, EachSourceLiesOverTheOneBeforeAndSaysWhereAValueCameFrom)
     EXPECT_EQ(2, read.Count(kThreadsSetting));
     EXPECT_EQ("the environment", read.Origin(kThreadsSetting));
     EXPECT_EQ("10.0.0.0/8", read.Text(kTrustedProxiesSetting));
+    EXPECT_TRUE(read.Addresses(kTrustedProxiesSetting).Contains(*ParseIpAddress("10.9.8.7")));
+    EXPECT_TRUE(defaults.Addresses(kTrustedProxiesSetting).Empty());
 
     const Settings request = read.ForRequest(Entries{"HTTP_COOKIE=a=1", "ENTRAVO_SITE_DB=postgresql:///entravo"});
     EXPECT_EQ("postgresql:///entravo", request.Text(kDatabaseSetting));

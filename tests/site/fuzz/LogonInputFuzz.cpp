@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
     if (const auto parameters = ParseQuery(input)) {
-        Require(input.size() <= kMaxQueryLength && parameters->size() <= kMaxParameters);
+        Require(input.size() <= kQueryBounds.length && parameters->size() <= kQueryBounds.parameters);
         for (const QueryParameter& parameter : *parameters)
-            Require(!parameter.name.empty() && parameter.name.size() <= kMaxNameLength &&
-                    parameter.value.size() <= kMaxValueLength);
+            Require(!parameter.name.empty() && parameter.name.size() <= kQueryBounds.nameLength &&
+                    parameter.value.size() <= kQueryBounds.valueLength);
     }
 
     const AuthenticatorInput found = AuthenticatorFromInput(input);

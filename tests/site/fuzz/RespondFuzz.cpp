@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     request.now = 1'800'000'000;
 
     const Response response = Respond(request, store);
-    Require(response.status == 200 || response.status == 303 || response.status == 400 || response.status == 403 ||
-            response.status == 409);
+    Require(response.status == 200 || response.status == 303 || response.status == 400 || response.status == 401 ||
+            response.status == 403 || response.status == 409);
     for (const auto& [name, value] : response.headers)
         Require(name.find_first_of("\r\n") == std::string::npos && value.find_first_of("\r\n") == std::string::npos);
     Require(response.body.find("<alice") == std::string::npos);

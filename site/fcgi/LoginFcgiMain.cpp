@@ -28,11 +28,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -115,21 +113,15 @@ Wait NextRequest(FCGX_Request& exchange, const Ending& ending, std::mutex& turn)
 
 Response Answer(const FCGX_Request& exchange, const Settings& settings, StoreSource& stores)
 {
-    // As an authorizer (lighttpd's mod_fastcgi, Apache's mod_authnz_fcgi) the request is the
-    // one the server is about to serve, whatever its path: the answer is the session check's.
-    const bool authorizer = exchange.role == FCGI_AUTHORIZER;
-    const ParameterLookup parameter = [&](const char* name) -> const char* {
-        if (authorizer && std::string_view(name) == "PATH_INFO")
-            return "/auth";
-        return FCGX_GetParam(name, exchange.envp);
-    };
+    // lighttpd's mod_fastcgi and Apache's mod_authnz_fcgi ask an authorizer about the request
+    // they are about to serve.
+    const Role role = exchange.role == FCGI_AUTHORIZER ? Role::Authorizer : Role::Responder;
+    const ParameterLookup parameter = [&](const char* name) { return FCGX_GetParam(name, exchange.envp); };
     try {
-        return Serve(parameter, settings.ForRequest(exchange.envp), stores, static_cast<int64_t>(std::time(nullptr)));
+        return Serve(parameter, settings.ForRequest(exchange.envp), stores, static_cast<int64_t>(std::time(nullptr)),
+                     role);
     } catch (const SettingsError& error) {
         return Unavailable(error.what());
-    } catch (const std::exception& error) {
-        stores.Forget();
-        return Unavailable(std::string("unexpected failure: ") + error.what());
     }
 }
 
@@ -137,13 +129,9 @@ void AnswerRequests(const Settings& settings, Ending& ending, std::mutex& turn)
 {
     FCGX_Request exchange;
     KeptStoreSource stores;
-    // Connected before the first request comes, so that a server's first visitors do not wait
-    // for every thread to connect at once; a store not there yet is opened by the first request.
-    try {
-        stores.StoreFor(settings.Text(kDatabaseSetting));
-    } catch (const std::exception&) {
-        stores.Forget();
-    }
+    // Before the first request, so that a server's first visitors do not wait for every thread
+    // to connect at once.
+    OpenAhead(settings, stores);
     if (FCGX_InitRequest(&exchange, FCGI_LISTENSOCK_FILENO, 0) != 0) {
         ending.Fail("libfcgi could not make a request");
         return;

@@ -1,5 +1,5 @@
 // login.cgi: the web server runs it once per request. It reads the request and the settings
-// from the environment (the settings file below it), answers through Respond and prints the
+// from the environment (the settings file below it), answers through Serve and prints the
 // answer; a bad setting is a 500 with that setting named in the web server's error log.
 #include "site/cgi/Gateway.h"
 

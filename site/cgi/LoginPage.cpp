@@ -1,0 +1,190 @@
+#include "site/cgi/LoginPage.h"
+
+#include "site/cgi/ClientOrigin.h"
+#include "site/report/Markup.h"
+#include "site/verifier/Identity.h"
+#include "site/verifier/LogonInput.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::string_view kFallbackWelcomePath = "/";
+
+// A short page with one heading and one paragraph; both are escaped here.
+Response Page(int status, std::string_view title, std::string_view message)
+{
+    Response response;
+    response.status = status;
+    response.headers = {
+        {"Content-Type", "text/html; charset=utf-8"},
+        {"Cache-Control", "no-store"},
+        {"Content-Security-Policy", "default-src 'none'"},
+        {"X-Content-Type-Options", "nosniff"},
+        // The address of a sign-in request holds the authenticator; never pass it on.
+        {"Referrer-Policy", "no-referrer"},
+    };
+    response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeMarkup(title) +
+                    "</title></head>\n<body><h1>" + EscapeMarkup(title) + "</h1>\n<p>" + EscapeMarkup(message) +
+                    "</p></body></html>\n";
+    return response;
+}
+
+// The path only ever comes from the web server, but it lands in a header: only a plain path
+// of this site, never "//host" (another site to a browser) or a backslash (the same to some).
+std::string WelcomePath(const Request& request)
+{
+    const std::string& path = request.scriptPath;
+    const bool plain = path.size() >= 1 && path[0] == '/' && (path.size() == 1 || path[1] != '/') &&
+                       std::all_of(path.begin(), path.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '\\'; });
+    return plain ? path : std::string(kFallbackWelcomePath);
+}
+
+std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
+{
+    return std::string(kSessionCookieName) + "=" + std::string(value) + "; Path=/; Max-Age=" + std::to_string(maxAge) +
+           "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
+}
+
+Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
+{
+    Response response = Page(303, title, message);
+    response.headers.emplace_back("Location", WelcomePath(request));
+    response.headers.emplace_back("Set-Cookie", std::move(cookie));
+    return response;
+}
+
+std::optional<SessionHolder> HolderOf(const Request& request, SiteStore& store)
+{
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
+        if (auto holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds))
+            return holder;
+    }
+    return std::nullopt;
+}
+
+Response Refused(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::TooManyFailures: {
+        Response response = Page(429, "Too many attempts",
+                                 "Too many failed sign-ins came from your address. Wait a minute, then try again.");
+        response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
+        return response;
+    }
+    case Outcome::Malformed:
+        return Page(400, "Sign-in link damaged",
+                    "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in again.");
+    case Outcome::NotGenuine:
+        return Page(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
+    case Outcome::AlreadyUsed:
+        return Page(409, "Link already used",
+                    "This sign-in link was already used; each link works once. Touch your token to the reader and "
+                    "sign in again.");
+    default:
+        return Page(403, "Sign-in refused",
+                    "This token may not sign in to this site. If it should, ask the site's operator.");
+    }
+}
+
+Response AnswerTo(const Request& request, const StringCheck& check)
+{
+    if (check.outcome != Outcome::Accepted) {
+        Response refused = Refused(check.outcome);
+        if (check.gate.networkNewlyExhausted)
+            refused.log = "network " + check.gate.exhausted +
+                          " spent its budget of failed sign-ins; refused unchecked for " +
+                          std::to_string(kFailureBudgets.windowSeconds) + " s";
+        return refused;
+    }
+    return Redirect(request, "Signed in", "You are signed in; the welcome page follows.",
+                    SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
+}
+
+} // namespace
+
+// Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
+Response SessionCheck(Exchange& exchange, SiteStore& store)
+{
+    const auto holder = HolderOf(exchange.request, store);
+    if (!holder)
+        return Page(401, "Not signed in", "Sign in with your token first.");
+    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
+    response.headers.emplace_back("X-Entravo-Account", holder->account);
+    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
+    // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
+    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder->account);
+    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder->identity));
+    return response;
+}
+
+Response Welcome(Exchange& exchange, SiteStore& store)
+{
+    const Request& request = exchange.request;
+    const auto holder = HolderOf(request, store);
+    if (!holder)
+        return Page(401, "Not signed in",
+                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
+    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
+    // The form posts to this page itself; the policy above allows no other target.
+    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
+                             "\"><button type=\"submit\">Sign out</button></form>";
+    response.body.insert(response.body.rfind("</body>"), form);
+    return response;
+}
+
+// The verdict is what the store holds, even when the store met a fault after deciding it.
+Response SignIn(Exchange& exchange, SiteStore& store)
+{
+    const Request& request = exchange.request;
+    const StringCheck check =
+        CheckOffer(exchange, store, OriginOf(request.clientAddress),
+                   AuthenticatorFromQuery(request.query).authenticator, {HashOf(request.newSession), true});
+    return AnswerTo(request, check);
+}
+
+Response SignOut(Exchange& exchange, SiteStore& store)
+{
+    const Request& request = exchange.request;
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies))
+        store.EndSession(HashOf(token));
+    return Redirect(request, "Signed out", "You are signed out.", SessionCookie("", 0, request.secure));
+}
+
+Response PageFailed(const Exchange&, const StoreError& error)
+{
+    return error.kind() == StoreError::Kind::Unresolved ? Undecided({}) : Unavailable({}, error.temporary());
+}
+
+Response NotFound()
+{
+    return Page(404, "Not found", "This page does not exist.");
+}
+
+Response NotAllowed(std::string allow)
+{
+    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
+    response.headers.emplace_back("Allow", std::move(allow));
+    return response;
+}
+
+Response Unavailable(std::string log, bool temporary)
+{
+    Response response =
+        Page(temporary ? 503 : 500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
+    if (temporary)
+        response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
+    response.log = std::move(log);
+    return response;
+}
+
+Response Undecided(std::string log)
+{
+    Response response = Page(503, "Sign-in not confirmed",
+                             "The site lost its database while it accepted this link, and cannot tell whether it was "
+                             "used. Sign in with a new link: touch your token to the reader and double-click the "
+                             "Entravo icon.");
+    response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
+    response.log = std::move(log);
+    return response;
+}
