@@ -5,7 +5,7 @@
 // default isolation level; a failure budget is counted and charged under a transaction-level
 // advisory lock on the origin's widest network, so servers charging the same origin take
 // turns while all others go on side by side.
-#include "site/store/Postgres.h"
+#include "site/store/PgConnection.h"
 #include "site/store/SiteStore.h"
 
 #include <string>

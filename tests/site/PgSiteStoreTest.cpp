@@ -1,6 +1,6 @@
 // The PostgreSQL store against a real server: a throwaway cluster started for the test run
 // (tests/site/pg-fixture.sh), each test in a schema of its own. The store contract
-// (StoreContractTest.cpp) with the connection cut at each exchange, before it is sent and once
+// (StoreContract.h) with the connection cut at each exchange, before it is sent and once
 // the server has answered it; and what only a server has: its schema in a shared database,
 // connections that end, and settings that cancel statements.
 #include "site/store/PgSiteStore.h"

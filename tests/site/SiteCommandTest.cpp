@@ -1,6 +1,6 @@
 #include "site/command/SiteCommand.h"
 
-#include "site/store/SiteDatabase.h"
+#include "site/store/SqliteSiteStore.h"
 #include "site/verifier/Identity.h"
 
 #include "TempFolder.h"
@@ -72,7 +72,7 @@ TEST_F(SiteCommandTest, EnrolsListsRevokesAndShowsAttemptsOnePerLine)
     EXPECT_EQ("0123456789ABCDEF active alice smith\n2800000000000042 revoked bob\n", list.out);
     EXPECT_EQ("", list.err);
 
-    SiteDatabase database = SiteDatabase::Open(m_path);
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path);
     database.Settle(*database.Charge({"192.0.2.7", "192.0.2.0/24", ""}, 1'800'000'000, {}).attempt, Outcome::Malformed,
                     std::nullopt);
     database.Settle(*database.Charge({"2001:db8::1", "2001:db8::/64", "2001:db8::/48"}, 1'800'000'061, {}).attempt,

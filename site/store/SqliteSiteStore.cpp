@@ -1,4 +1,4 @@
-#include "site/store/SiteDatabase.h"
+#include "site/store/SqliteSiteStore.h"
 
 #include "site/store/StoreRules.h"
 #include "site/verifier/Identity.h"
@@ -172,7 +172,7 @@ struct Header {
 
 Header ReadHeader(SqliteConnection& connection)
 {
-    Query query(connection, kReadHeader);
+    SqliteQuery query(connection, kReadHeader);
     query.Step();
     return {query.Integer(0), query.Integer(1), query.Integer(2)};
 }
@@ -315,7 +315,7 @@ void ApplyConnectionSettings(SqliteConnection& connection, StoreUse use)
 
 int64_t FreePages(SqliteConnection& connection)
 {
-    Query count(connection, "PRAGMA freelist_count");
+    SqliteQuery count(connection, "PRAGMA freelist_count");
     count.Step();
     return count.Integer(0);
 }
@@ -331,12 +331,12 @@ std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
     return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
 }
 
-Query& BindOptional(Query& query, int index, const std::optional<std::string>& text)
+SqliteQuery& BindOptional(SqliteQuery& query, int index, const std::optional<std::string>& text)
 {
     return text ? query.Bind(index, *text) : query.BindNull(index);
 }
 
-Query& BindOptional(Query& query, int index, const std::string& text)
+SqliteQuery& BindOptional(SqliteQuery& query, int index, const std::string& text)
 {
     return text.empty() ? query.BindNull(index) : query.Bind(index, text);
 }
@@ -349,7 +349,7 @@ constexpr char kListSchema[] =
 SchemaObjects ObjectsOf(SqliteConnection& connection)
 {
     SchemaObjects objects;
-    Query query(connection, kListSchema);
+    SqliteQuery query(connection, kListSchema);
     while (query.Step())
         objects.push_back(query.Text(0));
     return objects;
@@ -384,7 +384,7 @@ template <typename Row, typename Read>
 std::vector<Row> Rows(SqliteConnection& connection, const char* sql, std::optional<int64_t> parameter, Read read)
 {
     std::vector<Row> rows;
-    Query query(connection, sql);
+    SqliteQuery query(connection, sql);
     if (parameter)
         query.Bind(1, *parameter);
     while (query.Step())
@@ -443,7 +443,7 @@ std::shared_ptr<SqliteConnection> Opened(const std::string& path, StoreUse use, 
 
 } // namespace
 
-InitResult SiteDatabase::Initialise(const std::string& path)
+InitResult SqliteSiteStore::Initialise(const std::string& path)
 {
     MakeClosedFile(path);
     SqliteConnection connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -453,7 +453,7 @@ InitResult SiteDatabase::Initialise(const std::string& path)
     InitResult result = InitResult::Created;
     bool firstRelease = false;
     {
-        ImmediateTransaction transaction(connection);
+        SqliteTransaction transaction(connection);
         const Header header = ReadHeader(connection);
         if (header.applicationId == kApplicationId) {
             CheckIsOurs(header, path);
@@ -492,26 +492,26 @@ InitResult SiteDatabase::Initialise(const std::string& path)
     return result;
 }
 
-SiteDatabase SiteDatabase::Open(const std::string& path, StoreUse use)
+SqliteSiteStore SqliteSiteStore::Open(const std::string& path, StoreUse use)
 {
-    return SiteDatabase(Opened(path, use), use);
+    return SqliteSiteStore(Opened(path, use), use);
 }
 
-SiteDatabase::SiteDatabase(std::shared_ptr<SqliteConnection> connection, StoreUse use)
+SqliteSiteStore::SqliteSiteStore(std::shared_ptr<SqliteConnection> connection, StoreUse use)
     : m_connection(std::move(connection)), m_use(use)
 {
 }
 
-SqliteConnection& SiteDatabase::Live()
+SqliteConnection& SqliteSiteStore::Live()
 {
     if (m_connection->Failed())
         m_connection = Opened(m_connection->Path(), m_use, Opening::AfterFailedSync);
     return *m_connection;
 }
 
-Gate SiteDatabase::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
+Gate SqliteSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    ImmediateTransaction transaction(*m_connection);
+    SqliteTransaction transaction(*m_connection);
     Gate gate = Gauge(origin, now, budgets);
     if (gate.exhausted.empty())
         gate.attempt = RecordAttempt(origin, now, Outcome::Pending, std::nullopt);
@@ -519,30 +519,30 @@ Gate SiteDatabase::Charge(const Origin& origin, int64_t now, const Budgets& budg
     return gate;
 }
 
-void SiteDatabase::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
+void SqliteSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
 {
-    ImmediateTransaction transaction(*m_connection);
+    SqliteTransaction transaction(*m_connection);
     SettleAttempt(attempt, outcome, IdentityText(identity));
     transaction.Commit();
 }
 
-Admission SiteDatabase::Admit(const Claim& claim)
+Admission SqliteSiteStore::Admit(const Claim& claim)
 {
     const std::string key = FormatIdentity(claim.identity);
-    ImmediateTransaction transaction(*m_connection);
+    SqliteTransaction transaction(*m_connection);
     const Admission admission =
         AdmitString(key, claim.seed, claim.at, {claim.session.value_or(SessionHash{}), claim.session.has_value()});
     SettleAttempt(claim.attempt, admission.outcome, key);
     // A forgotten acceptance would let its string work once more.
-    transaction.Commit(ImmediateTransaction::Durability::Durable);
+    transaction.Commit(SqliteTransaction::Durability::Durable);
     return admission;
 }
 
 // All in one transaction, searched while it holds the write lock: the search takes a few tens
 // of microseconds, less than a second commit would, and no attempt is ever left pending. The
 // transaction is shared with the other threads' checks of the moment.
-StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                      const Offer& offer)
+StringCheck SqliteSiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets,
+                                         const Search& search, const Offer& offer)
 {
     for (bool again = false;; again = true) {
         SqliteConnection& connection = Live();
@@ -567,7 +567,7 @@ StringCheck SiteDatabase::CheckString(const Origin& origin, int64_t now, const B
 // The check was committed but its sync failed: its verdict stands. Before it goes out, the
 // store is opened afresh, whose checkpoint proves the commit on the disk; should that fail, the
 // verdict goes out all the same, and the next request tries again.
-void SiteDatabase::OpenAfresh(StringCheck& check, const std::string& unsynced)
+void SqliteSiteStore::OpenAfresh(StringCheck& check, const std::string& unsynced)
 {
     check.fault = unsynced;
     try {
@@ -580,8 +580,8 @@ void SiteDatabase::OpenAfresh(StringCheck& check, const std::string& unsynced)
     }
 }
 
-StringCheck SiteDatabase::CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                      const Offer& offer)
+StringCheck SqliteSiteStore::CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets,
+                                         const Search& search, const Offer& offer)
 {
     StringCheck check;
     check.gate = Gauge(origin, now, budgets);
@@ -604,11 +604,11 @@ StringCheck SiteDatabase::CheckWithin(const Origin& origin, int64_t now, const B
     return check;
 }
 
-Gate SiteDatabase::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
+Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
 {
     Gate gate;
     {
-        Query count(*m_connection, kCountFailures);
+        SqliteQuery count(*m_connection, kCountFailures);
         count.Bind(1, origin.address).Bind(2, origin.network).Bind(4, now - budgets.windowSeconds);
         BindOptional(count, 3, origin.wideNetwork);
         count.Bind(5, int64_t{budgets.address}).Bind(6, int64_t{budgets.network}).Bind(7, int64_t{budgets.wideNetwork});
@@ -618,22 +618,26 @@ Gate SiteDatabase::Gauge(const Origin& origin, int64_t now, const Budgets& budge
     if (gate.exhausted.empty())
         return gate;
     const bool network = gate.exhausted != origin.address;
-    Query(*m_connection, kCountToday)
+    SqliteQuery(*m_connection, kCountToday)
         .Bind(1, now - now % kSecondsPerDay)
         .Bind(2, network ? gate.exhausted : origin.network)
         .Bind(3, OutcomeName(Outcome::TooManyFailures))
         .Run();
     if (network) {
-        Query(*m_connection, kBrake).Bind(1, gate.exhausted).Bind(2, now + budgets.windowSeconds).Bind(3, now).Run();
+        SqliteQuery(*m_connection, kBrake)
+            .Bind(1, gate.exhausted)
+            .Bind(2, now + budgets.windowSeconds)
+            .Bind(3, now)
+            .Run();
         gate.networkNewlyExhausted = sqlite3_changes(m_connection->Get()) > 0;
     }
     return gate;
 }
 
-int64_t SiteDatabase::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
-                                    const std::optional<std::string>& identity)
+int64_t SqliteSiteStore::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
+                                       const std::optional<std::string>& identity)
 {
-    Query record(*m_connection, kRecordAttempt);
+    SqliteQuery record(*m_connection, kRecordAttempt);
     record.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
     BindOptional(record, 4, origin.wideNetwork);
     record.Bind(5, OutcomeName(outcome));
@@ -641,18 +645,18 @@ int64_t SiteDatabase::RecordAttempt(const Origin& origin, int64_t now, Outcome o
     return sqlite3_last_insert_rowid(m_connection->Get());
 }
 
-void SiteDatabase::SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity)
+void SqliteSiteStore::SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity)
 {
-    Query settle(*m_connection, kSettleAttempt);
+    SqliteQuery settle(*m_connection, kSettleAttempt);
     settle.Bind(1, attempt).Bind(2, OutcomeName(outcome));
     BindOptional(settle, 3, identity).Run();
 }
 
-Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer)
+Admission SqliteSiteStore::AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer)
 {
     Admission admission;
     {
-        Query find(*m_connection, kFindToken);
+        SqliteQuery find(*m_connection, kFindToken);
         find.Bind(1, identity);
         if (!find.Step())
             return {Outcome::NotEnrolled, {}};
@@ -660,7 +664,7 @@ Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, 
             return {Outcome::Revoked, {}};
         admission = {Outcome::Accepted, find.Text(0)};
     }
-    Query(*m_connection, kUseString)
+    SqliteQuery(*m_connection, kUseString)
         .Bind(1, identity)
         .Bind(2, int64_t{seed})
         .Bind(3, at)
@@ -669,14 +673,14 @@ Admission SiteDatabase::AdmitString(const std::string& identity, uint32_t seed, 
     if (sqlite3_changes(m_connection->Get()) == 0)
         return {Outcome::AlreadyUsed, {}};
     if (offer.opensSession)
-        Query(*m_connection, kOpenSession).Bind(1, offer.mark).Bind(2, identity).Bind(3, at).Run();
+        SqliteQuery(*m_connection, kOpenSession).Bind(1, offer.mark).Bind(2, identity).Bind(3, at).Run();
     return admission;
 }
 
-std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& session, int64_t openedSince)
+std::optional<SessionHolder> SqliteSiteStore::FindSession(const SessionHash& session, int64_t openedSince)
 {
     const std::lock_guard turn(m_connection->Turn());
-    Query query(*m_connection, kFindSession);
+    SqliteQuery query(*m_connection, kFindSession);
     query.Bind(1, session).Bind(2, openedSince);
     if (!query.Step())
         return std::nullopt;
@@ -686,17 +690,17 @@ std::optional<SessionHolder> SiteDatabase::FindSession(const SessionHash& sessio
     return SessionHolder{query.Text(0), *identity};
 }
 
-void SiteDatabase::EndSession(const SessionHash& session)
+void SqliteSiteStore::EndSession(const SessionHash& session)
 {
-    ImmediateTransaction transaction(Live());
-    Query(*m_connection, kEndSession).Bind(1, session).Run();
-    transaction.Commit(ImmediateTransaction::Durability::Durable);
+    SqliteTransaction transaction(Live());
+    SqliteQuery(*m_connection, kEndSession).Bind(1, session).Run();
+    transaction.Commit(SqliteTransaction::Durability::Durable);
 }
 
-std::optional<ClientKey> SiteDatabase::ClientKeyOf(int64_t client)
+std::optional<ClientKey> SqliteSiteStore::ClientKeyOf(int64_t client)
 {
     const std::lock_guard turn(m_connection->Turn());
-    Query query(*m_connection, kClientKey);
+    SqliteQuery query(*m_connection, kClientKey);
     query.Bind(1, client);
     if (!query.Step())
         return std::nullopt;
@@ -708,69 +712,74 @@ std::optional<ClientKey> SiteDatabase::ClientKeyOf(int64_t client)
     return key;
 }
 
-bool SiteDatabase::UseNonce(int64_t client, std::string_view nonce, int64_t now)
+bool SqliteSiteStore::UseNonce(int64_t client, std::string_view nonce, int64_t now)
 {
-    ImmediateTransaction transaction(Live());
-    Query(*m_connection, kUseNonce).Bind(1, client).Bind(2, nonce).Bind(3, now).Bind(4, now - kNonceKeepSeconds).Run();
+    SqliteTransaction transaction(Live());
+    SqliteQuery(*m_connection, kUseNonce)
+        .Bind(1, client)
+        .Bind(2, nonce)
+        .Bind(3, now)
+        .Bind(4, now - kNonceKeepSeconds)
+        .Run();
     const bool fresh = sqlite3_changes(m_connection->Get()) > 0;
     transaction.Commit();
     return fresh;
 }
 
-int64_t SiteDatabase::AddClient(std::string_view name, const ClientKey& key, int64_t now)
+int64_t SqliteSiteStore::AddClient(std::string_view name, const ClientKey& key, int64_t now)
 {
-    Query(*m_connection, kAddClient).Bind(1, name).Bind(2, key).Bind(3, now).Run();
+    SqliteQuery(*m_connection, kAddClient).Bind(1, name).Bind(2, key).Bind(3, now).Run();
     return sqlite3_last_insert_rowid(m_connection->Get());
 }
 
-std::vector<ApiClient> SiteDatabase::Clients()
+std::vector<ApiClient> SqliteSiteStore::Clients()
 {
-    return Rows<ApiClient>(*m_connection, kListClients, std::nullopt, [](const Query& row) {
+    return Rows<ApiClient>(*m_connection, kListClients, std::nullopt, [](const SqliteQuery& row) {
         return ApiClient{row.Integer(0), row.Text(1), row.Integer(2)};
     });
 }
 
-bool SiteDatabase::RemoveClient(int64_t client)
+bool SqliteSiteStore::RemoveClient(int64_t client)
 {
-    ImmediateTransaction transaction(*m_connection);
-    Query(*m_connection, kRemoveClient).Bind(1, client).Run();
+    SqliteTransaction transaction(*m_connection);
+    SqliteQuery(*m_connection, kRemoveClient).Bind(1, client).Run();
     const bool removed = sqlite3_changes(m_connection->Get()) > 0;
-    Query(*m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
-    transaction.Commit(ImmediateTransaction::Durability::Durable);
+    SqliteQuery(*m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
+    transaction.Commit(SqliteTransaction::Durability::Durable);
     return removed;
 }
 
-void SiteDatabase::Forget(const RomBytes& identity)
+void SqliteSiteStore::Forget(const RomBytes& identity)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(Live());
+    SqliteTransaction transaction(Live());
     for (const char* statement : kForgetToken)
-        Query(*m_connection, statement).Bind(1, key).Run();
-    transaction.Commit(ImmediateTransaction::Durability::Durable);
+        SqliteQuery(*m_connection, statement).Bind(1, key).Run();
+    transaction.Commit(SqliteTransaction::Durability::Durable);
 }
 
-PruneReport SiteDatabase::TidyRound(int64_t now, int64_t rows)
+PruneReport SqliteSiteStore::TidyRound(int64_t now, int64_t rows)
 {
-    ImmediateTransaction transaction(Live());
+    SqliteTransaction transaction(Live());
     PruneReport report;
-    Query(*m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
-    Query(*m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
+    SqliteQuery(*m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
+    SqliteQuery(*m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
     report.attemptsFolded = sqlite3_changes(m_connection->Get());
-    Query(*m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
+    SqliteQuery(*m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
     report.sessionsEnded = sqlite3_changes(m_connection->Get());
-    Query(*m_connection, kDropOldBrakes).Bind(1, now).Run();
-    Query(*m_connection, kDropOldNonces).Bind(1, now - kNonceKeepSeconds).Run();
-    Query(*m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
+    SqliteQuery(*m_connection, kDropOldBrakes).Bind(1, now).Run();
+    SqliteQuery(*m_connection, kDropOldNonces).Bind(1, now - kNonceKeepSeconds).Run();
+    SqliteQuery(*m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
     transaction.Commit();
     return report;
 }
 
-void SiteDatabase::Tidy(int64_t now)
+void SqliteSiteStore::Tidy(int64_t now)
 {
     TidyRound(now, kTidyRows);
 }
 
-PruneReport SiteDatabase::Prune(int64_t now)
+PruneReport SqliteSiteStore::Prune(int64_t now)
 {
     const std::string path = m_connection->FilePath();
     const std::uintmax_t before = FootprintOf(*m_connection);
@@ -798,73 +807,73 @@ PruneReport SiteDatabase::Prune(int64_t now)
     return total;
 }
 
-EnrollResult SiteDatabase::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
+EnrollResult SqliteSiteStore::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(*m_connection);
+    SqliteTransaction transaction(*m_connection);
     {
-        Query find(*m_connection, kFindToken);
+        SqliteQuery find(*m_connection, kFindToken);
         find.Bind(1, key);
         if (find.Step() && !find.OptionalInteger(1))
             return EnrollResult::AlreadyEnrolled;
     }
-    Query(*m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
-    Query(*m_connection, kEndTokenSessions).Bind(1, key).Run();
-    transaction.Commit(ImmediateTransaction::Durability::Durable);
+    SqliteQuery(*m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
+    SqliteQuery(*m_connection, kEndTokenSessions).Bind(1, key).Run();
+    transaction.Commit(SqliteTransaction::Durability::Durable);
     return EnrollResult::Enrolled;
 }
 
-RevokeResult SiteDatabase::Revoke(const RomBytes& identity, int64_t now)
+RevokeResult SqliteSiteStore::Revoke(const RomBytes& identity, int64_t now)
 {
     const std::string key = FormatIdentity(identity);
-    ImmediateTransaction transaction(*m_connection);
+    SqliteTransaction transaction(*m_connection);
     {
-        Query find(*m_connection, kFindToken);
+        SqliteQuery find(*m_connection, kFindToken);
         find.Bind(1, key);
         if (!find.Step())
             return RevokeResult::NotEnrolled;
         if (find.OptionalInteger(1))
             return RevokeResult::AlreadyRevoked;
     }
-    Query(*m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
-    Query(*m_connection, kEndTokenSessions).Bind(1, key).Run();
-    transaction.Commit(ImmediateTransaction::Durability::Durable);
+    SqliteQuery(*m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
+    SqliteQuery(*m_connection, kEndTokenSessions).Bind(1, key).Run();
+    transaction.Commit(SqliteTransaction::Durability::Durable);
     return RevokeResult::Revoked;
 }
 
-std::vector<TokenEntry> SiteDatabase::Tokens()
+std::vector<TokenEntry> SqliteSiteStore::Tokens()
 {
-    return Rows<TokenEntry>(*m_connection, kListTokens, std::nullopt, [](const Query& row) {
+    return Rows<TokenEntry>(*m_connection, kListTokens, std::nullopt, [](const SqliteQuery& row) {
         return TokenEntry{row.Text(0), row.Text(1), row.Integer(2) != 0};
     });
 }
 
-std::vector<AttemptEntry> SiteDatabase::RecentAttempts(int count)
+std::vector<AttemptEntry> SqliteSiteStore::RecentAttempts(int count)
 {
-    return Rows<AttemptEntry>(*m_connection, kRecentAttempts, count, [](const Query& row) {
+    return Rows<AttemptEntry>(*m_connection, kRecentAttempts, count, [](const SqliteQuery& row) {
         return AttemptEntry{row.Integer(0), row.Text(1), row.OptionalText(2), row.Text(3)};
     });
 }
 
-std::vector<NetworkFailures> SiteDatabase::FailuresByNetwork(int64_t since)
+std::vector<NetworkFailures> SqliteSiteStore::FailuresByNetwork(int64_t since)
 {
-    return Rows<NetworkFailures>(*m_connection, kFailuresByNetwork, since, [](const Query& row) {
+    return Rows<NetworkFailures>(*m_connection, kFailuresByNetwork, since, [](const SqliteQuery& row) {
         return NetworkFailures{row.Text(0), row.Integer(1), row.Integer(2), row.Integer(3)};
     });
 }
 
-std::vector<DailyCount> SiteDatabase::DailyCounts(int64_t since)
+std::vector<DailyCount> SqliteSiteStore::DailyCounts(int64_t since)
 {
-    return Rows<DailyCount>(*m_connection, kDailyCounts, since - since % kSecondsPerDay, [](const Query& row) {
+    return Rows<DailyCount>(*m_connection, kDailyCounts, since - since % kSecondsPerDay, [](const SqliteQuery& row) {
         return DailyCount{row.Integer(0), row.Text(1), row.Text(2), row.Integer(3)};
     });
 }
 
-std::vector<std::string> SiteDatabase::Check()
+std::vector<std::string> SqliteSiteStore::Check()
 {
     std::vector<std::string> faults;
     {
-        Query integrity(*m_connection, "PRAGMA integrity_check");
+        SqliteQuery integrity(*m_connection, "PRAGMA integrity_check");
         while (integrity.Step()) {
             if (integrity.Text(0) != "ok")
                 faults.push_back(integrity.Text(0));
@@ -884,7 +893,7 @@ std::vector<std::string> SiteDatabase::Check()
          {std::span<const char* const>(kPortableRowChecks), std::span<const char* const>(kRowChecks)}) {
         for (const char* check : checks) {
             // Not a literal of its own: each check is prepared once and kept.
-            Query rows(*m_connection, check);
+            SqliteQuery rows(*m_connection, check);
             while (rows.Step())
                 faults.push_back(rows.Text(0));
         }

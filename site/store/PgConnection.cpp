@@ -1,4 +1,4 @@
-#include "site/store/Postgres.h"
+#include "site/store/PgConnection.h"
 
 #include <algorithm>
 #include <atomic>

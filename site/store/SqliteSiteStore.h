@@ -2,7 +2,7 @@
 // The site database: one SQLite file shared by the login page's processes and the operator's
 // command. It holds the enrolled tokens, the strings already accepted, the open sessions, the
 // recent sign-in attempts and, for older ones, their counts per day and network.
-#include "site/store/Sqlite.h"
+#include "site/store/SqliteConnection.h"
 #include "site/store/SiteStore.h"
 
 #include <memory>
@@ -10,14 +10,14 @@
 #include <string_view>
 #include <vector>
 
-class SiteDatabase final : public OperatorStore {
+class SqliteSiteStore final : public OperatorStore {
 public:
     // Makes path a new site database, brings an older one of ours up to this version, or
     // checks that it already is one. Never changes a file that is not ours.
     static InitResult Initialise(const std::string& path);
     // An existing site database of this version; StoreError when it is missing, not ours,
     // damaged, older or newer than this program.
-    static SiteDatabase Open(const std::string& path, StoreUse use = StoreUse::OneRequest);
+    static SqliteSiteStore Open(const std::string& path, StoreUse use = StoreUse::OneRequest);
 
     Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
     void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
@@ -44,7 +44,7 @@ public:
     void Forget(const RomBytes& identity) override;
 
 private:
-    SiteDatabase(std::shared_ptr<SqliteConnection> connection, StoreUse use);
+    SqliteSiteStore(std::shared_ptr<SqliteConnection> connection, StoreUse use);
 
     // The connection to write through: a long-lived store whose connection failed to sync takes
     // the one opened afresh (the first store to come opens it).

@@ -35,7 +35,7 @@ int RetryAfterPause(void*, int count);
 // commit waits for the disk after its turn (SyncLog), so the writers of a moment share one
 // sync. Other processes meet SQLite's own locks. A connection whose sync failed takes no more
 // writes (Failed): it is replaced by one opened afresh (see the shared transaction's rules in
-// Sqlite.cpp).
+// SqliteConnection.cpp).
 class SqliteConnection {
 public:
     // flags as for sqlite3_open_v2. A statement that finds the database locked retries for up
@@ -98,17 +98,17 @@ private:
 };
 
 // One use of a prepared statement; reset when it goes, so the statement can be used again.
-class Query {
+class SqliteQuery {
 public:
-    Query(SqliteConnection& connection, const char* sql);
-    ~Query();
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
+    SqliteQuery(SqliteConnection& connection, const char* sql);
+    ~SqliteQuery();
+    SqliteQuery(const SqliteQuery&) = delete;
+    SqliteQuery& operator=(const SqliteQuery&) = delete;
 
-    Query& Bind(int index, int64_t value);
-    Query& Bind(int index, std::string_view text);
-    Query& Bind(int index, std::span<const uint8_t> blob);
-    Query& BindNull(int index);
+    SqliteQuery& Bind(int index, int64_t value);
+    SqliteQuery& Bind(int index, std::string_view text);
+    SqliteQuery& Bind(int index, std::span<const uint8_t> blob);
+    SqliteQuery& BindNull(int index);
 
     // True while there is a row to read.
     bool Step();
@@ -130,16 +130,16 @@ private:
 
 // BEGIN IMMEDIATE: takes the write lock at once, so a read-then-write inside cannot be
 // overtaken by another process between its read and its write.
-class ImmediateTransaction {
+class SqliteTransaction {
 public:
     // Durable: the commit returns once it is on the disk, whatever the connection's setting;
     // for what a power cut must not undo.
     enum class Durability { AsConnection, Durable };
 
-    explicit ImmediateTransaction(SqliteConnection& connection);
-    ~ImmediateTransaction();
-    ImmediateTransaction(const ImmediateTransaction&) = delete;
-    ImmediateTransaction& operator=(const ImmediateTransaction&) = delete;
+    explicit SqliteTransaction(SqliteConnection& connection);
+    ~SqliteTransaction();
+    SqliteTransaction(const SqliteTransaction&) = delete;
+    SqliteTransaction& operator=(const SqliteTransaction&) = delete;
 
     // A durable commit lets the next writer in before it waits for the disk, so that the
     // writers of a moment share one sync.
