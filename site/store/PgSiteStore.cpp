@@ -128,7 +128,7 @@ constexpr PgSql kCountFailures{
     " WHERE wide_network = $3 AND at >= $4::bigint AND outcome <> 'accepted' LIMIT $7::bigint) AS w)",
     Resend::Allowed};
 constexpr PgSql kRecordAttempt{"INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
-                               " VALUES($1, $2, $3, $4, $5, $6) RETURNING id",
+                               " VALUES($1, $2, $3, $4, $5, $6)",
                                Resend::Never};
 constexpr PgSql kCountToday{"INSERT INTO daily_counts(day, network, outcome, count) VALUES($1, $2, $3, 1)"
                             " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1",
@@ -137,27 +137,24 @@ constexpr PgSql kCountToday{"INSERT INTO daily_counts(day, network, outcome, cou
 constexpr PgSql kBrake{"INSERT INTO brakes(network, until) VALUES($1, $2) ON CONFLICT(network)"
                        " DO UPDATE SET until = excluded.until WHERE brakes.until < $3 RETURNING 1",
                        Resend::Never};
-constexpr PgSql kSettleAttempt{"UPDATE attempts SET outcome = $2, identity = $3 WHERE id = $1", Resend::Allowed};
 
 // An admission as one statement: the token read under a share lock (a revocation waits for
 // the admissions under way, then ends their sessions too); the string inserted into
 // used_strings only for an enrolled, unrevoked token, where of two servers offering it at once
 // the second waits for the first one's commit and then inserts nothing; the session opened only
-// for an inserted string; the attempt settled when it was charged before ($5), else recorded.
-// The string keeps the offer's mark ($9).
+// for an inserted string; the attempt recorded with the verdict. The string keeps the offer's
+// mark ($8).
 constexpr PgSql kAdmit{
     "WITH token AS (SELECT account, revoked_at FROM tokens WHERE identity = $1::text FOR SHARE),"
     " used AS (INSERT INTO used_strings(identity, seed, accepted_at, used_by) SELECT $1::text, $2::bigint, $3::bigint,"
-    " $9::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
+    " $8::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
     " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
     " FROM used WHERE $4::bytea IS NOT NULL),"
     " verdict AS (SELECT CASE WHEN NOT EXISTS (SELECT FROM token) THEN 'not-enrolled'"
     " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN 'revoked'"
     " WHEN EXISTS (SELECT FROM used) THEN 'accepted' ELSE 'already-used' END AS outcome),"
-    " settled AS (UPDATE attempts SET outcome = verdict.outcome, identity = $1::text FROM verdict"
-    " WHERE id = $5::bigint),"
     " recorded AS (INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
-    " SELECT $3::bigint, $6::text, $7::text, $8::text, $1::text, verdict.outcome FROM verdict WHERE $5::bigint IS NULL)"
+    " SELECT $3::bigint, $5::text, $6::text, $7::text, $1::text, verdict.outcome FROM verdict)"
     " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict",
     Resend::Never};
 // Whose a used string is, and its token's account: asked after a lost connection.
@@ -338,7 +335,7 @@ PgStatement AdmitStatement(const RomBytes& identity, uint32_t seed, int64_t at, 
 {
     return {kAdmit,
             {FormatIdentity(identity), int64_t{seed}, at,
-             SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), std::nullopt, origin.address,
+             SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), origin.address,
              origin.network, Present(origin.wideNetwork), MarkOf(offer.mark)}};
 }
 
@@ -392,7 +389,7 @@ PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
                                               {kLockOrigin, 1},
                                               {kCountFailures, 7},
                                               {kRecordAttempt, 6},
-                                              {kAdmit, 9},
+                                              {kAdmit, 8},
                                               {kUnflushed, 0},
                                               {kCommit, 0},
                                               {kFindSession, 2}})
@@ -403,24 +400,6 @@ PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
 
 PgSiteStore::PgSiteStore(PgConnection connection) : m_connection(std::move(connection)) {}
 
-// A charge is not flushed to disk before the page goes on: a crash of the database machine
-// can forget the last moments of charges, which costs an origin a few failures less in its
-// budget and spares each logon a second wait for the disk. Everything else is flushed.
-Gate PgSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
-{
-    const EndTransaction ending{m_connection};
-    const auto counted = m_connection.RunTogether(
-        {{kBegin, {}}, {kUnflushed, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
-    const std::string spent = SpentOf(counted[3], origin, budgets);
-    if (!spent.empty())
-        return RefuseAndCommit(origin, spent, now, budgets);
-    Gate gate;
-    gate.attempt =
-        m_connection.RunTogether({RecordStatement(origin, now, Outcome::Pending, std::nullopt), {kCommit, {}}})[0]
-            .Integer(0, 0);
-    return gate;
-}
-
 // One transaction, two round trips: the origin's lock and its count, then (after the search)
 // the outcome recorded with the admission and the commit, flushed only for an admission. No
 // other server charges the origin meanwhile. A connection lost before the second round trip
@@ -429,23 +408,23 @@ StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Bu
                                      const Offer& offer)
 {
     const EndTransaction ending{m_connection};
-    StringCheck check;
-    const auto counted =
-        m_connection.RunTogether({{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
-    const std::string spent = SpentOf(counted[2], origin, budgets);
-    if (!spent.empty()) {
-        check.gate = RefuseAndCommit(origin, spent, now, budgets);
-        check.outcome = Outcome::TooManyFailures;
-        return check;
-    }
-    SearchAndSettle(
-        check, search,
+    return CheckOffered(
+        [&] { return Gauge(origin, now, budgets); }, search,
         [&](Outcome outcome, const std::optional<RomBytes>& identity) {
             m_connection.RunTogether(
                 {RecordStatement(origin, now, outcome, identity), {kUnflushed, {}}, {kCommit, {}}});
         },
         [&](const Verification& genuine) { return AdmitOnce(*genuine.identity, genuine.seed, now, offer, origin); });
-    return check;
+}
+
+// The first round trip: the transaction begun, the origin's lock taken and its budgets counted;
+// a refusal is counted and committed at once.
+Gate PgSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
+{
+    const auto counted =
+        m_connection.RunTogether({{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
+    const std::string spent = SpentOf(counted[2], origin, budgets);
+    return spent.empty() ? Gate{} : RefuseAndCommit(origin, spent, now, budgets);
 }
 
 Admission PgSiteStore::AdmitOnce(const RomBytes& identity, uint32_t seed, int64_t now, const Offer& offer,
@@ -507,19 +486,6 @@ Gate PgSiteStore::RefuseAndCommit(const Origin& origin, const std::string& spent
                                                   {kCommit, {}}});
     gate.networkNewlyExhausted = braked[1].Rows() > 0;
     return gate;
-}
-
-void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
-{
-    m_connection.Run(kSettleAttempt, {attempt, OutcomeName(outcome), IdentityText(identity)});
-}
-
-Admission PgSiteStore::Admit(const Claim& claim)
-{
-    return AdmissionOf(
-        m_connection.Run(kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at,
-                                  SessionBytes(claim.session), claim.attempt, std::nullopt, std::nullopt, std::nullopt,
-                                  claim.session ? std::optional(MarkOf(*claim.session)) : std::nullopt}));
 }
 
 std::optional<SessionHolder> PgSiteStore::FindSession(const SessionHash& session, int64_t openedSince)

@@ -7,6 +7,7 @@
 // turns while all others go on side by side.
 #include "site/store/PgConnection.h"
 #include "site/store/SiteStore.h"
+#include "site/store/StoreRules.h"
 
 #include <string>
 
@@ -21,9 +22,6 @@ public:
     // caches are filled before the first visitor comes.
     static PgSiteStore Open(const std::string& address, StoreUse use = StoreUse::OneRequest);
 
-    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
-    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
-    Admission Admit(const Claim& claim) override;
     StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                             const Offer& offer) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
@@ -49,6 +47,7 @@ private:
     explicit PgSiteStore(PgConnection connection);
 
     PruneReport TidyRound(int64_t now, int64_t rows);
+    Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
     // The admission of a genuine string and the commit, in the transaction CheckString began.
     Admission AdmitOnce(const RomBytes& identity, uint32_t seed, int64_t now, const Offer& offer, const Origin& origin);
     // What became of an admission whose connection was lost after it was sent.

@@ -121,7 +121,6 @@ constexpr char kCountFailures[] =
     " outcome <> 'accepted' LIMIT ?7))";
 constexpr char kRecordAttempt[] = "INSERT INTO attempts(at, address, network, wide_network, outcome, identity)"
                                   " VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
-constexpr char kSettleAttempt[] = "UPDATE attempts SET outcome = ?2, identity = ?3 WHERE id = ?1";
 constexpr char kCountToday[] = "INSERT INTO daily_counts(day, network, outcome, count) VALUES(?1, ?2, ?3, 1)"
                                " ON CONFLICT DO UPDATE SET count = count + 1";
 // A row only when the network's brake is new or has run out: the first refusal of a window.
@@ -509,38 +508,9 @@ SqliteConnection& SqliteSiteStore::Live()
     return *m_connection;
 }
 
-Gate SqliteSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
-{
-    SqliteTransaction transaction(*m_connection);
-    Gate gate = Gauge(origin, now, budgets);
-    if (gate.exhausted.empty())
-        gate.attempt = RecordAttempt(origin, now, Outcome::Pending, std::nullopt);
-    transaction.Commit();
-    return gate;
-}
-
-void SqliteSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
-{
-    SqliteTransaction transaction(*m_connection);
-    SettleAttempt(attempt, outcome, IdentityText(identity));
-    transaction.Commit();
-}
-
-Admission SqliteSiteStore::Admit(const Claim& claim)
-{
-    const std::string key = FormatIdentity(claim.identity);
-    SqliteTransaction transaction(*m_connection);
-    const Admission admission =
-        AdmitString(key, claim.seed, claim.at, {claim.session.value_or(SessionHash{}), claim.session.has_value()});
-    SettleAttempt(claim.attempt, admission.outcome, key);
-    // A forgotten acceptance would let its string work once more.
-    transaction.Commit(SqliteTransaction::Durability::Durable);
-    return admission;
-}
-
 // All in one transaction, searched while it holds the write lock: the search takes a few tens
-// of microseconds, less than a second commit would, and no attempt is ever left pending. The
-// transaction is shared with the other threads' checks of the moment.
+// of microseconds, less than a second commit would. The transaction is shared with the other
+// threads' checks of the moment.
 StringCheck SqliteSiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets,
                                          const Search& search, const Offer& offer)
 {
@@ -580,28 +550,20 @@ void SqliteSiteStore::OpenAfresh(StringCheck& check, const std::string& unsynced
     }
 }
 
+// The attempt is recorded with its outcome, after the admission that decides it.
 StringCheck SqliteSiteStore::CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets,
                                          const Search& search, const Offer& offer)
 {
-    StringCheck check;
-    check.gate = Gauge(origin, now, budgets);
-    if (!check.gate.exhausted.empty()) {
-        check.outcome = Outcome::TooManyFailures;
-        return check;
-    }
-    // The attempt is recorded with its outcome, after the admission that decides it.
-    SearchAndSettle(
-        check, search,
-        [&](Outcome outcome, const std::optional<RomBytes>& identity) {
-            check.gate.attempt = RecordAttempt(origin, now, outcome, IdentityText(identity));
-        },
-        [&](const Verification& genuine) {
-            const std::string key = FormatIdentity(*genuine.identity);
-            const Admission admission = AdmitString(key, genuine.seed, now, offer);
-            check.gate.attempt = RecordAttempt(origin, now, admission.outcome, key);
-            return admission;
-        });
-    return check;
+    return CheckOffered([&] { return Gauge(origin, now, budgets); }, search,
+                        [&](Outcome outcome, const std::optional<RomBytes>& identity) {
+                            RecordAttempt(origin, now, outcome, IdentityText(identity));
+                        },
+                        [&](const Verification& genuine) {
+                            const std::string key = FormatIdentity(*genuine.identity);
+                            const Admission admission = AdmitString(key, genuine.seed, now, offer);
+                            RecordAttempt(origin, now, admission.outcome, key);
+                            return admission;
+                        });
 }
 
 Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
@@ -634,22 +596,14 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
     return gate;
 }
 
-int64_t SqliteSiteStore::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
-                                       const std::optional<std::string>& identity)
+void SqliteSiteStore::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
+                                    const std::optional<std::string>& identity)
 {
     SqliteQuery record(*m_connection, kRecordAttempt);
     record.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
     BindOptional(record, 4, origin.wideNetwork);
     record.Bind(5, OutcomeName(outcome));
     BindOptional(record, 6, identity).Run();
-    return sqlite3_last_insert_rowid(m_connection->Get());
-}
-
-void SqliteSiteStore::SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity)
-{
-    SqliteQuery settle(*m_connection, kSettleAttempt);
-    settle.Bind(1, attempt).Bind(2, OutcomeName(outcome));
-    BindOptional(settle, 3, identity).Run();
 }
 
 Admission SqliteSiteStore::AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer)

@@ -4,6 +4,7 @@
 // recent sign-in attempts and, for older ones, their counts per day and network.
 #include "site/store/SqliteConnection.h"
 #include "site/store/SiteStore.h"
+#include "site/store/StoreRules.h"
 
 #include <memory>
 #include <string>
@@ -19,9 +20,6 @@ public:
     // damaged, older or newer than this program.
     static SqliteSiteStore Open(const std::string& path, StoreUse use = StoreUse::OneRequest);
 
-    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
-    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
-    Admission Admit(const Claim& claim) override;
     StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                             const Offer& offer) override;
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
@@ -56,10 +54,7 @@ private:
     void OpenAfresh(StringCheck& check, const std::string& unsynced);
     // The budgets counted; when one is spent, the refusal counted and the network's brake set.
     Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
-    // The new attempt's id.
-    int64_t RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
-                          const std::optional<std::string>& identity);
-    void SettleAttempt(int64_t attempt, Outcome outcome, const std::optional<std::string>& identity);
+    void RecordAttempt(const Origin& origin, int64_t now, Outcome outcome, const std::optional<std::string>& identity);
     // The string (identity, seed) used up for an enrolled, unrevoked token, and the session
     // opened: all within the caller's transaction.
     Admission AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer);

@@ -15,9 +15,7 @@ inline constexpr int64_t kSchemaVersion = 3;
 // again to find out whether the commit was made, before it answers that it cannot tell.
 inline constexpr int kResolveSeconds = 5;
 
-inline constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
-// Counts per day are kept for a year and a bit, for comparisons with the same time last year.
-inline constexpr int64_t kDailyKeepSeconds = 400 * kSecondsPerDay;
+inline constexpr int64_t kDailyKeepSeconds = kDailyKeepDays * kSecondsPerDay;
 // Rows one round of the clean-up removes at most: small enough that a request that tidies up
 // notices no delay; a prune goes in larger rounds.
 inline constexpr int64_t kTidyRows = 128;
@@ -42,6 +40,12 @@ inline int64_t MarkOf(const SessionHash& mark)
     return static_cast<int64_t>(bits);
 }
 
+// What became of a genuine string offered to the store.
+struct Admission {
+    Outcome outcome = Outcome::NotEnrolled; // Accepted, NotEnrolled, Revoked or AlreadyUsed
+    std::string account;                    // when accepted
+};
+
 // The budget that failures counted within the window have spent, the widest first: its
 // address or network, or nothing while every budget holds.
 inline std::string SpentBudget(const Origin& origin, const Budgets& budgets, int64_t addressFailures,
@@ -54,4 +58,30 @@ inline std::string SpentBudget(const Origin& origin, const Budgets& budgets, int
     if (addressFailures >= budgets.address)
         return origin.address;
     return {};
+}
+
+// The order of every store's CheckString, within the store's own transaction: the origin's
+// budgets first (gauge, which counts a refusal and returns the Gate), and only while they hold
+// the search. A string that is not genuine is recorded by fail(outcome, identity); a genuine one
+// is admitted by admit(verification), which records its attempt and returns the Admission.
+template <typename Gauge, typename Fail, typename Admit>
+StringCheck CheckOffered(Gauge gauge, const Search& search, Fail fail, Admit admit)
+{
+    StringCheck check;
+    check.gate = gauge();
+    if (!check.gate.exhausted.empty()) {
+        check.outcome = Outcome::TooManyFailures;
+        return check;
+    }
+    const Verification verification = search();
+    check.identity = verification.identity;
+    if (verification.verdict != Verdict::Genuine) {
+        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
+        fail(check.outcome, verification.identity);
+        return check;
+    }
+    const Admission admission = admit(verification);
+    check.outcome = admission.outcome;
+    check.account = admission.account;
+    return check;
 }
