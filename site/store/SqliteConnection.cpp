@@ -228,7 +228,7 @@ void SqliteConnection::RunGroup(const std::vector<Piece*>& group)
         [[maybe_unused]] const int leaders = ++m_leaders;
         assert(leaders == 1);
         try {
-            SqliteTransaction transaction(*this);
+            SqliteTransaction transaction(*this, Durability::Unsynced);
             for (Piece* piece : group) {
                 SqliteQuery(*this, kSavepoint).Run();
                 try {
@@ -333,6 +333,22 @@ SqliteQuery& SqliteQuery::BindNull(int index)
     return *this;
 }
 
+SqliteQuery& SqliteQuery::BindValue(int index, const SqlValue& value)
+{
+    const std::string& bytes = value.Bytes();
+    switch (value.kind()) {
+    case SqlValue::Kind::Integer:
+        return Bind(index, value.Number());
+    case SqlValue::Kind::Text:
+        return Bind(index, std::string_view(bytes));
+    case SqlValue::Kind::Bytes:
+        return Bind(index, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    case SqlValue::Kind::Null:
+        break;
+    }
+    return BindNull(index);
+}
+
 bool SqliteQuery::Step()
 {
     const int code = sqlite3_step(m_statement);
@@ -388,7 +404,8 @@ void SqliteQuery::Check(int code) const
         m_connection.Fail(code);
 }
 
-SqliteTransaction::SqliteTransaction(SqliteConnection& connection) : m_connection(connection), m_turn(connection.Turn())
+SqliteTransaction::SqliteTransaction(SqliteConnection& connection, Durability durability)
+    : m_connection(connection), m_durability(durability), m_turn(connection.Turn())
 {
     m_connection.Execute("BEGIN IMMEDIATE");
     // Checked under the write lock: no commit follows a failed sync unseen by the checkpoint
@@ -406,13 +423,11 @@ SqliteTransaction::~SqliteTransaction()
         sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-void SqliteTransaction::Commit(Durability durability)
+void SqliteTransaction::Commit()
 {
     m_connection.Execute("COMMIT");
     m_open = false;
     m_turn.unlock();
-    // The commit is in the log (synchronous = NORMAL); syncing the log makes it durable, as
-    // synchronous = FULL would, but for every writer waiting at the time in one go.
-    if (durability == Durability::Durable)
+    if (m_durability == Durability::Durable)
         m_connection.SyncLog();
 }

@@ -1,6 +1,5 @@
 #include "site/store/SqliteSiteStore.h"
 
-#include "site/store/StoreRules.h"
 #include "site/verifier/Identity.h"
 
 #include <fcntl.h>
@@ -10,8 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
-#include <span>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,72 +16,6 @@
 #include <utility>
 
 namespace {
-
-// Attempts are kept one by one only while the budgets and the operator's summary need them;
-// then they become counts per day and network. A charged attempt is 'pending' until settled,
-// and counts as a failure meanwhile, so a burst cannot slip through while it is verified.
-constexpr char kFirstTables[] = R"(
-CREATE TABLE tokens(
-    identity TEXT PRIMARY KEY,
-    account TEXT NOT NULL,
-    enrolled_at INTEGER NOT NULL,
-    revoked_at INTEGER
-) WITHOUT ROWID;
-CREATE TABLE used_strings(
-    identity TEXT NOT NULL,
-    seed INTEGER NOT NULL,
-    accepted_at INTEGER NOT NULL,
-    PRIMARY KEY(identity, seed)
-) WITHOUT ROWID;
-CREATE TABLE sessions(
-    token_hash BLOB PRIMARY KEY,
-    identity TEXT NOT NULL,
-    opened_at INTEGER NOT NULL
-) WITHOUT ROWID;
-)";
-constexpr char kSecondTables[] = R"(
-CREATE INDEX sessions_by_identity ON sessions(identity);
-CREATE INDEX sessions_by_age ON sessions(opened_at);
-CREATE TABLE attempts(
-    id INTEGER PRIMARY KEY,
-    at INTEGER NOT NULL,
-    address TEXT NOT NULL,
-    network TEXT NOT NULL,
-    wide_network TEXT,
-    identity TEXT,
-    outcome TEXT NOT NULL
-);
-CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
-CREATE INDEX failures_by_network ON attempts(network, at) WHERE outcome <> 'accepted';
-CREATE INDEX failures_by_wide_network ON attempts(wide_network, at) WHERE outcome <> 'accepted';
-CREATE TABLE daily_counts(
-    day INTEGER NOT NULL,
-    network TEXT NOT NULL,
-    outcome TEXT NOT NULL,
-    count INTEGER NOT NULL,
-    PRIMARY KEY(day, network, outcome)
-) WITHOUT ROWID;
-CREATE TABLE brakes(
-    network TEXT PRIMARY KEY,
-    until INTEGER NOT NULL
-) WITHOUT ROWID;
-CREATE TABLE clients(
-    id INTEGER PRIMARY KEY,
-    name TEXT NOT NULL,
-    key BLOB NOT NULL,
-    added_at INTEGER NOT NULL
-);
-CREATE TABLE nonces(
-    client INTEGER NOT NULL,
-    nonce TEXT NOT NULL,
-    at INTEGER NOT NULL,
-    PRIMARY KEY(client, nonce)
-) WITHOUT ROWID;
-CREATE INDEX nonces_by_age ON nonces(at);
-)";
-// Schema 3: the mark of the request that used a string up (Offer), as the PostgreSQL store keeps
-// it. Made by the same statement for a new file and an older one, so both read the same.
-constexpr char kThirdTables[] = "ALTER TABLE used_strings ADD COLUMN used_by INTEGER";
 
 // Schema 1 kept every attempt with its address only; its attempts become today's view of the
 // new table (network = address: the old rows cannot be split any better).
@@ -101,63 +32,19 @@ DROP TABLE attempts_1;
 constexpr char kReadHeader[] =
     "SELECT (SELECT application_id FROM pragma_application_id), (SELECT user_version FROM pragma_user_version),"
     " (SELECT count(*) FROM sqlite_schema)";
-constexpr char kFindToken[] = "SELECT account, revoked_at FROM tokens WHERE identity = ?1";
-constexpr char kEnroll[] = "INSERT INTO tokens(identity, account, enrolled_at) VALUES(?1, ?2, ?3)"
-                           " ON CONFLICT(identity) DO UPDATE SET account = ?2, enrolled_at = ?3, revoked_at = NULL";
-constexpr char kRevoke[] = "UPDATE tokens SET revoked_at = ?2 WHERE identity = ?1";
-constexpr char kEndTokenSessions[] = "DELETE FROM sessions WHERE identity = ?1";
-constexpr char kListTokens[] = "SELECT identity, account, revoked_at IS NOT NULL FROM tokens ORDER BY identity";
-constexpr char kRecentAttempts[] = "SELECT at, address, identity, outcome FROM attempts ORDER BY id DESC LIMIT ?1";
-constexpr char kFailuresByNetwork[] = "SELECT network, count(*), count(DISTINCT address), max(at) FROM attempts"
-                                      " WHERE at >= ?1 AND outcome <> 'accepted' GROUP BY network ORDER BY 2 DESC, 1";
-constexpr char kDailyCounts[] =
-    "SELECT day, network, outcome, count FROM daily_counts WHERE day >= ?1 ORDER BY day DESC, count DESC, network";
-
-// Each budget is counted only as far as it reaches, over an index of the failures alone.
-constexpr char kCountFailures[] =
-    "SELECT (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = ?1 AND at >= ?4 AND outcome <> 'accepted'"
-    " LIMIT ?5)), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = ?2 AND at >= ?4 AND outcome <>"
-    " 'accepted' LIMIT ?6)), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE wide_network = ?3 AND at >= ?4 AND"
-    " outcome <> 'accepted' LIMIT ?7))";
-constexpr char kRecordAttempt[] = "INSERT INTO attempts(at, address, network, wide_network, outcome, identity)"
-                                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
-constexpr char kCountToday[] = "INSERT INTO daily_counts(day, network, outcome, count) VALUES(?1, ?2, ?3, 1)"
-                               " ON CONFLICT DO UPDATE SET count = count + 1";
-// A row only when the network's brake is new or has run out: the first refusal of a window.
-constexpr char kBrake[] = "INSERT INTO brakes(network, until) VALUES(?1, ?2) ON CONFLICT(network)"
-                          " DO UPDATE SET until = excluded.until WHERE brakes.until < ?3";
-
 constexpr char kUseString[] = "INSERT INTO used_strings(identity, seed, accepted_at, used_by) VALUES(?1, ?2, ?3, ?4)"
                               " ON CONFLICT DO NOTHING";
 constexpr char kOpenSession[] = "INSERT INTO sessions(token_hash, identity, opened_at) VALUES(?1, ?2, ?3)";
-constexpr char kFindSession[] = "SELECT account, identity FROM sessions JOIN tokens USING(identity)"
-                                " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL";
-constexpr char kEndSession[] = "DELETE FROM sessions WHERE token_hash = ?1";
-constexpr char kClientKey[] = "SELECT key FROM clients WHERE id = ?1";
-// A row only when the nonce is new or was last seen long enough ago.
-constexpr char kUseNonce[] = "INSERT INTO nonces(client, nonce, at) VALUES(?1, ?2, ?3) ON CONFLICT"
-                             " DO UPDATE SET at = excluded.at WHERE nonces.at < ?4";
-constexpr char kAddClient[] = "INSERT INTO clients(name, key, added_at) VALUES(?1, ?2, ?3)";
-constexpr char kListClients[] = "SELECT id, name, added_at FROM clients ORDER BY id";
-constexpr char kRemoveClient[] = "DELETE FROM clients WHERE id = ?1";
-constexpr const char* kForgetToken[] = {
-    "DELETE FROM sessions WHERE identity = ?1", "DELETE FROM used_strings WHERE identity = ?1",
-    "DELETE FROM attempts WHERE identity = ?1", "DELETE FROM tokens WHERE identity = ?1"};
-constexpr char kDropOldNonces[] = "DELETE FROM nonces WHERE at < ?1";
 
-// The oldest rows first, a bounded number per round (ids grow with time).
+// The oldest rows first, a bounded number per round (ids grow with time), counted per day (?3
+// seconds long).
 constexpr char kFoldAttempts[] =
     "INSERT INTO daily_counts(day, network, outcome, count)"
-    " SELECT at - at % 86400, network, outcome, count(*) FROM attempts"
+    " SELECT at - at % ?3, network, outcome, count(*) FROM attempts"
     " WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1 GROUP BY 1, 2, 3"
     " ON CONFLICT DO UPDATE SET count = count + excluded.count";
 constexpr char kDropFolded[] =
     "DELETE FROM attempts WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1";
-constexpr char kEndOldSessions[] =
-    "DELETE FROM sessions WHERE token_hash IN"
-    " (SELECT token_hash FROM sessions WHERE opened_at < ?1 ORDER BY opened_at LIMIT ?2)";
-constexpr char kDropOldBrakes[] = "DELETE FROM brakes WHERE until < ?1";
-constexpr char kDropOldDays[] = "DELETE FROM daily_counts WHERE day < ?1";
 
 // Space set aside beside the database, given back by a prune so that it can work on a full
 // disk: deleting rows writes to the log before anything is freed.
@@ -174,25 +61,6 @@ Header ReadHeader(SqliteConnection& connection)
     SqliteQuery query(connection, kReadHeader);
     query.Step();
     return {query.Integer(0), query.Integer(1), query.Integer(2)};
-}
-
-void CheckIsOurs(const Header& header, const std::string& path)
-{
-    if (header.applicationId != kApplicationId)
-        throw StoreError(path + " is not a site database");
-    if (header.schemaVersion > kSchemaVersion)
-        throw StoreError(path + " was made by a newer entravo-site (schema " + std::to_string(header.schemaVersion) +
-                         ")");
-    if (header.schemaVersion == 0)
-        throw StoreError(path + " is an unfinished site database (schema 0)");
-}
-
-void CheckIsCurrent(const Header& header, const std::string& path)
-{
-    CheckIsOurs(header, path);
-    if (header.schemaVersion < kSchemaVersion)
-        throw StoreError(path + " is a site database of an older release (schema " +
-                         std::to_string(header.schemaVersion) + "); bring it up to date with: entravo-site init");
 }
 
 // A missing file and a folder that cannot be entered look alike to SQLite; not to the operator.
@@ -340,55 +208,33 @@ SqliteQuery& BindOptional(SqliteQuery& query, int index, const std::string& text
     return text.empty() ? query.BindNull(index) : query.Bind(index, text);
 }
 
-// Every object of the schema, as this release makes it, to compare a file's against.
-using SchemaObjects = std::vector<std::string>;
+// Every object of the schema, one line each (its kind and name, then its text), to compare a
+// file's against this release's.
 constexpr char kListSchema[] =
-    "SELECT type || ' ' || name || ' ' || coalesce(sql, '') FROM sqlite_schema ORDER BY type, name";
+    "SELECT type || ' ' || name || ': ' || coalesce(sql, '') FROM sqlite_schema ORDER BY type, name";
 
-SchemaObjects ObjectsOf(SqliteConnection& connection)
+std::vector<std::string> ObjectsOf(SqliteConnection& connection)
 {
-    SchemaObjects objects;
+    std::vector<std::string> objects;
     SqliteQuery query(connection, kListSchema);
     while (query.Step())
         objects.push_back(query.Text(0));
     return objects;
 }
 
-SchemaObjects ExpectedObjects()
+// Runs the schema's steps from the one after version on.
+void MakeSchema(SqliteConnection& connection, int64_t version)
 {
-    SqliteConnection fresh(":memory:", SQLITE_OPEN_READWRITE);
-    fresh.Execute(kFirstTables);
-    fresh.Execute(kSecondTables);
-    fresh.Execute(kThirdTables);
-    return ObjectsOf(fresh);
+    const std::vector<std::string>& steps = SchemaSteps();
+    for (auto step = steps.begin() + version; step != steps.end(); ++step)
+        connection.Execute(step->c_str());
 }
 
-// The checks of rows written in SQLite's dialect, besides the portable ones.
-constexpr const char* kRowChecks[] = {
-    "SELECT 'token ' || quote(identity) || ' is not 16 upper-case hexadecimal digits' FROM tokens WHERE"
-    " length(identity) <> 16 OR identity GLOB '*[^0-9A-F]*'",
-    "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE typeof(account) <> 'text' OR account = ''",
-    "SELECT 'used string of ' || quote(identity) || ' has a seed out of range: ' || quote(seed) FROM used_strings"
-    " WHERE typeof(seed) <> 'integer' OR seed < 0 OR seed > 2147483647",
-    "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE typeof(token_hash) <> 'blob'"
-    " OR length(token_hash) <> 32",
-    "SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE typeof(key) <> 'blob' OR length(key) <> 32",
-    "SELECT 'attempt ' || id || ' has an unknown outcome ' || quote(outcome) FROM attempts WHERE outcome NOT IN"
-    " ('accepted', 'malformed', 'not-genuine', 'not-enrolled', 'revoked', 'already-used', 'too-many-failures',"
-    " 'pending')",
-};
-
-// Every row of a query with at most one parameter, each read into a Row.
-template <typename Row, typename Read>
-std::vector<Row> Rows(SqliteConnection& connection, const char* sql, std::optional<int64_t> parameter, Read read)
+std::vector<std::string> ExpectedObjects()
 {
-    std::vector<Row> rows;
-    SqliteQuery query(connection, sql);
-    if (parameter)
-        query.Bind(1, *parameter);
-    while (query.Step())
-        rows.push_back(read(query));
-    return rows;
+    SqliteConnection fresh(":memory:", SQLITE_OPEN_READWRITE);
+    MakeSchema(fresh, 0);
+    return ObjectsOf(fresh);
 }
 
 // After a failed sync. A checkpoint through a new connection copies every page of the log into
@@ -408,7 +254,8 @@ std::shared_ptr<SqliteConnection> Connect(const std::string& path, StoreUse use,
 {
     CheckReachable(path);
     auto connection = std::make_shared<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
-    CheckIsCurrent(ReadHeader(*connection), path);
+    const Header header = ReadHeader(*connection);
+    CheckHeader(path, header.applicationId, header.schemaVersion, true);
     ApplyConnectionSettings(*connection, use);
     if (opening == Opening::AfterFailedSync)
         WriteLogIntoFile(*connection);
@@ -440,6 +287,51 @@ std::shared_ptr<SqliteConnection> Opened(const std::string& path, StoreUse use, 
     return use == StoreUse::LongLived ? SharedConnection(path) : Connect(path, use, opening);
 }
 
+// A row of SQLite's answer as the stores' shared calls read it.
+class QueryRow final : public SqlRow {
+public:
+    explicit QueryRow(const SqliteQuery& query) : m_query(query) {}
+    int64_t Integer(int column) const override { return m_query.Integer(column); }
+    std::optional<int64_t> OptionalInteger(int column) const override { return m_query.OptionalInteger(column); }
+    std::string Text(int column) const override { return m_query.Text(column); }
+    std::optional<std::string> OptionalText(int column) const override { return m_query.OptionalText(column); }
+
+private:
+    const SqliteQuery& m_query;
+};
+
+// Runs statement on connection, each row of its answer handed to read; the rows it changed.
+int64_t RunOn(SqliteConnection& connection, const StoreStatement& statement, SqlValues parameters,
+              const RowReader& read)
+{
+    SqliteQuery query(connection, statement);
+    int index = 0;
+    for (const SqlValue& parameter : parameters)
+        query.BindValue(++index, parameter);
+    while (query.Step()) {
+        if (read)
+            read(QueryRow(query));
+    }
+    return sqlite3_changes(connection.Get());
+}
+
+class Transaction final : public SqlTransaction {
+public:
+    Transaction(SqliteConnection& connection, Durability durability)
+        : m_connection(connection), m_transaction(connection, durability)
+    {
+    }
+    int64_t Run(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override
+    {
+        return RunOn(m_connection, statement, parameters, read);
+    }
+    void Commit() override { m_transaction.Commit(); }
+
+private:
+    SqliteConnection& m_connection;
+    SqliteTransaction m_transaction;
+};
+
 } // namespace
 
 InitResult SqliteSiteStore::Initialise(const std::string& path)
@@ -452,29 +344,26 @@ InitResult SqliteSiteStore::Initialise(const std::string& path)
     InitResult result = InitResult::Created;
     bool firstRelease = false;
     {
-        SqliteTransaction transaction(connection);
+        SqliteTransaction transaction(connection, Durability::Unsynced);
         const Header header = ReadHeader(connection);
         if (header.applicationId == kApplicationId) {
-            CheckIsOurs(header, path);
+            CheckHeader(path, header.applicationId, header.schemaVersion, false);
             if (header.schemaVersion == kSchemaVersion) {
                 NarrowMode(connection.FilePath());
                 MakeReserve(connection.FilePath());
                 return InitResult::AlreadyThere;
             }
             firstRelease = header.schemaVersion == 1;
-            if (firstRelease) {
+            if (firstRelease)
                 connection.Execute(kSetAsideFirstAttempts);
-                connection.Execute(kSecondTables);
+            MakeSchema(connection, header.schemaVersion);
+            if (firstRelease)
                 connection.Execute(kMoveFirstAttempts);
-            }
-            connection.Execute(kThirdTables);
             result = InitResult::Migrated;
         } else {
             if (header.applicationId != 0 || header.objects != 0)
                 throw StoreError(path + " is not a site database (it holds other data; nothing was changed)");
-            connection.Execute(kFirstTables);
-            connection.Execute(kSecondTables);
-            connection.Execute(kThirdTables);
+            MakeSchema(connection, 0);
         }
         SetHeader(connection);
         transaction.Commit();
@@ -497,7 +386,7 @@ SqliteSiteStore SqliteSiteStore::Open(const std::string& path, StoreUse use)
 }
 
 SqliteSiteStore::SqliteSiteStore(std::shared_ptr<SqliteConnection> connection, StoreUse use)
-    : m_connection(std::move(connection)), m_use(use)
+    : SqlSiteStore(connection->Path()), m_connection(std::move(connection)), m_use(use)
 {
 }
 
@@ -570,7 +459,7 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
 {
     Gate gate;
     {
-        SqliteQuery count(*m_connection, kCountFailures);
+        SqliteQuery count(*m_connection, Statements().countFailures);
         count.Bind(1, origin.address).Bind(2, origin.network).Bind(4, now - budgets.windowSeconds);
         BindOptional(count, 3, origin.wideNetwork);
         count.Bind(5, int64_t{budgets.address}).Bind(6, int64_t{budgets.network}).Bind(7, int64_t{budgets.wideNetwork});
@@ -580,13 +469,13 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
     if (gate.exhausted.empty())
         return gate;
     const bool network = gate.exhausted != origin.address;
-    SqliteQuery(*m_connection, kCountToday)
+    SqliteQuery(*m_connection, Statements().countToday)
         .Bind(1, now - now % kSecondsPerDay)
         .Bind(2, network ? gate.exhausted : origin.network)
         .Bind(3, OutcomeName(Outcome::TooManyFailures))
         .Run();
     if (network) {
-        SqliteQuery(*m_connection, kBrake)
+        SqliteQuery(*m_connection, Statements().brake)
             .Bind(1, gate.exhausted)
             .Bind(2, now + budgets.windowSeconds)
             .Bind(3, now)
@@ -599,18 +488,18 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
 void SqliteSiteStore::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
                                     const std::optional<std::string>& identity)
 {
-    SqliteQuery record(*m_connection, kRecordAttempt);
+    SqliteQuery record(*m_connection, Statements().recordAttempt);
     record.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
     BindOptional(record, 4, origin.wideNetwork);
-    record.Bind(5, OutcomeName(outcome));
-    BindOptional(record, 6, identity).Run();
+    BindOptional(record, 5, identity);
+    record.Bind(6, OutcomeName(outcome)).Run();
 }
 
 Admission SqliteSiteStore::AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer)
 {
     Admission admission;
     {
-        SqliteQuery find(*m_connection, kFindToken);
+        SqliteQuery find(*m_connection, Statements().findToken);
         find.Bind(1, identity);
         if (!find.Step())
             return {Outcome::NotEnrolled, {}};
@@ -631,106 +520,18 @@ Admission SqliteSiteStore::AdmitString(const std::string& identity, uint32_t see
     return admission;
 }
 
-std::optional<SessionHolder> SqliteSiteStore::FindSession(const SessionHash& session, int64_t openedSince)
-{
-    const std::lock_guard turn(m_connection->Turn());
-    SqliteQuery query(*m_connection, kFindSession);
-    query.Bind(1, session).Bind(2, openedSince);
-    if (!query.Step())
-        return std::nullopt;
-    const auto identity = ParseIdentity(query.Text(1));
-    if (!identity)
-        return std::nullopt;
-    return SessionHolder{query.Text(0), *identity};
-}
-
-void SqliteSiteStore::EndSession(const SessionHash& session)
-{
-    SqliteTransaction transaction(Live());
-    SqliteQuery(*m_connection, kEndSession).Bind(1, session).Run();
-    transaction.Commit(SqliteTransaction::Durability::Durable);
-}
-
-std::optional<ClientKey> SqliteSiteStore::ClientKeyOf(int64_t client)
-{
-    const std::lock_guard turn(m_connection->Turn());
-    SqliteQuery query(*m_connection, kClientKey);
-    query.Bind(1, client);
-    if (!query.Step())
-        return std::nullopt;
-    const std::vector<uint8_t> bytes = query.Blob(0);
-    ClientKey key{};
-    if (bytes.size() != key.size())
-        throw StoreError(m_connection->Path() + ": the key of client " + std::to_string(client) + " is damaged");
-    std::copy(bytes.begin(), bytes.end(), key.begin());
-    return key;
-}
-
 bool SqliteSiteStore::UseNonce(int64_t client, std::string_view nonce, int64_t now)
 {
-    SqliteTransaction transaction(Live());
-    SqliteQuery(*m_connection, kUseNonce)
-        .Bind(1, client)
-        .Bind(2, nonce)
-        .Bind(3, now)
-        .Bind(4, now - kNonceKeepSeconds)
-        .Run();
-    const bool fresh = sqlite3_changes(m_connection->Get()) > 0;
-    transaction.Commit();
-    return fresh;
+    return Change(Durability::Unsynced, Statements().useNonce, {client, nonce, now, now - kNonceKeepSeconds}) > 0;
 }
 
 int64_t SqliteSiteStore::AddClient(std::string_view name, const ClientKey& key, int64_t now)
 {
-    SqliteQuery(*m_connection, kAddClient).Bind(1, name).Bind(2, key).Bind(3, now).Run();
-    return sqlite3_last_insert_rowid(m_connection->Get());
-}
-
-std::vector<ApiClient> SqliteSiteStore::Clients()
-{
-    return Rows<ApiClient>(*m_connection, kListClients, std::nullopt, [](const SqliteQuery& row) {
-        return ApiClient{row.Integer(0), row.Text(1), row.Integer(2)};
-    });
-}
-
-bool SqliteSiteStore::RemoveClient(int64_t client)
-{
-    SqliteTransaction transaction(*m_connection);
-    SqliteQuery(*m_connection, kRemoveClient).Bind(1, client).Run();
-    const bool removed = sqlite3_changes(m_connection->Get()) > 0;
-    SqliteQuery(*m_connection, "DELETE FROM nonces WHERE client = ?1").Bind(1, client).Run();
-    transaction.Commit(SqliteTransaction::Durability::Durable);
-    return removed;
-}
-
-void SqliteSiteStore::Forget(const RomBytes& identity)
-{
-    const std::string key = FormatIdentity(identity);
-    SqliteTransaction transaction(Live());
-    for (const char* statement : kForgetToken)
-        SqliteQuery(*m_connection, statement).Bind(1, key).Run();
-    transaction.Commit(SqliteTransaction::Durability::Durable);
-}
-
-PruneReport SqliteSiteStore::TidyRound(int64_t now, int64_t rows)
-{
-    SqliteTransaction transaction(Live());
-    PruneReport report;
-    SqliteQuery(*m_connection, kFoldAttempts).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
-    SqliteQuery(*m_connection, kDropFolded).Bind(1, now - kAttemptKeepSeconds).Bind(2, rows).Run();
-    report.attemptsFolded = sqlite3_changes(m_connection->Get());
-    SqliteQuery(*m_connection, kEndOldSessions).Bind(1, now - kSessionLifetimeSeconds).Bind(2, rows).Run();
-    report.sessionsEnded = sqlite3_changes(m_connection->Get());
-    SqliteQuery(*m_connection, kDropOldBrakes).Bind(1, now).Run();
-    SqliteQuery(*m_connection, kDropOldNonces).Bind(1, now - kNonceKeepSeconds).Run();
-    SqliteQuery(*m_connection, kDropOldDays).Bind(1, now - kDailyKeepSeconds).Run();
-    transaction.Commit();
-    return report;
-}
-
-void SqliteSiteStore::Tidy(int64_t now)
-{
-    TidyRound(now, kTidyRows);
+    SqliteQuery add(*m_connection, Statements().addClient);
+    add.Bind(1, name).Bind(2, key).Bind(3, now).Step();
+    const int64_t client = add.Integer(0);
+    add.Run();
+    return client;
 }
 
 PruneReport SqliteSiteStore::Prune(int64_t now)
@@ -740,15 +541,9 @@ PruneReport SqliteSiteStore::Prune(int64_t now)
     // Room to work in first: the reserve, then whatever the log holds.
     unlink(ReservePath(path).c_str());
     sqlite3_wal_checkpoint_v2(m_connection->Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    PruneReport total;
-    for (;;) {
-        const PruneReport round = TidyRound(now, kPruneRows);
-        total.attemptsFolded += round.attemptsFolded;
-        total.sessionsEnded += round.sessionsEnded;
+    PruneReport total = TidyAll(now, [&] {
         sqlite3_wal_checkpoint_v2(m_connection->Get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-        if (round.attemptsFolded < kPruneRows && round.sessionsEnded < kPruneRows)
-            break;
-    }
+    });
     // Free pages go back to the file system a few at a time, each batch through the log.
     for (int64_t free = FreePages(*m_connection), last = free + 1; free > 0 && free < last;) {
         m_connection->Execute("PRAGMA incremental_vacuum(256)");
@@ -761,68 +556,6 @@ PruneReport SqliteSiteStore::Prune(int64_t now)
     return total;
 }
 
-EnrollResult SqliteSiteStore::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
-{
-    const std::string key = FormatIdentity(identity);
-    SqliteTransaction transaction(*m_connection);
-    {
-        SqliteQuery find(*m_connection, kFindToken);
-        find.Bind(1, key);
-        if (find.Step() && !find.OptionalInteger(1))
-            return EnrollResult::AlreadyEnrolled;
-    }
-    SqliteQuery(*m_connection, kEnroll).Bind(1, key).Bind(2, account).Bind(3, now).Run();
-    SqliteQuery(*m_connection, kEndTokenSessions).Bind(1, key).Run();
-    transaction.Commit(SqliteTransaction::Durability::Durable);
-    return EnrollResult::Enrolled;
-}
-
-RevokeResult SqliteSiteStore::Revoke(const RomBytes& identity, int64_t now)
-{
-    const std::string key = FormatIdentity(identity);
-    SqliteTransaction transaction(*m_connection);
-    {
-        SqliteQuery find(*m_connection, kFindToken);
-        find.Bind(1, key);
-        if (!find.Step())
-            return RevokeResult::NotEnrolled;
-        if (find.OptionalInteger(1))
-            return RevokeResult::AlreadyRevoked;
-    }
-    SqliteQuery(*m_connection, kRevoke).Bind(1, key).Bind(2, now).Run();
-    SqliteQuery(*m_connection, kEndTokenSessions).Bind(1, key).Run();
-    transaction.Commit(SqliteTransaction::Durability::Durable);
-    return RevokeResult::Revoked;
-}
-
-std::vector<TokenEntry> SqliteSiteStore::Tokens()
-{
-    return Rows<TokenEntry>(*m_connection, kListTokens, std::nullopt, [](const SqliteQuery& row) {
-        return TokenEntry{row.Text(0), row.Text(1), row.Integer(2) != 0};
-    });
-}
-
-std::vector<AttemptEntry> SqliteSiteStore::RecentAttempts(int count)
-{
-    return Rows<AttemptEntry>(*m_connection, kRecentAttempts, count, [](const SqliteQuery& row) {
-        return AttemptEntry{row.Integer(0), row.Text(1), row.OptionalText(2), row.Text(3)};
-    });
-}
-
-std::vector<NetworkFailures> SqliteSiteStore::FailuresByNetwork(int64_t since)
-{
-    return Rows<NetworkFailures>(*m_connection, kFailuresByNetwork, since, [](const SqliteQuery& row) {
-        return NetworkFailures{row.Text(0), row.Integer(1), row.Integer(2), row.Integer(3)};
-    });
-}
-
-std::vector<DailyCount> SqliteSiteStore::DailyCounts(int64_t since)
-{
-    return Rows<DailyCount>(*m_connection, kDailyCounts, since - since % kSecondsPerDay, [](const SqliteQuery& row) {
-        return DailyCount{row.Integer(0), row.Text(1), row.Text(2), row.Integer(3)};
-    });
-}
-
 std::vector<std::string> SqliteSiteStore::Check()
 {
     std::vector<std::string> faults;
@@ -833,24 +566,34 @@ std::vector<std::string> SqliteSiteStore::Check()
                 faults.push_back(integrity.Text(0));
         }
     }
-    const SchemaObjects expected = ExpectedObjects();
-    const SchemaObjects found = ObjectsOf(*m_connection);
-    for (const std::string& object : expected) {
-        if (std::find(found.begin(), found.end(), object) == found.end())
-            faults.push_back("missing or changed: " + object.substr(0, object.find(' ', object.find(' ') + 1)));
-    }
-    for (const std::string& object : found) {
-        if (std::find(expected.begin(), expected.end(), object) == expected.end())
-            faults.push_back("not made by entravo-site: " + object.substr(0, object.find(' ', object.find(' ') + 1)));
-    }
-    for (const auto& checks :
-         {std::span<const char* const>(kPortableRowChecks), std::span<const char* const>(kRowChecks)}) {
-        for (const char* check : checks) {
-            // Not a literal of its own: each check is prepared once and kept.
-            SqliteQuery rows(*m_connection, check);
-            while (rows.Step())
-                faults.push_back(rows.Text(0));
-        }
-    }
+    for (const std::vector<std::string>& more :
+         {SchemaFaults(ExpectedObjects(), ObjectsOf(*m_connection)), RowFaults()})
+        faults.insert(faults.end(), more.begin(), more.end());
     return faults;
+}
+
+void SqliteSiteStore::Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read)
+{
+    const std::lock_guard turn(m_connection->Turn());
+    RunOn(*m_connection, statement, parameters, read);
+}
+
+int64_t SqliteSiteStore::Change(Durability durability, const StoreStatement& statement, SqlValues parameters)
+{
+    Transaction transaction(Live(), durability);
+    const int64_t changed = transaction.Run(statement, parameters, {});
+    transaction.Commit();
+    return changed;
+}
+
+std::unique_ptr<SqlTransaction> SqliteSiteStore::Begin(Durability durability)
+{
+    return std::make_unique<Transaction>(Live(), durability);
+}
+
+int64_t SqliteSiteStore::FoldAttempts(int64_t before, int64_t rows)
+{
+    SqliteQuery(*m_connection, kFoldAttempts).Bind(1, before).Bind(2, rows).Bind(3, kSecondsPerDay).Run();
+    SqliteQuery(*m_connection, kDropFolded).Bind(1, before).Bind(2, rows).Run();
+    return sqlite3_changes(m_connection->Get());
 }

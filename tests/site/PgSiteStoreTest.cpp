@@ -262,7 +262,7 @@ TEST_F(PgSiteStoreTest, AConnectionEndedWhileIdleConnectsAgainOneLostInATransact
         << "the session's settings and prepared statements are made again";
 
     PgConnection connection(m_address);
-    PgTransaction transaction(connection);
+    PgTransaction transaction(connection, Durability::Durable);
     endOtherConnections();
     try {
         connection.Run({"SELECT 1", Resend::Allowed});
@@ -285,7 +285,7 @@ TEST_F(PgSiteStoreTest, AStatementTimeoutThatCancelsTheSiteIsBrokenNotBusy)
 {
     PgSiteStore::Initialise(m_address);
     PgConnection holder(m_address);
-    PgTransaction held(holder);
+    PgTransaction held(holder, Durability::Durable);
     holder.Run({"SELECT pg_advisory_xact_lock(hashtextextended('192.0.2.0/24', 0))", Resend::Never});
     PgSiteStore store = PgSiteStore::Open(m_address + "%20-cstatement_timeout%3D200");
     try {
