@@ -191,6 +191,76 @@ TEST_F(SqliteSiteStoreTest, BringsASecondReleaseFileUpToDateKeepingItsRecords)
     EXPECT_EQ(Outcome::Accepted, Offered(database, 8));
 }
 
+// Schema 3's tables and indexes as its first release wrote them into every file it made or
+// brought up to date. A file keeps that text, and `check` compares it with the text this
+// release writes: were it written otherwise, every file in service would be found damaged.
+constexpr char kReleasedSchemaThree[] = R"(
+CREATE TABLE tokens(
+    identity TEXT PRIMARY KEY,
+    account TEXT NOT NULL,
+    enrolled_at INTEGER NOT NULL,
+    revoked_at INTEGER
+) WITHOUT ROWID;
+CREATE TABLE used_strings(
+    identity TEXT NOT NULL,
+    seed INTEGER NOT NULL,
+    accepted_at INTEGER NOT NULL, used_by INTEGER,
+    PRIMARY KEY(identity, seed)
+) WITHOUT ROWID;
+CREATE TABLE sessions(
+    token_hash BLOB PRIMARY KEY,
+    identity TEXT NOT NULL,
+    opened_at INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE INDEX sessions_by_identity ON sessions(identity);
+CREATE INDEX sessions_by_age ON sessions(opened_at);
+CREATE TABLE attempts(
+    id INTEGER PRIMARY KEY,
+    at INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    network TEXT NOT NULL,
+    wide_network TEXT,
+    identity TEXT,
+    outcome TEXT NOT NULL
+);
+CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_network ON attempts(network, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_wide_network ON attempts(wide_network, at) WHERE outcome <> 'accepted';
+CREATE TABLE daily_counts(
+    day INTEGER NOT NULL,
+    network TEXT NOT NULL,
+    outcome TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(day, network, outcome)
+) WITHOUT ROWID;
+CREATE TABLE brakes(
+    network TEXT PRIMARY KEY,
+    until INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE clients(
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    key BLOB NOT NULL,
+    added_at INTEGER NOT NULL
+);
+CREATE TABLE nonces(
+    client INTEGER NOT NULL,
+    nonce TEXT NOT NULL,
+    at INTEGER NOT NULL,
+    PRIMARY KEY(client, nonce)
+) WITHOUT ROWID;
+CREATE INDEX nonces_by_age ON nonces(at);
+PRAGMA application_id = 1164858228;
+PRAGMA user_version = 3;
+)";
+
+TEST_F(SqliteSiteStoreTest, AFileAsTheReleaseThatMadeItsSchemaWroteItChecksClean)
+{
+    const std::string released = m_folder.Path("released.db");
+    Sql(released, kReleasedSchemaThree);
+    EXPECT_EQ(std::vector<std::string>{}, SqliteSiteStore::Open(released).Check());
+}
+
 TEST_F(SqliteSiteStoreTest, LogStaysShortWhenEveryRequestOpensTheDatabaseAfresh)
 {
     SqliteSiteStore::Open(m_path).Enroll(kAlice, "alice", 1);
