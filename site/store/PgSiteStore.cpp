@@ -117,21 +117,6 @@ Outcome OutcomeNamed(const std::string& name)
     throw StoreError("unexpected outcome of an admission: " + name);
 }
 
-std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
-{
-    return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
-}
-
-std::optional<std::string> Present(const std::string& text)
-{
-    return text.empty() ? std::nullopt : std::optional(text);
-}
-
-std::span<const uint8_t> Bytes(const SessionHash& hash)
-{
-    return {hash.data(), hash.size()};
-}
-
 std::optional<std::span<const uint8_t>> SessionBytes(const std::optional<SessionHash>& hash)
 {
     return hash ? std::optional(Bytes(*hash)) : std::nullopt;

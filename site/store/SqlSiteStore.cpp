@@ -3,17 +3,6 @@
 #include "logon/AuthenticatorText.h"
 #include "site/verifier/Identity.h"
 
-#include <span>
-
-namespace {
-
-std::span<const uint8_t> Bytes(const SessionHash& hash)
-{
-    return {hash.data(), hash.size()};
-}
-
-} // namespace
-
 template <typename Row, typename Make>
 std::vector<Row> SqlSiteStore::Rows(const StoreStatement& statement, SqlValues parameters, Make make)
 {

@@ -193,21 +193,6 @@ void SetHeader(SqliteConnection& connection)
     connection.Execute(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
 }
 
-std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
-{
-    return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
-}
-
-SqliteQuery& BindOptional(SqliteQuery& query, int index, const std::optional<std::string>& text)
-{
-    return text ? query.Bind(index, *text) : query.BindNull(index);
-}
-
-SqliteQuery& BindOptional(SqliteQuery& query, int index, const std::string& text)
-{
-    return text.empty() ? query.BindNull(index) : query.Bind(index, text);
-}
-
 // Every object of the schema, one line each (its kind and name, then its text), to compare a
 // file's against this release's.
 constexpr char kListSchema[] =
@@ -461,7 +446,7 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
     {
         SqliteQuery count(*m_connection, Statements().countFailures);
         count.Bind(1, origin.address).Bind(2, origin.network).Bind(4, now - budgets.windowSeconds);
-        BindOptional(count, 3, origin.wideNetwork);
+        count.BindValue(3, Present(origin.wideNetwork));
         count.Bind(5, int64_t{budgets.address}).Bind(6, int64_t{budgets.network}).Bind(7, int64_t{budgets.wideNetwork});
         count.Step();
         gate.exhausted = SpentBudget(origin, budgets, count.Integer(0), count.Integer(1), count.Integer(2));
@@ -488,11 +473,14 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
 void SqliteSiteStore::RecordAttempt(const Origin& origin, int64_t now, Outcome outcome,
                                     const std::optional<std::string>& identity)
 {
-    SqliteQuery record(*m_connection, Statements().recordAttempt);
-    record.Bind(1, now).Bind(2, origin.address).Bind(3, origin.network);
-    BindOptional(record, 4, origin.wideNetwork);
-    BindOptional(record, 5, identity);
-    record.Bind(6, OutcomeName(outcome)).Run();
+    SqliteQuery(*m_connection, Statements().recordAttempt)
+        .Bind(1, now)
+        .Bind(2, origin.address)
+        .Bind(3, origin.network)
+        .BindValue(4, Present(origin.wideNetwork))
+        .BindValue(5, identity)
+        .Bind(6, OutcomeName(outcome))
+        .Run();
 }
 
 Admission SqliteSiteStore::AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer)

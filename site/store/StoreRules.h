@@ -4,8 +4,11 @@
 // are kept, the order of a string's check, and how a store's header and schema are judged. Only
 // the stores include this.
 #include "site/store/SiteStore.h"
+#include "site/verifier/Identity.h"
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -41,6 +44,23 @@ void CheckHeader(const std::string& name, int64_t applicationId, int64_t version
 // lacks or holds otherwise, and each it holds that this release does not make. An object is one
 // line: its kind and name, a colon, then what defines it.
 std::vector<std::string> SchemaFaults(const std::vector<std::string>& expected, const std::vector<std::string>& found);
+
+// Values as the stores' statements take them: an identity when there is one, text that is
+// NULL when empty (an IPv4 origin's wide network), a session hash's bytes.
+inline std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
+{
+    return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
+}
+
+inline std::optional<std::string> Present(const std::string& text)
+{
+    return text.empty() ? std::nullopt : std::optional(text);
+}
+
+inline std::span<const uint8_t> Bytes(const SessionHash& hash)
+{
+    return {hash.data(), hash.size()};
+}
 
 // The offer's mark as a used string keeps it: its first eight bytes, as a whole number. The
 // bits are random, so two requests offering the same string share them with odds of 2^-64.
