@@ -83,7 +83,7 @@ std::string SettingsHelp()
 constexpr int kDefaultAttempts = 20;
 constexpr int kMaxAttempts = 100000;
 constexpr int kMaxMinutes = static_cast<int>(kAttemptKeepSeconds / 60);
-constexpr int kMaxDays = 400;
+constexpr int kMaxDays = static_cast<int>(kDailyKeepDays);
 
 using Arguments = std::vector<std::string>;
 
@@ -191,7 +191,7 @@ int Attempts(CommandContext& context, const std::string& path, const Arguments& 
             context.out << network.network << ' ' << network.failures << ' ' << network.addresses << ' '
                         << UtcText(network.last) << '\n';
     } else if (kind == "--days") {
-        for (const DailyCount& day : store->DailyCounts(context.now - int64_t{*count - 1} * 24 * 60 * 60))
+        for (const DailyCount& day : store->DailyCounts(context.now - int64_t{*count - 1} * kSecondsPerDay))
             context.out << UtcText(day.day, "%Y-%m-%d") << ' ' << day.network << ' ' << day.outcome << ' ' << day.count
                         << '\n';
     } else {

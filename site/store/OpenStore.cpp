@@ -1,6 +1,6 @@
 #include "site/store/OpenStore.h"
 
-#include "site/store/SiteDatabase.h"
+#include "site/store/SqliteSiteStore.h"
 
 // The statically linked login.cgi of optimised builds has no PostgreSQL client: libpq cannot
 // be linked statically. Every other program is built with it.
@@ -31,7 +31,7 @@ std::unique_ptr<OperatorStore> OpenStore(const std::string& address, StoreUse us
         throw NoServerClient();
 #endif
     }
-    return std::make_unique<SiteDatabase>(SiteDatabase::Open(address, use));
+    return std::make_unique<SqliteSiteStore>(SqliteSiteStore::Open(address, use));
 }
 
 InitResult InitialiseStore(const std::string& address)
@@ -43,5 +43,5 @@ InitResult InitialiseStore(const std::string& address)
         throw NoServerClient();
 #endif
     }
-    return SiteDatabase::Initialise(address);
+    return SqliteSiteStore::Initialise(address);
 }

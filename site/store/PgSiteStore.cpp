@@ -1,7 +1,5 @@
 #include "site/store/PgSiteStore.h"
 
-#include "logon/AuthenticatorText.h"
-#include "site/store/StoreRules.h"
 #include "site/verifier/Identity.h"
 
 #include <algorithm>
@@ -9,72 +7,9 @@
 
 namespace {
 
-constexpr PgSql kTables{R"(
-CREATE TABLE site_header(
-    application_id BIGINT NOT NULL,
-    schema_version BIGINT NOT NULL
-);
-CREATE TABLE tokens(
-    identity TEXT PRIMARY KEY,
-    account TEXT NOT NULL,
-    enrolled_at BIGINT NOT NULL,
-    revoked_at BIGINT
-);
-CREATE TABLE used_strings(
-    identity TEXT NOT NULL,
-    seed BIGINT NOT NULL,
-    accepted_at BIGINT NOT NULL,
-    PRIMARY KEY(identity, seed)
-);
-CREATE TABLE sessions(
-    token_hash BYTEA PRIMARY KEY,
-    identity TEXT NOT NULL,
-    opened_at BIGINT NOT NULL
-);
-CREATE INDEX sessions_by_identity ON sessions(identity);
-CREATE INDEX sessions_by_age ON sessions(opened_at);
-CREATE TABLE attempts(
-    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    at BIGINT NOT NULL,
-    address TEXT NOT NULL,
-    network TEXT NOT NULL,
-    wide_network TEXT,
-    identity TEXT,
-    outcome TEXT NOT NULL
-);
-CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
-CREATE INDEX failures_by_network ON attempts(network, at) WHERE outcome <> 'accepted';
-CREATE INDEX failures_by_wide_network ON attempts(wide_network, at) WHERE outcome <> 'accepted';
-CREATE TABLE daily_counts(
-    day BIGINT NOT NULL,
-    network TEXT NOT NULL,
-    outcome TEXT NOT NULL,
-    count BIGINT NOT NULL,
-    PRIMARY KEY(day, network, outcome)
-);
-CREATE TABLE brakes(
-    network TEXT PRIMARY KEY,
-    until BIGINT NOT NULL
-);
-CREATE TABLE clients(
-    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    name TEXT NOT NULL,
-    key BYTEA NOT NULL,
-    added_at BIGINT NOT NULL
-);
-CREATE TABLE nonces(
-    client BIGINT NOT NULL,
-    nonce TEXT NOT NULL,
-    at BIGINT NOT NULL,
-    PRIMARY KEY(client, nonce)
-);
-CREATE INDEX nonces_by_age ON nonces(at);
-)",
-                        Resend::Never};
-// Schema 3: the mark of the request that used a string up (Offer), to find out after a lost
-// connection whose acceptance a commit was. Made by the same statement for a new database and
-// an older one, so that both end with the same columns in the same order.
-constexpr PgSql kThirdSchema{"ALTER TABLE used_strings ADD COLUMN used_by BIGINT", Resend::Never};
+// Stands in for the header of a SQLite file: one row.
+constexpr PgSql kHeaderTable{"CREATE TABLE site_header(application_id BIGINT NOT NULL, schema_version BIGINT NOT NULL)",
+                             Resend::Never};
 
 // Two operators running init at once take turns.
 constexpr PgSql kLockInit{"SELECT pg_advisory_xact_lock(hashtextextended('entravo-site init', 0))", Resend::Allowed};
@@ -85,24 +20,6 @@ constexpr PgSql kHeaderExists{
 constexpr PgSql kReadHeader{"SELECT application_id, schema_version FROM site_header", Resend::Allowed};
 constexpr PgSql kSetVersion{"UPDATE site_header SET schema_version = $1", Resend::Allowed};
 constexpr PgSql kWriteHeader{"INSERT INTO site_header(application_id, schema_version) VALUES($1, $2)", Resend::Never};
-
-constexpr PgSql kFindTokenToChange{"SELECT account, revoked_at FROM tokens WHERE identity = $1 FOR UPDATE",
-                                   Resend::Allowed};
-constexpr PgSql kEnroll{"INSERT INTO tokens(identity, account, enrolled_at) VALUES($1, $2, $3)"
-                        " ON CONFLICT(identity) DO UPDATE SET account = $2, enrolled_at = $3, revoked_at = NULL",
-                        Resend::Allowed};
-constexpr PgSql kRevoke{"UPDATE tokens SET revoked_at = $2 WHERE identity = $1", Resend::Allowed};
-constexpr PgSql kEndTokenSessions{"DELETE FROM sessions WHERE identity = $1", Resend::Allowed};
-constexpr PgSql kListTokens{"SELECT identity, account, revoked_at IS NOT NULL FROM tokens ORDER BY identity",
-                            Resend::Allowed};
-constexpr PgSql kRecentAttempts{"SELECT at, address, identity, outcome FROM attempts ORDER BY id DESC LIMIT $1",
-                                Resend::Allowed};
-constexpr PgSql kFailuresByNetwork{"SELECT network, count(*), count(DISTINCT address), max(at) FROM attempts"
-                                   " WHERE at >= $1 AND outcome <> 'accepted' GROUP BY network ORDER BY 2 DESC, 1",
-                                   Resend::Allowed};
-constexpr PgSql kDailyCounts{
-    "SELECT day, network, outcome, count FROM daily_counts WHERE day >= $1 ORDER BY day DESC, count DESC, network",
-    Resend::Allowed};
 
 // Every budget of an origin lies within its widest network (an address within its network,
 // an IPv6 /64 within its /48), so one lock on that network's key makes counting and charging
@@ -120,92 +37,51 @@ const std::string& Widest(const Origin& origin)
     return origin.wideNetwork.empty() ? origin.network : origin.wideNetwork;
 }
 
-// Each budget is counted only as far as it reaches, over an index of the failures alone.
-constexpr PgSql kCountFailures{
-    "SELECT (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE address = $1 AND at >= $4::bigint AND outcome <>"
-    " 'accepted' LIMIT $5::bigint) AS a), (SELECT count(*) FROM (SELECT 1 FROM attempts WHERE network = $2 AND at >="
-    " $4::bigint AND outcome <> 'accepted' LIMIT $6::bigint) AS n), (SELECT count(*) FROM (SELECT 1 FROM attempts"
-    " WHERE wide_network = $3 AND at >= $4::bigint AND outcome <> 'accepted' LIMIT $7::bigint) AS w)",
-    Resend::Allowed};
-constexpr PgSql kRecordAttempt{"INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
-                               " VALUES($1, $2, $3, $4, $5, $6) RETURNING id",
-                               Resend::Never};
-constexpr PgSql kCountToday{"INSERT INTO daily_counts(day, network, outcome, count) VALUES($1, $2, $3, 1)"
-                            " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1",
-                            Resend::Never};
-// A row only when the network's brake is new or has run out: the first refusal of a window.
-constexpr PgSql kBrake{"INSERT INTO brakes(network, until) VALUES($1, $2) ON CONFLICT(network)"
-                       " DO UPDATE SET until = excluded.until WHERE brakes.until < $3 RETURNING 1",
-                       Resend::Never};
-constexpr PgSql kSettleAttempt{"UPDATE attempts SET outcome = $2, identity = $3 WHERE id = $1", Resend::Allowed};
-
 // An admission as one statement: the token read under a share lock (a revocation waits for
 // the admissions under way, then ends their sessions too); the string inserted into
 // used_strings only for an enrolled, unrevoked token, where of two servers offering it at once
 // the second waits for the first one's commit and then inserts nothing; the session opened only
-// for an inserted string; the attempt settled when it was charged before ($5), else recorded.
-// The string keeps the offer's mark ($9).
-constexpr PgSql kAdmit{
+// for an inserted string; the attempt recorded with the verdict. The string keeps the offer's
+// mark ($8).
+std::string AdmissionVerdict()
+{
+    return "CASE WHEN NOT EXISTS (SELECT FROM token) THEN " + OutcomeLiteral(Outcome::NotEnrolled) +
+           " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN " + OutcomeLiteral(Outcome::Revoked) +
+           " WHEN EXISTS (SELECT FROM used) THEN " + OutcomeLiteral(Outcome::Accepted) + " ELSE " +
+           OutcomeLiteral(Outcome::AlreadyUsed) + " END";
+}
+const std::string kAdmitText =
     "WITH token AS (SELECT account, revoked_at FROM tokens WHERE identity = $1::text FOR SHARE),"
     " used AS (INSERT INTO used_strings(identity, seed, accepted_at, used_by) SELECT $1::text, $2::bigint, $3::bigint,"
-    " $9::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
+    " $8::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
     " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
     " FROM used WHERE $4::bytea IS NOT NULL),"
-    " verdict AS (SELECT CASE WHEN NOT EXISTS (SELECT FROM token) THEN 'not-enrolled'"
-    " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN 'revoked'"
-    " WHEN EXISTS (SELECT FROM used) THEN 'accepted' ELSE 'already-used' END AS outcome),"
-    " settled AS (UPDATE attempts SET outcome = verdict.outcome, identity = $1::text FROM verdict"
-    " WHERE id = $5::bigint),"
+    " verdict AS (SELECT " +
+    AdmissionVerdict() +
+    " AS outcome),"
     " recorded AS (INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
-    " SELECT $3::bigint, $6::text, $7::text, $8::text, $1::text, verdict.outcome FROM verdict WHERE $5::bigint IS NULL)"
-    " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict",
-    Resend::Never};
+    " SELECT $3::bigint, $5::text, $6::text, $7::text, $1::text, verdict.outcome FROM verdict)"
+    " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict";
+const PgSql kAdmit{kAdmitText.c_str(), Resend::Never};
 // Whose a used string is, and its token's account: asked after a lost connection.
 constexpr PgSql kFindUse{"SELECT used_by, (SELECT account FROM tokens WHERE identity = $1) FROM used_strings"
                          " WHERE identity = $1 AND seed = $2",
                          Resend::Allowed};
-constexpr PgSql kFindSession{"SELECT account, identity FROM sessions JOIN tokens USING(identity)"
-                             " WHERE token_hash = $1 AND opened_at >= $2 AND revoked_at IS NULL",
-                             Resend::Allowed};
-constexpr PgSql kEndSession{"DELETE FROM sessions WHERE token_hash = $1", Resend::Allowed};
-
 // Removing and counting in one statement: of two servers tidying at once, each folds only the
 // rows it removed itself, so no attempt is counted twice. Ids grow with time, so the oldest
 // rows are the first ones: a round reads that many and no more, however many are recent. The
 // rows are picked into an array so that the plan prepared once (which cannot know the limit)
-// finds them by key rather than by reading the whole table.
+// finds them by key rather than by reading the whole table. Counted per day ($3 seconds long).
 constexpr PgSql kFoldAttempts{
     "WITH folded AS (DELETE FROM attempts WHERE id = ANY (ARRAY(SELECT id FROM attempts ORDER BY id LIMIT $2"
     " FOR UPDATE SKIP LOCKED)) AND at < $1 RETURNING at, network, outcome),"
     " counted AS (INSERT INTO daily_counts(day, network, outcome, count)"
-    " SELECT at - at % 86400, network, outcome, count(*) FROM folded GROUP BY 1, 2, 3"
+    " SELECT at - at % $3, network, outcome, count(*) FROM folded GROUP BY 1, 2, 3"
     " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count)"
     " SELECT count(*) FROM folded",
     Resend::Never};
-constexpr PgSql kEndOldSessions{
-    "DELETE FROM sessions WHERE token_hash = ANY"
-    " (ARRAY(SELECT token_hash FROM sessions WHERE opened_at < $1 ORDER BY opened_at LIMIT $2))",
-    Resend::Allowed};
-constexpr PgSql kDropOldBrakes{"DELETE FROM brakes WHERE until < $1", Resend::Allowed};
-constexpr PgSql kDropOldDays{"DELETE FROM daily_counts WHERE day < $1", Resend::Allowed};
-constexpr PgSql kDropOldNonces{"DELETE FROM nonces WHERE at < $1", Resend::Allowed};
 
-constexpr PgSql kClientKey{"SELECT encode(key, 'hex') FROM clients WHERE id = $1", Resend::Allowed};
-// A row only when the nonce is new or was last seen long enough ago; of two servers seeing the
-// same nonce at once, the second waits for the first one's commit and then changes nothing.
-constexpr PgSql kUseNonce{"INSERT INTO nonces(client, nonce, at) VALUES($1, $2, $3) ON CONFLICT(client, nonce)"
-                          " DO UPDATE SET at = excluded.at WHERE nonces.at < $4",
-                          Resend::Never};
 constexpr PgSql kFindClient{"SELECT id FROM clients WHERE key = $1", Resend::Allowed};
-constexpr PgSql kAddClient{"INSERT INTO clients(name, key, added_at) VALUES($1, $2, $3) RETURNING id", Resend::Never};
-constexpr PgSql kListClients{"SELECT id, name, added_at FROM clients ORDER BY id", Resend::Allowed};
-constexpr PgSql kRemoveClient{"DELETE FROM clients WHERE id = $1", Resend::Never};
-constexpr PgSql kRemoveClientNonces{"DELETE FROM nonces WHERE client = $1", Resend::Allowed};
-// Deletes by key: each changes nothing when run again.
-constexpr PgSql kForgetToken[] = {{"DELETE FROM sessions WHERE identity = $1", Resend::Allowed},
-                                  {"DELETE FROM used_strings WHERE identity = $1", Resend::Allowed},
-                                  {"DELETE FROM attempts WHERE identity = $1", Resend::Allowed},
-                                  {"DELETE FROM tokens WHERE identity = $1", Resend::Allowed}};
 constexpr PgSql kVacuum{"VACUUM attempts, sessions, daily_counts, brakes", Resend::Allowed};
 constexpr PgSql kFootprint{"SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                            " current_schema()::regnamespace AND relkind = 'r'",
@@ -221,39 +97,13 @@ constexpr PgSql kListSchema{
     " UNION ALL SELECT 'index ' || indexname || ': ' || replace(indexdef, schemaname || '.', '') FROM pg_indexes"
     " WHERE schemaname = current_schema() ORDER BY 1",
     Resend::Allowed};
-// The checks of rows written in the server's dialect, besides the portable ones.
-constexpr PgSql kRowChecks[] = {
-    {"SELECT 'token ' || quote_literal(identity) || ' is not 16 upper-case hexadecimal digits' FROM tokens WHERE"
-     " identity !~ '^[0-9A-F]{16}$'",
-     Resend::Allowed},
-    {"SELECT 'token ' || identity || ' has no account' FROM tokens WHERE account = ''", Resend::Allowed},
-    {"SELECT 'used string of ' || quote_literal(identity) || ' has a seed out of range: ' || seed FROM used_strings"
-     " WHERE seed < 0 OR seed > 2147483647",
-     Resend::Allowed},
-    {"SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE octet_length(token_hash) <> "
-     "32",
-     Resend::Allowed},
-    {"SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE octet_length(key) <> 32", Resend::Allowed},
-    {"SELECT 'attempt ' || id || ' has an unknown outcome ' || quote_literal(outcome) FROM attempts WHERE outcome NOT "
-     "IN"
-     " ('accepted', 'malformed', 'not-genuine', 'not-enrolled', 'revoked', 'already-used', 'too-many-failures',"
-     " 'pending')",
-     Resend::Allowed},
-};
-
 // The schema version of a database of ours that this release can work with.
-int64_t CheckHeader(PgConnection& connection, bool current)
+int64_t SchemaVersionOf(PgConnection& connection, bool mustBeCurrent)
 {
-    const std::string& name = connection.Name();
     const PgResult header = connection.Run(kReadHeader);
-    if (header.Rows() != 1 || header.Integer(0, 0) != kApplicationId)
-        throw StoreError(name + " is not a site database");
-    const int64_t version = header.Integer(0, 1);
-    if (version > kSchemaVersion)
-        throw StoreError(name + " was made by a newer entravo-site (schema " + std::to_string(version) + ")");
-    if (current && version < kSchemaVersion)
-        throw StoreError(name + " is a site database of an older release (schema " + std::to_string(version) +
-                         "); bring it up to date with: entravo-site init");
+    const bool one = header.Rows() == 1;
+    const int64_t version = one ? header.Integer(0, 1) : 0;
+    CheckHeader(connection.Name(), one ? header.Integer(0, 0) : 0, version, mustBeCurrent);
     return version;
 }
 
@@ -265,21 +115,6 @@ Outcome OutcomeNamed(const std::string& name)
             return outcome;
     }
     throw StoreError("unexpected outcome of an admission: " + name);
-}
-
-std::optional<std::string> IdentityText(const std::optional<RomBytes>& identity)
-{
-    return identity ? std::optional(FormatIdentity(*identity)) : std::nullopt;
-}
-
-std::optional<std::string> Present(const std::string& text)
-{
-    return text.empty() ? std::nullopt : std::optional(text);
-}
-
-std::span<const uint8_t> Bytes(const SessionHash& hash)
-{
-    return {hash.data(), hash.size()};
 }
 
 std::optional<std::span<const uint8_t>> SessionBytes(const std::optional<SessionHash>& hash)
@@ -299,23 +134,28 @@ std::vector<std::string> Lines(const PgResult& result)
 constexpr PgSql kExpectedSchema{"CREATE SCHEMA entravo_expected; SET LOCAL search_path TO entravo_expected",
                                 Resend::Never};
 
-std::vector<std::string> ExpectedObjects(PgConnection& connection)
+// Runs the schema's steps from the one after version on.
+void MakeSchema(PgConnection& connection, int64_t version)
 {
-    PgTransaction transaction(connection);
-    connection.Execute(kExpectedSchema);
-    connection.Execute(kTables);
-    connection.Execute(kThirdSchema);
-    return Lines(connection.Run(kListSchema));
+    const std::vector<std::string>& steps = SchemaSteps();
+    for (auto step = steps.begin() + version; step != steps.end(); ++step) {
+        const std::string sql = PostgresDialect(*step);
+        connection.Execute({sql.c_str(), Resend::Never});
+    }
 }
 
-std::string Named(const std::string& object)
+std::vector<std::string> ExpectedObjects(PgConnection& connection)
 {
-    return object.substr(0, object.find(':'));
+    PgTransaction transaction(connection, Durability::Durable);
+    connection.Execute(kExpectedSchema);
+    connection.Execute(kHeaderTable);
+    MakeSchema(connection, 0);
+    return Lines(connection.Run(kListSchema));
 }
 
 PgStatement CountStatement(const Origin& origin, int64_t now, const Budgets& budgets)
 {
-    return {kCountFailures,
+    return {Statements().countFailures,
             {origin.address, origin.network, Present(origin.wideNetwork), now - budgets.windowSeconds,
              int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}}};
 }
@@ -327,7 +167,7 @@ std::string SpentOf(const PgResult& counted, const Origin& origin, const Budgets
 
 PgStatement RecordStatement(const Origin& origin, int64_t now, Outcome outcome, const std::optional<RomBytes>& identity)
 {
-    return {kRecordAttempt,
+    return {Statements().recordAttempt,
             {now, origin.address, origin.network, Present(origin.wideNetwork), IdentityText(identity),
              OutcomeName(outcome)}};
 }
@@ -338,7 +178,7 @@ PgStatement AdmitStatement(const RomBytes& identity, uint32_t seed, int64_t at, 
 {
     return {kAdmit,
             {FormatIdentity(identity), int64_t{seed}, at,
-             SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), std::nullopt, origin.address,
+             SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), origin.address,
              origin.network, Present(origin.wideNetwork), MarkOf(offer.mark)}};
 }
 
@@ -354,27 +194,70 @@ struct EndTransaction {
     ~EndTransaction() { connection.RollBackIfOpen(); }
 };
 
+// A row of the server's answer as the stores' shared calls read it.
+class ResultRow final : public SqlRow {
+public:
+    ResultRow(const PgResult& result, int row) : m_result(result), m_row(row) {}
+    int64_t Integer(int column) const override { return m_result.Integer(m_row, column); }
+    std::optional<int64_t> OptionalInteger(int column) const override
+    {
+        return m_result.OptionalInteger(m_row, column);
+    }
+    std::string Text(int column) const override { return m_result.Text(m_row, column); }
+    std::optional<std::string> OptionalText(int column) const override { return m_result.OptionalText(m_row, column); }
+
+private:
+    const PgResult& m_result;
+    int m_row;
+};
+
+void ReadRows(const PgResult& result, const RowReader& read)
+{
+    for (int row = 0; read && row < result.Rows(); ++row)
+        read(ResultRow(result, row));
+}
+
+class Transaction final : public SqlTransaction {
+public:
+    Transaction(PgConnection& connection, Durability durability)
+        : m_connection(connection), m_transaction(connection, durability)
+    {
+    }
+    int64_t Run(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override
+    {
+        const PgResult result = m_connection.Run(statement, parameters);
+        ReadRows(result, read);
+        return result.Affected();
+    }
+    void Commit() override { m_transaction.Commit(); }
+
+private:
+    PgConnection& m_connection;
+    PgTransaction m_transaction;
+};
+
 } // namespace
 
 InitResult PgSiteStore::Initialise(const std::string& address)
 {
     PgConnection connection(address);
-    PgTransaction transaction(connection);
+    PgTransaction transaction(connection, Durability::Durable);
     connection.Run(kLockInit);
     const PgResult found = connection.Run(kHeaderExists);
     InitResult result = InitResult::Created;
     if (found.Boolean(0, 0)) {
-        if (CheckHeader(connection, false) == kSchemaVersion)
+        const int64_t version = SchemaVersionOf(connection, false);
+        if (version == kSchemaVersion)
             return InitResult::AlreadyThere;
-        connection.Execute(kThirdSchema);
+        MakeSchema(connection, version);
         connection.Run(kSetVersion, {kSchemaVersion});
         result = InitResult::Migrated;
     } else {
         if (found.Integer(0, 1) != 0)
             throw StoreError(connection.Name() +
                              " is not a site database (it holds other tables; nothing was changed)");
-        connection.Execute(kTables);
-        connection.Execute(kThirdSchema);
+        connection.Execute(kHeaderTable);
+        MakeSchema(connection, 0);
         connection.Run(kWriteHeader, {kApplicationId, kSchemaVersion});
     }
     transaction.Commit();
@@ -386,39 +269,23 @@ PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
     PgConnection connection(address);
     if (!connection.Run(kHeaderExists).Boolean(0, 0))
         throw StoreError(connection.Name() + " is not a site database (make one with: entravo-site init)");
-    CheckHeader(connection, true);
+    SchemaVersionOf(connection, true);
     if (use == StoreUse::LongLived) {
         for (const auto& [sql, parameters] : {std::pair{kBegin, 0},
                                               {kLockOrigin, 1},
-                                              {kCountFailures, 7},
-                                              {kRecordAttempt, 6},
-                                              {kAdmit, 9},
+                                              {Statements().countFailures, 7},
+                                              {Statements().recordAttempt, 6},
+                                              {kAdmit, 8},
                                               {kUnflushed, 0},
                                               {kCommit, 0},
-                                              {kFindSession, 2}})
+                                              {Statements().findSession, 2}})
             connection.Prepared(sql, parameters);
     }
     return PgSiteStore(std::move(connection));
 }
 
-PgSiteStore::PgSiteStore(PgConnection connection) : m_connection(std::move(connection)) {}
-
-// A charge is not flushed to disk before the page goes on: a crash of the database machine
-// can forget the last moments of charges, which costs an origin a few failures less in its
-// budget and spares each logon a second wait for the disk. Everything else is flushed.
-Gate PgSiteStore::Charge(const Origin& origin, int64_t now, const Budgets& budgets)
+PgSiteStore::PgSiteStore(PgConnection connection) : SqlSiteStore(connection.Name()), m_connection(std::move(connection))
 {
-    const EndTransaction ending{m_connection};
-    const auto counted = m_connection.RunTogether(
-        {{kBegin, {}}, {kUnflushed, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
-    const std::string spent = SpentOf(counted[3], origin, budgets);
-    if (!spent.empty())
-        return RefuseAndCommit(origin, spent, now, budgets);
-    Gate gate;
-    gate.attempt =
-        m_connection.RunTogether({RecordStatement(origin, now, Outcome::Pending, std::nullopt), {kCommit, {}}})[0]
-            .Integer(0, 0);
-    return gate;
 }
 
 // One transaction, two round trips: the origin's lock and its count, then (after the search)
@@ -429,23 +296,23 @@ StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Bu
                                      const Offer& offer)
 {
     const EndTransaction ending{m_connection};
-    StringCheck check;
-    const auto counted =
-        m_connection.RunTogether({{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
-    const std::string spent = SpentOf(counted[2], origin, budgets);
-    if (!spent.empty()) {
-        check.gate = RefuseAndCommit(origin, spent, now, budgets);
-        check.outcome = Outcome::TooManyFailures;
-        return check;
-    }
-    SearchAndSettle(
-        check, search,
+    return CheckOffered(
+        [&] { return Gauge(origin, now, budgets); }, search,
         [&](Outcome outcome, const std::optional<RomBytes>& identity) {
             m_connection.RunTogether(
                 {RecordStatement(origin, now, outcome, identity), {kUnflushed, {}}, {kCommit, {}}});
         },
         [&](const Verification& genuine) { return AdmitOnce(*genuine.identity, genuine.seed, now, offer, origin); });
-    return check;
+}
+
+// The first round trip: the transaction begun, the origin's lock taken and its budgets counted;
+// a refusal is counted and committed at once.
+Gate PgSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
+{
+    const auto counted =
+        m_connection.RunTogether({{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
+    const std::string spent = SpentOf(counted[2], origin, budgets);
+    return spent.empty() ? Gate{} : RefuseAndCommit(origin, spent, now, budgets);
 }
 
 Admission PgSiteStore::AdmitOnce(const RomBytes& identity, uint32_t seed, int64_t now, const Offer& offer,
@@ -498,73 +365,21 @@ Gate PgSiteStore::RefuseAndCommit(const Origin& origin, const std::string& spent
     const int64_t day = now - now % kSecondsPerDay;
     const std::string_view refused = OutcomeName(Outcome::TooManyFailures);
     if (spent == origin.address) {
-        m_connection.RunTogether({{kCountToday, {day, origin.network, refused}}, {kUnflushed, {}}, {kCommit, {}}});
+        m_connection.RunTogether(
+            {{Statements().countToday, {day, origin.network, refused}}, {kUnflushed, {}}, {kCommit, {}}});
         return gate;
     }
-    const auto braked = m_connection.RunTogether({{kCountToday, {day, spent, refused}},
-                                                  {kBrake, {spent, now + budgets.windowSeconds, now}},
+    const auto braked = m_connection.RunTogether({{Statements().countToday, {day, spent, refused}},
+                                                  {Statements().brake, {spent, now + budgets.windowSeconds, now}},
                                                   {kUnflushed, {}},
                                                   {kCommit, {}}});
-    gate.networkNewlyExhausted = braked[1].Rows() > 0;
+    gate.networkNewlyExhausted = braked[1].Affected() > 0;
     return gate;
-}
-
-void PgSiteStore::Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity)
-{
-    m_connection.Run(kSettleAttempt, {attempt, OutcomeName(outcome), IdentityText(identity)});
-}
-
-Admission PgSiteStore::Admit(const Claim& claim)
-{
-    return AdmissionOf(
-        m_connection.Run(kAdmit, {FormatIdentity(claim.identity), int64_t{claim.seed}, claim.at,
-                                  SessionBytes(claim.session), claim.attempt, std::nullopt, std::nullopt, std::nullopt,
-                                  claim.session ? std::optional(MarkOf(*claim.session)) : std::nullopt}));
-}
-
-std::optional<SessionHolder> PgSiteStore::FindSession(const SessionHash& session, int64_t openedSince)
-{
-    const PgResult found = m_connection.Run(kFindSession, {Bytes(session), openedSince});
-    if (found.Rows() == 0)
-        return std::nullopt;
-    const auto identity = ParseIdentity(found.Text(0, 1));
-    if (!identity)
-        return std::nullopt;
-    return SessionHolder{found.Text(0, 0), *identity};
-}
-
-void PgSiteStore::EndSession(const SessionHash& session)
-{
-    m_connection.Run(kEndSession, {Bytes(session)});
-}
-
-PruneReport PgSiteStore::TidyRound(int64_t now, int64_t rows)
-{
-    PgTransaction transaction(m_connection, Durability::Unflushed);
-    PruneReport report;
-    report.attemptsFolded = m_connection.Run(kFoldAttempts, {now - kAttemptKeepSeconds, rows}).Integer(0, 0);
-    report.sessionsEnded = m_connection.Run(kEndOldSessions, {now - kSessionLifetimeSeconds, rows}).Affected();
-    m_connection.Run(kDropOldBrakes, {now});
-    m_connection.Run(kDropOldDays, {now - kDailyKeepSeconds});
-    m_connection.Run(kDropOldNonces, {now - kNonceKeepSeconds});
-    transaction.Commit();
-    return report;
-}
-
-std::optional<ClientKey> PgSiteStore::ClientKeyOf(int64_t client)
-{
-    const PgResult found = m_connection.Run(kClientKey, {client});
-    if (found.Rows() == 0)
-        return std::nullopt;
-    const auto key = ParseHexBytes<std::tuple_size_v<ClientKey>>(found.Text(0, 0));
-    if (!key)
-        throw StoreError(m_connection.Name() + ": the key of client " + std::to_string(client) + " is damaged");
-    return *key;
 }
 
 bool PgSiteStore::UseNonce(int64_t client, std::string_view nonce, int64_t now)
 {
-    return m_connection.Run(kUseNonce, {client, nonce, now, now - kNonceKeepSeconds}).Affected() > 0;
+    return m_connection.Run(Statements().useNonce, {client, nonce, now, now - kNonceKeepSeconds}).Affected() > 0;
 }
 
 // A client is made once: should the connection be lost after its row was sent, its key (random,
@@ -573,7 +388,7 @@ int64_t PgSiteStore::AddClient(std::string_view name, const ClientKey& key, int6
 {
     const std::span<const uint8_t> bytes(key.data(), key.size());
     try {
-        return m_connection.Run(kAddClient, {name, bytes, now}).Integer(0, 0);
+        return m_connection.Run(Statements().addClient, {name, bytes, now}).Integer(0, 0);
     } catch (const StoreError& error) {
         if (!m_connection.Lost())
             throw;
@@ -593,49 +408,10 @@ int64_t PgSiteStore::AddClient(std::string_view name, const ClientKey& key, int6
     }
 }
 
-std::vector<ApiClient> PgSiteStore::Clients()
-{
-    std::vector<ApiClient> clients;
-    const PgResult rows = m_connection.Run(kListClients);
-    for (int row = 0; row < rows.Rows(); ++row)
-        clients.push_back({rows.Integer(row, 0), rows.Text(row, 1), rows.Integer(row, 2)});
-    return clients;
-}
-
-bool PgSiteStore::RemoveClient(int64_t client)
-{
-    PgTransaction transaction(m_connection);
-    const bool removed = m_connection.Run(kRemoveClient, {client}).Affected() > 0;
-    m_connection.Run(kRemoveClientNonces, {client});
-    transaction.Commit();
-    return removed;
-}
-
-void PgSiteStore::Forget(const RomBytes& identity)
-{
-    const std::string key = FormatIdentity(identity);
-    PgTransaction transaction(m_connection);
-    for (const PgSql& statement : kForgetToken)
-        m_connection.Run(statement, {key});
-    transaction.Commit();
-}
-
-void PgSiteStore::Tidy(int64_t now)
-{
-    TidyRound(now, kTidyRows);
-}
-
 PruneReport PgSiteStore::Prune(int64_t now)
 {
     const int64_t before = m_connection.Run(kFootprint).Integer(0, 0);
-    PruneReport total;
-    for (;;) {
-        const PruneReport round = TidyRound(now, kPruneRows);
-        total.attemptsFolded += round.attemptsFolded;
-        total.sessionsEnded += round.sessionsEnded;
-        if (round.attemptsFolded < kPruneRows && round.sessionsEnded < kPruneRows)
-            break;
-    }
+    PruneReport total = TidyAll(now, [] {});
     // A plain vacuum makes the space reusable and gives back what is free at the tables' ends.
     m_connection.Execute(kVacuum);
     const int64_t after = m_connection.Run(kFootprint).Integer(0, 0);
@@ -643,90 +419,36 @@ PruneReport PgSiteStore::Prune(int64_t now)
     return total;
 }
 
-EnrollResult PgSiteStore::Enroll(const RomBytes& identity, std::string_view account, int64_t now)
-{
-    const std::string key = FormatIdentity(identity);
-    PgTransaction transaction(m_connection);
-    const PgResult token = m_connection.Run(kFindTokenToChange, {key});
-    if (token.Rows() == 1 && token.IsNull(0, 1))
-        return EnrollResult::AlreadyEnrolled;
-    m_connection.Run(kEnroll, {key, account, now});
-    m_connection.Run(kEndTokenSessions, {key});
-    transaction.Commit();
-    return EnrollResult::Enrolled;
-}
-
-RevokeResult PgSiteStore::Revoke(const RomBytes& identity, int64_t now)
-{
-    const std::string key = FormatIdentity(identity);
-    PgTransaction transaction(m_connection);
-    const PgResult token = m_connection.Run(kFindTokenToChange, {key});
-    if (token.Rows() == 0)
-        return RevokeResult::NotEnrolled;
-    if (!token.IsNull(0, 1))
-        return RevokeResult::AlreadyRevoked;
-    m_connection.Run(kRevoke, {key, now});
-    m_connection.Run(kEndTokenSessions, {key});
-    transaction.Commit();
-    return RevokeResult::Revoked;
-}
-
-std::vector<TokenEntry> PgSiteStore::Tokens()
-{
-    std::vector<TokenEntry> tokens;
-    const PgResult rows = m_connection.Run(kListTokens);
-    for (int row = 0; row < rows.Rows(); ++row)
-        tokens.push_back({rows.Text(row, 0), rows.Text(row, 1), rows.Boolean(row, 2)});
-    return tokens;
-}
-
-std::vector<AttemptEntry> PgSiteStore::RecentAttempts(int count)
-{
-    std::vector<AttemptEntry> attempts;
-    const PgResult rows = m_connection.Run(kRecentAttempts, {int64_t{count}});
-    for (int row = 0; row < rows.Rows(); ++row)
-        attempts.push_back({rows.Integer(row, 0), rows.Text(row, 1), rows.OptionalText(row, 2), rows.Text(row, 3)});
-    return attempts;
-}
-
-std::vector<NetworkFailures> PgSiteStore::FailuresByNetwork(int64_t since)
-{
-    std::vector<NetworkFailures> networks;
-    const PgResult rows = m_connection.Run(kFailuresByNetwork, {since});
-    for (int row = 0; row < rows.Rows(); ++row)
-        networks.push_back({rows.Text(row, 0), rows.Integer(row, 1), rows.Integer(row, 2), rows.Integer(row, 3)});
-    return networks;
-}
-
-std::vector<DailyCount> PgSiteStore::DailyCounts(int64_t since)
-{
-    std::vector<DailyCount> counts;
-    const PgResult rows = m_connection.Run(kDailyCounts, {since - since % kSecondsPerDay});
-    for (int row = 0; row < rows.Rows(); ++row)
-        counts.push_back({rows.Integer(row, 0), rows.Text(row, 1), rows.Text(row, 2), rows.Integer(row, 3)});
-    return counts;
-}
-
 std::vector<std::string> PgSiteStore::Check()
 {
-    std::vector<std::string> faults;
-    const std::vector<std::string> expected = ExpectedObjects(m_connection);
-    const std::vector<std::string> found = Lines(m_connection.Run(kListSchema));
-    for (const std::string& object : expected) {
-        if (std::find(found.begin(), found.end(), object) == found.end())
-            faults.push_back("missing or changed: " + Named(object));
-    }
-    for (const std::string& object : found) {
-        if (std::find(expected.begin(), expected.end(), object) == expected.end())
-            faults.push_back("not made by entravo-site: " + Named(object));
-    }
-    const auto report = [&](const PgSql& check) {
-        const std::vector<std::string> lines = Lines(m_connection.Run(check));
-        faults.insert(faults.end(), lines.begin(), lines.end());
-    };
-    for (const char* check : kPortableRowChecks)
-        report({check, Resend::Allowed});
-    for (const PgSql& check : kRowChecks)
-        report(check);
+    std::vector<std::string> faults = SchemaFaults(ExpectedObjects(m_connection), Lines(m_connection.Run(kListSchema)));
+    const std::vector<std::string> rows = RowFaults();
+    faults.insert(faults.end(), rows.begin(), rows.end());
     return faults;
+}
+
+void PgSiteStore::Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read)
+{
+    ReadRows(m_connection.Run(statement, parameters), read);
+}
+
+// A statement alone is a transaction of its own, flushed unless it is told otherwise.
+int64_t PgSiteStore::Change(Durability durability, const StoreStatement& statement, SqlValues parameters)
+{
+    if (durability == Durability::Durable)
+        return m_connection.Run(statement, parameters).Affected();
+    Transaction transaction(m_connection, durability);
+    const int64_t changed = transaction.Run(statement, parameters, {});
+    transaction.Commit();
+    return changed;
+}
+
+std::unique_ptr<SqlTransaction> PgSiteStore::Begin(Durability durability)
+{
+    return std::make_unique<Transaction>(m_connection, durability);
+}
+
+int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t rows)
+{
+    return m_connection.Run(kFoldAttempts, {before, rows, kSecondsPerDay}).Integer(0, 0);
 }

@@ -5,12 +5,12 @@
 // default isolation level; a failure budget is counted and charged under a transaction-level
 // advisory lock on the origin's widest network, so servers charging the same origin take
 // turns while all others go on side by side.
-#include "site/store/Postgres.h"
-#include "site/store/SiteStore.h"
+#include "site/store/PgConnection.h"
+#include "site/store/SqlSiteStore.h"
 
 #include <string>
 
-class PgSiteStore final : public OperatorStore {
+class PgSiteStore final : public SqlSiteStore {
 public:
     // Makes the tables in the database's current schema, or checks that they are ours. Never
     // changes a database that holds other tables.
@@ -21,34 +21,30 @@ public:
     // caches are filled before the first visitor comes.
     static PgSiteStore Open(const std::string& address, StoreUse use = StoreUse::OneRequest);
 
-    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override;
-    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override;
-    Admission Admit(const Claim& claim) override;
+    // In two round trips under the lock of the origin's widest network.
     StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                             const Offer& offer) override;
-    std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
-    void EndSession(const SessionHash& session) override;
-    std::optional<ClientKey> ClientKeyOf(int64_t client) override;
-    bool UseNonce(int64_t client, std::string_view nonce, int64_t now) override;
-    void Tidy(int64_t now) override;
-
-    EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
-    RevokeResult Revoke(const RomBytes& identity, int64_t now) override;
-    std::vector<TokenEntry> Tokens() override;
-    std::vector<AttemptEntry> RecentAttempts(int count) override;
-    std::vector<NetworkFailures> FailuresByNetwork(int64_t since) override;
-    std::vector<DailyCount> DailyCounts(int64_t since) override;
-    PruneReport Prune(int64_t now) override;
-    std::vector<std::string> Check() override;
+    // Asked again on a new connection when the server's answer was lost, as an admission is.
     int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) override;
-    std::vector<ApiClient> Clients() override;
-    bool RemoveClient(int64_t client) override;
-    void Forget(const RomBytes& identity) override;
+    // A statement of its own, flushed before it answers.
+    bool UseNonce(int64_t client, std::string_view nonce, int64_t now) override;
+    // A plain vacuum after the rounds.
+    PruneReport Prune(int64_t now) override;
+    // The tables and indexes as the server's catalog describes them.
+    std::vector<std::string> Check() override;
 
 private:
     explicit PgSiteStore(PgConnection connection);
 
-    PruneReport TidyRound(int64_t now, int64_t rows);
+    // A read, and a change to be flushed, is a statement alone: the server commits it by itself.
+    void Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override;
+    int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) override;
+    std::unique_ptr<SqlTransaction> Begin(Durability durability) override;
+    // Removes and counts in one statement: of two servers tidying at once, each folds only the
+    // rows it removed itself, so no attempt is counted twice.
+    int64_t FoldAttempts(int64_t before, int64_t rows) override;
+
+    Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
     // The admission of a genuine string and the commit, in the transaction CheckString began.
     Admission AdmitOnce(const RomBytes& identity, uint32_t seed, int64_t now, const Offer& offer, const Origin& origin);
     // What became of an admission whose connection was lost after it was sent.

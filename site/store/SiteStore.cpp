@@ -19,8 +19,6 @@ std::string_view OutcomeName(Outcome outcome)
         return "already-used";
     case Outcome::TooManyFailures:
         return "too-many-failures";
-    case Outcome::Pending:
-        return "pending";
     }
     return "unknown";
 }
@@ -32,24 +30,4 @@ std::string UtcText(int64_t at, const char* format)
     gmtime_r(&seconds, &parts);
     char text[32];
     return std::string(text, std::strftime(text, sizeof text, format, &parts));
-}
-
-StringCheck SiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                   const Offer& offer)
-{
-    StringCheck check;
-    check.gate = Charge(origin, now, budgets);
-    if (!check.gate.attempt) {
-        check.outcome = Outcome::TooManyFailures;
-        return check;
-    }
-    const int64_t attempt = *check.gate.attempt;
-    SearchAndSettle(
-        check, search,
-        [&](Outcome outcome, const std::optional<RomBytes>& identity) { Settle(attempt, outcome, identity); },
-        [&](const Verification& genuine) {
-            return Admit({attempt, now, *genuine.identity, genuine.seed,
-                          offer.opensSession ? std::optional(offer.mark) : std::nullopt});
-        });
-    return check;
 }

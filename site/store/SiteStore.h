@@ -35,9 +35,8 @@ private:
     Kind m_kind;
 };
 
-// How one sign-in attempt ended. Pending: charged against the budgets, not yet verified; it
-// counts as a failure until it is settled.
-enum class Outcome { Accepted, Malformed, NotGenuine, NotEnrolled, Revoked, AlreadyUsed, TooManyFailures, Pending };
+// How one sign-in attempt ended.
+enum class Outcome { Accepted, Malformed, NotGenuine, NotEnrolled, Revoked, AlreadyUsed, TooManyFailures };
 
 // As the operator reads it: one lower-case word.
 std::string_view OutcomeName(Outcome outcome);
@@ -62,26 +61,15 @@ struct Budgets {
     int wideNetwork = 100; // IPv6 /48
 };
 
-// The answer of Charge. Either the attempt was charged (settle it with Settle or Admit), or
-// the origin's budget was spent and nothing was charged.
+// What the origin's budgets said of an offered string: when one is spent, the string is refused
+// unchecked and no attempt is recorded.
 struct Gate {
-    std::optional<int64_t> attempt;
     std::string exhausted;              // when refused: the address or network whose budget is spent
     bool networkNewlyExhausted = false; // a network's first refusal in this window: log it once
 };
 
 // A session is known only by the SHA-256 of its token, so the store never holds a token.
 using SessionHash = std::array<uint8_t, 32>;
-
-// A genuine string offered for sign-in, under the attempt Charge made for it. Without a
-// session (an application checks the string for itself) the string is used up all the same.
-struct Claim {
-    int64_t attempt = 0;
-    int64_t at = 0;
-    RomBytes identity{};
-    uint32_t seed = 0;
-    std::optional<SessionHash> session;
-};
 
 // An application that asks the site to verify strings signs its requests with this key.
 using ClientKey = std::array<uint8_t, 32>;
@@ -90,11 +78,6 @@ struct ApiClient {
     int64_t id = 0;
     std::string name;
     int64_t addedAt = 0;
-};
-
-struct Admission {
-    Outcome outcome = Outcome::NotEnrolled; // Accepted, NotEnrolled, Revoked or AlreadyUsed
-    std::string account;                    // when accepted
 };
 
 struct SessionHolder {
@@ -124,30 +107,23 @@ struct StringCheck {
 };
 
 // The search that tells whether the offered string is genuine: it runs only once the origin's
-// budgets are charged, so a spent budget costs no search.
+// budgets are gauged, so a spent budget costs no search.
 using Search = std::function<Verification()>;
 
 class SiteStore {
 public:
     virtual ~SiteStore() = default;
 
-    // Counting and deciding in one step: when neither the origin's address nor its networks
-    // have spent their budgets within the window ending at now, charges one pending attempt
-    // against all of them. Refusals are counted per day, not kept one by one.
-    virtual Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) = 0;
-    // The charged attempt ended without a claim (damaged or not genuine).
-    virtual void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) = 0;
-    // Accepts (identity, seed) of an enrolled, unrevoked token once ever: then opens the
-    // session. Settles the claim's attempt either way; all of it or nothing.
-    virtual Admission Admit(const Claim& claim) = 0;
-    // One offered string, start to end: charged, searched, and admitted once (opening the
-    // offer's session when it asks for one), or settled as what it was. The verdict is what the
-    // store holds: when the store's answer is lost after a change was sent, the store finds out
-    // what became of it before it answers. StoreError means that nothing of the offer was kept
-    // (Unresolved: that the store could not find out). By default Charge, Settle and Admit in
-    // turn; a store may do it all in one transaction.
+    // One offered string, start to end, in one step however many processes check at once: the
+    // origin's address and networks gauged against their budgets within the window ending at
+    // now (a spent budget refuses it unchecked: counted per day, not kept one by one), then
+    // searched, and admitted once (opening the offer's session when it asks for one) or
+    // recorded as what it was. The verdict is what the store holds: when the store's answer is
+    // lost after a change was sent, the store finds out what became of it before it answers.
+    // StoreError means that nothing of the offer was kept (Unresolved: that the store could not
+    // find out).
     virtual StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
-                                    const Offer& offer);
+                                    const Offer& offer) = 0;
     // Who holds a session opened at or after openedSince, while its token stays enrolled as it
     // was when the session opened (revoking or enrolling again ends every session before).
     virtual std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) = 0;
@@ -160,26 +136,12 @@ public:
     virtual void Tidy(int64_t now) = 0;
 };
 
-// The middle of every store's CheckString, once the origin is charged: runs the search and
-// notes what it found; a string that is not genuine is settled by fail(outcome, identity), a
-// genuine one by admit(verification), which returns its Admission.
-template <typename Fail, typename Admit>
-void SearchAndSettle(StringCheck& check, const Search& search, Fail fail, Admit admit)
-{
-    const Verification verification = search();
-    check.identity = verification.identity;
-    if (verification.verdict != Verdict::Genuine) {
-        check.outcome = verification.verdict == Verdict::Malformed ? Outcome::Malformed : Outcome::NotGenuine;
-        fail(check.outcome, verification.identity);
-        return;
-    }
-    const Admission admission = admit(verification);
-    check.outcome = admission.outcome;
-    check.account = admission.account;
-}
-
 // How long attempts are kept one by one (the operator's summary reaches this far back).
 inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
+// Older attempts are counted per day (UTC) and network, and the counts kept for a year and a
+// bit, for comparisons with the same time last year.
+inline constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
+inline constexpr int64_t kDailyKeepDays = 400;
 // How long a session lasts; after that the store forgets it.
 inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
 // How far a signed request's time may be from the site's clock for it to be answered.

@@ -1,7 +1,7 @@
 #pragma once
-// The site store in memory, with the same rules as the site database (the budgets' order is the
-// stores' own), for the login page's tests and its fuzzing. It can be told to fail like a busy
-// or broken database.
+// The site store in memory, for the login page's tests and its fuzzing: a check goes in the
+// order every store's does (CheckOffered, SpentBudget), over records held in memory. It can be
+// told to fail like a busy or broken database.
 #include "site/store/SiteStore.h"
 #include "site/store/StoreRules.h"
 
@@ -17,7 +17,7 @@ public:
         int64_t at = 0;
         Origin origin;
         std::optional<RomBytes> identity;
-        Outcome outcome = Outcome::Pending;
+        Outcome outcome = Outcome::Malformed;
     };
 
     void Enroll(const RomBytes& identity, std::string account)
@@ -32,51 +32,19 @@ public:
         EndSessionsOf(identity);
     }
 
-    Gate Charge(const Origin& origin, int64_t now, const Budgets& budgets) override
+    StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
+                            const Offer& offer) override
     {
         ThrowIfBroken();
-        const auto failures = [&](auto key, const std::string& value) {
-            return value.empty() ? 0 : std::count_if(attempts.begin(), attempts.end(), [&](const Attempt& a) {
-                return a.origin.*key == value && a.at >= now - budgets.windowSeconds && a.outcome != Outcome::Accepted;
-            });
-        };
-        Gate gate;
-        gate.exhausted =
-            SpentBudget(origin, budgets, failures(&Origin::address, origin.address),
-                        failures(&Origin::network, origin.network), failures(&Origin::wideNetwork, origin.wideNetwork));
-        if (!gate.exhausted.empty()) {
-            ++refusals;
-            gate.networkNewlyExhausted = gate.exhausted != origin.address && m_braked.insert(gate.exhausted).second;
-            return gate;
-        }
-        attempts.push_back({now, origin, std::nullopt, Outcome::Pending});
-        gate.attempt = static_cast<int64_t>(attempts.size() - 1);
-        return gate;
-    }
-
-    void Settle(int64_t attempt, Outcome outcome, const std::optional<RomBytes>& identity) override
-    {
-        ThrowIfBroken();
-        attempts.at(static_cast<std::size_t>(attempt)).outcome = outcome;
-        attempts.at(static_cast<std::size_t>(attempt)).identity = identity;
-    }
-
-    Admission Admit(const Claim& claim) override
-    {
-        ThrowIfBroken();
-        ++admitCalls;
-        Admission admission{Outcome::NotEnrolled, {}};
-        const auto account = m_accounts.find(claim.identity);
-        if (account != m_accounts.end() && m_revoked.count(claim.identity))
-            admission.outcome = Outcome::Revoked;
-        else if (account != m_accounts.end() && !m_used.insert({claim.identity, claim.seed}).second)
-            admission.outcome = Outcome::AlreadyUsed;
-        else if (account != m_accounts.end())
-            admission = {Outcome::Accepted, account->second};
-        if (admission.outcome == Outcome::Accepted && claim.session)
-            m_sessions[*claim.session] = {claim.identity, claim.at};
-        Settle(claim.attempt, admission.outcome, claim.identity);
-        return admission;
+        return CheckOffered([&] { return Gauge(origin, now, budgets); }, search,
+                            [&](Outcome outcome, const std::optional<RomBytes>& identity) {
+                                attempts.push_back({now, origin, identity, outcome});
+                            },
+                            [&](const Verification& genuine) {
+                                const Admission admission = AdmitString(*genuine.identity, genuine.seed, now, offer);
+                                attempts.push_back({now, origin, genuine.identity, admission.outcome});
+                                return admission;
+                            });
     }
 
     std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override
@@ -122,13 +90,43 @@ public:
     std::vector<Attempt> attempts;
     std::map<int64_t, ClientKey> clients;
     int admitCalls = 0;
-    int refusals = 0;
     int tidyCalls = 0;
     bool broken = false;
     bool tidyFails = false;
     StoreError::Kind failure = StoreError::Kind::Busy;
 
 private:
+    Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
+    {
+        const auto failures = [&](auto key, const std::string& value) {
+            return value.empty() ? 0 : std::count_if(attempts.begin(), attempts.end(), [&](const Attempt& a) {
+                return a.origin.*key == value && a.at >= now - budgets.windowSeconds && a.outcome != Outcome::Accepted;
+            });
+        };
+        Gate gate;
+        gate.exhausted =
+            SpentBudget(origin, budgets, failures(&Origin::address, origin.address),
+                        failures(&Origin::network, origin.network), failures(&Origin::wideNetwork, origin.wideNetwork));
+        gate.networkNewlyExhausted =
+            !gate.exhausted.empty() && gate.exhausted != origin.address && m_braked.insert(gate.exhausted).second;
+        return gate;
+    }
+
+    Admission AdmitString(const RomBytes& identity, uint32_t seed, int64_t at, const Offer& offer)
+    {
+        ++admitCalls;
+        const auto account = m_accounts.find(identity);
+        if (account == m_accounts.end())
+            return {Outcome::NotEnrolled, {}};
+        if (m_revoked.count(identity))
+            return {Outcome::Revoked, {}};
+        if (!m_used.insert({identity, seed}).second)
+            return {Outcome::AlreadyUsed, {}};
+        if (offer.opensSession)
+            m_sessions[offer.mark] = {identity, at};
+        return {Outcome::Accepted, account->second};
+    }
+
     void ThrowIfBroken() const
     {
         if (broken)

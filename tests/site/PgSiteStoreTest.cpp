@@ -1,6 +1,6 @@
 // The PostgreSQL store against a real server: a throwaway cluster started for the test run
 // (tests/site/pg-fixture.sh), each test in a schema of its own. The store contract
-// (StoreContractTest.cpp) with the connection cut at each exchange, before it is sent and once
+// (StoreContract.h) with the connection cut at each exchange, before it is sent and once
 // the server has answered it; and what only a server has: its schema in a shared database,
 // connections that end, and settings that cancel statements.
 #include "site/store/PgSiteStore.h"
@@ -262,7 +262,7 @@ TEST_F(PgSiteStoreTest, AConnectionEndedWhileIdleConnectsAgainOneLostInATransact
         << "the session's settings and prepared statements are made again";
 
     PgConnection connection(m_address);
-    PgTransaction transaction(connection);
+    PgTransaction transaction(connection, Durability::Durable);
     endOtherConnections();
     try {
         connection.Run({"SELECT 1", Resend::Allowed});
@@ -285,7 +285,7 @@ TEST_F(PgSiteStoreTest, AStatementTimeoutThatCancelsTheSiteIsBrokenNotBusy)
 {
     PgSiteStore::Initialise(m_address);
     PgConnection holder(m_address);
-    PgTransaction held(holder);
+    PgTransaction held(holder, Durability::Durable);
     holder.Run({"SELECT pg_advisory_xact_lock(hashtextextended('192.0.2.0/24', 0))", Resend::Never});
     PgSiteStore store = PgSiteStore::Open(m_address + "%20-cstatement_timeout%3D200");
     try {

@@ -1,8 +1,8 @@
-// The shared transaction's rules (Sqlite.cpp), each played out with threads in a set order:
+// The shared transaction's rules (SqliteConnection.cpp), each played out with threads in a set order:
 // who leads, when a group closes, what a piece that throws, a group that cannot commit and a
 // sync that fails do to each member; then many threads in every order at once, each result
 // compared with the rows the database holds.
-#include "site/store/Sqlite.h"
+#include "site/store/SqliteConnection.h"
 
 #include "SyncFaults.h"
 #include "TempFolder.h"
@@ -58,13 +58,13 @@ protected:
     {
         return [this, id, &result, then, durable, meanwhile] {
             result.ranOn = std::this_thread::get_id();
-            Query(m_connection, "INSERT INTO rows VALUES(?1)").Bind(1, int64_t{id}).Run();
+            SqliteQuery(m_connection, "INSERT INTO rows VALUES(?1)").Bind(1, int64_t{id}).Run();
             if (meanwhile)
                 meanwhile();
             if (then == "throw")
                 throw std::runtime_error("piece " + std::to_string(id) + " failed");
             if (then == "orphan")
-                Query(m_connection, "INSERT INTO children VALUES(?1, 999)").Bind(1, int64_t{id}).Run();
+                SqliteQuery(m_connection, "INSERT INTO children VALUES(?1, 999)").Bind(1, int64_t{id}).Run();
             return durable;
         };
     }
@@ -86,7 +86,7 @@ protected:
     {
         const std::lock_guard turn(m_connection.Turn());
         std::set<int64_t> rows;
-        Query query(m_connection, "SELECT id FROM rows");
+        SqliteQuery query(m_connection, "SELECT id FROM rows");
         while (query.Step())
             rows.insert(query.Integer(0));
         return rows;

@@ -5,7 +5,7 @@
 // table and the code. The last benchmark is what building the search table at start-up would
 // add to every process (the build does it at compile time). The store's benchmark is one
 // accepted logon in the site database, in one transaction and synced to the disk.
-#include "site/store/SiteDatabase.h"
+#include "site/store/SqliteSiteStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/LowBucketTable.h"
 #include "tests/site/TempFolder.h"
@@ -127,12 +127,12 @@ void BM_BuildSearchTableAtRunTime(benchmark::State& state)
 BENCHMARK(BM_BuildSearchTableAtRunTime)->Unit(benchmark::kMicrosecond);
 
 // Each iteration offers a new genuine string of one enrolled token from an address of its own.
-void BM_AcceptInSiteDatabase(benchmark::State& state)
+void BM_AcceptInSqliteSiteStore(benchmark::State& state)
 {
     TempFolder folder;
     const std::string path = folder.Path("site.db");
-    SiteDatabase::Initialise(path);
-    SiteDatabase database = SiteDatabase::Open(path, StoreUse::LongLived);
+    SqliteSiteStore::Initialise(path);
+    SqliteSiteStore database = SqliteSiteStore::Open(path, StoreUse::LongLived);
     RomRecord rom{};
     RomBytes identity{};
     for (std::size_t i = 0; i < identity.size(); ++i)
@@ -156,6 +156,6 @@ void BM_AcceptInSiteDatabase(benchmark::State& state)
             state.SkipWithError("not accepted");
     }
 }
-BENCHMARK(BM_AcceptInSiteDatabase)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AcceptInSqliteSiteStore)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "site/command/SiteCommand.h"
 
-#include "site/store/SiteDatabase.h"
+#include "site/store/SqliteSiteStore.h"
 #include "site/verifier/Identity.h"
 
 #include "TempFolder.h"
@@ -72,14 +72,16 @@ TEST_F(SiteCommandTest, EnrolsListsRevokesAndShowsAttemptsOnePerLine)
     EXPECT_EQ("0123456789ABCDEF active alice smith\n2800000000000042 revoked bob\n", list.out);
     EXPECT_EQ("", list.err);
 
-    SiteDatabase database = SiteDatabase::Open(m_path);
-    database.Settle(*database.Charge({"192.0.2.7", "192.0.2.0/24", ""}, 1'800'000'000, {}).attempt, Outcome::Malformed,
-                    std::nullopt);
-    database.Settle(*database.Charge({"2001:db8::1", "2001:db8::/64", "2001:db8::/48"}, 1'800'000'061, {}).attempt,
-                    Outcome::AlreadyUsed, ParseIdentity("0123456789ABCDEF"));
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path);
+    const auto offer = [&](const Origin& origin, int64_t at, const Verification& found) {
+        database.CheckString(origin, at, {}, [&] { return found; }, {});
+    };
+    offer({"192.0.2.7", "192.0.2.0/24", ""}, 1'800'000'000, {});
+    offer({"2001:db8::1", "2001:db8::/64", "2001:db8::/48"}, 1'800'000'061,
+          {Verdict::NotGenuine, ParseIdentity("0123456789ABCDEF")});
     const CommandRun attempts = Command({"attempts", "5"});
     EXPECT_EQ(0, attempts.status);
-    EXPECT_EQ("2027-01-15T08:01:01Z 2001:db8::1 0123456789ABCDEF already-used\n"
+    EXPECT_EQ("2027-01-15T08:01:01Z 2001:db8::1 0123456789ABCDEF not-genuine\n"
               "2027-01-15T08:00:00Z 192.0.2.7 - malformed\n",
               attempts.out);
     const std::string newest = Command({"attempts", "1"}).out;

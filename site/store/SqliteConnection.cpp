@@ -1,4 +1,4 @@
-#include "site/store/Sqlite.h"
+#include "site/store/SqliteConnection.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -153,8 +153,8 @@ void SqliteConnection::SyncLog()
 ** When the sync fails. The failure is every member's news, not an error of their work: each
 ** gets its result and the sync's failure with it. The connection is failed from then on: no
 ** later sync of its log is trusted (GroupSync), and it begins no more writes: every transaction
-** checks this once it holds the write lock (ImmediateTransaction). The store is then opened
-** afresh (SiteDatabase): a new connection whose checkpoint writes every page of the log into
+** checks this once it holds the write lock (SqliteTransaction). The store is then opened
+** afresh (SqliteSiteStore): a new connection whose checkpoint writes every page of the log into
 ** the database file and syncs that file, which proves on its own that all those commits reached
 ** the disk. No commit escapes that checkpoint: one begun before the failure holds the write
 ** lock, and the checkpoint waits for it to end; one begun after is refused.
@@ -228,18 +228,18 @@ void SqliteConnection::RunGroup(const std::vector<Piece*>& group)
         [[maybe_unused]] const int leaders = ++m_leaders;
         assert(leaders == 1);
         try {
-            ImmediateTransaction transaction(*this);
+            SqliteTransaction transaction(*this, Durability::Unsynced);
             for (Piece* piece : group) {
-                Query(*this, kSavepoint).Run();
+                SqliteQuery(*this, kSavepoint).Run();
                 try {
                     piece->durable = piece->work();
-                    Query(*this, kRelease).Run();
+                    SqliteQuery(*this, kRelease).Run();
                 } catch (...) {
                     piece->error = std::current_exception();
                     if (sqlite3_get_autocommit(Get()))
                         throw;
-                    Query(*this, kRollBackPiece).Run();
-                    Query(*this, kRelease).Run();
+                    SqliteQuery(*this, kRollBackPiece).Run();
+                    SqliteQuery(*this, kRelease).Run();
                 }
                 durable = durable || (piece->durable && !piece->error);
             }
@@ -298,42 +298,58 @@ void SqliteConnection::Fail(int code) const
     throw StoreError(Explain(m_path, code, m_database.get()), KindOf(code));
 }
 
-Query::Query(SqliteConnection& connection, const char* sql)
+SqliteQuery::SqliteQuery(SqliteConnection& connection, const char* sql)
     : m_connection(connection), m_statement(connection.Prepared(sql))
 {
 }
 
-Query::~Query()
+SqliteQuery::~SqliteQuery()
 {
     sqlite3_reset(m_statement);
     sqlite3_clear_bindings(m_statement);
 }
 
-Query& Query::Bind(int index, int64_t value)
+SqliteQuery& SqliteQuery::Bind(int index, int64_t value)
 {
     Check(sqlite3_bind_int64(m_statement, index, value));
     return *this;
 }
 
-Query& Query::Bind(int index, std::string_view text)
+SqliteQuery& SqliteQuery::Bind(int index, std::string_view text)
 {
     Check(sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
     return *this;
 }
 
-Query& Query::Bind(int index, std::span<const uint8_t> blob)
+SqliteQuery& SqliteQuery::Bind(int index, std::span<const uint8_t> blob)
 {
     Check(sqlite3_bind_blob(m_statement, index, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT));
     return *this;
 }
 
-Query& Query::BindNull(int index)
+SqliteQuery& SqliteQuery::BindNull(int index)
 {
     Check(sqlite3_bind_null(m_statement, index));
     return *this;
 }
 
-bool Query::Step()
+SqliteQuery& SqliteQuery::BindValue(int index, const SqlValue& value)
+{
+    const std::string& bytes = value.Bytes();
+    switch (value.kind()) {
+    case SqlValue::Kind::Integer:
+        return Bind(index, value.Number());
+    case SqlValue::Kind::Text:
+        return Bind(index, std::string_view(bytes));
+    case SqlValue::Kind::Bytes:
+        return Bind(index, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    case SqlValue::Kind::Null:
+        break;
+    }
+    return BindNull(index);
+}
+
+bool SqliteQuery::Step()
 {
     const int code = sqlite3_step(m_statement);
     if (code == SQLITE_ROW)
@@ -343,53 +359,53 @@ bool Query::Step()
     return false;
 }
 
-void Query::Run()
+void SqliteQuery::Run()
 {
     while (Step()) {
     }
 }
 
-int64_t Query::Integer(int column) const
+int64_t SqliteQuery::Integer(int column) const
 {
     return sqlite3_column_int64(m_statement, column);
 }
 
-std::optional<int64_t> Query::OptionalInteger(int column) const
+std::optional<int64_t> SqliteQuery::OptionalInteger(int column) const
 {
     if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
         return std::nullopt;
     return Integer(column);
 }
 
-std::string Query::Text(int column) const
+std::string SqliteQuery::Text(int column) const
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
     return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
                 : std::string();
 }
 
-std::optional<std::string> Query::OptionalText(int column) const
+std::optional<std::string> SqliteQuery::OptionalText(int column) const
 {
     if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
         return std::nullopt;
     return Text(column);
 }
 
-std::vector<uint8_t> Query::Blob(int column) const
+std::vector<uint8_t> SqliteQuery::Blob(int column) const
 {
     const auto* bytes = static_cast<const uint8_t*>(sqlite3_column_blob(m_statement, column));
     return bytes ? std::vector<uint8_t>(bytes, bytes + sqlite3_column_bytes(m_statement, column))
                  : std::vector<uint8_t>();
 }
 
-void Query::Check(int code) const
+void SqliteQuery::Check(int code) const
 {
     if (code != SQLITE_OK)
         m_connection.Fail(code);
 }
 
-ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection)
-    : m_connection(connection), m_turn(connection.Turn())
+SqliteTransaction::SqliteTransaction(SqliteConnection& connection, Durability durability)
+    : m_connection(connection), m_durability(durability), m_turn(connection.Turn())
 {
     m_connection.Execute("BEGIN IMMEDIATE");
     // Checked under the write lock: no commit follows a failed sync unseen by the checkpoint
@@ -401,19 +417,17 @@ ImmediateTransaction::ImmediateTransaction(SqliteConnection& connection)
     }
 }
 
-ImmediateTransaction::~ImmediateTransaction()
+SqliteTransaction::~SqliteTransaction()
 {
     if (m_open)
         sqlite3_exec(m_connection.Get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-void ImmediateTransaction::Commit(Durability durability)
+void SqliteTransaction::Commit()
 {
     m_connection.Execute("COMMIT");
     m_open = false;
     m_turn.unlock();
-    // The commit is in the log (synchronous = NORMAL); syncing the log makes it durable, as
-    // synchronous = FULL would, but for every writer waiting at the time in one go.
-    if (durability == Durability::Durable)
+    if (m_durability == Durability::Durable)
         m_connection.SyncLog();
 }

@@ -1,4 +1,4 @@
-#include "site/store/Postgres.h"
+#include "site/store/PgConnection.h"
 
 #include <algorithm>
 #include <atomic>
@@ -89,6 +89,13 @@ std::optional<std::string> PgResult::OptionalText(int row, int column) const
 int64_t PgResult::Integer(int row, int column) const
 {
     return std::strtoll(PQgetvalue(m_result.get(), row, column), nullptr, 10);
+}
+
+std::optional<int64_t> PgResult::OptionalInteger(int row, int column) const
+{
+    if (IsNull(row, column))
+        return std::nullopt;
+    return Integer(row, column);
 }
 
 bool PgResult::Boolean(int row, int column) const
@@ -209,7 +216,7 @@ std::string PgConnection::Literal(std::string_view text)
     return quoted.get();
 }
 
-PgResult PgConnection::Run(const PgSql& sql, std::initializer_list<PgValue> parameters)
+PgResult PgConnection::Run(const PgSql& sql, std::initializer_list<SqlValue> parameters)
 {
     // Preparing changes nothing but the connection's own statements: it may always go again.
     Retried(true, [&] { return &Prepared(sql, parameters.size()); });
@@ -240,10 +247,11 @@ struct Parameters {
     template <typename Range>
     explicit Parameters(const Range& parameters)
     {
-        for (const PgValue& parameter : parameters) {
-            values.push_back(parameter.Data());
-            lengths.push_back(parameter.Length());
-            formats.push_back(parameter.Format());
+        for (const SqlValue& parameter : parameters) {
+            const bool present = parameter.kind() != SqlValue::Kind::Null;
+            values.push_back(present ? parameter.Bytes().c_str() : nullptr);
+            lengths.push_back(static_cast<int>(parameter.Bytes().size()));
+            formats.push_back(parameter.kind() == SqlValue::Kind::Bytes ? 1 : 0);
         }
     }
     int Count() const { return static_cast<int>(values.size()); }
@@ -261,7 +269,7 @@ bool Succeeded(const PGresult* result)
 
 } // namespace
 
-PgResult PgConnection::RunOnce(const PgSql& sql, std::initializer_list<PgValue> parameters)
+PgResult PgConnection::RunOnce(const PgSql& sql, std::initializer_list<SqlValue> parameters)
 {
     const std::string& name = Prepared(sql, parameters.size());
     const Parameters values(parameters);
@@ -360,7 +368,7 @@ constexpr PgSql kRollBack{"ROLLBACK", Resend::Never};
 
 PgTransaction::PgTransaction(PgConnection& connection, Durability durability) : m_connection(connection)
 {
-    m_connection.Execute(durability == Durability::Flushed ? kBeginTransaction : kBeginUnflushed);
+    m_connection.Execute(durability == Durability::Durable ? kBeginTransaction : kBeginUnflushed);
 }
 
 PgTransaction::~PgTransaction()

@@ -4,6 +4,7 @@
 // StoreError with the database's path in the message.
 #include "site/store/GroupSync.h"
 #include "site/store/SiteStore.h"
+#include "site/store/StoreSql.h"
 
 #include <sqlite3.h>
 
@@ -35,7 +36,7 @@ int RetryAfterPause(void*, int count);
 // commit waits for the disk after its turn (SyncLog), so the writers of a moment share one
 // sync. Other processes meet SQLite's own locks. A connection whose sync failed takes no more
 // writes (Failed): it is replaced by one opened afresh (see the shared transaction's rules in
-// Sqlite.cpp).
+// SqliteConnection.cpp).
 class SqliteConnection {
 public:
     // flags as for sqlite3_open_v2. A statement that finds the database locked retries for up
@@ -47,8 +48,8 @@ public:
 
     // Runs statements without parameters or results (pragmas, schema).
     void Execute(const char* sql);
-    // The statement for sql, prepared on first use. sql must be a string literal: its address
-    // is the key.
+    // The statement for sql, prepared on first use. sql must last as long as the program (a
+    // literal, a StoreStatement): its address is the key.
     sqlite3_stmt* Prepared(const char* sql);
 
     // Held by the thread that uses the connection, for a read or a whole transaction.
@@ -98,17 +99,21 @@ private:
 };
 
 // One use of a prepared statement; reset when it goes, so the statement can be used again.
-class Query {
+class SqliteQuery {
 public:
-    Query(SqliteConnection& connection, const char* sql);
-    ~Query();
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
+    SqliteQuery(SqliteConnection& connection, const char* sql);
+    SqliteQuery(SqliteConnection& connection, const StoreStatement& sql) : SqliteQuery(connection, sql.sqlite.c_str())
+    {
+    }
+    ~SqliteQuery();
+    SqliteQuery(const SqliteQuery&) = delete;
+    SqliteQuery& operator=(const SqliteQuery&) = delete;
 
-    Query& Bind(int index, int64_t value);
-    Query& Bind(int index, std::string_view text);
-    Query& Bind(int index, std::span<const uint8_t> blob);
-    Query& BindNull(int index);
+    SqliteQuery& Bind(int index, int64_t value);
+    SqliteQuery& Bind(int index, std::string_view text);
+    SqliteQuery& Bind(int index, std::span<const uint8_t> blob);
+    SqliteQuery& BindNull(int index);
+    SqliteQuery& BindValue(int index, const SqlValue& value);
 
     // True while there is a row to read.
     bool Step();
@@ -130,23 +135,21 @@ private:
 
 // BEGIN IMMEDIATE: takes the write lock at once, so a read-then-write inside cannot be
 // overtaken by another process between its read and its write.
-class ImmediateTransaction {
+class SqliteTransaction {
 public:
-    // Durable: the commit returns once it is on the disk, whatever the connection's setting;
-    // for what a power cut must not undo.
-    enum class Durability { AsConnection, Durable };
+    SqliteTransaction(SqliteConnection& connection, Durability durability);
+    ~SqliteTransaction();
+    SqliteTransaction(const SqliteTransaction&) = delete;
+    SqliteTransaction& operator=(const SqliteTransaction&) = delete;
 
-    explicit ImmediateTransaction(SqliteConnection& connection);
-    ~ImmediateTransaction();
-    ImmediateTransaction(const ImmediateTransaction&) = delete;
-    ImmediateTransaction& operator=(const ImmediateTransaction&) = delete;
-
-    // A durable commit lets the next writer in before it waits for the disk, so that the
-    // writers of a moment share one sync.
-    void Commit(Durability durability = Durability::AsConnection);
+    // The commit is in the log (synchronous = NORMAL). A durable one then syncs the log, as
+    // synchronous = FULL would, but after it has let the next writer in, so that the writers of a
+    // moment share one sync.
+    void Commit();
 
 private:
     SqliteConnection& m_connection;
+    Durability m_durability;
     std::unique_lock<std::mutex> m_turn;
     bool m_open = true;
 };

@@ -1,7 +1,7 @@
-// The SQLite store: the store contract (StoreContractTest.cpp) on a file of its own, and what
+// The SQLite store: the store contract (StoreContract.h) on a file of its own, and what
 // only a file has: its header, its reserve and its log, links to it, damage, and a disk that
 // fails to sync (the faults shim, tests/site/faults, is linked in).
-#include "site/store/SiteDatabase.h"
+#include "site/store/SqliteSiteStore.h"
 
 #include "StoreContract.h"
 #include "StoreErrorOf.h"
@@ -57,11 +57,11 @@ Outcome Offered(SiteStore& store, uint32_t seed, int64_t at = 1000)
 // The contract's stores: a fresh file each, and the log's syncs failing on demand.
 class SqliteStores {
 public:
-    SqliteStores() { SiteDatabase::Initialise(m_path); }
+    SqliteStores() { SqliteSiteStore::Initialise(m_path); }
     std::string Unavailable() const { return {}; }
     std::unique_ptr<OperatorStore> Open(StoreUse use) const
     {
-        return std::make_unique<SiteDatabase>(SiteDatabase::Open(m_path, use));
+        return std::make_unique<SqliteSiteStore>(SqliteSiteStore::Open(m_path, use));
     }
     void Sql(const std::string& sql) const { ::Sql(m_path, sql); }
     std::vector<std::string> Faults() const
@@ -79,75 +79,75 @@ private:
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Sqlite, StoreContract, SqliteStores);
 
-class SiteDatabaseTest : public ::testing::Test {
+class SqliteSiteStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(InitResult::Created, SiteDatabase::Initialise(m_path)); }
+    void SetUp() override { ASSERT_EQ(InitResult::Created, SqliteSiteStore::Initialise(m_path)); }
 
     TempFolder m_folder;
     std::string m_path = m_folder.Path("site.db");
 };
 
-TEST_F(SiteDatabaseTest, IsMadeOnceInWriteAheadModeWithItsIdAndVersionAndAReserve)
+TEST_F(SqliteSiteStoreTest, IsMadeOnceInWriteAheadModeWithItsIdAndVersionAndAReserve)
 {
-    EXPECT_EQ(InitResult::AlreadyThere, SiteDatabase::Initialise(m_path));
+    EXPECT_EQ(InitResult::AlreadyThere, SqliteSiteStore::Initialise(m_path));
     EXPECT_EQ("wal|1164858228|3|2|",
               Sql(m_path, "PRAGMA journal_mode; PRAGMA application_id; PRAGMA user_version; PRAGMA auto_vacuum"));
     EXPECT_EQ(1u << 20, std::filesystem::file_size(m_path + "-reserve"));
-    EXPECT_TRUE(SiteDatabase::Open(m_path).Check().empty());
+    EXPECT_TRUE(SqliteSiteStore::Open(m_path).Check().empty());
 }
 
-TEST_F(SiteDatabaseTest, IsClosedToOthersWithItsLogAndAnOlderFileIsClosedByInit)
+TEST_F(SqliteSiteStoreTest, IsClosedToOthersWithItsLogAndAnOlderFileIsClosedByInit)
 {
     const auto mode = [](const std::string& path) {
         struct stat info {};
         return stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
     };
-    const SiteDatabase open = SiteDatabase::Open(m_path);
+    const SqliteSiteStore open = SqliteSiteStore::Open(m_path);
     for (const std::string& file : {m_path, m_path + "-wal", m_path + "-shm"})
         EXPECT_EQ(0640u, mode(file)) << file;
     chmod(m_path.c_str(), 0644);
     chmod((m_path + "-wal").c_str(), 0666);
-    EXPECT_EQ(InitResult::AlreadyThere, SiteDatabase::Initialise(m_path));
+    EXPECT_EQ(InitResult::AlreadyThere, SqliteSiteStore::Initialise(m_path));
     EXPECT_EQ(0640u, mode(m_path));
     EXPECT_EQ(0640u, mode(m_path + "-wal"));
 }
 
-TEST_F(SiteDatabaseTest, RefusesFilesThatAreNotOursAndLeavesThemAlone)
+TEST_F(SqliteSiteStoreTest, RefusesFilesThatAreNotOursAndLeavesThemAlone)
 {
     EXPECT_NE(std::string::npos,
-              ErrorOf([&] { SiteDatabase::Open(m_folder.Path("missing.db")); }).find("no site database"));
+              ErrorOf([&] { SqliteSiteStore::Open(m_folder.Path("missing.db")); }).find("no site database"));
 
     const std::string text = m_folder.Path("notes.db");
     std::ofstream(text) << "not a database, just notes\n";
     for (const auto& error :
-         {ErrorOf([&] { SiteDatabase::Initialise(text); }), ErrorOf([&] { SiteDatabase::Open(text); })})
+         {ErrorOf([&] { SqliteSiteStore::Initialise(text); }), ErrorOf([&] { SqliteSiteStore::Open(text); })})
         EXPECT_NE(std::string::npos, error.find("is not a site database or is damaged")) << error;
     EXPECT_EQ("not a database, just notes\n", ReadBytes(text));
 
     const std::string other = m_folder.Path("other.db");
     Sql(other, "CREATE TABLE mine(x); INSERT INTO mine VALUES(42)");
-    EXPECT_NE(std::string::npos, ErrorOf([&] { SiteDatabase::Initialise(other); }).find("nothing was changed"));
-    EXPECT_NE(std::string::npos, ErrorOf([&] { SiteDatabase::Open(other); }).find("is not a site database"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Initialise(other); }).find("nothing was changed"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(other); }).find("is not a site database"));
     EXPECT_EQ("42|", Sql(other, "SELECT x FROM mine"));
 
     Sql(m_path, "PRAGMA user_version = 4");
-    EXPECT_NE(std::string::npos, ErrorOf([&] { SiteDatabase::Open(m_path); }).find("newer entravo-site (schema 4)"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(m_path); }).find("newer entravo-site (schema 4)"));
 }
 
-TEST_F(SiteDatabaseTest, AFolderThatCannotBeEnteredIsNamedAsSuch)
+TEST_F(SqliteSiteStoreTest, AFolderThatCannotBeEnteredIsNamedAsSuch)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root enters every folder";
     const std::string folder = m_folder.Path("closed");
     std::filesystem::create_directory(folder);
-    SiteDatabase::Initialise(folder + "/site.db");
+    SqliteSiteStore::Initialise(folder + "/site.db");
     std::filesystem::permissions(folder, std::filesystem::perms::none);
-    const std::string error = ErrorOf([&] { SiteDatabase::Open(folder + "/site.db"); });
+    const std::string error = ErrorOf([&] { SqliteSiteStore::Open(folder + "/site.db"); });
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
     EXPECT_NE(std::string::npos, error.find("cannot enter the folder")) << error;
 }
 
-TEST_F(SiteDatabaseTest, BringsAFirstReleaseFileUpToDateKeepingItsRecords)
+TEST_F(SqliteSiteStoreTest, BringsAFirstReleaseFileUpToDateKeepingItsRecords)
 {
     const std::string old = m_folder.Path("old.db");
     Sql(old, "PRAGMA journal_mode = WAL;"
@@ -163,10 +163,10 @@ TEST_F(SiteDatabaseTest, BringsAFirstReleaseFileUpToDateKeepingItsRecords)
              "INSERT INTO used_strings VALUES('0123456789ABCDEF', 7, 2);"
              "INSERT INTO attempts VALUES(2, '192.0.2.7', '0123456789ABCDEF', 'accepted');"
              "PRAGMA application_id = 1164858228; PRAGMA user_version = 1;");
-    EXPECT_NE(std::string::npos, ErrorOf([&] { SiteDatabase::Open(old); }).find("entravo-site init"));
-    EXPECT_EQ(InitResult::Migrated, SiteDatabase::Initialise(old));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(old); }).find("entravo-site init"));
+    EXPECT_EQ(InitResult::Migrated, SqliteSiteStore::Initialise(old));
 
-    SiteDatabase database = SiteDatabase::Open(old);
+    SqliteSiteStore database = SqliteSiteStore::Open(old);
     EXPECT_EQ(std::vector<std::string>{}, database.Check());
     EXPECT_EQ(Outcome::AlreadyUsed, Offered(database, 7, 3));
     EXPECT_EQ(2u, database.RecentAttempts(10).size());
@@ -175,27 +175,97 @@ TEST_F(SiteDatabaseTest, BringsAFirstReleaseFileUpToDateKeepingItsRecords)
 
 // The second release's file gains the column that marks whose a used string is; its used
 // strings stay used.
-TEST_F(SiteDatabaseTest, BringsASecondReleaseFileUpToDateKeepingItsRecords)
+TEST_F(SqliteSiteStoreTest, BringsASecondReleaseFileUpToDateKeepingItsRecords)
 {
     {
-        SiteDatabase database = SiteDatabase::Open(m_path);
+        SqliteSiteStore database = SqliteSiteStore::Open(m_path);
         database.Enroll(kAlice, "alice", 1);
         ASSERT_EQ(Outcome::Accepted, Offered(database, 7));
     }
     Sql(m_path, "ALTER TABLE used_strings DROP COLUMN used_by; PRAGMA user_version = 2");
-    EXPECT_NE(std::string::npos, ErrorOf([&] { SiteDatabase::Open(m_path); }).find("older release (schema 2)"));
-    EXPECT_EQ(InitResult::Migrated, SiteDatabase::Initialise(m_path));
-    SiteDatabase database = SiteDatabase::Open(m_path);
+    EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(m_path); }).find("older release (schema 2)"));
+    EXPECT_EQ(InitResult::Migrated, SqliteSiteStore::Initialise(m_path));
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path);
     EXPECT_EQ(std::vector<std::string>{}, database.Check());
     EXPECT_EQ(Outcome::AlreadyUsed, Offered(database, 7));
     EXPECT_EQ(Outcome::Accepted, Offered(database, 8));
 }
 
-TEST_F(SiteDatabaseTest, LogStaysShortWhenEveryRequestOpensTheDatabaseAfresh)
+// Schema 3's tables and indexes as its first release wrote them into every file it made or
+// brought up to date. A file keeps that text, and `check` compares it with the text this
+// release writes: were it written otherwise, every file in service would be found damaged.
+constexpr char kReleasedSchemaThree[] = R"(
+CREATE TABLE tokens(
+    identity TEXT PRIMARY KEY,
+    account TEXT NOT NULL,
+    enrolled_at INTEGER NOT NULL,
+    revoked_at INTEGER
+) WITHOUT ROWID;
+CREATE TABLE used_strings(
+    identity TEXT NOT NULL,
+    seed INTEGER NOT NULL,
+    accepted_at INTEGER NOT NULL, used_by INTEGER,
+    PRIMARY KEY(identity, seed)
+) WITHOUT ROWID;
+CREATE TABLE sessions(
+    token_hash BLOB PRIMARY KEY,
+    identity TEXT NOT NULL,
+    opened_at INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE INDEX sessions_by_identity ON sessions(identity);
+CREATE INDEX sessions_by_age ON sessions(opened_at);
+CREATE TABLE attempts(
+    id INTEGER PRIMARY KEY,
+    at INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    network TEXT NOT NULL,
+    wide_network TEXT,
+    identity TEXT,
+    outcome TEXT NOT NULL
+);
+CREATE INDEX failures_by_address ON attempts(address, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_network ON attempts(network, at) WHERE outcome <> 'accepted';
+CREATE INDEX failures_by_wide_network ON attempts(wide_network, at) WHERE outcome <> 'accepted';
+CREATE TABLE daily_counts(
+    day INTEGER NOT NULL,
+    network TEXT NOT NULL,
+    outcome TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(day, network, outcome)
+) WITHOUT ROWID;
+CREATE TABLE brakes(
+    network TEXT PRIMARY KEY,
+    until INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE clients(
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    key BLOB NOT NULL,
+    added_at INTEGER NOT NULL
+);
+CREATE TABLE nonces(
+    client INTEGER NOT NULL,
+    nonce TEXT NOT NULL,
+    at INTEGER NOT NULL,
+    PRIMARY KEY(client, nonce)
+) WITHOUT ROWID;
+CREATE INDEX nonces_by_age ON nonces(at);
+PRAGMA application_id = 1164858228;
+PRAGMA user_version = 3;
+)";
+
+TEST_F(SqliteSiteStoreTest, AFileAsTheReleaseThatMadeItsSchemaWroteItChecksClean)
 {
-    SiteDatabase::Open(m_path).Enroll(kAlice, "alice", 1);
+    const std::string released = m_folder.Path("released.db");
+    Sql(released, kReleasedSchemaThree);
+    EXPECT_EQ(std::vector<std::string>{}, SqliteSiteStore::Open(released).Check());
+}
+
+TEST_F(SqliteSiteStoreTest, LogStaysShortWhenEveryRequestOpensTheDatabaseAfresh)
+{
+    SqliteSiteStore::Open(m_path).Enroll(kAlice, "alice", 1);
     for (uint32_t seed = 0; seed < 250; ++seed) {
-        SiteDatabase database = SiteDatabase::Open(m_path);
+        SqliteSiteStore database = SqliteSiteStore::Open(m_path);
         ASSERT_EQ(Outcome::Accepted, Offered(database, seed));
     }
     // Without its own checkpoints the log would hold every page these requests wrote.
@@ -204,9 +274,9 @@ TEST_F(SiteDatabaseTest, LogStaysShortWhenEveryRequestOpensTheDatabaseAfresh)
     EXPECT_EQ("250|", Sql(m_path, "SELECT count(*) FROM used_strings"));
 }
 
-TEST_F(SiteDatabaseTest, AFloodGrowsTheFileByLittle)
+TEST_F(SqliteSiteStoreTest, AFloodGrowsTheFileByLittle)
 {
-    SiteDatabase database = SiteDatabase::Open(m_path);
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path);
     // The log comes and goes (emptied every 64 pages): what stays is the file.
     const auto size = [&] {
         Sql(m_path, "PRAGMA wal_checkpoint(TRUNCATE)");
@@ -224,13 +294,13 @@ TEST_F(SiteDatabaseTest, AFloodGrowsTheFileByLittle)
     EXPECT_LT(size() - before, 2 * 100'000u);
 }
 
-TEST_F(SiteDatabaseTest, DamageThatWouldLetAUsedStringWorkAgainIsFoundByCheck)
+TEST_F(SqliteSiteStoreTest, DamageThatWouldLetAUsedStringWorkAgainIsFoundByCheck)
 {
     constexpr uint32_t kStrings = 400;
     const std::string pristine = m_folder.Path("pristine.db");
     {
-        SiteDatabase::Initialise(pristine);
-        SiteDatabase database = SiteDatabase::Open(pristine);
+        SqliteSiteStore::Initialise(pristine);
+        SqliteSiteStore database = SqliteSiteStore::Open(pristine);
         database.Enroll(kAlice, "alice", 1);
         for (uint32_t seed = 0; seed < kStrings; ++seed)
             database.CheckString(kHome, 2, {60, 1000, 1000, 1000}, Genuine(kAlice, seed * 7919), Logon(seed));
@@ -253,7 +323,7 @@ TEST_F(SiteDatabaseTest, DamageThatWouldLetAUsedStringWorkAgainIsFoundByCheck)
         bool worksAgain = false;
         std::vector<std::string> faults;
         try {
-            SiteDatabase database = SiteDatabase::Open(path);
+            SqliteSiteStore database = SqliteSiteStore::Open(path);
             faults = database.Check();
             for (uint32_t seed = 0; seed < kStrings && !worksAgain; ++seed)
                 worksAgain =
@@ -271,17 +341,17 @@ TEST_F(SiteDatabaseTest, DamageThatWouldLetAUsedStringWorkAgainIsFoundByCheck)
 
 // The log is synced where SQLite keeps it, beside the database file itself, whatever links lead
 // there: for the login page's acceptances and for the operator's revocations alike.
-TEST_F(SiteDatabaseTest, DurableCommitsSyncTheLogThroughALinkToTheFileOrToItsFolder)
+TEST_F(SqliteSiteStoreTest, DurableCommitsSyncTheLogThroughALinkToTheFileOrToItsFolder)
 {
     const std::string real = m_folder.Path("real");
     std::filesystem::create_directory(real);
-    SiteDatabase::Initialise(real + "/site.db");
+    SqliteSiteStore::Initialise(real + "/site.db");
     std::filesystem::create_symlink(real + "/site.db", m_folder.Path("link.db"));
     std::filesystem::create_directory_symlink(real, m_folder.Path("linked"));
     SyncFaults disk(m_folder.Path(""));
     uint32_t seed = 0;
     for (const std::string& path : {m_folder.Path("link.db"), m_folder.Path("linked") + "/site.db"}) {
-        SiteDatabase database = SiteDatabase::Open(path, StoreUse::LongLived);
+        SqliteSiteStore database = SqliteSiteStore::Open(path, StoreUse::LongLived);
         const int before = disk.Count(real + "/site.db-wal ok");
         database.Enroll(kAlice, "alice", 1);
         EXPECT_EQ(Outcome::Accepted, Offered(database, ++seed));
@@ -293,11 +363,11 @@ TEST_F(SiteDatabaseTest, DurableCommitsSyncTheLogThroughALinkToTheFileOrToItsFol
 // A sync of the log fails after the commit: the verdicts stand, and before they go out the store
 // is opened afresh, its log written into the database file and that file synced. The failed log
 // is never synced again; the process's other stores move to the new connection by themselves.
-TEST_F(SiteDatabaseTest, AFailedSyncLeavesItsVerdictsStandingAndTheStoreWrittenAfresh)
+TEST_F(SqliteSiteStoreTest, AFailedSyncLeavesItsVerdictsStandingAndTheStoreWrittenAfresh)
 {
     SyncFaults disk(m_folder.Path(""));
-    SiteDatabase database = SiteDatabase::Open(m_path, StoreUse::LongLived);
-    SiteDatabase other = SiteDatabase::Open(m_path, StoreUse::LongLived);
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path, StoreUse::LongLived);
+    SqliteSiteStore other = SqliteSiteStore::Open(m_path, StoreUse::LongLived);
     database.Enroll(kAlice, "alice", 1);
     disk.Fail("EIO");
     const StringCheck check = database.CheckString(kHome, 1000, {}, Genuine(kAlice, 1), Logon(1));
@@ -319,10 +389,10 @@ TEST_F(SiteDatabaseTest, AFailedSyncLeavesItsVerdictsStandingAndTheStoreWrittenA
 
 // When opening afresh fails too, the verdict still goes out as it stands, and says that the
 // store must be opened again: the next check does so, and writes.
-TEST_F(SiteDatabaseTest, AStoreThatCannotBeWrittenAfreshAtOnceIsOpenedAgainByTheNextCheck)
+TEST_F(SqliteSiteStoreTest, AStoreThatCannotBeWrittenAfreshAtOnceIsOpenedAgainByTheNextCheck)
 {
     SyncFaults disk(m_folder.Path(""));
-    SiteDatabase database = SiteDatabase::Open(m_path, StoreUse::LongLived);
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path, StoreUse::LongLived);
     database.Enroll(kAlice, "alice", 1);
     disk.Fail("ENOSPC", 2);
     const StringCheck check = database.CheckString(kHome, 1000, {}, Genuine(kAlice, 1), Logon(1));

@@ -7,6 +7,7 @@
 // or ends its transactions (statement_timeout, idle_in_transaction_session_timeout) too, for it
 // stays until the operator changes it.
 #include "site/store/SiteStore.h"
+#include "site/store/StoreSql.h"
 
 #include <libpq-fe.h>
 
@@ -15,7 +16,6 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,35 +28,6 @@ struct PgCloser {
 using PgConnectionHandle = std::unique_ptr<PGconn, PgCloser<PGconn, PQfinish>>;
 using PgResultHandle = std::unique_ptr<PGresult, PgCloser<PGresult, PQclear>>;
 
-// One parameter of a statement: text, a whole number, bytes, or NULL.
-class PgValue {
-public:
-    PgValue(std::nullopt_t) {}
-    PgValue(std::string_view text) : m_bytes(text), m_present(true) {}
-    PgValue(const std::string& text) : PgValue(std::string_view(text)) {}
-    PgValue(const char* text) : PgValue(std::string_view(text)) {}
-    PgValue(int64_t number) : m_bytes(std::to_string(number)), m_present(true) {}
-    PgValue(std::span<const uint8_t> bytes)
-        : m_bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size()), m_present(true), m_binary(true)
-    {
-    }
-    template <typename T>
-    PgValue(const std::optional<T>& value)
-    {
-        if (value)
-            *this = PgValue(*value);
-    }
-
-    const char* Data() const { return m_present ? m_bytes.c_str() : nullptr; }
-    int Length() const { return static_cast<int>(m_bytes.size()); }
-    int Format() const { return m_binary ? 1 : 0; }
-
-private:
-    std::string m_bytes;
-    bool m_present = false;
-    bool m_binary = false;
-};
-
 // The rows of one statement, read as text.
 class PgResult {
 public:
@@ -67,6 +38,7 @@ public:
     std::string Text(int row, int column) const;
     std::optional<std::string> OptionalText(int row, int column) const;
     int64_t Integer(int row, int column) const;
+    std::optional<int64_t> OptionalInteger(int row, int column) const;
     bool Boolean(int row, int column) const;
     // Rows inserted, updated or deleted.
     int64_t Affected() const;
@@ -75,27 +47,20 @@ private:
     PgResultHandle m_result;
 };
 
-// Whether PgConnection may send a statement again after it finds the connection lost. A
-// connection kept across requests may have been ended by the server long before (a restart, an
-// idle timeout), which shows only when it is next used; then a statement that may be resent
-// connects again and goes once more. But a statement's first sending may have run on the server
-// before the connection was lost, so only one whose second run changes nothing may be resent:
-// a read, a BEGIN, a delete by key, an update to fixed values. Every other is sent once, and
-// after a lost connection its caller finds out what became of it. Each statement of the stores
-// says which it is where its text is written.
-enum class Resend { Allowed, Never };
-
-// A statement's text (a string literal: its address is the key of the prepared statement) and
-// whether it may be resent.
+// A statement's text (one that lasts as long as the program: its address is the key of the
+// prepared statement) and whether it may be resent.
 struct PgSql {
+    constexpr PgSql(const char* text, Resend resend) : text(text), resend(resend) {}
+    PgSql(const StoreStatement& statement) : text(statement.postgres.c_str()), resend(statement.resend) {}
+
     const char* text;
     Resend resend;
 };
 
 // One statement of a batch and its parameters.
 struct PgStatement {
-    const PgSql& sql;
-    std::vector<PgValue> parameters;
+    PgSql sql;
+    std::vector<SqlValue> parameters;
 };
 
 // A test's hand on the wire; none in production. Told of every exchange with the server before
@@ -112,6 +77,13 @@ public:
 // Every connection of the process reports to tap from now on; nullptr for none.
 void TapPgWire(PgWireTap* tap);
 
+// A connection kept across requests may have been ended by the server long before (a restart,
+// an idle timeout), which shows only when it is next used; then a statement that may be resent
+// (Resend::Allowed) connects again and goes once more. But a statement's first sending may have
+// run on the server before the connection was lost, so only one whose second run changes nothing
+// may be resent: a read, a BEGIN, a delete by key, an update to fixed values. Every other is sent
+// once, and after a lost connection its caller finds out what became of it. Each statement of the
+// stores says which it is where its text is written.
 class PgConnection {
 public:
     // Connects at once; StoreError (Unreachable) when the server cannot be reached or refuses.
@@ -123,7 +95,7 @@ public:
     // text as an SQL string literal, quoted for this connection, to write into Execute's sql.
     std::string Literal(std::string_view text);
     // sql prepared on first use on this connection, then run with these parameters.
-    PgResult Run(const PgSql& sql, std::initializer_list<PgValue> parameters = {});
+    PgResult Run(const PgSql& sql, std::initializer_list<SqlValue> parameters = {});
     // Statements sent together and answered together, in one round trip (libpq's pipeline
     // mode), run in turn as Run runs each; their results in order. When one fails, the later
     // ones are not run, a transaction they were in is rolled back, and StoreError tells why.
@@ -147,7 +119,7 @@ private:
     template <typename Send>
     auto Retried(bool resendable, Send send) -> decltype(send());
     PgResult Exchange(const std::function<int()>& send);
-    PgResult RunOnce(const PgSql& sql, std::initializer_list<PgValue> parameters);
+    PgResult RunOnce(const PgSql& sql, std::initializer_list<SqlValue> parameters);
     std::vector<PgResult> RunTogetherOnce(std::initializer_list<PgStatement> statements);
     [[noreturn]] void Fail(const PGresult* result);
     void CheckConnected();
@@ -158,13 +130,12 @@ private:
     std::unordered_map<const char*, std::string> m_prepared;
 };
 
-// Whether a commit waits until the server has flushed it to disk (the server's default).
-enum class Durability { Flushed, Unflushed };
-
-// BEGIN at the default isolation level (read committed); rolled back unless committed.
+// BEGIN at the default isolation level (read committed); rolled back unless committed. A
+// durable commit waits until the server has flushed it to disk (the server's default); an
+// unsynced one turns synchronous_commit off for the transaction.
 class PgTransaction {
 public:
-    explicit PgTransaction(PgConnection& connection, Durability durability = Durability::Flushed);
+    PgTransaction(PgConnection& connection, Durability durability);
     ~PgTransaction();
     PgTransaction(const PgTransaction&) = delete;
     PgTransaction& operator=(const PgTransaction&) = delete;

@@ -1,0 +1,93 @@
+#pragma once
+// What the SQLite and the PostgreSQL store do alike, written once: every call that is a
+// statement or a few of StoreSql.h, over what each store's connection offers alike (a read, a
+// change that is a transaction of its own, a transaction). Each store adds what its database
+// does its own way: a string's check, the nonces, a client's addition, the folding of old
+// attempts, the prune and the check of its schema.
+#include "site/store/SiteStore.h"
+#include "site/store/StoreRules.h"
+#include "site/store/StoreSql.h"
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A row of a statement's answer.
+class SqlRow {
+public:
+    virtual int64_t Integer(int column) const = 0;
+    virtual std::optional<int64_t> OptionalInteger(int column) const = 0;
+    virtual std::string Text(int column) const = 0;
+    virtual std::optional<std::string> OptionalText(int column) const = 0;
+
+protected:
+    ~SqlRow() = default;
+};
+
+using SqlValues = std::initializer_list<SqlValue>;
+// Called with each row of an answer in turn.
+using RowReader = std::function<void(const SqlRow&)>;
+
+// One transaction of a store, rolled back unless committed.
+class SqlTransaction {
+public:
+    virtual ~SqlTransaction() = default;
+    // Each row of the statement's answer handed to read; the rows it inserted, updated or
+    // deleted.
+    virtual int64_t Run(const StoreStatement& statement, SqlValues parameters = {}, const RowReader& read = {}) = 0;
+    virtual void Commit() = 0;
+};
+
+class SqlSiteStore : public OperatorStore {
+public:
+    std::optional<SessionHolder> FindSession(const SessionHash& session, int64_t openedSince) override;
+    void EndSession(const SessionHash& session) override;
+    std::optional<ClientKey> ClientKeyOf(int64_t client) override;
+    void Tidy(int64_t now) override;
+
+    EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
+    RevokeResult Revoke(const RomBytes& identity, int64_t now) override;
+    std::vector<TokenEntry> Tokens() override;
+    std::vector<AttemptEntry> RecentAttempts(int count) override;
+    std::vector<NetworkFailures> FailuresByNetwork(int64_t since) override;
+    std::vector<DailyCount> DailyCounts(int64_t since) override;
+    std::vector<ApiClient> Clients() override;
+    bool RemoveClient(int64_t client) override;
+    void Forget(const RomBytes& identity) override;
+
+protected:
+    // name: the store as messages name it.
+    explicit SqlSiteStore(std::string name) : m_name(std::move(name)) {}
+
+    // One bounded round of the clean-up, in a transaction of its own; how much it removed.
+    PruneReport TidyRound(int64_t now, int64_t rows);
+    // Tidy's rounds, larger, until what is left is less than a round: for Prune. afterRound
+    // runs after each.
+    PruneReport TidyAll(int64_t now, const std::function<void()>& afterRound);
+    // The lines of the shared checks of rows, run as reads.
+    std::vector<std::string> RowFaults();
+
+private:
+    // What each store's connection offers alike. A read outside any transaction.
+    virtual void Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read) = 0;
+    // A change that is a transaction of its own; the rows it changed.
+    virtual int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) = 0;
+    virtual std::unique_ptr<SqlTransaction> Begin(Durability durability) = 0;
+    // Within the clean-up's transaction (Begin's): of the oldest attempts, at most rows, those
+    // made before the time given folded into the counts per day; how many.
+    virtual int64_t FoldAttempts(int64_t before, int64_t rows) = 0;
+
+    // Whether the token is enrolled and not revoked, read in transaction and locked until it
+    // ends; nullopt when there is no such token.
+    static std::optional<bool> TokenActive(SqlTransaction& transaction, const std::string& identity);
+    template <typename Row, typename Make>
+    std::vector<Row> Rows(const StoreStatement& statement, SqlValues parameters, Make make);
+
+    std::string m_name;
+};

@@ -1,0 +1,313 @@
+#include "site/store/StoreSql.h"
+
+#include "site/store/StoreRules.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+bool IsWordCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// SQLite's words that PostgreSQL writes otherwise, each before any word it begins with.
+constexpr std::pair<std::string_view, std::string_view> kPostgresWords[] = {
+    {"INTEGER PRIMARY KEY", "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"},
+    {"INTEGER", "BIGINT"},
+    {"BLOB", "BYTEA"},
+    {" WITHOUT ROWID", ""},
+};
+
+// Whether text begins with word as a whole: neither it nor the text goes on with a letter.
+bool BeginsWithWord(std::string_view text, std::string_view word, bool afterWordCharacter)
+{
+    if (!text.starts_with(word) || (afterWordCharacter && IsWordCharacter(word.front())))
+        return false;
+    return text.size() == word.size() || !IsWordCharacter(word.back()) || !IsWordCharacter(text[word.size()]);
+}
+
+// Every outcome this release records.
+constexpr Outcome kOutcomes[] = {Outcome::Accepted, Outcome::Malformed,   Outcome::NotGenuine,     Outcome::NotEnrolled,
+                                 Outcome::Revoked,  Outcome::AlreadyUsed, Outcome::TooManyFailures};
+
+// The outcomes the records may hold, as an SQL list: this release's, and 'pending', which
+// earlier releases wrote for an attempt counted before its search and settled after it.
+std::string RecordedOutcomes()
+{
+    std::string list;
+    for (const Outcome outcome : kOutcomes)
+        list += OutcomeLiteral(outcome) + ", ";
+    return list + "'pending'";
+}
+
+// A failed attempt: the indexes of failures and the counts over them say it alike, or the
+// indexes would not serve the counts.
+std::string Failed()
+{
+    return "outcome <> " + OutcomeLiteral(Outcome::Accepted);
+}
+
+std::vector<std::string> MadeSchema()
+{
+    const std::string failed = " WHERE " + Failed();
+    return {
+        R"(
+CREATE TABLE tokens(
+    identity TEXT PRIMARY KEY,
+    account TEXT NOT NULL,
+    enrolled_at INTEGER NOT NULL,
+    revoked_at INTEGER
+) WITHOUT ROWID;
+CREATE TABLE used_strings(
+    identity TEXT NOT NULL,
+    seed INTEGER NOT NULL,
+    accepted_at INTEGER NOT NULL,
+    PRIMARY KEY(identity, seed)
+) WITHOUT ROWID;
+CREATE TABLE sessions(
+    token_hash BLOB PRIMARY KEY,
+    identity TEXT NOT NULL,
+    opened_at INTEGER NOT NULL
+) WITHOUT ROWID;
+)",
+        // Attempts are kept one by one only while the budgets and the operator's summary need
+        // them; then they become counts per day and network.
+        R"(
+CREATE INDEX sessions_by_identity ON sessions(identity);
+CREATE INDEX sessions_by_age ON sessions(opened_at);
+CREATE TABLE attempts(
+    id INTEGER PRIMARY KEY,
+    at INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    network TEXT NOT NULL,
+    wide_network TEXT,
+    identity TEXT,
+    outcome TEXT NOT NULL
+);
+CREATE INDEX failures_by_address ON attempts(address, at))" +
+            failed + R"(;
+CREATE INDEX failures_by_network ON attempts(network, at))" +
+            failed + R"(;
+CREATE INDEX failures_by_wide_network ON attempts(wide_network, at))" +
+            failed + R"(;
+CREATE TABLE daily_counts(
+    day INTEGER NOT NULL,
+    network TEXT NOT NULL,
+    outcome TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(day, network, outcome)
+) WITHOUT ROWID;
+CREATE TABLE brakes(
+    network TEXT PRIMARY KEY,
+    until INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE clients(
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    key BLOB NOT NULL,
+    added_at INTEGER NOT NULL
+);
+CREATE TABLE nonces(
+    client INTEGER NOT NULL,
+    nonce TEXT NOT NULL,
+    at INTEGER NOT NULL,
+    PRIMARY KEY(client, nonce)
+) WITHOUT ROWID;
+CREATE INDEX nonces_by_age ON nonces(at);
+)",
+        // The mark of the request that used a string up (Offer), to find out after a lost
+        // connection whose acceptance a commit was. Made by the same statement for a new store
+        // and an older one, so that both end with the same columns and the same text.
+        "ALTER TABLE used_strings ADD COLUMN used_by INTEGER",
+    };
+}
+
+// Each budget is counted only as far as it reaches, over an index of the failures alone.
+std::string CountFailures()
+{
+    const auto counted = [failed = Failed()](std::string_view column, char key, char limit, char alias) {
+        return std::string("(SELECT count(*) FROM (SELECT 1 FROM attempts WHERE ") + std::string(column) + " = ?" +
+               key + " AND at >= ?4 AND " + failed + " LIMIT ?" + limit + ") AS " + alias + ")";
+    };
+    return "SELECT " + counted("address", '1', '5', 'a') + ", " + counted("network", '2', '6', 'n') + ", " +
+           counted("wide_network", '3', '7', 'w');
+}
+
+// The checks of rows, each dialect's own where a column of a SQLite table may hold a value of
+// any type.
+std::vector<StoreStatement> RowChecks()
+{
+    const std::string digits = std::to_string(kIdentityDigits);
+    const std::string seed = std::to_string(kGreatestSeed);
+    const std::string hashBytes = std::to_string(kHashBytes);
+    const std::string keyBytes = std::to_string(kKeyBytes);
+    return {
+        {"SELECT 'used string of ' || identity || ' (seed ' || seed || ') has no token row' FROM used_strings"
+         " WHERE identity NOT IN (SELECT identity FROM tokens)",
+         Resend::Allowed},
+        {"SELECT 'session of ' || identity || ' has no token row' FROM sessions"
+         " WHERE identity NOT IN (SELECT identity FROM tokens)",
+         Resend::Allowed},
+        {"SELECT 'token ' || quote(identity) || ' is not " + digits +
+             " upper-case hexadecimal digits' FROM tokens WHERE length(identity) <> " + digits +
+             " OR identity GLOB '*[^0-9A-F]*'",
+         "SELECT 'token ' || quote_literal(identity) || ' is not " + digits +
+             " upper-case hexadecimal digits' FROM tokens WHERE identity !~ '^[0-9A-F]{" + digits + "}$'",
+         Resend::Allowed},
+        {"SELECT 'token ' || identity || ' has no account' FROM tokens WHERE typeof(account) <> 'text' OR account = ''",
+         "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE account = ''", Resend::Allowed},
+        {"SELECT 'used string of ' || quote(identity) || ' has a seed out of range: ' || quote(seed) FROM used_strings"
+         " WHERE typeof(seed) <> 'integer' OR seed < 0 OR seed > " +
+             seed,
+         "SELECT 'used string of ' || quote_literal(identity) || ' has a seed out of range: ' || seed FROM used_strings"
+         " WHERE seed < 0 OR seed > " +
+             seed,
+         Resend::Allowed},
+        {"SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE typeof(token_hash) <>"
+         " 'blob' OR length(token_hash) <> " +
+             hashBytes,
+         "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE octet_length(token_hash)"
+         " <> " +
+             hashBytes,
+         Resend::Allowed},
+        {"SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE typeof(key) <> 'blob' OR length(key) <> " +
+             keyBytes,
+         "SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE octet_length(key) <> " + keyBytes,
+         Resend::Allowed},
+        {"SELECT 'attempt ' || id || ' has an unknown outcome ''' || outcome || '''' FROM attempts"
+         " WHERE outcome NOT IN (" +
+             RecordedOutcomes() + ")",
+         Resend::Allowed},
+    };
+}
+
+StoreStatements MadeStatements()
+{
+    return {
+        .findToken = {"SELECT account, revoked_at FROM tokens WHERE identity = ?1",
+                      "SELECT account, revoked_at FROM tokens WHERE identity = $1 FOR UPDATE", Resend::Allowed},
+        .enroll = {"INSERT INTO tokens(identity, account, enrolled_at) VALUES(?1, ?2, ?3) ON CONFLICT(identity)"
+                   " DO UPDATE SET account = ?2, enrolled_at = ?3, revoked_at = NULL",
+                   Resend::Allowed},
+        .revoke = {"UPDATE tokens SET revoked_at = ?2 WHERE identity = ?1", Resend::Allowed},
+        .endTokenSessions = {"DELETE FROM sessions WHERE identity = ?1", Resend::Allowed},
+        .listTokens = {"SELECT identity, account, revoked_at FROM tokens ORDER BY identity", Resend::Allowed},
+        .recentAttempts = {"SELECT at, address, identity, outcome FROM attempts ORDER BY id DESC LIMIT ?1",
+                           Resend::Allowed},
+        .failuresByNetwork = {"SELECT network, count(*), count(DISTINCT address), max(at) FROM attempts WHERE at >= ?1"
+                              " AND " +
+                                  Failed() + " GROUP BY network ORDER BY 2 DESC, 1",
+                              Resend::Allowed},
+        .dailyCounts = {"SELECT day, network, outcome, count FROM daily_counts WHERE day >= ?1"
+                        " ORDER BY day DESC, count DESC, network",
+                        Resend::Allowed},
+        .countFailures = {CountFailures(), Resend::Allowed},
+        .recordAttempt = {"INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
+                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+                          Resend::Never},
+        .countToday = {"INSERT INTO daily_counts(day, network, outcome, count) VALUES(?1, ?2, ?3, 1)"
+                       " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1",
+                       Resend::Never},
+        // A row only when the network's brake is new or has run out: the first refusal of a window.
+        .brake = {"INSERT INTO brakes(network, until) VALUES(?1, ?2) ON CONFLICT(network)"
+                  " DO UPDATE SET until = excluded.until WHERE brakes.until < ?3",
+                  Resend::Never},
+        .findSession = {"SELECT account, identity FROM sessions JOIN tokens USING(identity)"
+                        " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL",
+                        Resend::Allowed},
+        .endSession = {"DELETE FROM sessions WHERE token_hash = ?1", Resend::Allowed},
+        .clientKey = {"SELECT hex(key) FROM clients WHERE id = ?1",
+                      "SELECT encode(key, 'hex') FROM clients WHERE id = $1", Resend::Allowed},
+        // A row only when the nonce is new or was last seen long enough ago; of two servers seeing
+        // the same nonce at once, the second waits for the first one's commit and then changes
+        // nothing.
+        .useNonce = {"INSERT INTO nonces(client, nonce, at) VALUES(?1, ?2, ?3) ON CONFLICT(client, nonce)"
+                     " DO UPDATE SET at = excluded.at WHERE nonces.at < ?4",
+                     Resend::Never},
+        .addClient = {"INSERT INTO clients(name, key, added_at) VALUES(?1, ?2, ?3) RETURNING id", Resend::Never},
+        .listClients = {"SELECT id, name, added_at FROM clients ORDER BY id", Resend::Allowed},
+        // Never sent again: a second run would say that there was no such client.
+        .removeClient = {"DELETE FROM clients WHERE id = ?1", Resend::Never},
+        .removeClientNonces = {"DELETE FROM nonces WHERE client = ?1", Resend::Allowed},
+        // Deletes by key: each changes nothing when run again.
+        .forgetToken = {{"DELETE FROM sessions WHERE identity = ?1", Resend::Allowed},
+                        {"DELETE FROM used_strings WHERE identity = ?1", Resend::Allowed},
+                        {"DELETE FROM attempts WHERE identity = ?1", Resend::Allowed},
+                        {"DELETE FROM tokens WHERE identity = ?1", Resend::Allowed}},
+        // PostgreSQL picks the sessions into an array, so that the plan prepared once (which cannot
+        // know the limit) finds them by key rather than by reading the whole table.
+        .endOldSessions = {"DELETE FROM sessions WHERE token_hash IN"
+                           " (SELECT token_hash FROM sessions WHERE opened_at < ?1 ORDER BY opened_at LIMIT ?2)",
+                           "DELETE FROM sessions WHERE token_hash = ANY"
+                           " (ARRAY(SELECT token_hash FROM sessions WHERE opened_at < $1 ORDER BY opened_at LIMIT $2))",
+                           Resend::Allowed},
+        .dropOldBrakes = {"DELETE FROM brakes WHERE until < ?1", Resend::Allowed},
+        .dropOldNonces = {"DELETE FROM nonces WHERE at < ?1", Resend::Allowed},
+        .dropOldDays = {"DELETE FROM daily_counts WHERE day < ?1", Resend::Allowed},
+        .rowChecks = RowChecks(),
+    };
+}
+
+} // namespace
+
+std::string PostgresDialect(std::string_view sqlite)
+{
+    std::string postgres;
+    for (std::size_t at = 0; at < sqlite.size();) {
+        const std::string_view rest = sqlite.substr(at);
+        if (rest.front() == '\'') {
+            const std::size_t close = rest.find('\'', 1);
+            const std::size_t length = close == std::string_view::npos ? rest.size() : close + 1;
+            postgres += rest.substr(0, length);
+            at += length;
+            continue;
+        }
+        if (rest.front() == '?' && rest.size() > 1 && rest[1] >= '0' && rest[1] <= '9') {
+            postgres += '$';
+            ++at;
+            continue;
+        }
+        const bool afterWordCharacter = at > 0 && IsWordCharacter(sqlite[at - 1]);
+        const auto word = std::find_if(std::begin(kPostgresWords), std::end(kPostgresWords), [&](const auto& word) {
+            return BeginsWithWord(rest, word.first, afterWordCharacter);
+        });
+        if (word != std::end(kPostgresWords)) {
+            postgres += word->second;
+            at += word->first.size();
+            continue;
+        }
+        postgres += rest.front();
+        ++at;
+    }
+    return postgres;
+}
+
+StoreStatement::StoreStatement(std::string text, Resend resend)
+    : sqlite(std::move(text)), postgres(PostgresDialect(sqlite)), resend(resend)
+{
+}
+
+StoreStatement::StoreStatement(std::string sqlite, std::string postgres, Resend resend)
+    : sqlite(std::move(sqlite)), postgres(std::move(postgres)), resend(resend)
+{
+}
+
+std::string OutcomeLiteral(Outcome outcome)
+{
+    return "'" + std::string(OutcomeName(outcome)) + "'";
+}
+
+const std::vector<std::string>& SchemaSteps()
+{
+    static const std::vector<std::string> steps = MadeSchema();
+    return steps;
+}
+
+const StoreStatements& Statements()
+{
+    static const StoreStatements statements = MadeStatements();
+    return statements;
+}
