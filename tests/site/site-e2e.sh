@@ -76,15 +76,15 @@ check "and so used up in any case" 409 "$(status "$login?Authenticate=$mixed" --
 
 # One string, 50 requests at the same moment: exactly one acceptance. The others are refused
 # as already used, or unchecked once this address's failures reach its budget.
-burst() { # COUNT URL [CURL OPTIONS...]: "STATUSxCOUNT ..." of COUNT simultaneous requests
-  local count=$1 url=$2 i
-  shift 2
+burst() { # COUNT AT_ONCE URL [CURL OPTIONS...]: "STATUSxCOUNT ..." of COUNT requests, AT_ONCE at a time
+  local count=$1 at_once=$2 url=$3 i
+  shift 3
   local urls=()
   for ((i = 0; i < count; i++)); do urls+=(-o /dev/null "$url"); done
-  curl -s --no-progress-meter -m 60 -Z --parallel-immediate --parallel-max "$count" -w '%{http_code}\n' "$@" \
+  curl -s --no-progress-meter -m 60 -Z --parallel-immediate --parallel-max "$at_once" -w '%{http_code}\n' "$@" \
     "${urls[@]}" | sort | uniq -c | awk '{print $2 "x" $1}' | tr '\n' ' ' | sed 's/ $//'
 }
-statuses=$(burst 50 "$login?Authenticate=${strings[3]}")
+statuses=$(burst 50 50 "$login?Authenticate=${strings[3]}")
 check "50 simultaneous requests, one acceptance" "303x1" "$(grep -o '303x[0-9]*' <<<"$statuses" || echo none)"
 check "50 simultaneous requests, no other kind of answer" "" "$(sed -E 's/(303|409|429)x[0-9]+ ?//g' <<<"$statuses")"
 refused=$(grep -o '429x[0-9]*' <<<"$statuses" | cut -dx -f2 || echo 0)
@@ -94,8 +94,10 @@ check "refusals of a spent budget are counted per day" "too-many-failures $refus
   "$("$site" attempts --days 1 | awk '$3 == "too-many-failures" { print $3, $4 }')"
 
 # A burst of junk from one fresh address: exactly its budget is checked, however many come at once.
+# Fifty at a time: more simultaneous login.cgi processes than the store's busy wait is sized for
+# would be answered 503 on a slow machine, which is truthful but not what is tested here.
 junk="$login?Authenticate=$(printf '1%.0s' {1..64})"
-check "200 junk requests at once, 20 checked" "403x20 429x180" "$(burst 200 "$junk" --interface 127.0.0.5)"
+check "200 junk requests, 50 at once, 20 checked" "403x20 429x180" "$(burst 200 50 "$junk" --interface 127.0.0.5)"
 
 # Many addresses of one network share its budget; the server log says so once.
 for ((host = 1; host <= 60; host++)); do
