@@ -108,6 +108,10 @@ public:
 
     // The connection was found lost: what was sent last may or may not have run.
     bool Lost() const;
+    // The connection was lost after a statement sent alone (Run, Execute) went out and before
+    // the server said how it ended: it may have run and been committed. Not when nothing went
+    // out (connecting again failed first), nor when the server refused it before completing it.
+    bool AnswerLost() const;
     // Connects again, trying for up to seconds while the server is away (a restart); StoreError
     // (Unreachable) when it stays away.
     void Reconnect(int seconds);
@@ -123,11 +127,13 @@ private:
     std::vector<PgResult> RunTogetherOnce(std::initializer_list<PgStatement> statements);
     [[noreturn]] void Fail(const PGresult* result);
     void CheckConnected();
+    bool EndedWhileIdle() const;
     void Reset();
 
     std::string m_name;
     PgConnectionHandle m_connection;
     std::unordered_map<const char*, std::string> m_prepared;
+    bool m_answerLost = false;
 };
 
 // BEGIN at the default isolation level (read committed); rolled back unless committed. A

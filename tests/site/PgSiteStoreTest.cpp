@@ -247,18 +247,40 @@ TEST_F(PgSiteStoreTest, OpenRefusesANewerOrOlderSchemaAndInitBringsTheSecondRele
     EXPECT_EQ(Outcome::AlreadyUsed, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), {}).outcome);
 }
 
+// The check's function is the PostgreSQL store's own part of the schema: without this release's,
+// a database is not opened, and init makes it; check names a function it does not make.
+TEST_F(PgSiteStoreTest, OpenRefusesADatabaseWithoutThisReleasesCheckFunctionAndInitMakesIt)
+{
+    PgSiteStore::Initialise(m_address);
+    PgSiteStore::Open(m_address).Enroll(kAlice, "alice", 1);
+    Sql(m_address, "DROP FUNCTION entravo_check_string");
+    EXPECT_NE(std::string::npos, ErrorOf([&] { PgSiteStore::Open(m_address); }).find("entravo-site init"));
+    EXPECT_EQ(InitResult::Migrated, PgSiteStore::Initialise(m_address));
+    EXPECT_EQ(InitResult::AlreadyThere, PgSiteStore::Initialise(m_address));
+    PgSiteStore store = PgSiteStore::Open(m_address);
+    EXPECT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), {}).outcome);
+    EXPECT_TRUE(store.Check().empty());
+
+    Sql(m_address, "CREATE FUNCTION entravo_check_string() RETURNS int LANGUAGE sql AS 'SELECT 1'");
+    EXPECT_EQ(std::vector<std::string>{"not made by entravo-site: function entravo_check_string()"}, store.Check());
+}
+
 TEST_F(PgSiteStoreTest, AConnectionEndedWhileIdleConnectsAgainOneLostInATransactionIsUnreachable)
 {
     PgSiteStore::Initialise(m_address);
-    PgSiteStore store = PgSiteStore::Open(m_address);
+    PgSiteStore store = PgSiteStore::Open(m_address, StoreUse::LongLived);
     store.Enroll(kAlice, "alice", 1);
+    // Each one waited for until it has ended (5 s at most).
     const auto endOtherConnections = [&] {
-        m_schema.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
-                         "datname = current_database()");
+        m_schema.Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE pid <> pg_backend_pid()"
+                         " AND datname = current_database()");
     };
     endOtherConnections();
-    EXPECT_EQ(1u, store.Tokens().size()) << "a restarted database costs a kept connection nothing";
     EXPECT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 1), {}).outcome)
+        << "a check, prepared already and never sent twice, is not sent into a connection the server has ended";
+    endOtherConnections();
+    EXPECT_EQ(1u, store.Tokens().size()) << "a restarted database costs a kept connection nothing";
+    EXPECT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 2), {}).outcome)
         << "the session's settings and prepared statements are made again";
 
     PgConnection connection(m_address);
