@@ -43,21 +43,30 @@ constexpr char kCheckArguments[] =
     " offered_identity text, offered_seed bigint, session_hash bytea, offer_mark bigint, OUT verdict text,"
     " OUT holder text, OUT spent text, OUT newly_braked boolean";
 
-// The function's text with each outcome's name in braces: {accepted}. Each budget is counted
-// only as far as it reaches, over an index of the failures alone ({failed} as the index says it).
+// The function's text with each outcome's name in braces: {accepted}. A budget is spent when its
+// last failure is there (OFFSET budget - 1; a budget is at least one), the widest first, each
+// over an index of the failures alone ({failed} as the index says it); an IPv4 origin has no
+// wide network.
 constexpr char kCheckFunctionTemplate[] = R"(
 DECLARE
     revoked bigint;
 BEGIN
     PERFORM pg_advisory_xact_lock(hashtextextended(coalesce(from_wide_network, from_network), 0));
-    SELECT CASE WHEN w.n >= wide_budget THEN from_wide_network WHEN n.n >= network_budget THEN from_network
-            WHEN a.n >= address_budget THEN from_address END INTO spent
-        FROM (SELECT count(*) AS n FROM (SELECT FROM attempts WHERE address = from_address AND at >= window_start
-                AND {failed} LIMIT address_budget) AS failed) AS a,
-            (SELECT count(*) AS n FROM (SELECT FROM attempts WHERE network = from_network AND at >= window_start
-                AND {failed} LIMIT network_budget) AS failed) AS n,
-            (SELECT count(*) AS n FROM (SELECT FROM attempts WHERE wide_network = from_wide_network
-                AND at >= window_start AND {failed} LIMIT wide_budget) AS failed) AS w;
+    IF from_wide_network IS NOT NULL THEN
+        PERFORM FROM attempts WHERE wide_network = from_wide_network AND at >= window_start AND {failed}
+            OFFSET wide_budget - 1 LIMIT 1;
+        spent := CASE WHEN FOUND THEN from_wide_network END;
+    END IF;
+    IF spent IS NULL THEN
+        PERFORM FROM attempts WHERE network = from_network AND at >= window_start AND {failed}
+            OFFSET network_budget - 1 LIMIT 1;
+        spent := CASE WHEN FOUND THEN from_network END;
+    END IF;
+    IF spent IS NULL THEN
+        PERFORM FROM attempts WHERE address = from_address AND at >= window_start AND {failed}
+            OFFSET address_budget - 1 LIMIT 1;
+        spent := CASE WHEN FOUND THEN from_address END;
+    END IF;
     newly_braked := false;
     IF spent IS NOT NULL THEN
         PERFORM set_config('synchronous_commit', 'off', true);
