@@ -33,6 +33,8 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "                           sessions, give the space back (works on a full disk)\n"
                                     "  check                    look for damage, one line per fault; exit status 0\n"
                                     "                           sound, 1 damaged, 2 unreadable\n"
+                                    "                           (warns, with status 0, of a PostgreSQL database that\n"
+                                    "                           can lose acceptances on failover)\n"
                                     "  client add NAME|list|remove ID  applications of the verification API;\n"
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
@@ -220,13 +222,18 @@ int Check(CommandContext& context, const std::string& path, const Arguments&)
         return Fail(context, kExitUsage, "unreadable: " + std::string(error.what()));
     }
     std::vector<std::string> faults;
+    std::vector<std::string> warnings;
     try {
         faults = store->Check();
+        warnings = store->Warnings();
     } catch (const StoreError& error) {
         faults.emplace_back(error.what());
     }
     for (const std::string& fault : faults)
         context.out << path << ": " << fault << '\n';
+    // The operator's choice: said, but the store is sound.
+    for (const std::string& warning : warnings)
+        context.out << path << ": warning: " << warning << '\n';
     return faults.empty() ? kExitSuccess : kExitFailure;
 }
 

@@ -1,5 +1,6 @@
 #include "site/store/PgSiteStore.h"
 
+#include "site/store/Replication.h"
 #include "site/verifier/Identity.h"
 
 #include <algorithm>
@@ -192,6 +193,21 @@ constexpr PgSql kListSchema{
     " UNION ALL SELECT 'function ' || proname || '(' || pg_get_function_arguments(oid) || '): ' || md5(prosrc) FROM"
     " pg_proc WHERE pronamespace = current_schema()::regnamespace ORDER BY 1",
     Resend::Allowed};
+// What check warns about: the standbys the server streams to (a role without pg_read_all_stats
+// sees their names only), and synchronous_commit as this connection has it and as roles and
+// databases are given it (ALTER ROLE, ALTER DATABASE), for this database or every one.
+constexpr PgSql kStandbys{"SELECT application_name, sync_state FROM pg_stat_replication ORDER BY 1", Resend::Allowed};
+constexpr PgSql kCommitHere{"SELECT current_setting('synchronous_standby_names'), current_user,"
+                            " current_setting('synchronous_commit')",
+                            Resend::Allowed};
+constexpr PgSql kCommitGiven{
+    "SELECT CASE WHEN s.setrole = 0 THEN 'every role' ELSE 'role ' || r.rolname END || CASE WHEN s.setdatabase = 0"
+    " THEN ' in every database' ELSE ' in database ' || current_database() END, split_part(c, '=', 2)"
+    " FROM pg_db_role_setting s LEFT JOIN pg_roles r ON r.oid = s.setrole, unnest(s.setconfig) AS c"
+    " WHERE s.setdatabase IN (0, (SELECT oid FROM pg_database WHERE datname = current_database()))"
+    " AND c LIKE 'synchronous_commit=%' ORDER BY 1",
+    Resend::Allowed};
+
 // The schema version of a database of ours that this release can work with.
 int64_t SchemaVersionOf(PgConnection& connection, bool mustBeCurrent)
 {
@@ -466,6 +482,21 @@ std::vector<std::string> PgSiteStore::Check()
     const std::vector<std::string> rows = RowFaults();
     faults.insert(faults.end(), rows.begin(), rows.end());
     return faults;
+}
+
+std::vector<std::string> PgSiteStore::Warnings()
+{
+    Replication replication;
+    const PgResult standbys = m_connection.Run(kStandbys);
+    for (int row = 0; row < standbys.Rows(); ++row)
+        replication.standbys.push_back({standbys.Text(row, 0), standbys.OptionalText(row, 1)});
+    const PgResult here = m_connection.Run(kCommitHere);
+    replication.synchronousStandbyNames = here.Text(0, 0);
+    replication.commitSettings.push_back({"this connection (role " + here.Text(0, 1) + ")", here.Text(0, 2)});
+    const PgResult given = m_connection.Run(kCommitGiven);
+    for (int row = 0; row < given.Rows(); ++row)
+        replication.commitSettings.push_back({given.Text(row, 0), given.Text(row, 1)});
+    return ReplicationWarnings(replication);
 }
 
 void PgSiteStore::Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read)

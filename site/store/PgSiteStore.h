@@ -33,8 +33,11 @@ public:
     bool UseNonce(int64_t client, std::string_view nonce, int64_t now) override;
     // A plain vacuum after the rounds.
     PruneReport Prune(int64_t now) override;
-    // The tables and indexes as the server's catalog describes them.
+    // The tables, indexes and functions as the server's catalog describes them.
     std::vector<std::string> Check() override;
+    // The standbys the server streams to and the settings of synchronous_commit that reach the
+    // site: this connection's, and any a role or database is given.
+    std::vector<std::string> Warnings() override;
 
 private:
     explicit PgSiteStore(PgConnection connection);

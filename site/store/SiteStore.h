@@ -214,6 +214,9 @@ public:
     virtual PruneReport Prune(int64_t now) = 0;
     // One line per fault found; none when the store is sound.
     virtual std::vector<std::string> Check() = 0;
+    // What the operator may have chosen but should know, one line each: a database whose
+    // acceptances can be lost on failover (site/store/Replication.h).
+    virtual std::vector<std::string> Warnings() = 0;
     // The new client's id; one client however the store's answer is lost.
     virtual int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) = 0;
     virtual std::vector<ApiClient> Clients() = 0;

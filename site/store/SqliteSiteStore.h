@@ -30,6 +30,8 @@ public:
     PruneReport Prune(int64_t now) override;
     // SQLite's own check of the file's structure comes first.
     std::vector<std::string> Check() override;
+    // None: a file has no standby to lose acceptances to.
+    std::vector<std::string> Warnings() override { return {}; }
 
 private:
     SqliteSiteStore(std::shared_ptr<SqliteConnection> connection, StoreUse use);
