@@ -35,6 +35,9 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "                           sound, 1 damaged, 2 unreadable\n"
                                     "                           (warns, with status 0, of a PostgreSQL database that\n"
                                     "                           can lose acceptances on failover)\n"
+                                    "  copy DESTINATION         copy the site into DESTINATION (a PATH or URI, of\n"
+                                    "                           either kind), which must hold no records yet; stop\n"
+                                    "                           the login pages first\n"
                                     "  client add NAME|list|remove ID  applications of the verification API;\n"
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
@@ -237,6 +240,13 @@ int Check(CommandContext& context, const std::string& path, const Arguments&)
     return faults.empty() ? kExitSuccess : kExitFailure;
 }
 
+int Copy(CommandContext& context, const std::string& path, const Arguments& args)
+{
+    const int64_t rows = CopyStore(path, args[0]);
+    context.out << "copied " << rows << " records into " << args[0] << '\n';
+    return kExitSuccess;
+}
+
 std::optional<int64_t> ClientArgument(const std::string& text)
 {
     const bool digits = !text.empty() && text.size() <= 18 && std::all_of(text.begin(), text.end(), ::isdigit);
@@ -320,9 +330,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},     {"revoke", 1, 1, Revoke},
-    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},
-    {"check", 0, 0, Check}, {"client", 1, 2, Client},     {"probe", 1, 1, Probe},
+    {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
+    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},   {"client", 1, 2, Client},
+    {"probe", 1, 1, Probe},       {"copy", 1, 1, Copy},
 };
 
 } // namespace

@@ -89,6 +89,30 @@ std::optional<std::string> PgResult::OptionalText(int row, int column) const
     return Text(row, column);
 }
 
+SqlValue PgResult::Value(int row, int column) const
+{
+    // The types' numbers in the server's catalog (pg_type).
+    constexpr Oid kBytes = 17, kBigint = 20, kSmallint = 21, kInteger = 23;
+    if (IsNull(row, column))
+        return std::nullopt;
+    switch (PQftype(m_result.get(), column)) {
+    case kBigint:
+    case kSmallint:
+    case kInteger:
+        return Integer(row, column);
+    case kBytes: {
+        std::size_t length = 0;
+        const std::unique_ptr<unsigned char, PgCloser<void, PQfreemem>> bytes(
+            PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(m_result.get(), row, column)), &length));
+        if (!bytes)
+            throw StoreError("out of memory reading bytes from the server");
+        return SqlValue(std::span<const uint8_t>(bytes.get(), length));
+    }
+    default:
+        return Text(row, column);
+    }
+}
+
 int64_t PgResult::Integer(int row, int column) const
 {
     return std::strtoll(PQgetvalue(m_result.get(), row, column), nullptr, 10);
@@ -241,7 +265,7 @@ std::string PgConnection::Literal(std::string_view text)
     return quoted.get();
 }
 
-PgResult PgConnection::Run(const PgSql& sql, std::initializer_list<SqlValue> parameters)
+PgResult PgConnection::Run(const PgSql& sql, SqlValues parameters)
 {
     // Preparing changes nothing but the connection's own statements: it may always go again.
     Retried(true, [&] { return &Prepared(sql, parameters.size()); });
@@ -294,7 +318,7 @@ bool Succeeded(const PGresult* result)
 
 } // namespace
 
-PgResult PgConnection::RunOnce(const PgSql& sql, std::initializer_list<SqlValue> parameters)
+PgResult PgConnection::RunOnce(const PgSql& sql, SqlValues parameters)
 {
     const std::string& name = Prepared(sql, parameters.size());
     const Parameters values(parameters);

@@ -208,6 +208,20 @@ constexpr PgSql kCommitGiven{
     " AND c LIKE 'synchronous_commit=%' ORDER BY 1",
     Resend::Allowed};
 
+// A copy's reads, all of one moment; sent as the transaction's first statement.
+constexpr PgSql kReadOneMoment{"SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY", Resend::Never};
+// Rows copied in with their ids leave an identity column's sequence where it was: set it to
+// the greatest id, so that the next row takes the one after (or the first, in an empty table).
+constexpr PgSql kIdentitiesAfterCopy{
+    "DO $$DECLARE c record; greatest_id bigint; BEGIN"
+    " FOR c IN SELECT table_name, column_name FROM information_schema.columns"
+    " WHERE table_schema = current_schema() AND is_identity = 'YES' LOOP"
+    " EXECUTE format('SELECT max(%I) FROM %I', c.column_name, c.table_name) INTO greatest_id;"
+    " PERFORM setval(pg_get_serial_sequence(format('%I', c.table_name), c.column_name), coalesce(greatest_id, 1),"
+    " greatest_id IS NOT NULL);"
+    " END LOOP; END$$",
+    Resend::Never};
+
 // The schema version of a database of ours that this release can work with.
 int64_t SchemaVersionOf(PgConnection& connection, bool mustBeCurrent)
 {
@@ -277,6 +291,8 @@ public:
     }
     std::string Text(int column) const override { return m_result.Text(m_row, column); }
     std::optional<std::string> OptionalText(int column) const override { return m_result.OptionalText(m_row, column); }
+    int Columns() const override { return m_result.Columns(); }
+    SqlValue Value(int column) const override { return m_result.Value(m_row, column); }
 
 private:
     const PgResult& m_result;
@@ -518,6 +534,18 @@ int64_t PgSiteStore::Change(Durability durability, const StoreStatement& stateme
 std::unique_ptr<SqlTransaction> PgSiteStore::Begin(Durability durability)
 {
     return std::make_unique<Transaction>(m_connection, durability);
+}
+
+std::unique_ptr<SqlTransaction> PgSiteStore::BeginReading()
+{
+    auto transaction = std::make_unique<Transaction>(m_connection, Durability::Durable);
+    m_connection.Execute(kReadOneMoment);
+    return transaction;
+}
+
+void PgSiteStore::CopiedIn()
+{
+    m_connection.Execute(kIdentitiesAfterCopy);
 }
 
 int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t rows)

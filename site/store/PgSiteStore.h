@@ -46,6 +46,10 @@ private:
     void Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override;
     int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) override;
     std::unique_ptr<SqlTransaction> Begin(Durability durability) override;
+    // Repeatable read: one snapshot for every statement.
+    std::unique_ptr<SqlTransaction> BeginReading() override;
+    // The sequence of each identity column set past the greatest id copied in.
+    void CopiedIn() override;
     // Removes and counts in one statement: of two servers tidying at once, each folds only the
     // rows it removed itself, so no attempt is counted twice.
     int64_t FoldAttempts(int64_t before, int64_t rows) override;

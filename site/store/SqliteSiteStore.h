@@ -44,6 +44,10 @@ private:
     // A change and a transaction take the file's write lock with the turn (BEGIN IMMEDIATE).
     int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) override;
     std::unique_ptr<SqlTransaction> Begin(Durability durability) override;
+    // The write lock held: no other writer changes the file while it is read. Never committed.
+    std::unique_ptr<SqlTransaction> BeginReading() override { return Begin(Durability::Unsynced); }
+    // Nothing: a row id goes on from the greatest there is.
+    void CopiedIn() override {}
     // A string's check inside the caller's transaction.
     StringCheck CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                             const Offer& offer);
