@@ -243,7 +243,7 @@ int Check(CommandContext& context, const std::string& path, const Arguments&)
 int Copy(CommandContext& context, const std::string& path, const Arguments& args)
 {
     const int64_t rows = CopyStore(path, args[0]);
-    context.out << "copied " << rows << " records into " << args[0] << '\n';
+    context.out << "copied " << rows << " records\n";
     return kExitSuccess;
 }
 

@@ -186,7 +186,7 @@ std::vector<StoreStatement> RowChecks()
     };
 }
 
-// The tables the steps make, in their order: the name after each CREATE TABLE.
+// The tables the steps make, in their order: the name after each CREATE TABLE [IF NOT EXISTS].
 std::vector<TableCopy> MadeTableCopies()
 {
     constexpr std::string_view kCreate = "CREATE TABLE ";
@@ -194,6 +194,8 @@ std::vector<TableCopy> MadeTableCopies()
     for (const std::string& step : SchemaSteps()) {
         for (std::size_t at = step.find(kCreate); at != std::string::npos; at = step.find(kCreate, at)) {
             at += kCreate.size();
+            if (constexpr std::string_view kIfNew = "IF NOT EXISTS "; step.compare(at, kIfNew.size(), kIfNew) == 0)
+                at += kIfNew.size();
             const std::size_t end =
                 std::find_if_not(step.begin() + static_cast<std::ptrdiff_t>(at), step.end(), IsWordCharacter) -
                 step.begin();
