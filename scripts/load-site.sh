@@ -47,22 +47,7 @@ cleanup() {
 trap cleanup EXIT
 identity=0123456789ABCDEF
 
-# The machine's processor ticks: all of them, and those the hypervisor took for others
-# (steal). A virtual machine's results are only as steady as its share of the host.
-machine_ticks() {
-  awk '$1 == "cpu" { total = 0; for (i = 2; i <= NF; i++) total += $i; print total, $9 }' /proc/stat
-}
-
-# Processor time in clock ticks of these processes and their children, the children's waited-for
-# time included (fields 14-17).
-ticks() {
-  local pid total=0 t
-  for pid in "$@" $(for p in "$@"; do pgrep -P "$p" || true; done); do
-    t=$(awk '{ print $14 + $15 + $16 + $17 }' "/proc/$pid/stat" 2>/dev/null || echo 0)
-    total=$((total + t))
-  done
-  echo "$total"
-}
+. scripts/processor-ticks.sh
 
 # RATE SECONDS: a fresh store named on standard output (a SQLite file, or the cluster's URI).
 sqlite_store() {

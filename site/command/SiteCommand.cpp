@@ -33,6 +33,11 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "                           sessions, give the space back (works on a full disk)\n"
                                     "  check                    look for damage, one line per fault; exit status 0\n"
                                     "                           sound, 1 damaged, 2 unreadable\n"
+                                    "                           (warns, with status 0, of a PostgreSQL database that\n"
+                                    "                           can lose acceptances on failover)\n"
+                                    "  copy DESTINATION         copy the site into DESTINATION (a PATH or URI, of\n"
+                                    "                           either kind), which must hold no records yet; stop\n"
+                                    "                           the login pages first\n"
                                     "  client add NAME|list|remove ID  applications of the verification API;\n"
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
@@ -220,14 +225,26 @@ int Check(CommandContext& context, const std::string& path, const Arguments&)
         return Fail(context, kExitUsage, "unreadable: " + std::string(error.what()));
     }
     std::vector<std::string> faults;
+    std::vector<std::string> warnings;
     try {
         faults = store->Check();
+        warnings = store->Warnings();
     } catch (const StoreError& error) {
         faults.emplace_back(error.what());
     }
     for (const std::string& fault : faults)
         context.out << path << ": " << fault << '\n';
+    // The operator's choice: said, but the store is sound.
+    for (const std::string& warning : warnings)
+        context.out << path << ": warning: " << warning << '\n';
     return faults.empty() ? kExitSuccess : kExitFailure;
+}
+
+int Copy(CommandContext& context, const std::string& path, const Arguments& args)
+{
+    const int64_t rows = CopyStore(path, args[0]);
+    context.out << "copied " << rows << " records\n";
+    return kExitSuccess;
 }
 
 std::optional<int64_t> ClientArgument(const std::string& text)
@@ -313,9 +330,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},     {"revoke", 1, 1, Revoke},
-    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},
-    {"check", 0, 0, Check}, {"client", 1, 2, Client},     {"probe", 1, 1, Probe},
+    {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
+    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},   {"client", 1, 2, Client},
+    {"probe", 1, 1, Probe},       {"copy", 1, 1, Copy},
 };
 
 } // namespace

@@ -13,3 +13,8 @@ std::unique_ptr<OperatorStore> OpenStore(const std::string& address, StoreUse us
 
 // Makes the store, brings an older one up to date, or checks that it is one.
 InitResult InitialiseStore(const std::string& address);
+
+// The site at source copied into the store at destination, of either kind: made (or brought up
+// to date) first, it must hold no records yet. The rows copied; StoreError, and destination
+// without a row of source, when it fails.
+int64_t CopyStore(const std::string& source, const std::string& destination);

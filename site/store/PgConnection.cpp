@@ -1,5 +1,7 @@
 #include "site/store/PgConnection.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -52,7 +54,8 @@ std::string_view Hint(std::string_view code)
         return " (statement_timeout or the server's cancelling: the site's statements take milliseconds; allow them "
                "seconds)";
     if (code == "25P03")
-        return " (idle_in_transaction_session_timeout: a check waits between its two round trips; allow it seconds)";
+        return " (idle_in_transaction_session_timeout: the operator's commands wait between the statements of a"
+               " transaction; allow it seconds)";
     return "";
 }
 
@@ -84,6 +87,30 @@ std::optional<std::string> PgResult::OptionalText(int row, int column) const
     if (IsNull(row, column))
         return std::nullopt;
     return Text(row, column);
+}
+
+SqlValue PgResult::Value(int row, int column) const
+{
+    // The types' numbers in the server's catalog (pg_type).
+    constexpr Oid kBytes = 17, kBigint = 20, kSmallint = 21, kInteger = 23;
+    if (IsNull(row, column))
+        return std::nullopt;
+    switch (PQftype(m_result.get(), column)) {
+    case kBigint:
+    case kSmallint:
+    case kInteger:
+        return Integer(row, column);
+    case kBytes: {
+        std::size_t length = 0;
+        const std::unique_ptr<unsigned char, PgCloser<void, PQfreemem>> bytes(
+            PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(m_result.get(), row, column)), &length));
+        if (!bytes)
+            throw StoreError("out of memory reading bytes from the server");
+        return SqlValue(std::span<const uint8_t>(bytes.get(), length));
+    }
+    default:
+        return Text(row, column);
+    }
 }
 
 int64_t PgResult::Integer(int row, int column) const
@@ -129,11 +156,22 @@ void TapPgWire(PgWireTap* tap)
     g_tap = tap;
 }
 
+// The server ends an idle connection (a restart, its idle timeout, the end of a failed primary)
+// with its last words, and the site listens for nothing else: anything waiting to be read while
+// no statement is under way means the connection is over.
+bool PgConnection::EndedWhileIdle() const
+{
+    pollfd socket{PQsocket(m_connection.get()), POLLIN, 0};
+    return PQtransactionStatus(m_connection.get()) == PQTRANS_IDLE && poll(&socket, 1, 0) > 0;
+}
+
 template <typename Send>
 auto PgConnection::Retried(bool resendable, Send send) -> decltype(send())
 {
-    // Found lost before (by a statement that may not be resent): connected again first.
-    if (Lost())
+    // Found lost before (by a statement that may not be resent), or ended by the server while
+    // idle: connected again first, so that a statement that may not be resent is not sent into
+    // a connection that is over.
+    if (Lost() || EndedWhileIdle())
         Reset();
     const bool idle = PQtransactionStatus(m_connection.get()) == PQTRANS_IDLE;
     try {
@@ -151,8 +189,14 @@ bool PgConnection::Lost() const
     return PQstatus(m_connection.get()) == CONNECTION_BAD;
 }
 
+bool PgConnection::AnswerLost() const
+{
+    return m_answerLost && Lost();
+}
+
 void PgConnection::Reset()
 {
+    m_answerLost = false;
     PQreset(m_connection.get());
     m_prepared.clear();
     CheckConnected();
@@ -181,6 +225,7 @@ PgResult PgConnection::Exchange(const std::function<int()>& send)
     PgWireTap* tap = g_tap;
     if (tap)
         tap->BeforeSending(connection);
+    m_answerLost = false;
     if (send() != 1)
         Fail(nullptr);
     if (tap)
@@ -196,8 +241,12 @@ PgResult PgConnection::Exchange(const std::function<int()>& send)
             last = std::move(result);
         }
     }
-    if (failure || !last || Lost())
+    if (failure || !last || Lost()) {
+        // A statement the server refused before completing it was not committed, even when the
+        // server then ended the connection (a shutdown ends the statements under way so).
+        m_answerLost = Lost() && (last || !failure || !PQresultErrorField(failure.get(), PG_DIAG_SQLSTATE));
         Fail(failure.get());
+    }
     return PgResult(std::move(last));
 }
 
@@ -216,7 +265,7 @@ std::string PgConnection::Literal(std::string_view text)
     return quoted.get();
 }
 
-PgResult PgConnection::Run(const PgSql& sql, std::initializer_list<SqlValue> parameters)
+PgResult PgConnection::Run(const PgSql& sql, SqlValues parameters)
 {
     // Preparing changes nothing but the connection's own statements: it may always go again.
     Retried(true, [&] { return &Prepared(sql, parameters.size()); });
@@ -269,7 +318,7 @@ bool Succeeded(const PGresult* result)
 
 } // namespace
 
-PgResult PgConnection::RunOnce(const PgSql& sql, std::initializer_list<SqlValue> parameters)
+PgResult PgConnection::RunOnce(const PgSql& sql, SqlValues parameters)
 {
     const std::string& name = Prepared(sql, parameters.size());
     const Parameters values(parameters);

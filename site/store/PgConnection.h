@@ -40,6 +40,9 @@ public:
     int64_t Integer(int row, int column) const;
     std::optional<int64_t> OptionalInteger(int row, int column) const;
     bool Boolean(int row, int column) const;
+    // Any column: a whole number or bytes as its type says, all else as text.
+    int Columns() const { return PQnfields(m_result.get()); }
+    SqlValue Value(int row, int column) const;
     // Rows inserted, updated or deleted.
     int64_t Affected() const;
 
@@ -95,7 +98,7 @@ public:
     // text as an SQL string literal, quoted for this connection, to write into Execute's sql.
     std::string Literal(std::string_view text);
     // sql prepared on first use on this connection, then run with these parameters.
-    PgResult Run(const PgSql& sql, std::initializer_list<SqlValue> parameters = {});
+    PgResult Run(const PgSql& sql, SqlValues parameters = {});
     // Statements sent together and answered together, in one round trip (libpq's pipeline
     // mode), run in turn as Run runs each; their results in order. When one fails, the later
     // ones are not run, a transaction they were in is rolled back, and StoreError tells why.
@@ -108,6 +111,10 @@ public:
 
     // The connection was found lost: what was sent last may or may not have run.
     bool Lost() const;
+    // The connection was lost after a statement sent alone (Run, Execute) went out and before
+    // the server said how it ended: it may have run and been committed. Not when nothing went
+    // out (connecting again failed first), nor when the server refused it before completing it.
+    bool AnswerLost() const;
     // Connects again, trying for up to seconds while the server is away (a restart); StoreError
     // (Unreachable) when it stays away.
     void Reconnect(int seconds);
@@ -119,15 +126,17 @@ private:
     template <typename Send>
     auto Retried(bool resendable, Send send) -> decltype(send());
     PgResult Exchange(const std::function<int()>& send);
-    PgResult RunOnce(const PgSql& sql, std::initializer_list<SqlValue> parameters);
+    PgResult RunOnce(const PgSql& sql, SqlValues parameters);
     std::vector<PgResult> RunTogetherOnce(std::initializer_list<PgStatement> statements);
     [[noreturn]] void Fail(const PGresult* result);
     void CheckConnected();
+    bool EndedWhileIdle() const;
     void Reset();
 
     std::string m_name;
     PgConnectionHandle m_connection;
     std::unordered_map<const char*, std::string> m_prepared;
+    bool m_answerLost = false;
 };
 
 // BEGIN at the default isolation level (read committed); rolled back unless committed. A

@@ -1,5 +1,6 @@
 #include "site/store/PgSiteStore.h"
 
+#include "site/store/Replication.h"
 #include "site/verifier/Identity.h"
 
 #include <algorithm>
@@ -21,48 +22,141 @@ constexpr PgSql kReadHeader{"SELECT application_id, schema_version FROM site_hea
 constexpr PgSql kSetVersion{"UPDATE site_header SET schema_version = $1", Resend::Allowed};
 constexpr PgSql kWriteHeader{"INSERT INTO site_header(application_id, schema_version) VALUES($1, $2)", Resend::Never};
 
-// Every budget of an origin lies within its widest network (an address within its network,
-// an IPv6 /64 within its /48), so one lock on that network's key makes counting and charging
-// one step for all of them, on every server. Read committed takes a new snapshot for each
-// statement, so the count after the lock sees every charge committed before it. The lock is
-// sent with BEGIN, in one round trip.
-constexpr PgSql kBegin{"BEGIN", Resend::Allowed};
-constexpr PgSql kUnflushed{"SET LOCAL synchronous_commit = off", Resend::Allowed};
-constexpr PgSql kCommit{"COMMIT", Resend::Never};
-// Taken on the origin's widest network, which holds all its budgets.
-constexpr PgSql kLockOrigin{"SELECT pg_advisory_xact_lock(hashtextextended($1, 0))", Resend::Allowed};
+// A string's whole check as one function of the server's, called once per offered string: one
+// statement, so one round trip, in one transaction (the statement's own). Every budget of an
+// origin lies within its widest network (an address within its network, an IPv6 /64 within its
+// /48), so one lock on that network's key makes counting and charging one step for all of
+// them, on every server; a function that may change rows takes a new snapshot for each of its
+// statements, so the count after the lock sees every charge committed before it. A spent
+// budget refuses the string whatever the search said: the refusal is counted for the day and,
+// for a network, its brake set (newly only when it had run out). Otherwise a string that is not
+// genuine is recorded as what it was; a genuine one is admitted: the token read under a share
+// lock (a revocation waits for the admissions under way, then ends their sessions too), the
+// string inserted into used_strings under the offer's mark only for an enrolled, unrevoked
+// token, where of two servers offering it at once the second waits for the first one's commit
+// and then inserts nothing, and the session opened only for an inserted string; its attempt
+// recorded with the verdict. Only what a genuine string brings is flushed before the answer:
+// a refusal and a string that is not genuine turn synchronous_commit off for the transaction.
+constexpr char kCheckFunction[] = "entravo_check_string";
+constexpr char kCheckArguments[] =
+    "from_address text, from_network text, from_wide_network text, window_start bigint, address_budget bigint,"
+    " network_budget bigint, wide_budget bigint, checked_at bigint, today bigint, brake_until bigint, searched text,"
+    " offered_identity text, offered_seed bigint, session_hash bytea, offer_mark bigint, OUT verdict text,"
+    " OUT holder text, OUT spent text, OUT newly_braked boolean";
 
-const std::string& Widest(const Origin& origin)
+// The function's text with each outcome's name in braces: {accepted}. A budget is spent when its
+// last failure is there (OFFSET budget - 1; a budget is at least one), the widest first, each
+// over an index of the failures alone ({failed} as the index says it); an IPv4 origin has no
+// wide network.
+constexpr char kCheckFunctionTemplate[] = R"(
+DECLARE
+    revoked bigint;
+BEGIN
+    PERFORM pg_advisory_xact_lock(hashtextextended(coalesce(from_wide_network, from_network), 0));
+    IF from_wide_network IS NOT NULL THEN
+        PERFORM FROM attempts WHERE wide_network = from_wide_network AND at >= window_start AND {failed}
+            OFFSET wide_budget - 1 LIMIT 1;
+        spent := CASE WHEN FOUND THEN from_wide_network END;
+    END IF;
+    IF spent IS NULL THEN
+        PERFORM FROM attempts WHERE network = from_network AND at >= window_start AND {failed}
+            OFFSET network_budget - 1 LIMIT 1;
+        spent := CASE WHEN FOUND THEN from_network END;
+    END IF;
+    IF spent IS NULL THEN
+        PERFORM FROM attempts WHERE address = from_address AND at >= window_start AND {failed}
+            OFFSET address_budget - 1 LIMIT 1;
+        spent := CASE WHEN FOUND THEN from_address END;
+    END IF;
+    newly_braked := false;
+    IF spent IS NOT NULL THEN
+        PERFORM set_config('synchronous_commit', 'off', true);
+        verdict := {too-many-failures};
+        INSERT INTO daily_counts(day, network, outcome, count)
+            VALUES(today, CASE WHEN spent = from_address THEN from_network ELSE spent END, verdict, 1)
+            ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1;
+        IF spent <> from_address THEN
+            INSERT INTO brakes(network, until) VALUES(spent, brake_until)
+                ON CONFLICT(network) DO UPDATE SET until = excluded.until WHERE brakes.until < checked_at;
+            newly_braked := FOUND;
+        END IF;
+        RETURN;
+    END IF;
+    IF searched IS NOT NULL THEN
+        PERFORM set_config('synchronous_commit', 'off', true);
+        verdict := searched;
+    ELSE
+        SELECT account, revoked_at INTO holder, revoked FROM tokens WHERE identity = offered_identity FOR SHARE;
+        IF NOT FOUND THEN
+            verdict := {not-enrolled};
+        ELSIF revoked IS NOT NULL THEN
+            verdict := {revoked};
+        ELSE
+            INSERT INTO used_strings(identity, seed, accepted_at, used_by)
+                VALUES(offered_identity, offered_seed, checked_at, offer_mark) ON CONFLICT DO NOTHING;
+            IF FOUND THEN
+                verdict := {accepted};
+                IF session_hash IS NOT NULL THEN
+                    INSERT INTO sessions(token_hash, identity, opened_at)
+                        VALUES(session_hash, offered_identity, checked_at);
+                END IF;
+            ELSE
+                verdict := {already-used};
+            END IF;
+        END IF;
+    END IF;
+    INSERT INTO attempts(at, address, network, wide_network, identity, outcome)
+        VALUES(checked_at, from_address, from_network, from_wide_network, offered_identity, verdict);
+END
+)";
+
+std::string CheckFunctionBody()
 {
-    return origin.wideNetwork.empty() ? origin.network : origin.wideNetwork;
+    std::string body = kCheckFunctionTemplate;
+    const auto fill = [&](const std::string& name, const std::string& text) {
+        for (std::size_t at = body.find(name); at != std::string::npos; at = body.find(name, at + text.size()))
+            body.replace(at, name.size(), text);
+    };
+    fill("{failed}", "outcome <> " + OutcomeLiteral(Outcome::Accepted));
+    for (const Outcome outcome :
+         {Outcome::Accepted, Outcome::NotEnrolled, Outcome::Revoked, Outcome::AlreadyUsed, Outcome::TooManyFailures})
+        fill("{" + std::string(OutcomeName(outcome)) + "}", OutcomeLiteral(outcome));
+    return body;
 }
 
-// An admission as one statement: the token read under a share lock (a revocation waits for
-// the admissions under way, then ends their sessions too); the string inserted into
-// used_strings only for an enrolled, unrevoked token, where of two servers offering it at once
-// the second waits for the first one's commit and then inserts nothing; the session opened only
-// for an inserted string; the attempt recorded with the verdict. The string keeps the offer's
-// mark ($8).
-std::string AdmissionVerdict()
+// The function's text as the server keeps it (its prosrc), and the statement that makes it.
+const std::string& CheckFunctionText()
 {
-    return "CASE WHEN NOT EXISTS (SELECT FROM token) THEN " + OutcomeLiteral(Outcome::NotEnrolled) +
-           " WHEN EXISTS (SELECT FROM token WHERE revoked_at IS NOT NULL) THEN " + OutcomeLiteral(Outcome::Revoked) +
-           " WHEN EXISTS (SELECT FROM used) THEN " + OutcomeLiteral(Outcome::Accepted) + " ELSE " +
-           OutcomeLiteral(Outcome::AlreadyUsed) + " END";
+    static const std::string body = CheckFunctionBody();
+    return body;
 }
-const std::string kAdmitText =
-    "WITH token AS (SELECT account, revoked_at FROM tokens WHERE identity = $1::text FOR SHARE),"
-    " used AS (INSERT INTO used_strings(identity, seed, accepted_at, used_by) SELECT $1::text, $2::bigint, $3::bigint,"
-    " $8::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
-    " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
-    " FROM used WHERE $4::bytea IS NOT NULL),"
-    " verdict AS (SELECT " +
-    AdmissionVerdict() +
-    " AS outcome),"
-    " recorded AS (INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
-    " SELECT $3::bigint, $5::text, $6::text, $7::text, $1::text, verdict.outcome FROM verdict)"
-    " SELECT verdict.outcome, (SELECT account FROM token) FROM verdict";
-const PgSql kAdmit{kAdmitText.c_str(), Resend::Never};
+
+const std::string& MakeCheckFunctionText()
+{
+    static const std::string text = "CREATE OR REPLACE FUNCTION " + std::string(kCheckFunction) + "(" +
+                                    kCheckArguments + ") LANGUAGE plpgsql AS $body$" + CheckFunctionText() + "$body$";
+    return text;
+}
+
+constexpr PgSql kCheck{"SELECT verdict, holder, spent, newly_braked FROM entravo_check_string($1::text, $2::text,"
+                       " $3::text, $4::bigint, $5::bigint, $6::bigint, $7::bigint, $8::bigint, $9::bigint, $10::bigint,"
+                       " $11::text, $12::text, $13::bigint, $14::bytea, $15::bigint)",
+                       Resend::Never};
+// Whether the schema's function is this release's.
+constexpr PgSql kCheckFunctionCurrent{"SELECT EXISTS (SELECT FROM pg_proc WHERE proname = $1 AND pronamespace ="
+                                      " current_schema()::regnamespace AND prosrc = $2)",
+                                      Resend::Allowed};
+
+bool CheckFunctionCurrent(PgConnection& connection)
+{
+    return connection.Run(kCheckFunctionCurrent, {kCheckFunction, CheckFunctionText()}).Boolean(0, 0);
+}
+
+void MakeCheckFunction(PgConnection& connection)
+{
+    connection.Execute({MakeCheckFunctionText().c_str(), Resend::Never});
+}
+
 // Whose a used string is, and its token's account: asked after a lost connection.
 constexpr PgSql kFindUse{"SELECT used_by, (SELECT account FROM tokens WHERE identity = $1) FROM used_strings"
                          " WHERE identity = $1 AND seed = $2",
@@ -87,16 +181,47 @@ constexpr PgSql kFootprint{"SELECT coalesce(sum(pg_total_relation_size(oid)), 0)
                            " current_schema()::regnamespace AND relkind = 'r'",
                            Resend::Allowed};
 
-// Every table and index of the current schema, one line each, to compare against the ones this
-// release makes.
+// Every table, index and function of the current schema, one line each, to compare against the
+// ones this release makes (a function by its arguments and a digest of its text).
 constexpr PgSql kListSchema{
     "SELECT 'table ' || c.relname || ': ' || string_agg(a.attname || ' ' || format_type(a.atttypid, a.atttypmod) ||"
     " CASE WHEN a.attnotnull THEN ' not null' ELSE '' END, ', ' ORDER BY a.attnum) FROM pg_class c JOIN"
     " pg_attribute a ON a.attrelid = c.oid WHERE c.relnamespace = current_schema()::regnamespace AND c.relkind ="
     " 'r' AND a.attnum > 0 AND NOT a.attisdropped GROUP BY c.relname"
     " UNION ALL SELECT 'index ' || indexname || ': ' || replace(indexdef, schemaname || '.', '') FROM pg_indexes"
-    " WHERE schemaname = current_schema() ORDER BY 1",
+    " WHERE schemaname = current_schema()"
+    " UNION ALL SELECT 'function ' || proname || '(' || pg_get_function_arguments(oid) || '): ' || md5(prosrc) FROM"
+    " pg_proc WHERE pronamespace = current_schema()::regnamespace ORDER BY 1",
     Resend::Allowed};
+// What check warns about: the standbys the server streams to (a role without pg_read_all_stats
+// sees their names only), and synchronous_commit as this connection has it and as roles and
+// databases are given it (ALTER ROLE, ALTER DATABASE), for this database or every one.
+constexpr PgSql kStandbys{"SELECT application_name, sync_state FROM pg_stat_replication ORDER BY 1", Resend::Allowed};
+constexpr PgSql kCommitHere{"SELECT current_setting('synchronous_standby_names'), current_user,"
+                            " current_setting('synchronous_commit')",
+                            Resend::Allowed};
+constexpr PgSql kCommitGiven{
+    "SELECT CASE WHEN s.setrole = 0 THEN 'every role' ELSE 'role ' || r.rolname END || CASE WHEN s.setdatabase = 0"
+    " THEN ' in every database' ELSE ' in database ' || current_database() END, split_part(c, '=', 2)"
+    " FROM pg_db_role_setting s LEFT JOIN pg_roles r ON r.oid = s.setrole, unnest(s.setconfig) AS c"
+    " WHERE s.setdatabase IN (0, (SELECT oid FROM pg_database WHERE datname = current_database()))"
+    " AND c LIKE 'synchronous_commit=%' ORDER BY 1",
+    Resend::Allowed};
+
+// A copy's reads, all of one moment; sent as the transaction's first statement.
+constexpr PgSql kReadOneMoment{"SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY", Resend::Never};
+// Rows copied in with their ids leave an identity column's sequence where it was: set it to
+// the greatest id, so that the next row takes the one after (or the first, in an empty table).
+constexpr PgSql kIdentitiesAfterCopy{
+    "DO $$DECLARE c record; greatest_id bigint; BEGIN"
+    " FOR c IN SELECT table_name, column_name FROM information_schema.columns"
+    " WHERE table_schema = current_schema() AND is_identity = 'YES' LOOP"
+    " EXECUTE format('SELECT max(%I) FROM %I', c.column_name, c.table_name) INTO greatest_id;"
+    " PERFORM setval(pg_get_serial_sequence(format('%I', c.table_name), c.column_name), coalesce(greatest_id, 1),"
+    " greatest_id IS NOT NULL);"
+    " END LOOP; END$$",
+    Resend::Never};
+
 // The schema version of a database of ours that this release can work with.
 int64_t SchemaVersionOf(PgConnection& connection, bool mustBeCurrent)
 {
@@ -107,14 +232,15 @@ int64_t SchemaVersionOf(PgConnection& connection, bool mustBeCurrent)
     return version;
 }
 
-// The outcomes an admission ends with, by the names the statement gives them.
+// The outcomes a check ends with, by the names the function gives them.
 Outcome OutcomeNamed(const std::string& name)
 {
-    for (const Outcome outcome : {Outcome::Accepted, Outcome::NotEnrolled, Outcome::Revoked, Outcome::AlreadyUsed}) {
+    for (const Outcome outcome : {Outcome::Accepted, Outcome::Malformed, Outcome::NotGenuine, Outcome::NotEnrolled,
+                                  Outcome::Revoked, Outcome::AlreadyUsed, Outcome::TooManyFailures}) {
         if (OutcomeName(outcome) == name)
             return outcome;
     }
-    throw StoreError("unexpected outcome of an admission: " + name);
+    throw StoreError("unexpected outcome of a check: " + name);
 }
 
 std::optional<std::span<const uint8_t>> SessionBytes(const std::optional<SessionHash>& hash)
@@ -150,49 +276,9 @@ std::vector<std::string> ExpectedObjects(PgConnection& connection)
     connection.Execute(kExpectedSchema);
     connection.Execute(kHeaderTable);
     MakeSchema(connection, 0);
+    MakeCheckFunction(connection);
     return Lines(connection.Run(kListSchema));
 }
-
-PgStatement CountStatement(const Origin& origin, int64_t now, const Budgets& budgets)
-{
-    return {Statements().countFailures,
-            {origin.address, origin.network, Present(origin.wideNetwork), now - budgets.windowSeconds,
-             int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}}};
-}
-
-std::string SpentOf(const PgResult& counted, const Origin& origin, const Budgets& budgets)
-{
-    return SpentBudget(origin, budgets, counted.Integer(0, 0), counted.Integer(0, 1), counted.Integer(0, 2));
-}
-
-PgStatement RecordStatement(const Origin& origin, int64_t now, Outcome outcome, const std::optional<RomBytes>& identity)
-{
-    return {Statements().recordAttempt,
-            {now, origin.address, origin.network, Present(origin.wideNetwork), IdentityText(identity),
-             OutcomeName(outcome)}};
-}
-
-// A string's admission that records its attempt, from origin, with the outcome.
-PgStatement AdmitStatement(const RomBytes& identity, uint32_t seed, int64_t at, const Offer& offer,
-                           const Origin& origin)
-{
-    return {kAdmit,
-            {FormatIdentity(identity), int64_t{seed}, at,
-             SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), origin.address,
-             origin.network, Present(origin.wideNetwork), MarkOf(offer.mark)}};
-}
-
-Admission AdmissionOf(const PgResult& admitted)
-{
-    const Outcome outcome = OutcomeNamed(admitted.Text(0, 0));
-    return {outcome, outcome == Outcome::Accepted ? admitted.Text(0, 1) : std::string()};
-}
-
-// Rolls back a transaction that the batches of a store call began and did not end.
-struct EndTransaction {
-    PgConnection& connection;
-    ~EndTransaction() { connection.RollBackIfOpen(); }
-};
 
 // A row of the server's answer as the stores' shared calls read it.
 class ResultRow final : public SqlRow {
@@ -205,6 +291,8 @@ public:
     }
     std::string Text(int column) const override { return m_result.Text(m_row, column); }
     std::optional<std::string> OptionalText(int column) const override { return m_result.OptionalText(m_row, column); }
+    int Columns() const override { return m_result.Columns(); }
+    SqlValue Value(int column) const override { return m_result.Value(m_row, column); }
 
 private:
     const PgResult& m_result;
@@ -238,6 +326,8 @@ private:
 
 } // namespace
 
+// The check's function is the PostgreSQL store's own part of the schema: made with the tables,
+// and made again by the first init of a release that writes it otherwise.
 InitResult PgSiteStore::Initialise(const std::string& address)
 {
     PgConnection connection(address);
@@ -247,11 +337,12 @@ InitResult PgSiteStore::Initialise(const std::string& address)
     InitResult result = InitResult::Created;
     if (found.Boolean(0, 0)) {
         const int64_t version = SchemaVersionOf(connection, false);
-        if (version == kSchemaVersion)
-            return InitResult::AlreadyThere;
-        MakeSchema(connection, version);
-        connection.Run(kSetVersion, {kSchemaVersion});
-        result = InitResult::Migrated;
+        result = InitResult::AlreadyThere;
+        if (version != kSchemaVersion) {
+            MakeSchema(connection, version);
+            connection.Run(kSetVersion, {kSchemaVersion});
+            result = InitResult::Migrated;
+        }
     } else {
         if (found.Integer(0, 1) != 0)
             throw StoreError(connection.Name() +
@@ -260,6 +351,13 @@ InitResult PgSiteStore::Initialise(const std::string& address)
         MakeSchema(connection, 0);
         connection.Run(kWriteHeader, {kApplicationId, kSchemaVersion});
     }
+    if (!CheckFunctionCurrent(connection)) {
+        MakeCheckFunction(connection);
+        if (result == InitResult::AlreadyThere)
+            result = InitResult::Migrated;
+    }
+    if (result == InitResult::AlreadyThere)
+        return result;
     transaction.Commit();
     return result;
 }
@@ -270,16 +368,12 @@ PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
     if (!connection.Run(kHeaderExists).Boolean(0, 0))
         throw StoreError(connection.Name() + " is not a site database (make one with: entravo-site init)");
     SchemaVersionOf(connection, true);
+    if (!CheckFunctionCurrent(connection))
+        throw StoreError(connection.Name() + " lacks this release's " + kCheckFunction +
+                         " (bring it up to date with: entravo-site init)");
     if (use == StoreUse::LongLived) {
-        for (const auto& [sql, parameters] : {std::pair{kBegin, 0},
-                                              {kLockOrigin, 1},
-                                              {Statements().countFailures, 7},
-                                              {Statements().recordAttempt, 6},
-                                              {kAdmit, 8},
-                                              {kUnflushed, 0},
-                                              {kCommit, 0},
-                                              {Statements().findSession, 2}})
-            connection.Prepared(sql, parameters);
+        connection.Prepared(kCheck, 15);
+        connection.Prepared(Statements().findSession, 2);
     }
     return PgSiteStore(std::move(connection));
 }
@@ -288,44 +382,44 @@ PgSiteStore::PgSiteStore(PgConnection connection) : SqlSiteStore(connection.Name
 {
 }
 
-// One transaction, two round trips: the origin's lock and its count, then (after the search)
-// the outcome recorded with the admission and the commit, flushed only for an admission. No
-// other server charges the origin meanwhile. A connection lost before the second round trip
-// leaves nothing behind; one lost during it may have left the commit made (AdmitOnce).
+// The search needs only the string, so it runs first, outside the transaction, and the store is
+// sent its verdict: the whole check is then one statement, one round trip. A spent budget
+// refuses the string all the same, so a refused request costs its search. A connection lost
+// during the statement may have left its commit made: for a genuine string, the string itself
+// is asked (AdmissionAfterLoss); any other verdict leaves nothing a visitor could miss.
 StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                                      const Offer& offer)
 {
-    const EndTransaction ending{m_connection};
-    return CheckOffered(
-        [&] { return Gauge(origin, now, budgets); }, search,
-        [&](Outcome outcome, const std::optional<RomBytes>& identity) {
-            m_connection.RunTogether(
-                {RecordStatement(origin, now, outcome, identity), {kUnflushed, {}}, {kCommit, {}}});
-        },
-        [&](const Verification& genuine) { return AdmitOnce(*genuine.identity, genuine.seed, now, offer, origin); });
-}
-
-// The first round trip: the transaction begun, the origin's lock taken and its budgets counted;
-// a refusal is counted and committed at once.
-Gate PgSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& budgets)
-{
-    const auto counted =
-        m_connection.RunTogether({{kBegin, {}}, {kLockOrigin, {Widest(origin)}}, CountStatement(origin, now, budgets)});
-    const std::string spent = SpentOf(counted[2], origin, budgets);
-    return spent.empty() ? Gate{} : RefuseAndCommit(origin, spent, now, budgets);
-}
-
-Admission PgSiteStore::AdmitOnce(const RomBytes& identity, uint32_t seed, int64_t now, const Offer& offer,
-                                 const Origin& origin)
-{
+    const Verification verification = search();
+    const bool genuine = verification.verdict == Verdict::Genuine;
+    // NULL for a genuine string, else the outcome it is recorded with.
+    const SqlValue searched =
+        genuine ? SqlValue(std::nullopt)
+                : SqlValue(OutcomeName(verification.verdict == Verdict::Malformed ? Outcome::Malformed
+                                                                                  : Outcome::NotGenuine));
+    StringCheck check;
     try {
-        return AdmissionOf(
-            m_connection.RunTogether({AdmitStatement(identity, seed, now, offer, origin), {kCommit, {}}})[0]);
+        const PgResult checked = m_connection.Run(
+            kCheck, {origin.address, origin.network, Present(origin.wideNetwork), now - budgets.windowSeconds,
+                     int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,
+                     now - now % kSecondsPerDay, now + budgets.windowSeconds, searched,
+                     IdentityText(verification.identity), int64_t{verification.seed},
+                     SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), MarkOf(offer.mark)});
+        check.outcome = OutcomeNamed(checked.Text(0, 0));
+        if (check.outcome == Outcome::TooManyFailures) {
+            check.gate = {checked.Text(0, 2), checked.Boolean(0, 3)};
+            return check;
+        }
+        check.account = check.outcome == Outcome::Accepted ? checked.Text(0, 1) : std::string();
     } catch (const StoreError& error) {
-        if (!m_connection.Lost())
+        if (!genuine || !m_connection.AnswerLost())
             throw;
-        return AdmissionAfterLoss(identity, seed, offer, error);
+        const Admission admission = AdmissionAfterLoss(*verification.identity, verification.seed, offer, error);
+        check.outcome = admission.outcome;
+        check.account = admission.account;
     }
+    check.identity = verification.identity;
+    return check;
 }
 
 // The server may have committed the admission before the connection was lost, so the answer is
@@ -354,27 +448,6 @@ Admission PgSiteStore::AdmissionAfterLoss(const RomBytes& identity, uint32_t see
     if (!use.IsNull(0, 0) && use.Integer(0, 0) == MarkOf(offer.mark))
         return {Outcome::Accepted, use.Text(0, 1)};
     return {Outcome::AlreadyUsed, {}};
-}
-
-// Within the transaction that holds the origin's lock: the refusal counted for the day and, for
-// a network, its brake set (newly only when it had run out); then the commit.
-Gate PgSiteStore::RefuseAndCommit(const Origin& origin, const std::string& spent, int64_t now, const Budgets& budgets)
-{
-    Gate gate;
-    gate.exhausted = spent;
-    const int64_t day = now - now % kSecondsPerDay;
-    const std::string_view refused = OutcomeName(Outcome::TooManyFailures);
-    if (spent == origin.address) {
-        m_connection.RunTogether(
-            {{Statements().countToday, {day, origin.network, refused}}, {kUnflushed, {}}, {kCommit, {}}});
-        return gate;
-    }
-    const auto braked = m_connection.RunTogether({{Statements().countToday, {day, spent, refused}},
-                                                  {Statements().brake, {spent, now + budgets.windowSeconds, now}},
-                                                  {kUnflushed, {}},
-                                                  {kCommit, {}}});
-    gate.networkNewlyExhausted = braked[1].Affected() > 0;
-    return gate;
 }
 
 bool PgSiteStore::UseNonce(int64_t client, std::string_view nonce, int64_t now)
@@ -427,6 +500,21 @@ std::vector<std::string> PgSiteStore::Check()
     return faults;
 }
 
+std::vector<std::string> PgSiteStore::Warnings()
+{
+    Replication replication;
+    const PgResult standbys = m_connection.Run(kStandbys);
+    for (int row = 0; row < standbys.Rows(); ++row)
+        replication.standbys.push_back({standbys.Text(row, 0), standbys.OptionalText(row, 1)});
+    const PgResult here = m_connection.Run(kCommitHere);
+    replication.synchronousStandbyNames = here.Text(0, 0);
+    replication.commitSettings.push_back({"this connection (role " + here.Text(0, 1) + ")", here.Text(0, 2)});
+    const PgResult given = m_connection.Run(kCommitGiven);
+    for (int row = 0; row < given.Rows(); ++row)
+        replication.commitSettings.push_back({given.Text(row, 0), given.Text(row, 1)});
+    return ReplicationWarnings(replication);
+}
+
 void PgSiteStore::Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read)
 {
     ReadRows(m_connection.Run(statement, parameters), read);
@@ -446,6 +534,18 @@ int64_t PgSiteStore::Change(Durability durability, const StoreStatement& stateme
 std::unique_ptr<SqlTransaction> PgSiteStore::Begin(Durability durability)
 {
     return std::make_unique<Transaction>(m_connection, durability);
+}
+
+std::unique_ptr<SqlTransaction> PgSiteStore::BeginReading()
+{
+    auto transaction = std::make_unique<Transaction>(m_connection, Durability::Durable);
+    m_connection.Execute(kReadOneMoment);
+    return transaction;
+}
+
+void PgSiteStore::CopiedIn()
+{
+    m_connection.Execute(kIdentitiesAfterCopy);
 }
 
 int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t rows)

@@ -106,8 +106,10 @@ struct StringCheck {
     bool storeFailed = false;
 };
 
-// The search that tells whether the offered string is genuine: it runs only once the origin's
-// budgets are gauged, so a spent budget costs no search.
+// The search that tells whether the offered string is genuine. It needs only the string: the
+// SQLite store runs it once the origin's budgets are gauged, so a spent budget costs no search;
+// the PostgreSQL store runs it first, so that its check is one round trip, and a spent budget
+// refuses the string whatever it found.
 using Search = std::function<Verification()>;
 
 class SiteStore {
@@ -116,9 +118,9 @@ public:
 
     // One offered string, start to end, in one step however many processes check at once: the
     // origin's address and networks gauged against their budgets within the window ending at
-    // now (a spent budget refuses it unchecked: counted per day, not kept one by one), then
-    // searched, and admitted once (opening the offer's session when it asks for one) or
-    // recorded as what it was. The verdict is what the store holds: when the store's answer is
+    // now (a spent budget refuses it whatever the search says: counted per day, not kept one by
+    // one), and a string the search found genuine admitted once (opening the offer's session
+    // when it asks for one) or recorded as what it was. The verdict is what the store holds: when the store's answer is
     // lost after a change was sent, the store finds out what became of it before it answers.
     // StoreError means that nothing of the offer was kept (Unresolved: that the store could not
     // find out).
@@ -212,6 +214,9 @@ public:
     virtual PruneReport Prune(int64_t now) = 0;
     // One line per fault found; none when the store is sound.
     virtual std::vector<std::string> Check() = 0;
+    // What the operator may have chosen but should know, one line each: a database whose
+    // acceptances can be lost on failover (site/store/Replication.h).
+    virtual std::vector<std::string> Warnings() = 0;
     // The new client's id; one client however the store's answer is lost.
     virtual int64_t AddClient(std::string_view name, const ClientKey& key, int64_t now) = 0;
     virtual std::vector<ApiClient> Clients() = 0;

@@ -43,6 +43,32 @@ void SqlSiteStore::Tidy(int64_t now)
     TidyRound(now, kTidyRows);
 }
 
+int64_t SqlSiteStore::CopyInto(SqlSiteStore& destination)
+{
+    int64_t rows = 0;
+    const auto reading = BeginReading();
+    const auto writing = destination.Begin(Durability::Durable);
+    for (const TableCopy& copy : TableCopies()) {
+        writing->Run(copy.anyRow, {}, [&](const SqlRow&) {
+            throw StoreError(destination.m_name + " already holds a site's records (in " + copy.table +
+                             "); copy only into an empty store");
+        });
+    }
+    for (const TableCopy& copy : TableCopies()) {
+        std::vector<SqlValue> values;
+        reading->Run(copy.allRows, {}, [&](const SqlRow& row) {
+            values.clear();
+            for (int column = 0; column < row.Columns(); ++column)
+                values.push_back(row.Value(column));
+            writing->Run(InsertRow(copy.table, values.size()), std::span<const SqlValue>(values));
+            ++rows;
+        });
+    }
+    destination.CopiedIn();
+    writing->Commit();
+    return rows;
+}
+
 std::optional<bool> SqlSiteStore::TokenActive(SqlTransaction& transaction, const std::string& identity)
 {
     std::optional<bool> active;

@@ -10,9 +10,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,12 +25,14 @@ public:
     virtual std::optional<int64_t> OptionalInteger(int column) const = 0;
     virtual std::string Text(int column) const = 0;
     virtual std::optional<std::string> OptionalText(int column) const = 0;
+    // Any column, of the type its value has: for a copy of whole rows.
+    virtual int Columns() const = 0;
+    virtual SqlValue Value(int column) const = 0;
 
 protected:
     ~SqlRow() = default;
 };
 
-using SqlValues = std::initializer_list<SqlValue>;
 // Called with each row of an answer in turn.
 using RowReader = std::function<void(const SqlRow&)>;
 
@@ -61,6 +63,12 @@ public:
     bool RemoveClient(int64_t client) override;
     void Forget(const RomBytes& identity) override;
 
+    // Every row of every table of the schema into destination, a store of this version of
+    // either kind that holds none yet: read as of one moment, written in one transaction, so
+    // that the copy is whole or nothing. StoreError, and nothing written, when destination
+    // already holds a row. The rows copied.
+    int64_t CopyInto(SqlSiteStore& destination);
+
 protected:
     // name: the store as messages name it.
     explicit SqlSiteStore(std::string name) : m_name(std::move(name)) {}
@@ -79,6 +87,11 @@ private:
     // A change that is a transaction of its own; the rows it changed.
     virtual int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) = 0;
     virtual std::unique_ptr<SqlTransaction> Begin(Durability durability) = 0;
+    // A transaction whose reads all see the same moment, for a copy.
+    virtual std::unique_ptr<SqlTransaction> BeginReading() = 0;
+    // Within the copy's transaction, once the rows are in: what the store keeps besides them
+    // brought in line.
+    virtual void CopiedIn() = 0;
     // Within the clean-up's transaction (Begin's): of the oldest attempts, at most rows, those
     // made before the time given folded into the counts per day; how many.
     virtual int64_t FoldAttempts(int64_t before, int64_t rows) = 0;

@@ -398,6 +398,25 @@ std::vector<uint8_t> SqliteQuery::Blob(int column) const
                  : std::vector<uint8_t>();
 }
 
+int SqliteQuery::Columns() const
+{
+    return sqlite3_column_count(m_statement);
+}
+
+SqlValue SqliteQuery::Value(int column) const
+{
+    switch (sqlite3_column_type(m_statement, column)) {
+    case SQLITE_NULL:
+        return std::nullopt;
+    case SQLITE_INTEGER:
+        return Integer(column);
+    case SQLITE_BLOB:
+        return SqlValue(std::span<const uint8_t>(Blob(column)));
+    default:
+        return Text(column);
+    }
+}
+
 void SqliteQuery::Check(int code) const
 {
     if (code != SQLITE_OK)

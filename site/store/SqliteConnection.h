@@ -125,6 +125,9 @@ public:
     std::string Text(int column) const;
     std::optional<std::string> OptionalText(int column) const;
     std::vector<uint8_t> Blob(int column) const;
+    // Any column, of the type its value has.
+    int Columns() const;
+    SqlValue Value(int column) const;
 
 private:
     void Check(int code) const;

@@ -280,6 +280,8 @@ public:
     std::optional<int64_t> OptionalInteger(int column) const override { return m_query.OptionalInteger(column); }
     std::string Text(int column) const override { return m_query.Text(column); }
     std::optional<std::string> OptionalText(int column) const override { return m_query.OptionalText(column); }
+    int Columns() const override { return m_query.Columns(); }
+    SqlValue Value(int column) const override { return m_query.Value(column); }
 
 private:
     const SqliteQuery& m_query;

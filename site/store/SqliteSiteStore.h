@@ -30,6 +30,8 @@ public:
     PruneReport Prune(int64_t now) override;
     // SQLite's own check of the file's structure comes first.
     std::vector<std::string> Check() override;
+    // None: a file has no standby to lose acceptances to.
+    std::vector<std::string> Warnings() override { return {}; }
 
 private:
     SqliteSiteStore(std::shared_ptr<SqliteConnection> connection, StoreUse use);
@@ -42,6 +44,10 @@ private:
     // A change and a transaction take the file's write lock with the turn (BEGIN IMMEDIATE).
     int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) override;
     std::unique_ptr<SqlTransaction> Begin(Durability durability) override;
+    // The write lock held: no other writer changes the file while it is read. Never committed.
+    std::unique_ptr<SqlTransaction> BeginReading() override { return Begin(Durability::Unsynced); }
+    // Nothing: a row id goes on from the greatest there is.
+    void CopiedIn() override {}
     // A string's check inside the caller's transaction.
     StringCheck CheckWithin(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
                             const Offer& offer);

@@ -92,10 +92,11 @@ inline std::string SpentBudget(const Origin& origin, const Budgets& budgets, int
     return {};
 }
 
-// The order of every store's CheckString, within the store's own transaction: the origin's
-// budgets first (gauge, which counts a refusal and returns the Gate), and only while they hold
-// the search. A string that is not genuine is recorded by fail(outcome, identity); a genuine one
-// is admitted by admit(verification), which records its attempt and returns the Admission.
+// The order of a check made statement by statement (the SQLite store's CheckString), within the
+// store's own transaction: the origin's budgets first (gauge, which counts a refusal and returns
+// the Gate), and only while they hold the search. A string that is not genuine is recorded by
+// fail(outcome, identity); a genuine one is admitted by admit(verification), which records its
+// attempt and returns the Admission. The PostgreSQL store's function decides alike.
 template <typename Gauge, typename Fail, typename Admit>
 StringCheck CheckOffered(Gauge gauge, const Search& search, Fail fail, Admit admit)
 {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -184,6 +186,28 @@ std::vector<StoreStatement> RowChecks()
     };
 }
 
+// The tables the steps make, in their order: the name after each CREATE TABLE [IF NOT EXISTS].
+std::vector<TableCopy> MadeTableCopies()
+{
+    constexpr std::string_view kCreate = "CREATE TABLE ";
+    std::vector<TableCopy> copies;
+    for (const std::string& step : SchemaSteps()) {
+        for (std::size_t at = step.find(kCreate); at != std::string::npos; at = step.find(kCreate, at)) {
+            at += kCreate.size();
+            if (constexpr std::string_view kIfNew = "IF NOT EXISTS "; step.compare(at, kIfNew.size(), kIfNew) == 0)
+                at += kIfNew.size();
+            const std::size_t end =
+                std::find_if_not(step.begin() + static_cast<std::ptrdiff_t>(at), step.end(), IsWordCharacter) -
+                step.begin();
+            const std::string table = step.substr(at, end - at);
+            copies.push_back({table,
+                              {"SELECT * FROM " + table, Resend::Allowed},
+                              {"SELECT 1 FROM " + table + " LIMIT 1", Resend::Allowed}});
+        }
+    }
+    return copies;
+}
+
 StoreStatements MadeStatements()
 {
     return {
@@ -304,6 +328,30 @@ const std::vector<std::string>& SchemaSteps()
 {
     static const std::vector<std::string> steps = MadeSchema();
     return steps;
+}
+
+const std::vector<TableCopy>& TableCopies()
+{
+    static const std::vector<TableCopy> copies = MadeTableCopies();
+    return copies;
+}
+
+const StoreStatement& InsertRow(const std::string& table, std::size_t columns)
+{
+    static std::mutex guard;
+    static std::map<std::pair<std::string, std::size_t>, StoreStatement> made;
+    const std::lock_guard lock(guard);
+    const auto key = std::make_pair(table, columns);
+    if (const auto found = made.find(key); found != made.end())
+        return found->second;
+    std::string values;
+    for (std::size_t column = 1; column <= columns; ++column)
+        values += (column > 1 ? ", ?" : "?") + std::to_string(column);
+    const std::string sqlite = "INSERT INTO " + table + " VALUES(" + values + ")";
+    const std::string postgres =
+        PostgresDialect("INSERT INTO " + table + " OVERRIDING SYSTEM VALUE VALUES(" + values + ")");
+    // Never sent again: a row inserted twice would be refused by its key, or kept twice.
+    return made.try_emplace(key, sqlite, postgres, Resend::Never).first->second;
 }
 
 const StoreStatements& Statements()

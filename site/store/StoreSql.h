@@ -9,6 +9,7 @@
 #include "site/store/SiteStore.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -57,6 +58,22 @@ private:
     std::string m_bytes;
 };
 
+// A statement's parameters: a braced list written at the call, or values gathered at run time
+// (a copied row). A view: the values outlive the call they are given to.
+class SqlValues {
+public:
+    SqlValues() = default;
+    SqlValues(std::initializer_list<SqlValue> values) : m_values(values.begin(), values.size()) {}
+    SqlValues(std::span<const SqlValue> values) : m_values(values) {}
+
+    auto begin() const { return m_values.begin(); }
+    auto end() const { return m_values.end(); }
+    std::size_t size() const { return m_values.size(); }
+
+private:
+    std::span<const SqlValue> m_values;
+};
+
 // SQLite's text as PostgreSQL reads it: a parameter ?N is $N; INTEGER is BIGINT and BLOB is
 // BYTEA; a table's INTEGER PRIMARY KEY (SQLite's row id) is an identity column, and WITHOUT
 // ROWID goes. Quoted text stays as it is.
@@ -78,6 +95,19 @@ struct StoreStatement {
 // first schema of nothing). A new store takes every step, an older one the steps after its
 // version; kSchemaVersion is their number. Adding a table is one more step.
 const std::vector<std::string>& SchemaSteps();
+
+// What `entravo-site copy` runs on each table the steps make, in their order: every row, read
+// in the order of its columns (the same in both stores, made by the same steps), and whether
+// the table holds any.
+struct TableCopy {
+    std::string table;
+    StoreStatement allRows;
+    StoreStatement anyRow;
+};
+const std::vector<TableCopy>& TableCopies();
+// A row of columns values into table, as read: PostgreSQL takes an identity column's value as
+// given. Made on first use and kept to the program's end.
+const StoreStatement& InsertRow(const std::string& table, std::size_t columns);
 
 // An outcome as the records write it, quoted for SQL: 'accepted'.
 std::string OutcomeLiteral(Outcome outcome);

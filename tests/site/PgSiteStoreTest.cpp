@@ -3,10 +3,13 @@
 // (StoreContract.h) with the connection cut at each exchange, before it is sent and once
 // the server has answered it; and what only a server has: its schema in a shared database,
 // connections that end, and settings that cancel statements.
+#include "site/store/OpenStore.h"
 #include "site/store/PgSiteStore.h"
+#include "site/store/SqliteSiteStore.h"
 
 #include "StoreContract.h"
 #include "StoreErrorOf.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -247,18 +251,40 @@ TEST_F(PgSiteStoreTest, OpenRefusesANewerOrOlderSchemaAndInitBringsTheSecondRele
     EXPECT_EQ(Outcome::AlreadyUsed, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), {}).outcome);
 }
 
+// The check's function is the PostgreSQL store's own part of the schema: without this release's,
+// a database is not opened, and init makes it; check names a function it does not make.
+TEST_F(PgSiteStoreTest, OpenRefusesADatabaseWithoutThisReleasesCheckFunctionAndInitMakesIt)
+{
+    PgSiteStore::Initialise(m_address);
+    PgSiteStore::Open(m_address).Enroll(kAlice, "alice", 1);
+    Sql(m_address, "DROP FUNCTION entravo_check_string");
+    EXPECT_NE(std::string::npos, ErrorOf([&] { PgSiteStore::Open(m_address); }).find("entravo-site init"));
+    EXPECT_EQ(InitResult::Migrated, PgSiteStore::Initialise(m_address));
+    EXPECT_EQ(InitResult::AlreadyThere, PgSiteStore::Initialise(m_address));
+    PgSiteStore store = PgSiteStore::Open(m_address);
+    EXPECT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), {}).outcome);
+    EXPECT_TRUE(store.Check().empty());
+
+    Sql(m_address, "CREATE FUNCTION entravo_check_string() RETURNS int LANGUAGE sql AS 'SELECT 1'");
+    EXPECT_EQ(std::vector<std::string>{"not made by entravo-site: function entravo_check_string()"}, store.Check());
+}
+
 TEST_F(PgSiteStoreTest, AConnectionEndedWhileIdleConnectsAgainOneLostInATransactionIsUnreachable)
 {
     PgSiteStore::Initialise(m_address);
-    PgSiteStore store = PgSiteStore::Open(m_address);
+    PgSiteStore store = PgSiteStore::Open(m_address, StoreUse::LongLived);
     store.Enroll(kAlice, "alice", 1);
+    // Each one waited for until it has ended (5 s at most).
     const auto endOtherConnections = [&] {
-        m_schema.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
-                         "datname = current_database()");
+        m_schema.Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE pid <> pg_backend_pid()"
+                         " AND datname = current_database()");
     };
     endOtherConnections();
-    EXPECT_EQ(1u, store.Tokens().size()) << "a restarted database costs a kept connection nothing";
     EXPECT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 1), {}).outcome)
+        << "a check, prepared already and never sent twice, is not sent into a connection the server has ended";
+    endOtherConnections();
+    EXPECT_EQ(1u, store.Tokens().size()) << "a restarted database costs a kept connection nothing";
+    EXPECT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 2), {}).outcome)
         << "the session's settings and prepared statements are made again";
 
     PgConnection connection(m_address);
@@ -295,6 +321,67 @@ TEST_F(PgSiteStoreTest, AStatementTimeoutThatCancelsTheSiteIsBrokenNotBusy)
         EXPECT_EQ(StoreError::Kind::Broken, error.kind()) << error.what();
         EXPECT_NE(std::string::npos, std::string(error.what()).find("statement_timeout")) << error.what();
     }
+}
+
+// What a site holds of each kind, made through the store's own calls: a used string whose
+// logon opened a session, a refusal kept one by one and an acceptance already folded into the
+// counts per day, a client and its nonce.
+constexpr int64_t kLater = 1000 + kAttemptKeepSeconds + 100;
+const ClientKey kKey{0x5A, 0x01, 0xFF};
+
+void MakeSite(OperatorStore& store)
+{
+    store.Enroll(kAlice, "alice", 1);
+    ASSERT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), Logon(1)).outcome);
+    ASSERT_EQ(1, store.AddClient("shop", kKey, 1000));
+    ASSERT_TRUE(store.UseNonce(1, "n1", kLater));
+    ASSERT_EQ(1, store.Prune(kLater).attemptsFolded);
+    ASSERT_EQ(Outcome::NotGenuine, store.CheckString(kHome, kLater, {}, Junk(), {}).outcome);
+}
+
+// A copy of MakeSite's site: every record there, and the ids of new rows going on after it.
+void ExpectCopied(OperatorStore& store)
+{
+    EXPECT_EQ(std::vector<std::string>{}, store.Check());
+    EXPECT_EQ(Outcome::AlreadyUsed, store.CheckString(kHome, kLater, {}, Genuine(kAlice, 7), Logon(2)).outcome);
+    ASSERT_TRUE(store.FindSession(Logon(1).mark, 0));
+    EXPECT_EQ("alice", store.FindSession(Logon(1).mark, 0)->account);
+    EXPECT_EQ(kKey, store.ClientKeyOf(1));
+    EXPECT_FALSE(store.UseNonce(1, "n1", kLater)) << "a nonce seen before the copy";
+    ASSERT_EQ(1u, store.DailyCounts(0).size());
+    EXPECT_EQ("accepted", store.DailyCounts(0)[0].outcome);
+    const auto attempts = store.RecentAttempts(10);
+    EXPECT_EQ(1, std::count_if(attempts.begin(), attempts.end(),
+                               [](const AttemptEntry& attempt) { return attempt.outcome == "not-genuine"; }));
+    EXPECT_GT(store.AddClient("another", kKey, kLater), 1);
+}
+
+// entravo-site copy: SQLite into PostgreSQL and back again, every table of the schema whole,
+// a used string refused on each side; never into a store that holds records.
+TEST_F(PgSiteStoreTest, ACopyCarriesASiteIntoPostgresAndBackWithItsUsedStringsStillUsed)
+{
+    const TempFolder folder;
+    const std::string file = folder.Path("site.db");
+    SqliteSiteStore::Initialise(file);
+    {
+        SqliteSiteStore site = SqliteSiteStore::Open(file);
+        MakeSite(site);
+    }
+    EXPECT_EQ(7, CopyStore(file, m_address)) << "tokens, used strings, sessions, attempts, daily counts, clients, "
+                                                "nonces: one each";
+    ExpectCopied(*OpenStore(m_address));
+
+    const std::string back = folder.Path("back.db");
+    EXPECT_GT(CopyStore(m_address, back), 7);
+    ExpectCopied(*OpenStore(back));
+    EXPECT_TRUE(OpenStore(file)->Check().empty()) << "the source as it was";
+
+    const int64_t attempts = OpenStore(m_address)->RecentAttempts(100).size();
+    for (const std::string& full : {m_address, back})
+        EXPECT_NE(std::string::npos, ErrorOf([&] { CopyStore(file, full); }).find("already holds a site's records"))
+            << full;
+    EXPECT_EQ(attempts, OpenStore(m_address)->RecentAttempts(100).size()) << "nothing written";
+    EXPECT_NE(std::string::npos, ErrorOf([&] { CopyStore(file, file); }).find("own store"));
 }
 
 } // namespace

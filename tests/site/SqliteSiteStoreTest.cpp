@@ -96,6 +96,16 @@ TEST_F(SqliteSiteStoreTest, IsMadeOnceInWriteAheadModeWithItsIdAndVersionAndARes
     EXPECT_TRUE(SqliteSiteStore::Open(m_path).Check().empty());
 }
 
+// entravo-site copy takes its tables from the schema's steps: every table a new store has,
+// whatever a later step adds, or a copy would leave some behind.
+TEST_F(SqliteSiteStoreTest, ACopyTakesEveryTableTheSchemaMakes)
+{
+    std::string copied;
+    for (const TableCopy& copy : TableCopies())
+        copied += copy.table + "|";
+    EXPECT_EQ(Sql(m_path, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid"), copied);
+}
+
 TEST_F(SqliteSiteStoreTest, IsClosedToOthersWithItsLogAndAnOlderFileIsClosedByInit)
 {
     const auto mode = [](const std::string& path) {
