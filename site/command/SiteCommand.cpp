@@ -1,6 +1,7 @@
 #include "site/command/SiteCommand.h"
 
 #include "site/command/AccountName.h"
+#include "site/command/OperatorRecords.h"
 #include "site/command/Probe.h"
 #include "site/store/OpenStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
@@ -29,10 +30,13 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "  attempts --minutes M     failures per network in the last M minutes (up to\n"
                                     "                           60): NETWORK FAILURES ADDRESSES LAST\n"
                                     "  attempts --days D        per day and network: DAY NETWORK OUTCOME COUNT\n"
+                                    "  sign-ins [--account A] [--days D]  sign-ins of the last D days (default\n"
+                                    "                           1), newest first: TIME IDENTITY ADDRESS PATH ACCOUNT\n"
                                     "  prune                    fold old attempts into daily counts, forget expired\n"
                                     "                           sessions, give the space back (works on a full disk)\n"
                                     "  check                    look for damage, one line per fault; exit status 0\n"
                                     "                           sound, 1 damaged, 2 unreadable\n"
+                                    "  admin grant|revoke ACCOUNT|list  who may see the admin page, /admin\n"
                                     "  client add NAME|list|remove ID  applications of the verification API;\n"
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
@@ -313,9 +317,12 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},     {"revoke", 1, 1, Revoke},
-    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},
-    {"check", 0, 0, Check}, {"client", 1, 2, Client},     {"probe", 1, 1, Probe},
+    {"init", 0, 0, Init},          {"enroll", 2, 2, Enroll},
+    {"revoke", 1, 1, Revoke},      {"list", 0, 0, List},
+    {"attempts", 0, 2, Attempts},  {"prune", 0, 0, Prune},
+    {"check", 0, 0, Check},        {"client", 1, 2, Client},
+    {"probe", 1, 1, Probe},        {"sign-ins", 0, 4, ListSignIns},
+    {"admin", 1, 2, ManageAdmins},
 };
 
 } // namespace

@@ -41,8 +41,8 @@ const std::string& Widest(const Origin& origin)
 // the admissions under way, then ends their sessions too); the string inserted into
 // used_strings only for an enrolled, unrevoked token, where of two servers offering it at once
 // the second waits for the first one's commit and then inserts nothing; the session opened only
-// for an inserted string; the attempt recorded with the verdict. The string keeps the offer's
-// mark ($8).
+// for an inserted string and the sign-in recorded for it ($9 its path, $10 its time); the
+// attempt recorded with the verdict. The string keeps the offer's mark ($8).
 std::string AdmissionVerdict()
 {
     return "CASE WHEN NOT EXISTS (SELECT FROM token) THEN " + OutcomeLiteral(Outcome::NotEnrolled) +
@@ -56,6 +56,11 @@ const std::string kAdmitText =
     " $8::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
     " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
     " FROM used WHERE $4::bytea IS NOT NULL),"
+    " signed AS (INSERT INTO sign_ins(day, identity, account, address, path, times, count)"
+    " SELECT $3::bigint - $3::bigint % " +
+    std::to_string(kSecondsPerDay) + ", $1::text, token.account, $5::text, $9::text, $10::text, 1 FROM used, token" +
+    PostgresDialect(SignInUpsert()) +
+    "),"
     " verdict AS (SELECT " +
     AdmissionVerdict() +
     " AS outcome),"
@@ -71,18 +76,24 @@ constexpr PgSql kFindUse{"SELECT used_by, (SELECT account FROM tokens WHERE iden
 // rows it removed itself, so no attempt is counted twice. Ids grow with time, so the oldest
 // rows are the first ones: a round reads that many and no more, however many are recent. The
 // rows are picked into an array so that the plan prepared once (which cannot know the limit)
-// finds them by key rather than by reading the whole table. Counted per day ($3 seconds long).
+// finds them by key rather than by reading the whole table. Counted per day ($3 seconds long),
+// and those made since $4 per hour ($5 seconds) too.
 constexpr PgSql kFoldAttempts{
     "WITH folded AS (DELETE FROM attempts WHERE id = ANY (ARRAY(SELECT id FROM attempts ORDER BY id LIMIT $2"
     " FOR UPDATE SKIP LOCKED)) AND at < $1 RETURNING at, network, outcome),"
     " counted AS (INSERT INTO daily_counts(day, network, outcome, count)"
     " SELECT at - at % $3, network, outcome, count(*) FROM folded GROUP BY 1, 2, 3"
-    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count)"
+    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count),"
+    " hourly AS (INSERT INTO hourly_counts(hour, outcome, count)"
+    " SELECT at - at % $5, outcome, count(*) FROM folded WHERE at >= $4 GROUP BY 1, 2"
+    " ON CONFLICT(hour, outcome) DO UPDATE SET count = hourly_counts.count + excluded.count)"
     " SELECT count(*) FROM folded",
     Resend::Never};
 
+constexpr int64_t kSecondsPerHour = 60 * 60;
+
 constexpr PgSql kFindClient{"SELECT id FROM clients WHERE key = $1", Resend::Allowed};
-constexpr PgSql kVacuum{"VACUUM attempts, sessions, daily_counts, brakes", Resend::Allowed};
+constexpr PgSql kVacuum{"VACUUM attempts, sessions, daily_counts, hourly_counts, brakes, sign_ins", Resend::Allowed};
 constexpr PgSql kFootprint{"SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                            " current_schema()::regnamespace AND relkind = 'r'",
                            Resend::Allowed};
@@ -179,7 +190,8 @@ PgStatement AdmitStatement(const RomBytes& identity, uint32_t seed, int64_t at, 
     return {kAdmit,
             {FormatIdentity(identity), int64_t{seed}, at,
              SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), origin.address,
-             origin.network, Present(origin.wideNetwork), MarkOf(offer.mark)}};
+             origin.network, Present(origin.wideNetwork), MarkOf(offer.mark), SignInPathWord(offer.path),
+             SignInTimeText(at)}};
 }
 
 Admission AdmissionOf(const PgResult& admitted)
@@ -275,7 +287,7 @@ PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
                                               {kLockOrigin, 1},
                                               {Statements().countFailures, 7},
                                               {Statements().recordAttempt, 6},
-                                              {kAdmit, 8},
+                                              {kAdmit, 10},
                                               {kUnflushed, 0},
                                               {kCommit, 0},
                                               {Statements().findSession, 2}})
@@ -356,24 +368,22 @@ Admission PgSiteStore::AdmissionAfterLoss(const RomBytes& identity, uint32_t see
     return {Outcome::AlreadyUsed, {}};
 }
 
-// Within the transaction that holds the origin's lock: the refusal counted for the day and, for
-// a network, its brake set (newly only when it had run out); then the commit.
+// Within the transaction that holds the origin's lock: the refusal counted for the day and the
+// hour under the address or network whose budget is spent, and its brake set (newly only when
+// it had run out); then the commit.
 Gate PgSiteStore::RefuseAndCommit(const Origin& origin, const std::string& spent, int64_t now, const Budgets& budgets)
 {
     Gate gate;
     gate.exhausted = spent;
-    const int64_t day = now - now % kSecondsPerDay;
+    gate.network = spent != origin.address;
     const std::string_view refused = OutcomeName(Outcome::TooManyFailures);
-    if (spent == origin.address) {
-        m_connection.RunTogether(
-            {{Statements().countToday, {day, origin.network, refused}}, {kUnflushed, {}}, {kCommit, {}}});
-        return gate;
-    }
-    const auto braked = m_connection.RunTogether({{Statements().countToday, {day, spent, refused}},
-                                                  {Statements().brake, {spent, now + budgets.windowSeconds, now}},
-                                                  {kUnflushed, {}},
-                                                  {kCommit, {}}});
-    gate.networkNewlyExhausted = braked[1].Affected() > 0;
+    const auto braked =
+        m_connection.RunTogether({{Statements().countToday, {now - now % kSecondsPerDay, spent, refused}},
+                                  {Statements().countHour, {now - now % kSecondsPerHour, refused}},
+                                  {Statements().brake, {spent, now + budgets.windowSeconds, now}},
+                                  {kUnflushed, {}},
+                                  {kCommit, {}}});
+    gate.newlyExhausted = braked[2].Affected() > 0;
     return gate;
 }
 
@@ -448,7 +458,17 @@ std::unique_ptr<SqlTransaction> PgSiteStore::Begin(Durability durability)
     return std::make_unique<Transaction>(m_connection, durability);
 }
 
-int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t rows)
+int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t hourlySince, int64_t rows)
 {
-    return m_connection.Run(kFoldAttempts, {before, rows, kSecondsPerDay}).Integer(0, 0);
+    return m_connection.Run(kFoldAttempts, {before, rows, kSecondsPerDay, hourlySince, kSecondsPerHour}).Integer(0, 0);
+}
+
+void PgSiteStore::ReadAside(const StoreStatement& statement, SqlValues parameters, const RowReader& read)
+{
+    Read(statement, parameters, read);
+}
+
+int64_t PgSiteStore::Footprint()
+{
+    return m_connection.Run(kFootprint).Integer(0, 0);
 }

@@ -237,9 +237,10 @@ TEST_F(PgSiteStoreTest, OpenRefusesANewerOrOlderSchemaAndInitBringsTheSecondRele
         store.Enroll(kAlice, "alice", 1);
         ASSERT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), {}).outcome);
     }
-    Sql(m_address, "UPDATE site_header SET schema_version = 4");
+    Sql(m_address, "UPDATE site_header SET schema_version = 5");
     EXPECT_NE(std::string::npos, ErrorOf([&] { PgSiteStore::Open(m_address); }).find("newer entravo-site"));
-    Sql(m_address, "ALTER TABLE used_strings DROP COLUMN used_by; UPDATE site_header SET schema_version = 2");
+    Sql(m_address, "ALTER TABLE used_strings DROP COLUMN used_by; DROP TABLE sign_ins, hourly_counts, counters, admins;"
+                   " UPDATE site_header SET schema_version = 2");
     EXPECT_NE(std::string::npos, ErrorOf([&] { PgSiteStore::Open(m_address); }).find("older release (schema 2)"));
     EXPECT_EQ(InitResult::Migrated, PgSiteStore::Initialise(m_address));
     PgSiteStore store = PgSiteStore::Open(m_address);
