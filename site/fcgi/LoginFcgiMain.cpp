@@ -162,8 +162,9 @@ void AnswerRequests(const Settings& settings, Ending& ending, std::mutex& turn, 
             FCGX_FPrintF(exchange.err, "login.fcgi: %s\n", response.log.c_str());
         const std::string text = CgiText(response);
         FCGX_PutStr(text.data(), static_cast<int>(text.size()), exchange.out);
-        FCGX_Finish_r(&exchange);
+        // Before the answer goes: a scrape that follows it finds it counted.
         answerTimes.Observe(std::chrono::steady_clock::now() - start);
+        FCGX_Finish_r(&exchange);
         WriteCountsWhenDue(settings, stores, static_cast<int64_t>(std::time(nullptr)), kCountsEverySeconds);
     }
     if (next == Wait::Failure)
