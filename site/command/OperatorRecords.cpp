@@ -29,7 +29,7 @@ void Print(CommandContext& context, const SignInEntry& signIn)
     context.out << UtcText(signIn.at) << ' ' << signIn.identity << ' ' << signIn.address << ' '
                 << SignInPathWord(signIn.path) << ' ' << signIn.account << '\n';
     if (signIn.earlier > 0)
-        context.out << "  and " << signIn.earlier << " earlier that day through the same address and path,"
+        context.out << "  and " << signIn.earlier << " earlier that week through the same address and path,"
                     << " their times not kept\n";
 }
 

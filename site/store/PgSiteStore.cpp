@@ -56,10 +56,10 @@ const std::string kAdmitText =
     " $8::bigint FROM token WHERE revoked_at IS NULL ON CONFLICT DO NOTHING RETURNING 1),"
     " opened AS (INSERT INTO sessions(token_hash, identity, opened_at) SELECT $4::bytea, $1::text, $3::bigint"
     " FROM used WHERE $4::bytea IS NOT NULL),"
-    " signed AS (INSERT INTO sign_ins(day, identity, account, address, path, times, count)"
+    " signed AS (INSERT INTO sign_ins(week, identity, account, address, path, times, count)"
     " SELECT $3::bigint - $3::bigint % " +
-    std::to_string(kSecondsPerDay) + ", $1::text, token.account, $5::text, $9::text, $10::text, 1 FROM used, token" +
-    PostgresDialect(SignInUpsert()) +
+    std::to_string(kSignInWeekSeconds) +
+    ", $1::text, token.account, $5::text, $9::text, $10::text, 1 FROM used, token" + PostgresDialect(SignInUpsert()) +
     "),"
     " verdict AS (SELECT " +
     AdmissionVerdict() +

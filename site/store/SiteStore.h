@@ -176,8 +176,8 @@ struct BudgetEntry {
 };
 
 // One accepted sign-in. A token that signs in very often from one address through one path in
-// one day keeps the times of its latest kMostSignInTimes there; earlier, on the oldest entry
-// kept of them, says how many of that day came before it without their times.
+// one week keeps the times of its latest kMostSignInTimes there; earlier, on the oldest entry
+// kept of them, says how many of that week came before it without their times.
 struct SignInEntry {
     int64_t at = 0;
     std::string account;
@@ -253,11 +253,13 @@ inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
 inline constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
 inline constexpr int64_t kDailyKeepDays = 400;
 // Attempts per hour are kept for the admin page's last 48 hours, and the sign-ins as long as
-// the daily counts.
+// the daily counts: kept by the week, each week until its last day is that old.
 inline constexpr int64_t kHourlyKeepSeconds = 49 * 60 * 60;
 inline constexpr int64_t kSignInKeepDays = kDailyKeepDays;
-// The times kept of one token's sign-ins from one address through one path in one day.
-inline constexpr int64_t kMostSignInTimes = 256;
+inline constexpr int64_t kSignInWeekSeconds = 7 * kSecondsPerDay;
+// The times kept of one token's sign-ins from one address through one path in one week: some
+// thirty a day, a row that stays within one page of the store.
+inline constexpr int64_t kMostSignInTimes = 200;
 // How long a session lasts; after that the store forgets it.
 inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
 // How far a signed request's time may be from the site's clock for it to be answered.

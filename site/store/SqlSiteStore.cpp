@@ -192,7 +192,7 @@ std::vector<SignInEntry> SqlSiteStore::SignIns(int64_t since, const std::optiona
     if (most <= 0)
         return {};
     std::vector<SignInEntry> entries;
-    Read(Statements().signIns, {since - since % kSecondsPerDay, account, most - 1},
+    Read(Statements().signIns, {SignInWeek(since), account, most - 1},
          [&](const SqlRow& row) { AddSignIns(row, since, entries); });
     std::stable_sort(entries.begin(), entries.end(),
                      [](const SignInEntry& a, const SignInEntry& b) { return a.at > b.at; });
@@ -276,7 +276,7 @@ PruneReport SqlSiteStore::TidyRound(int64_t now, int64_t rows)
         transaction->Run(keep, {now - kDailyKeepSeconds});
     transaction->Run(Statements().dropOldDays, {now - kDailyKeepSeconds});
     transaction->Run(Statements().dropOldHours, {now - kHourlyKeepSeconds});
-    transaction->Run(Statements().dropOldSignIns, {now - kSignInKeepDays * kSecondsPerDay});
+    transaction->Run(Statements().dropOldSignIns, {now - kSignInKeepDays * kSecondsPerDay - kSignInWeekSeconds});
     transaction->Commit();
     return report;
 }

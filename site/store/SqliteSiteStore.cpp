@@ -497,7 +497,7 @@ void SqliteSiteStore::RecordSignIn(const Origin& origin, int64_t now, const std:
                                    const std::string& account, SignInPath path)
 {
     SqliteQuery(*m_connection, Statements().recordSignIn)
-        .Bind(1, now - now % kSecondsPerDay)
+        .Bind(1, SignInWeek(now))
         .Bind(2, identity)
         .Bind(3, account)
         .Bind(4, origin.address)

@@ -42,14 +42,14 @@ constexpr int64_t kLetterValues = 64;
 
 std::string SignInTimeText(int64_t at)
 {
-    int64_t seconds = at % kSecondsPerDay;
+    int64_t seconds = at % kSignInWeekSeconds;
     std::string text(kSignInTimeLength, kTimeLetters[0]);
     for (auto letter = text.rbegin(); letter != text.rend(); ++letter, seconds /= kLetterValues)
         *letter = kTimeLetters[static_cast<std::size_t>(seconds % kLetterValues)];
     return text;
 }
 
-std::vector<int64_t> SignInTimes(int64_t day, std::string_view text)
+std::vector<int64_t> SignInTimes(int64_t week, std::string_view text)
 {
     std::vector<int64_t> times;
     for (std::size_t at = 0; at + kSignInTimeLength <= text.size(); at += kSignInTimeLength) {
@@ -61,7 +61,7 @@ std::vector<int64_t> SignInTimes(int64_t day, std::string_view text)
             seconds = seconds * kLetterValues + static_cast<int64_t>(value);
         }
         if (known)
-            times.push_back(day + seconds);
+            times.push_back(week + seconds);
     }
     return times;
 }

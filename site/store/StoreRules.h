@@ -73,13 +73,18 @@ inline int64_t MarkOf(const SessionHash& mark)
     return static_cast<int64_t>(bits);
 }
 
-// A sign-in's time as its row of the day keeps it (sign_ins.times): the seconds since the day
-// began in three letters of a 64-letter alphabet in ASCII order, most significant first.
-inline constexpr std::size_t kSignInTimeLength = 3;
+// The week of a sign-in's row: its start, in seconds since 1970.
+inline int64_t SignInWeek(int64_t at)
+{
+    return at - at % kSignInWeekSeconds;
+}
+// A sign-in's time as its row of the week keeps it (sign_ins.times): the seconds since the week
+// began in four letters of a 64-letter alphabet in ASCII order, most significant first.
+inline constexpr std::size_t kSignInTimeLength = 4;
 std::string SignInTimeText(int64_t at);
 // The times in a row's text, in the order they were added; letters that are not its own are
 // skipped as a whole time.
-std::vector<int64_t> SignInTimes(int64_t day, std::string_view text);
+std::vector<int64_t> SignInTimes(int64_t week, std::string_view text);
 
 // What became of a genuine string offered to the store.
 struct Admission {

@@ -123,19 +123,19 @@ CREATE INDEX nonces_by_age ON nonces(at);
         // and an older one, so that both end with the same columns and the same text.
         "ALTER TABLE used_strings ADD COLUMN used_by INTEGER",
         // What the operator sees: the accepted sign-ins, one row per token, account, address and
-        // path a day with the times of the day in it (SignInTimeText), so a year of them stays
+        // path a week with the week's times in it (SignInTimeText), so a year of them stays
         // small; attempts per hour for the last two days; the counts of what leaves no row of
         // its own and of the rows the clean-up removes; the accounts that see the admin page.
         R"(
 CREATE TABLE sign_ins(
-    day INTEGER NOT NULL,
+    week INTEGER NOT NULL,
     identity TEXT NOT NULL,
     account TEXT NOT NULL,
     address TEXT NOT NULL,
     path TEXT NOT NULL,
     times TEXT NOT NULL,
     count INTEGER NOT NULL,
-    PRIMARY KEY(day, identity, account, address, path)
+    PRIMARY KEY(week, identity, account, address, path)
 ) WITHOUT ROWID;
 CREATE TABLE hourly_counts(
     hour INTEGER NOT NULL,
@@ -317,7 +317,7 @@ StoreStatements MadeStatements()
         .countHour = {"INSERT INTO hourly_counts(hour, outcome, count) VALUES(?1, ?2, 1)"
                       " ON CONFLICT(hour, outcome) DO UPDATE SET count = hourly_counts.count + 1",
                       Resend::Never},
-        .recordSignIn = {"INSERT INTO sign_ins(day, identity, account, address, path, times, count)"
+        .recordSignIn = {"INSERT INTO sign_ins(week, identity, account, address, path, times, count)"
                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, 1)" +
                              SignInUpsert(),
                          Resend::Never},
@@ -361,7 +361,7 @@ StoreStatements MadeStatements()
         .keepCountsOfDays = KeepCountsOfDays(),
         .dropOldDays = {"DELETE FROM daily_counts WHERE day < ?1", Resend::Allowed},
         .dropOldHours = {"DELETE FROM hourly_counts WHERE hour < ?1", Resend::Allowed},
-        .dropOldSignIns = {"DELETE FROM sign_ins WHERE day < ?1", Resend::Allowed},
+        .dropOldSignIns = {"DELETE FROM sign_ins WHERE week < ?1", Resend::Allowed},
         .figures = {Figures(), Resend::Allowed},
         .addCount = {"INSERT INTO counters(name, label, count) VALUES(?1, ?2, ?3)" + kAddToCounters, Resend::Never},
         .hourlyActivity = {Activity("hourly_counts", "hour"), Resend::Allowed},
@@ -371,13 +371,14 @@ StoreStatements MadeStatements()
                              OutcomeLiteral(Outcome::TooManyFailures) +
                              " AND day >= ?1 GROUP BY network ORDER BY 4 DESC, 3 DESC, 1 LIMIT ?2",
                          Resend::Allowed},
-        // The rows of the days that hold the latest ?3 + 1 rows, and so at least as many sign-ins.
-        .signIns = {"SELECT day, identity, account, address, path, times, count FROM sign_ins WHERE day >= ?1"
-                    " AND account = coalesce(?2, account) AND day >= coalesce((SELECT day FROM sign_ins"
-                    " WHERE account = coalesce(?2, account) ORDER BY day DESC LIMIT 1 OFFSET ?3), 0)",
+        // The rows of the weeks that hold the latest ?3 + 1 rows, and so at least as many sign-ins.
+        .signIns = {"SELECT week, identity, account, address, path, times, count FROM sign_ins WHERE week >= ?1"
+                    " AND account = coalesce(?2, account) AND week >= coalesce((SELECT week FROM sign_ins"
+                    " WHERE account = coalesce(?2, account) ORDER BY week DESC LIMIT 1 OFFSET ?3), 0)",
                     Resend::Allowed},
-        .lastSignIns = {"SELECT s.identity, s.day, s.times FROM sign_ins AS s JOIN (SELECT identity, max(day) AS day"
-                        " FROM sign_ins GROUP BY identity) AS last ON s.identity = last.identity AND s.day = last.day",
+        .lastSignIns = {"SELECT s.identity, s.week, s.times FROM sign_ins AS s JOIN (SELECT identity, max(week) AS"
+                        " week FROM sign_ins GROUP BY identity) AS last ON s.identity = last.identity AND"
+                        " s.week = last.week",
                         Resend::Allowed},
         .isAdmin = {"SELECT 1 FROM admins WHERE account = ?1", Resend::Allowed},
         .grantAdmin = {"INSERT INTO admins(account, granted_at) VALUES(?1, ?2) ON CONFLICT(account) DO NOTHING",
@@ -434,7 +435,7 @@ StoreStatement::StoreStatement(std::string sqlite, std::string postgres, Resend 
 
 std::string SignInUpsert()
 {
-    return " ON CONFLICT(day, identity, account, address, path) DO UPDATE SET times = CASE WHEN"
+    return " ON CONFLICT(week, identity, account, address, path) DO UPDATE SET times = CASE WHEN"
            " length(sign_ins.times) >= " +
            std::to_string(kMostSignInTimes * kSignInTimeLength) + " THEN substr(sign_ins.times, " +
            std::to_string(kSignInTimeLength + 1) +

@@ -82,7 +82,7 @@ const std::vector<std::string>& SchemaSteps();
 // An outcome as the records write it, quoted for SQL: 'accepted'.
 std::string OutcomeLiteral(Outcome outcome);
 
-// What a sign-in adds to the row of its token, account, address, path and day when there is
+// What a sign-in adds to the row of its token, account, address, path and week when there is
 // one: its time after the others (only the latest kMostSignInTimes are kept), and one to the
 // count. Both dialects read it alike.
 std::string SignInUpsert();
@@ -130,8 +130,8 @@ struct StoreStatements {
     StoreStatement dropOldSignIns;
     // What the operator sees: the metrics' figures (sessions live since ?1) and the counts
     // written in batches; attempts per hour or day (since ?1, slots of ?2 seconds); budgets
-    // spent since ?1 (at most ?2); sign-ins since ?1 of account ?2 (or all when NULL) on the
-    // days of the latest ?3 + 1 rows; each token's latest day of sign-ins; the admin grants.
+    // spent since ?1 (at most ?2); sign-ins since the week ?1 of account ?2 (or all when NULL) in
+    // the weeks of the latest ?3 + 1 rows; each token's latest week of sign-ins; the admin grants.
     StoreStatement figures;
     StoreStatement addCount;
     StoreStatement hourlyActivity;
