@@ -22,9 +22,11 @@ import urllib.parse
 from pathlib import Path
 
 try:
+    import yaml
     from prometheus_client.parser import text_string_to_metric_families
 except ImportError:
-    print("operator_test: python3-prometheus-client is not installed (scripts/setup.sh)", file=sys.stderr)
+    print("operator_test: python3-prometheus-client or python3-yaml is not installed (scripts/setup.sh)",
+          file=sys.stderr)
     sys.exit(77)
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -90,6 +92,17 @@ class Site:
 
     def error_log(self):
         return (self.work / "server" / "error.log").read_text()
+
+
+def readme_block(marker):
+    """The README's indented block after <!-- MARKER -->, dedented."""
+    lines = (ROOT / "README.md").read_text().split("\n")
+    block = []
+    for line in lines[lines.index(f"<!-- {marker} -->") + 1:]:
+        if line and not line.startswith("    "):
+            break
+        block.append(line[4:])
+    return "\n".join(block)
 
 
 def metrics_of(text):
@@ -188,6 +201,17 @@ class OperatorView(unittest.TestCase):
             self.assertEqual(histogram, metrics[("entravo_request_seconds_bucket", (("le", "+Inf"),))])
         else:
             self.assertIsNone(histogram, "login.cgi keeps no answer times")
+
+    def test_the_readmes_prometheus_configuration_reads_these_metrics(self):
+        scrape = yaml.safe_load(readme_block("prometheus: scrape configuration"))["scrape_configs"][0]
+        self.assertEqual("/entravo/login.fcgi/metrics", scrape["metrics_path"])
+        rules = yaml.safe_load(readme_block("prometheus: alert rules"))["groups"][0]["rules"]
+        shown = {(name, labels) for name, labels in metrics_of(self.scraped[2])}
+        for rule in rules:
+            for name, selector in re.findall(r"(entravo_\w+)(?:\{([^}]*)\})?", rule["expr"]):
+                wanted = set(re.findall(r'(\w+)="([^"]*)"', selector))
+                self.assertTrue(any(sample == name and wanted <= set(labels) for sample, labels in shown),
+                                f"{rule['alert']}: {name} {wanted}")
 
     def test_the_counts_outlive_the_process(self):
         before = {key: value for key, value in metrics_of(self.site.request("/metrics", source=SCRAPER)[2]).items()
