@@ -330,7 +330,7 @@ public:
     virtual std::vector<AttemptEntry> RecentAttempts(int count) = 0;
     // Most failures first.
     virtual std::vector<NetworkFailures> FailuresByNetwork(int64_t since) = 0;
-    // Newest day first.
+    // Newest day first, the attempts not yet folded into them included.
     virtual std::vector<DailyCount> DailyCounts(int64_t since) = 0;
     // All of Tidy's work at once, and the space it frees given back; works on a full disk.
     virtual PruneReport Prune(int64_t now) = 0;

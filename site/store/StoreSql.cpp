@@ -304,8 +304,13 @@ StoreStatements MadeStatements()
                               " AND " +
                                   Failed() + " GROUP BY network ORDER BY 2 DESC, 1",
                               Resend::Allowed},
-        .dailyCounts = {"SELECT day, network, outcome, count FROM daily_counts WHERE day >= ?1"
-                        " ORDER BY day DESC, count DESC, network",
+        // The attempts not yet folded into the day's counts are counted too, or the last hour's
+        // failures would be missing.
+        .dailyCounts = {"SELECT day, network, outcome, sum(count) FROM (SELECT day, network, outcome, count"
+                        " FROM daily_counts WHERE day >= ?1 UNION ALL SELECT at - at % " +
+                            std::to_string(kSecondsPerDay) +
+                            ", network, outcome, count(*) FROM attempts WHERE at >= ?1 GROUP BY 1, 2, 3) AS counted"
+                            " GROUP BY 1, 2, 3 ORDER BY 1 DESC, 4 DESC, 2",
                         Resend::Allowed},
         .countFailures = {CountFailures(), Resend::Allowed},
         .recordAttempt = {"INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"

@@ -306,6 +306,10 @@ TYPED_TEST_P(StoreContract, TidyingFoldsOldAttemptsIntoDailyCountsAndForgetsExpi
     const int64_t later = kDay + kSessionLifetimeSeconds + 20;
     store->Tidy(later);
     EXPECT_EQ(174u, store->RecentAttempts(1000).size()) << "one round folds 128";
+    const auto beforeFolding = store->DailyCounts(kDay);
+    ASSERT_EQ(2u, beforeFolding.size()) << "the attempts not yet folded are counted too";
+    EXPECT_EQ(300, beforeFolding[0].count);
+    EXPECT_EQ(2, beforeFolding[1].count);
     EXPECT_EQ(std::nullopt, store->FindSession(Logon(1).mark, 0));
     EXPECT_TRUE(store->FindSession(Logon(2).mark, 0));
 
