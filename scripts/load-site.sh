@@ -3,7 +3,10 @@
 # enrolled token, a fresh genuine string per request, each request from a loopback address of
 # its own. Never part of the test run.
 #
-#   scripts/load-site.sh [MODE [RATE [SECONDS]]]   defaults: all, each mode's goal rate, 10 s
+#   scripts/load-site.sh [--scrape] [MODE [RATE [SECONDS]]]   defaults: all, each mode's goal rate, 10 s
+#
+#   --scrape  Prometheus's part too: /metrics read once a second from every server during the
+#             run (the slowest scrape in the table), to compare p99 with a run without
 #
 #   cgi      lighttpd + login.cgi (a process per request) + SQLite
 #   fcgi     lighttpd + login.fcgi (long-lived processes) + SQLite
@@ -24,6 +27,8 @@
 # durability costs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scrape=no
+[ "${1:-}" != --scrape ] || { scrape=yes; shift; }
 mode=${1:-all}
 seconds=${3:-10}
 case $mode in cgi | fcgi | fcgi-pg | all) ;; *) sed -n '6p' "$0" | sed 's/^#   //' >&2; exit 2 ;; esac
@@ -68,6 +73,18 @@ postgres_store() {
   echo "$uri"
 }
 
+# PAGES SECONDS: reads each page's /metrics once a second for SECONDS and a little more, one
+# line per scrape in $work/scrapes: its seconds, or "failed" for an answer other than 200.
+scrape_pages() {
+  local pages=$1 seconds=$2 page i
+  for ((i = 0; i < seconds + 2; i++)); do
+    for page in ${pages//,/ }; do
+      curl -sf -m 10 -o /dev/null -w '%{time_total}\n' "$page/metrics" >>"$work/scrapes" || echo failed >>"$work/scrapes"
+    done
+    sleep 1
+  done
+}
+
 # MODE RATE SECONDS: one run; appends its line to $work/table.
 run() {
   local mode=$1 rate=$2 seconds=$3 store program kind servers=1 pages="" server_pids=() db_pids=() i
@@ -89,11 +106,20 @@ run() {
   local server_before db_before
   server_before=$(ticks "${server_pids[@]}")
   db_before=$( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0)
-  local met=yes all_before steal_before all_after steal_after
+  local met=yes all_before steal_before all_after steal_after scraper=""
+  : >"$work/scrapes"
+  if [ "$scrape" = yes ]; then
+    scrape_pages "$pages" "$seconds" &
+    scraper=$!
+  fi
   read -r all_before steal_before < <(machine_ticks)
   "$bin/site_load" "$pages" "$work/strings" "$rate" "$seconds" --goal-p99 "${goal_p99[$mode]}" \
     --figures "$work/figures" || met=no
   read -r all_after steal_after < <(machine_ticks)
+  [ -z "$scraper" ] || { kill "$scraper" 2>/dev/null || true; wait "$scraper" 2>/dev/null || true; }
+  local slowest_scrape
+  slowest_scrape=$(awk 'BEGIN { m = -1 } $1 == "failed" { f = 1; next } { if ($1 > m) m = $1 }
+    END { if (f) print "failed"; else if (m < 0) print "-"; else printf "%.1f", 1000 * m }' "$work/scrapes")
   local server_ticks=$(($(ticks "${server_pids[@]}") - server_before))
   local db_ticks=$(( $( ((${#db_pids[@]})) && ticks "${db_pids[@]}" || echo 0) - db_before))
   for ((i = 0; i < servers; i++)); do scripts/site-server.sh stop "$work/server-$mode-$i"; done
@@ -105,8 +131,8 @@ run() {
   read -r achieved p50 p99 errors <"$work/figures"
   awk -v m="$mode" -v r="$rate" -v a="$achieved" -v p50="$p50" -v p99="$p99" -v e="$errors" -v met="$met" \
       -v st="$server_ticks" -v dt="$db_ticks" -v hz="$(getconf CLK_TCK)" -v n="$((rate * seconds))" \
-      -v steal="$(( (steal_after - steal_before) * 100 / (all_after - all_before + 1) ))" \
-      'BEGIN { printf "%s %d %.0f %.1f %.1f %d %.3f %.3f %s %d\n", m, r, a, p50, p99, e, 1000 * st / hz / n, 1000 * dt / hz / n, met, steal }' \
+      -v steal="$(( (steal_after - steal_before) * 100 / (all_after - all_before + 1) ))" -v sc="$slowest_scrape" \
+      'BEGIN { printf "%s %d %.0f %.1f %.1f %d %.3f %.3f %s %d %s\n", m, r, a, p50, p99, e, 1000 * st / hz / n, 1000 * dt / hz / n, met, steal, sc }' \
       >>"$work/table"
 }
 
@@ -122,10 +148,10 @@ fi
 echo
 missed=0
 cgi_ms=$(awk '$1 == "cgi" { print $7 }' "$work/table")
-printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s %7s\n' mode offered/s accepted/s p50-ms p99-ms errors server-ms db-ms vs-cgi steal-%
-while read -r m r a p50 p99 e sms dms met steal; do
+printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s %7s %10s\n' mode offered/s accepted/s p50-ms p99-ms errors server-ms db-ms vs-cgi steal-% scrape-ms
+while read -r m r a p50 p99 e sms dms met steal sc; do
   ratio=$(awk -v c="${cgi_ms:-0}" -v s="$sms" 'BEGIN { if (c > 0 && s > 0) printf "%.1fx", c / s; else print "-" }')
-  printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s %7s\n' "$m" "$r" "$a" "$p50" "$p99" "$e" "$sms" "$dms" "$ratio" "$steal"
+  printf '%-8s %8s %9s %8s %8s %7s %11s %11s %9s %7s %10s\n' "$m" "$r" "$a" "$p50" "$p99" "$e" "$sms" "$dms" "$ratio" "$steal" "$sc"
   if [ "$met" != yes ]; then
     echo "load-site: $m missed its goal ($r logons/s accepted with no error, p99 under ${goal_p99[$m]} ms)" >&2
     missed=1
@@ -133,5 +159,6 @@ while read -r m r a p50 p99 e sms dms met steal; do
 done <"$work/table"
 echo "(server-ms, db-ms: processor time per logon of the web servers with their login programs, of the database;"
 echo " vs-cgi: cgi's processor time per logon over this mode's, so how many more logons the same processors carry;"
-echo " steal-%: the share of this machine's processor time its host took for others during the run)"
+echo " steal-%: the share of this machine's processor time its host took for others during the run;"
+echo " scrape-ms: the slowest of the scrapes of /metrics with --scrape)"
 exit "$missed"

@@ -20,7 +20,7 @@ packages=(
   zip nsis dpkg-dev help2man lintian
   libsqlite3-dev sqlite3 nettle-dev lighttpd nginx-light curl clang libclang-rt-14-dev clang-format
   libfcgi-dev spawn-fcgi fcgiwrap libpq-dev postgresql systemd
-  chromium chromium-driver python3 python3-prometheus-client
+  chromium chromium-driver python3 python3-prometheus-client python3-yaml
 )
 
 missing=()

@@ -7,7 +7,8 @@
 # PROGRAM is login.cgi or login.fcgi, beside the other one; the page answers at
 # BASE/entravo/NAME (PROGRAM's name), below it /auth and /verify. The settings are DIR/site.conf
 # (ENTRAVO_SITE_CONF): ENTRAVO_SITE_DB=DB (a SQLite file or a PostgreSQL URI), and
-# ENTRAVO_SITE_TRUSTED_PROXIES and ENTRAVO_SITE_THREADS when they are set. MODE:
+# ENTRAVO_SITE_TRUSTED_PROXIES, ENTRAVO_SITE_THREADS and ENTRAVO_SITE_METRICS_FROM when they are
+# set. MODE:
 #   cgi    lighttpd with the lighttpd snippet (the default; login.fcgi is started there too)
 #   fcgi   the same, PROGRAM being login.fcgi
 #   nginx  nginx with the nginx snippets in the example server block: login.fcgi on its socket
@@ -63,9 +64,11 @@ write_settings() { # DIR DB
     echo "ENTRAVO_SITE_DB=$2"
     [ -z "${ENTRAVO_SITE_TRUSTED_PROXIES:-}" ] || echo "ENTRAVO_SITE_TRUSTED_PROXIES=$ENTRAVO_SITE_TRUSTED_PROXIES"
     [ -z "${ENTRAVO_SITE_THREADS:-}" ] || echo "ENTRAVO_SITE_THREADS=$ENTRAVO_SITE_THREADS"
+    [ -z "${ENTRAVO_SITE_METRICS_FROM:-}" ] || echo "ENTRAVO_SITE_METRICS_FROM=$ENTRAVO_SITE_METRICS_FROM"
   } >"$1/site.conf"
 }
-readonly without_settings=(env -u ENTRAVO_SITE_DB -u ENTRAVO_SITE_TRUSTED_PROXIES -u ENTRAVO_SITE_THREADS)
+readonly without_settings=(env -u ENTRAVO_SITE_DB -u ENTRAVO_SITE_TRUSTED_PROXIES -u ENTRAVO_SITE_THREADS
+                           -u ENTRAVO_SITE_METRICS_FROM)
 with_settings() { # DIR COMMAND...
   local dir=$1
   shift

@@ -6,7 +6,6 @@
 namespace {
 
 constexpr std::size_t kMaxAddressText = 64;
-constexpr std::string_view kNotAnAddressNetwork = "not-an-address";
 
 std::string NetworkOf(const IpAddress& address, int prefix)
 {

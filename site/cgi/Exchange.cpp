@@ -1,5 +1,7 @@
 #include "site/cgi/Exchange.h"
 
+#include "site/verifier/Identity.h"
+
 namespace {
 
 std::string_view ReasonPhrase(int status)
@@ -42,6 +44,22 @@ StringCheck CheckOffer(Exchange& exchange, SiteStore& store, const Origin& origi
         AddToLog(exchange.fault, check.fault);
     exchange.storeFailed = exchange.storeFailed || check.storeFailed;
     return check;
+}
+
+std::string SpentBudgetLine(const Gate& gate)
+{
+    if (!gate.newlyExhausted)
+        return {};
+    return std::string(gate.network ? "network " : "address ") + gate.exhausted +
+           " spent its budget of failed sign-ins; refused unchecked for " +
+           std::to_string(kFailureBudgets.windowSeconds) + " s";
+}
+
+std::string SignInLine(const StringCheck& check, std::string_view address, SignInPath path)
+{
+    return "signed in: account " + check.account + ", token " +
+           (check.identity ? FormatIdentity(*check.identity) : "-") + ", from " + std::string(address) + ", through " +
+           std::string(SignInPathWord(path));
 }
 
 void AddToLog(std::string& log, std::string_view line)

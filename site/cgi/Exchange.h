@@ -29,6 +29,8 @@ struct Request {
     Role role = Role::Responder;
     std::string method;
     std::string query;         // as received, still percent-encoded
+    std::string contentType;   // of the body
+    std::string body;          // read only for a route that takes one: at most one byte past its bound
     std::string clientAddress; // the peer's, or the one a trusted proxy forwards for
     std::string cookies;       // the Cookie header
     bool secure = false;       // came over HTTPS, so the cookie may travel only that way
@@ -37,6 +39,7 @@ struct Request {
     int64_t now = 0;           // seconds since 1970
     SessionToken newSession{}; // fresh random bits, used only when a logon is accepted
     bool tidy = false;         // this request does a share of the store's clean-up
+    bool mayScrape = false;    // the client may read the metrics (ENTRAVO_SITE_METRICS_FROM)
 };
 
 struct Response {
@@ -78,6 +81,12 @@ using FailureAnswer = Response (*)(const Exchange& exchange, const StoreError& e
 // for one. A fault the store met after deciding is left in the exchange.
 StringCheck CheckOffer(Exchange& exchange, SiteStore& store, const Origin& origin,
                        const std::optional<std::string>& text, const Offer& offer);
+
+// The error log's line for an accepted sign-in, from the address through the path.
+std::string SignInLine(const StringCheck& check, std::string_view address, SignInPath path);
+// The error log's line when an address or network spends its budget: its first refusal in a
+// window; nothing otherwise.
+std::string SpentBudgetLine(const Gate& gate);
 
 // One more line of a log that may hold some: "; " between them.
 void AddToLog(std::string& log, std::string_view line);

@@ -1,10 +1,12 @@
 #include "site/cgi/Gateway.h"
 
 #include "site/cgi/ClientOrigin.h"
+#include "site/cgi/ProcessCounts.h"
 #include "site/store/OpenStore.h"
 
 #include <sys/random.h>
 
+#include <atomic>
 #include <exception>
 
 namespace {
@@ -55,7 +57,10 @@ Request ReadRequest(const ParameterLookup& parameter, const Settings& settings, 
     request.role = role;
     request.method = Parameter(parameter, "REQUEST_METHOD");
     request.query = Parameter(parameter, "QUERY_STRING");
+    request.contentType = Parameter(parameter, "CONTENT_TYPE");
     request.clientAddress = ClientAddress(peer, Parameter(parameter, "HTTP_X_FORWARDED_FOR"), proxies);
+    const auto client = ParseIpAddress(request.clientAddress);
+    request.mayScrape = client && settings.Addresses(kMetricsFromSetting).Contains(*client);
     request.cookies = Parameter(parameter, "HTTP_COOKIE");
     request.secure = Parameter(parameter, "HTTPS") == "on" ||
                      ForwardedOverHttps(peer, Parameter(parameter, "HTTP_X_FORWARDED_PROTO"), proxies);
@@ -71,11 +76,13 @@ Request ReadRequest(const ParameterLookup& parameter, const Settings& settings, 
 
 SiteStore& FreshStoreSource::StoreFor(const std::string& address)
 {
-    m_store = OpenStore(address);
+    if (!m_store)
+        m_store = OpenStore(address);
     return *m_store;
 }
 
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now, Role role)
+Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now, Role role,
+               const BodyReader& body)
 {
     // An authorizer's parameters are those of the request it guards, whose path is not ours.
     if (const auto path = role == Role::Responder ? UnsplitPath(parameter) : std::nullopt)
@@ -87,7 +94,10 @@ Response Serve(const ParameterLookup& parameter, const Settings& settings, Store
     if (!token)
         return Unavailable("the operating system gave no random bits");
     try {
-        return Respond(ReadRequest(parameter, settings, now, role, *token), stores, settings.Text(kDatabaseSetting));
+        Request request = ReadRequest(parameter, settings, now, role, *token);
+        if (const std::size_t bound = BodyBound(request); bound > 0 && body)
+            request.body = body(bound + 1);
+        return Respond(request, stores, settings.Text(kDatabaseSetting));
     } catch (const std::exception& error) {
         stores.Forget();
         return Unavailable(std::string("unexpected failure: ") + error.what());
@@ -98,6 +108,20 @@ void OpenAhead(const Settings& settings, StoreSource& stores)
 {
     try {
         stores.StoreFor(settings.Text(kDatabaseSetting));
+    } catch (const std::exception&) {
+        stores.Forget();
+    }
+}
+
+void WriteCountsWhenDue(const Settings& settings, StoreSource& stores, int64_t now, int everySeconds)
+{
+    static std::atomic<int64_t> lastWritten{0};
+    int64_t last = lastWritten.load();
+    // One thread of the process writes; the others go on.
+    if (!CountsPending() || now - last < everySeconds || !lastWritten.compare_exchange_strong(last, now))
+        return;
+    try {
+        WriteCounts(stores.StoreFor(settings.Text(kDatabaseSetting)));
     } catch (const std::exception&) {
         stores.Forget();
     }

@@ -5,14 +5,18 @@
 #include "site/cgi/Respond.h"
 #include "site/settings/Settings.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 
 // A request parameter by its CGI name (REQUEST_METHOD, HTTP_COOKIE ...), or nullptr.
 using ParameterLookup = std::function<const char*(const char*)>;
+// The request's body, up to the most bytes given (and CONTENT_LENGTH): from the standard input
+// of a CGI program, from the request's stream under FastCGI.
+using BodyReader = std::function<std::string(std::size_t most)>;
 
-// A store opened for each request, as a process that serves one request needs.
+// A store opened for the one request a process serves, when it first needs it.
 class FreshStoreSource final : public StoreSource {
 public:
     SiteStore& StoreFor(const std::string& address) override;
@@ -23,10 +27,16 @@ private:
 };
 
 // One request, start to end, under the settings that hold for it (checked already): fresh
-// random bits, the store, the answer. A failure nobody foresaw is a 500 with its text in the
-// log, the store dropped.
+// random bits, the body when its route reads one, the store, the answer. A failure nobody
+// foresaw is a 500 with its text in the log, the store dropped.
 Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now,
-               Role role = Role::Responder);
+               Role role = Role::Responder, const BodyReader& body = {});
+
+// The process's counts of what leaves no record (ProcessCounts.h) added to the store the
+// settings name, when everySeconds have passed since this process last did (0: now): once
+// per request for login.cgi, which ends with it; a batch every few seconds for login.fcgi. A
+// store that fails is dropped, the counts kept for the next time.
+void WriteCountsWhenDue(const Settings& settings, StoreSource& stores, int64_t now, int everySeconds);
 
 // The store the settings name, opened before the first request comes so that a long-lived
 // process's first visitors do not wait for it; one that is not there yet is left to the first

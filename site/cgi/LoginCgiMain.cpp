@@ -1,10 +1,14 @@
 // login.cgi: the web server runs it once per request. It reads the request and the settings
 // from the environment (the settings file below it), answers through Serve and prints the
-// answer; a bad setting is a 500 with that setting named in the web server's error log.
+// answer; a bad setting is a 500 with that setting named in the web server's error log. What
+// the request counted that leaves no record goes to the store before the process ends: the
+// web server passes the answer on once the process has ended, so the next request's metrics
+// hold it.
 #include "site/cgi/Gateway.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -12,27 +16,38 @@
 
 namespace {
 
-Response Answer()
+// At most most bytes of the body, and no more than the web server says it sends.
+std::string ReadBody(std::size_t most)
 {
-    try {
-        const Settings settings = Settings::Read(environ);
-        FreshStoreSource stores;
-        return Serve([](const char* name) { return std::getenv(name); }, settings, stores,
-                     static_cast<int64_t>(std::time(nullptr)));
-    } catch (const SettingsError& error) {
-        return Unavailable(error.what());
-    }
+    const char* length = std::getenv("CONTENT_LENGTH");
+    const std::size_t announced = length ? std::strtoull(length, nullptr, 10) : 0;
+    std::string body(std::min(most, announced), '\0');
+    body.resize(std::fread(body.data(), 1, body.size(), stdin));
+    return body;
+}
+
+void Print(const Response& response)
+{
+    if (!response.log.empty())
+        std::fprintf(stderr, "login.cgi: %s\n", response.log.c_str());
+    // Plain stdio: the stream library's start-up would be a large part of this short process.
+    const std::string text = CgiText(response);
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 } // namespace
 
 int main()
 {
-    const Response response = Answer();
-    if (!response.log.empty())
-        std::fprintf(stderr, "login.cgi: %s\n", response.log.c_str());
-    // Plain stdio: the stream library's start-up would be a large part of this short process.
-    const std::string text = CgiText(response);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    const auto now = static_cast<int64_t>(std::time(nullptr));
+    try {
+        const Settings settings = Settings::Read(environ);
+        FreshStoreSource stores;
+        Print(Serve([](const char* name) { return std::getenv(name); }, settings, stores, now, Role::Responder,
+                    ReadBody));
+        WriteCountsWhenDue(settings, stores, now, 0);
+    } catch (const SettingsError& error) {
+        Print(Unavailable(error.what()));
+    }
     return 0;
 }

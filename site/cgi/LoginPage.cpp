@@ -1,6 +1,7 @@
 #include "site/cgi/LoginPage.h"
 
 #include "site/cgi/ClientOrigin.h"
+#include "site/cgi/ProcessCounts.h"
 #include "site/report/Markup.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
@@ -11,8 +12,68 @@ namespace {
 
 constexpr std::string_view kFallbackWelcomePath = "/";
 
+std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
+{
+    return std::string(kSessionCookieName) + "=" + std::string(value) + "; Path=/; Max-Age=" + std::to_string(maxAge) +
+           "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
+}
+
+Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
+{
+    Response response = ShortPage(303, title, message);
+    response.headers.emplace_back("Location", OwnPath(request));
+    response.headers.emplace_back("Set-Cookie", std::move(cookie));
+    return response;
+}
+
+std::string TooManyAttempts(const Gate& gate)
+{
+    const std::string from = gate.network ? "your network (" + gate.exhausted + ")" : "your address";
+    return "Too many failed sign-ins came from " + from + ". Wait a minute, then try again.";
+}
+
+Response Refused(const StringCheck& check)
+{
+    switch (check.outcome) {
+    case Outcome::TooManyFailures: {
+        Response response = ShortPage(429, "Too many attempts", TooManyAttempts(check.gate));
+        response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
+        return response;
+    }
+    case Outcome::Malformed:
+        return ShortPage(400, "Sign-in link damaged",
+                         "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in "
+                         "again.");
+    case Outcome::NotGenuine:
+        return ShortPage(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
+    case Outcome::AlreadyUsed:
+        return ShortPage(409, "Link already used",
+                         "This sign-in link was already used; each link works once. Touch your token to the reader "
+                         "and sign in again.");
+    default:
+        return ShortPage(403, "Sign-in refused",
+                         "This token may not sign in to this site. If it should, ask the site's operator.");
+    }
+}
+
+Response AnswerTo(const Request& request, const StringCheck& check)
+{
+    if (check.outcome != Outcome::Accepted) {
+        Response refused = Refused(check);
+        refused.log = SpentBudgetLine(check.gate);
+        return refused;
+    }
+    Response response =
+        Redirect(request, "Signed in", "You are signed in; the welcome page follows.",
+                 SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
+    response.log = SignInLine(check, request.clientAddress, SignInPath::Page);
+    return response;
+}
+
+} // namespace
+
 // A short page with one heading and one paragraph; both are escaped here.
-Response Page(int status, std::string_view title, std::string_view message)
+Response ShortPage(int status, std::string_view title, std::string_view message)
 {
     Response response;
     response.status = status;
@@ -32,7 +93,7 @@ Response Page(int status, std::string_view title, std::string_view message)
 
 // The path only ever comes from the web server, but it lands in a header: only a plain path
 // of this site, never "//host" (another site to a browser) or a backslash (the same to some).
-std::string WelcomePath(const Request& request)
+std::string OwnPath(const Request& request)
 {
     const std::string& path = request.scriptPath;
     const bool plain = path.size() >= 1 && path[0] == '/' && (path.size() == 1 || path[1] != '/') &&
@@ -40,94 +101,47 @@ std::string WelcomePath(const Request& request)
     return plain ? path : std::string(kFallbackWelcomePath);
 }
 
-std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
-{
-    return std::string(kSessionCookieName) + "=" + std::string(value) + "; Path=/; Max-Age=" + std::to_string(maxAge) +
-           "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
-}
-
-Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
-{
-    Response response = Page(303, title, message);
-    response.headers.emplace_back("Location", WelcomePath(request));
-    response.headers.emplace_back("Set-Cookie", std::move(cookie));
-    return response;
-}
-
-std::optional<SessionHolder> HolderOf(const Request& request, SiteStore& store)
+std::optional<SignedIn> SessionOf(const Request& request, SiteStore& store)
 {
     for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
         if (auto holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds))
-            return holder;
+            return SignedIn{std::move(*holder), token};
     }
     return std::nullopt;
 }
 
-Response Refused(Outcome outcome)
+Response NotSignedIn()
 {
-    switch (outcome) {
-    case Outcome::TooManyFailures: {
-        Response response = Page(429, "Too many attempts",
-                                 "Too many failed sign-ins came from your address. Wait a minute, then try again.");
-        response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
-        return response;
-    }
-    case Outcome::Malformed:
-        return Page(400, "Sign-in link damaged",
-                    "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in again.");
-    case Outcome::NotGenuine:
-        return Page(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
-    case Outcome::AlreadyUsed:
-        return Page(409, "Link already used",
-                    "This sign-in link was already used; each link works once. Touch your token to the reader and "
-                    "sign in again.");
-    default:
-        return Page(403, "Sign-in refused",
-                    "This token may not sign in to this site. If it should, ask the site's operator.");
-    }
+    return ShortPage(401, "Not signed in",
+                     "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
 }
-
-Response AnswerTo(const Request& request, const StringCheck& check)
-{
-    if (check.outcome != Outcome::Accepted) {
-        Response refused = Refused(check.outcome);
-        if (check.gate.networkNewlyExhausted)
-            refused.log = "network " + check.gate.exhausted +
-                          " spent its budget of failed sign-ins; refused unchecked for " +
-                          std::to_string(kFailureBudgets.windowSeconds) + " s";
-        return refused;
-    }
-    return Redirect(request, "Signed in", "You are signed in; the welcome page follows.",
-                    SessionCookie(FormatSessionToken(request.newSession), kSessionLifetimeSeconds, request.secure));
-}
-
-} // namespace
 
 // Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
 Response SessionCheck(Exchange& exchange, SiteStore& store)
 {
-    const auto holder = HolderOf(exchange.request, store);
-    if (!holder)
-        return Page(401, "Not signed in", "Sign in with your token first.");
-    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
-    response.headers.emplace_back("X-Entravo-Account", holder->account);
-    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
+    const auto signedIn = SessionOf(exchange.request, store);
+    CountEvent(kSessionCheckCount, signedIn ? "signed-in" : "not-signed-in");
+    if (!signedIn)
+        return ShortPage(401, "Not signed in", "Sign in with your token first.");
+    const SessionHolder& holder = signedIn->holder;
+    Response response = ShortPage(200, "Signed in", "Signed in as " + holder.account);
+    response.headers.emplace_back("X-Entravo-Account", holder.account);
+    response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder.identity));
     // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
-    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder->account);
-    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder->identity));
+    response.headers.emplace_back("Variable-ENTRAVO_ACCOUNT", holder.account);
+    response.headers.emplace_back("Variable-ENTRAVO_IDENTITY", FormatIdentity(holder.identity));
     return response;
 }
 
 Response Welcome(Exchange& exchange, SiteStore& store)
 {
     const Request& request = exchange.request;
-    const auto holder = HolderOf(request, store);
-    if (!holder)
-        return Page(401, "Not signed in",
-                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
-    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
+    const auto signedIn = SessionOf(request, store);
+    if (!signedIn)
+        return NotSignedIn();
+    Response response = ShortPage(200, "Welcome", "Signed in as " + signedIn->holder.account);
     // The form posts to this page itself; the policy above allows no other target.
-    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
+    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(OwnPath(request)) +
                              "\"><button type=\"submit\">Sign out</button></form>";
     response.body.insert(response.body.rfind("</body>"), form);
     return response;
@@ -137,9 +151,9 @@ Response Welcome(Exchange& exchange, SiteStore& store)
 Response SignIn(Exchange& exchange, SiteStore& store)
 {
     const Request& request = exchange.request;
-    const StringCheck check =
-        CheckOffer(exchange, store, OriginOf(request.clientAddress),
-                   AuthenticatorFromQuery(request.query).authenticator, {HashOf(request.newSession), true});
+    const StringCheck check = CheckOffer(exchange, store, OriginOf(request.clientAddress),
+                                         AuthenticatorFromQuery(request.query).authenticator,
+                                         {HashOf(request.newSession), true, SignInPath::Page});
     return AnswerTo(request, check);
 }
 
@@ -158,20 +172,20 @@ Response PageFailed(const Exchange&, const StoreError& error)
 
 Response NotFound()
 {
-    return Page(404, "Not found", "This page does not exist.");
+    return ShortPage(404, "Not found", "This page does not exist.");
 }
 
 Response NotAllowed(std::string allow)
 {
-    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
+    Response response = ShortPage(405, "Not allowed", "This page answers only links that are followed.");
     response.headers.emplace_back("Allow", std::move(allow));
     return response;
 }
 
 Response Unavailable(std::string log, bool temporary)
 {
-    Response response =
-        Page(temporary ? 503 : 500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
+    Response response = ShortPage(temporary ? 503 : 500, "Sign-in unavailable",
+                                  "The site cannot sign you in right now. Try again shortly.");
     if (temporary)
         response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
@@ -180,10 +194,11 @@ Response Unavailable(std::string log, bool temporary)
 
 Response Undecided(std::string log)
 {
-    Response response = Page(503, "Sign-in not confirmed",
-                             "The site lost its database while it accepted this link, and cannot tell whether it was "
-                             "used. Sign in with a new link: touch your token to the reader and double-click the "
-                             "Entravo icon.");
+    Response response =
+        ShortPage(503, "Sign-in not confirmed",
+                  "The site lost its database while it accepted this link, and cannot tell whether it was "
+                  "used. Sign in with a new link: touch your token to the reader and double-click the "
+                  "Entravo icon.");
     response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
     return response;

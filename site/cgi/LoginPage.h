@@ -7,7 +7,9 @@
 // signed in. Every page is short, escaped, and never cached or passed on as a referrer.
 #include "site/cgi/Exchange.h"
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 // The session check a reverse proxy or an authorizer makes before it passes a request on.
 Response SessionCheck(Exchange& exchange, SiteStore& store);
@@ -20,6 +22,21 @@ Response SignOut(Exchange& exchange, SiteStore& store);
 // A store failure on any page: Undecided when the store cannot tell what became of an
 // acceptance, else Unavailable.
 Response PageFailed(const Exchange& exchange, const StoreError& error);
+
+// A short page with one heading and one paragraph, escaped, never cached or framed.
+Response ShortPage(int status, std::string_view title, std::string_view message);
+// Without a session: how to sign in (401).
+Response NotSignedIn();
+
+// The program's own path, where the welcome page is: a plain path of this site.
+std::string OwnPath(const Request& request);
+
+// The request's live session: who holds it, and the token of the cookie that proved it.
+struct SignedIn {
+    SessionHolder holder;
+    SessionToken token;
+};
+std::optional<SignedIn> SessionOf(const Request& request, SiteStore& store);
 
 Response NotFound();
 // allow: the methods the path answers, as the Allow header lists them.

@@ -1,6 +1,10 @@
 #include "site/cgi/Respond.h"
 
+#include "site/cgi/Admin.h"
+#include "site/cgi/Metrics.h"
+#include "site/cgi/ProcessCounts.h"
 #include "site/cgi/VerifyApi.h"
+#include "site/report/AdminForm.h"
 
 #include <algorithm>
 #include <vector>
@@ -9,6 +13,10 @@ namespace {
 
 // Whether the request's query matters to the route.
 enum class Query { Any, None, Some };
+
+// Who may learn that a path is there: everyone, or only the addresses the metrics are for; to
+// any other the path does not exist.
+enum class Audience { Everyone, Scrapers };
 
 constexpr std::string_view kEveryPath = "*";
 constexpr std::string_view kEveryMethod = "*";
@@ -20,6 +28,8 @@ struct Route {
     Query query;
     Handler answer;
     FailureAnswer failed;
+    Audience audience;
+    std::size_t body; // the most bytes of a body the route reads; the gateway reads one more
 };
 
 // The first row that fits answers. A path with rows but none for the request's method (or
@@ -27,25 +37,36 @@ struct Route {
 constexpr Route kRoutes[] = {
     // The request is the one the web server is about to serve, whatever its path: only whether
     // it may pass is asked.
-    {Role::Authorizer, kEveryPath, kEveryMethod, Query::Any, SessionCheck, PageFailed},
+    {Role::Authorizer, kEveryPath, kEveryMethod, Query::Any, SessionCheck, PageFailed, Audience::Everyone, 0},
     // The session check answers for the request it guards, whatever its method: a signed-in
     // user's form (POST) passes, anyone else's GET does not.
-    {Role::Responder, "/auth", kEveryMethod, Query::Any, SessionCheck, PageFailed},
-    {Role::Responder, "/verify", "GET", Query::Any, VerifyForClient, VerifyFailed},
-    {Role::Responder, "", "GET", Query::None, Welcome, PageFailed},
-    {Role::Responder, "", "GET", Query::Some, SignIn, PageFailed},
-    {Role::Responder, "", "POST", Query::None, SignOut, PageFailed},
+    {Role::Responder, "/auth", kEveryMethod, Query::Any, SessionCheck, PageFailed, Audience::Everyone, 0},
+    {Role::Responder, "/verify", "GET", Query::Any, VerifyForClient, VerifyFailed, Audience::Everyone, 0},
+    {Role::Responder, "/metrics", "GET", Query::Any, ServeMetrics, MetricsFailed, Audience::Scrapers, 0},
+    {Role::Responder, "/admin", "GET", Query::None, ShowAdminPage, PageFailed, Audience::Everyone, 0},
+    {Role::Responder, "/admin", "POST", Query::None, PostAdminForm, PageFailed, Audience::Everyone, kMaxAdminPostBytes},
+    {Role::Responder, "", "GET", Query::None, Welcome, PageFailed, Audience::Everyone, 0},
+    {Role::Responder, "", "GET", Query::Some, SignIn, PageFailed, Audience::Everyone, 0},
+    {Role::Responder, "", "POST", Query::None, SignOut, PageFailed, Audience::Everyone, 0},
 };
 
 bool OnPath(const Route& route, const Request& request)
 {
-    return route.role == request.role && (route.path == kEveryPath || route.path == request.pathInfo);
+    return route.role == request.role && (route.path == kEveryPath || route.path == request.pathInfo) &&
+           (route.audience == Audience::Everyone || request.mayScrape);
 }
 
 bool Fits(const Route& route, const Request& request)
 {
     return OnPath(route, request) && (route.method == kEveryMethod || route.method == request.method) &&
            (route.query == Query::Any || (route.query == Query::None) == request.query.empty());
+}
+
+const Route* RouteOf(const Request& request)
+{
+    const auto route =
+        std::find_if(std::begin(kRoutes), std::end(kRoutes), [&](const Route& row) { return Fits(row, request); });
+    return route == std::end(kRoutes) ? nullptr : route;
 }
 
 // 404 or 405 for a request no row fits.
@@ -70,6 +91,7 @@ void Tidy(const Request& request, SiteStore& store, Response& response)
     try {
         store.Tidy(request.now);
     } catch (const StoreError& error) {
+        CountEvent(kStoreErrorCount, error.KindName());
         AddToLog(response.log, std::string("clean-up: ") + error.what());
     }
 }
@@ -89,6 +111,7 @@ Response Answer(const Route& route, const Request& request, StoreSource& stores,
             Tidy(request, store, response);
         return response;
     } catch (const StoreError& error) {
+        CountEvent(kStoreErrorCount, error.KindName());
         Response response = route.failed(exchange, error);
         response.log = error.what();
         response.storeFailed = true;
@@ -111,9 +134,8 @@ private:
 
 Response Respond(const Request& request, StoreSource& stores, const std::string& storeAddress, Verifier verify)
 {
-    const auto route =
-        std::find_if(std::begin(kRoutes), std::end(kRoutes), [&](const Route& row) { return Fits(row, request); });
-    if (route == std::end(kRoutes))
+    const Route* route = RouteOf(request);
+    if (!route)
         return Unrouted(request);
     Response response = Answer(*route, request, stores, storeAddress, verify);
     if (response.storeFailed)
@@ -125,6 +147,12 @@ Response Respond(const Request& request, SiteStore& store, Verifier verify)
 {
     StoreInHand held(store);
     return Respond(request, held, {}, verify);
+}
+
+std::size_t BodyBound(const Request& request)
+{
+    const Route* route = RouteOf(request);
+    return route ? route->body : 0;
 }
 
 bool EndsWithSubPath(std::string_view path)

@@ -7,10 +7,13 @@
 //   (the program)  GET with a logon link: sign-in; GET without: the welcome page; POST: sign-out
 //   /auth          the session check a reverse proxy makes, for any method (LoginPage.h)
 //   /verify        the signed API for applications (VerifyApi.h)
+//   /metrics       the metrics for Prometheus, to the addresses allowed them (Metrics.h)
+//   /admin         the admin page, and its Revoke buttons' posts (Admin.h)
 //   any path       the session check, when a FastCGI authorizer asks
 #include "site/cgi/Exchange.h"
 #include "site/cgi/LoginPage.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,6 +32,10 @@ Response Respond(const Request& request, StoreSource& stores, const std::string&
 
 // The same with a store in hand, which is never dropped.
 Response Respond(const Request& request, SiteStore& store, Verifier verify = VerifyAuthenticator);
+
+// The most bytes of a body the request's route reads (0: none); the gateway reads one more, so
+// that a longer body shows as too long.
+std::size_t BodyBound(const Request& request);
 
 // Whether a path ends in a sub-path of the table (/auth, /verify): a web server that left it
 // unsplit would hand the request to the program's own page.

@@ -1,5 +1,7 @@
 #include "site/cgi/VerifyApi.h"
 
+#include "site/cgi/ProcessCounts.h"
+
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
 #include "site/verifier/Signature.h"
@@ -72,8 +74,10 @@ public:
     }
 
 private:
+    // Every answer passes here, and is counted by its status.
     Fields FieldsOf(std::string_view status) const
     {
+        CountEvent(kApiCallCount, status);
         if (m_version == SignatureVersion::One)
             return {{"status", std::string(status)}, {"nonce", m_nonce}, {"t", UtcText(m_now)}};
         return {
@@ -167,9 +171,15 @@ Response VerifyString(Exchange& exchange, SiteStore& store, int64_t client, cons
     const std::string origin = "client:" + std::to_string(client);
     const StringCheck check = CheckOffer(exchange, store, {origin, origin, {}},
                                          AuthenticatorFromInput(ValueOf(parameters, "authenticator")).authenticator,
-                                         {HashOf(request.newSession), false});
-    return check.outcome == Outcome::Accepted ? answering.Signed(key, "OK", check.identity, check.account)
-                                              : answering.Signed(key, StatusOf(check.outcome));
+                                         {HashOf(request.newSession), false, SignInPath::Api});
+    if (check.outcome != Outcome::Accepted) {
+        Response refused = answering.Signed(key, StatusOf(check.outcome));
+        refused.log = SpentBudgetLine(check.gate);
+        return refused;
+    }
+    Response accepted = answering.Signed(key, "OK", check.identity, check.account);
+    accepted.log = SignInLine(check, origin, SignInPath::Api);
+    return accepted;
 }
 
 QueryParameters ParametersOf(const Request& request)

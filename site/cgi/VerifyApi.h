@@ -6,6 +6,23 @@
 // the applications that speak it (docs/verify-api.md says what it cannot promise).
 #include "site/cgi/Exchange.h"
 
+#include <string_view>
+
+// Every status an answer can have.
+inline constexpr std::string_view kApiStatuses[] = {"OK",
+                                                    "REPLAYED",
+                                                    "REVOKED",
+                                                    "UNKNOWN_TOKEN",
+                                                    "NOT_GENUINE",
+                                                    "MALFORMED",
+                                                    "RATE_LIMITED",
+                                                    "NO_SUCH_CLIENT",
+                                                    "BAD_SIGNATURE",
+                                                    "STALE_REQUEST",
+                                                    "REPLAYED_REQUEST",
+                                                    "BACKEND_ERROR",
+                                                    "OUTCOME_UNKNOWN"};
+
 // GET PATH/verify?v=2&id=ID&nonce=N&time=T&authenticator=HEX&h=SIGNATURE
 // GET PATH/verify?id=ID&nonce=N&authenticator=HEX&h=SIGNATURE (version 1)
 Response VerifyForClient(Exchange& exchange, SiteStore& store);

@@ -1,6 +1,7 @@
 #include "site/command/SiteCommand.h"
 
 #include "site/command/AccountName.h"
+#include "site/command/OperatorRecords.h"
 #include "site/command/Probe.h"
 #include "site/store/OpenStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
@@ -29,15 +30,16 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "  attempts --minutes M     failures per network in the last M minutes (up to\n"
                                     "                           60): NETWORK FAILURES ADDRESSES LAST\n"
                                     "  attempts --days D        per day and network: DAY NETWORK OUTCOME COUNT\n"
+                                    "  sign-ins [--account A] [--days D]  sign-ins of the last D days (default\n"
+                                    "                           1), newest first: TIME IDENTITY ADDRESS PATH ACCOUNT\n"
                                     "  prune                    fold old attempts into daily counts, forget expired\n"
                                     "                           sessions, give the space back (works on a full disk)\n"
-                                    "  check                    look for damage, one line per fault; exit status 0\n"
-                                    "                           sound, 1 damaged, 2 unreadable\n"
-                                    "                           (warns, with status 0, of a PostgreSQL database that\n"
-                                    "                           can lose acceptances on failover)\n"
-                                    "  copy DESTINATION         copy the site into DESTINATION (a PATH or URI, of\n"
-                                    "                           either kind), which must hold no records yet; stop\n"
-                                    "                           the login pages first\n"
+                                    "  check                    look for damage, a line per fault: status 0 sound,\n"
+                                    "                           1 damaged, 2 unreadable; warns of what a failover\n"
+                                    "                           could lose, with status 0\n"
+                                    "  copy DESTINATION         copy the site into an empty store, a PATH or URI;\n"
+                                    "                           stop the login pages first\n"
+                                    "  admin grant|revoke ACCOUNT|list  who may see the admin page, /admin\n"
                                     "  client add NAME|list|remove ID  applications of the verification API;\n"
                                     "                           add prints ID KEY (the key is the signing secret)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
@@ -330,9 +332,10 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},         {"enroll", 2, 2, Enroll}, {"revoke", 1, 1, Revoke}, {"list", 0, 0, List},
-    {"attempts", 0, 2, Attempts}, {"prune", 0, 0, Prune},   {"check", 0, 0, Check},   {"client", 1, 2, Client},
-    {"probe", 1, 1, Probe},       {"copy", 1, 1, Copy},
+    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},        {"revoke", 1, 1, Revoke},
+    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts},    {"prune", 0, 0, Prune},
+    {"check", 0, 0, Check}, {"client", 1, 2, Client},        {"probe", 1, 1, Probe},
+    {"copy", 1, 1, Copy},   {"sign-ins", 0, 4, ListSignIns}, {"admin", 1, 2, ManageAdmins},
 };
 
 } // namespace

@@ -7,11 +7,16 @@
 // opens a new one, so the process rides out a database restart; a request that throws is
 // answered and the loop goes on.
 //
+// What it counts that leaves no record in the store it adds to the store in a batch every few
+// seconds and once more when it ends; the time it takes to answer each request it keeps for the
+// metrics.
+//
 // Its settings are read and checked once, when it starts: a bad one stops it there, with one
 // line naming it. It ends when told (SIGTERM, SIGINT or SIGHUP, as web servers and service
 // managers send them; SIGUSR1), idle or not: it takes no new request, answers those under way, closes
 // its store connections and exits 0, so that a reload or a stop never leaves it behind.
 #include "site/cgi/Gateway.h"
+#include "site/cgi/ProcessCounts.h"
 #include "site/store/OpenStore.h"
 
 #include <fastcgi.h>
@@ -23,9 +28,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -38,6 +46,9 @@ namespace {
 
 // sysexits' EX_CONFIG: the service's unit does not start it again for this.
 constexpr int kExitBadSetting = 78;
+// How often the process adds its counts to the store: one small write in this long for all of
+// its requests, and a scrape of the metrics shows the other processes' counts this late at most.
+constexpr int kCountsEverySeconds = 5;
 
 // The store this process keeps open, for the address it was opened with.
 class KeptStoreSource final : public StoreSource {
@@ -117,15 +128,22 @@ Response Answer(const FCGX_Request& exchange, const Settings& settings, StoreSou
     // they are about to serve.
     const Role role = exchange.role == FCGI_AUTHORIZER ? Role::Authorizer : Role::Responder;
     const ParameterLookup parameter = [&](const char* name) { return FCGX_GetParam(name, exchange.envp); };
+    const BodyReader body = [&](std::size_t most) {
+        const char* length = FCGX_GetParam("CONTENT_LENGTH", exchange.envp);
+        std::string text(std::min<std::size_t>(most, length ? std::strtoull(length, nullptr, 10) : 0), '\0');
+        text.resize(static_cast<std::size_t>(
+            std::max(0, FCGX_GetStr(text.data(), static_cast<int>(text.size()), exchange.in))));
+        return text;
+    };
     try {
         return Serve(parameter, settings.ForRequest(exchange.envp), stores, static_cast<int64_t>(std::time(nullptr)),
-                     role);
+                     role, body);
     } catch (const SettingsError& error) {
         return Unavailable(error.what());
     }
 }
 
-void AnswerRequests(const Settings& settings, Ending& ending, std::mutex& turn)
+void AnswerRequests(const Settings& settings, Ending& ending, std::mutex& turn, LatencyHistogram& answerTimes)
 {
     FCGX_Request exchange;
     KeptStoreSource stores;
@@ -138,15 +156,20 @@ void AnswerRequests(const Settings& settings, Ending& ending, std::mutex& turn)
     }
     Wait next;
     while ((next = NextRequest(exchange, ending, turn)) == Wait::Request) {
+        const auto start = std::chrono::steady_clock::now();
         const Response response = Answer(exchange, settings, stores);
         if (!response.log.empty())
             FCGX_FPrintF(exchange.err, "login.fcgi: %s\n", response.log.c_str());
         const std::string text = CgiText(response);
         FCGX_PutStr(text.data(), static_cast<int>(text.size()), exchange.out);
+        // Before the answer goes: a scrape that follows it finds it counted.
+        answerTimes.Observe(std::chrono::steady_clock::now() - start);
         FCGX_Finish_r(&exchange);
+        WriteCountsWhenDue(settings, stores, static_cast<int64_t>(std::time(nullptr)), kCountsEverySeconds);
     }
     if (next == Wait::Failure)
         ending.Fail(std::strerror(errno));
+    WriteCountsWhenDue(settings, stores, static_cast<int64_t>(std::time(nullptr)), 0);
 }
 
 sigset_t EndSignals()
@@ -178,13 +201,17 @@ int Run(const Settings& settings)
         return 1;
     }
     std::mutex turn;
+    LatencyHistogram answerTimes;
+    KeepAnswerTimes(&answerTimes);
     std::vector<std::jthread> threads;
     for (int i = 0; i < settings.Count(kThreadsSetting); ++i)
-        threads.emplace_back(AnswerRequests, std::cref(settings), std::ref(ending), std::ref(turn));
+        threads.emplace_back(AnswerRequests, std::cref(settings), std::ref(ending), std::ref(turn),
+                             std::ref(answerTimes));
     int signal = 0;
     sigwait(&ends, &signal);
     ending.Begin();
     threads.clear(); // each finishes the request it is answering, then ends
+    KeepAnswerTimes(nullptr);
     return ending.Failed() ? 1 : 0;
 }
 

@@ -2,18 +2,12 @@
 // Sign-ins and failures over time as the admin page draws them: an inline SVG bar chart with
 // the slots where a spent budget refused attempts marked. It uses presentation attributes
 // only, so a page whose policy allows no style at all still shows it whole.
+#include "site/store/SiteStore.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// One hour's or one day's attempts; the store may leave out slots without any.
-struct Activity {
-    int64_t at = 0; // any time within the slot, seconds since 1970
-    int64_t signIns = 0;
-    int64_t failures = 0; // strings checked and refused
-    int64_t refusals = 0; // attempts refused unchecked because the origin's budget was spent
-};
 
 // slots slots of step seconds each, aligned to step (UTC), the last one ending at end.
 struct PlotSpan {

@@ -67,7 +67,7 @@ std::string Table(std::string_view head, const std::string& rows, std::string_vi
     return "<div class=\"scroll\"><table>" + std::string(head) + "<tbody>" + rows + "</tbody></table></div>";
 }
 
-std::string RevokeForm(const AdminView& view, const TokenRow& token)
+std::string RevokeForm(const AdminView& view, const TokenEntry& token)
 {
     return "<form method=\"post\" action=\"" + EscapeMarkup(view.path) +
            "\"><input type=\"hidden\" name=\"revoke\" value=\"" + EscapeMarkup(token.identity) +
@@ -80,7 +80,7 @@ std::string Tokens(const AdminView& view)
 {
     const auto& column = kTokenColumns;
     std::string rows;
-    for (const TokenRow& token : view.tokens) {
+    for (const TokenEntry& token : view.tokens) {
         rows += token.revoked ? "<tr class=\"revoked\">" : "<tr>";
         rows += TextCell(column[0], token.identity, "id") + TextCell(column[1], token.account) +
                 TextCell(column[2], token.revoked ? "revoked" : "active") +
@@ -94,7 +94,7 @@ std::string SpentBudgets(const AdminView& view)
 {
     const auto& column = kBudgetColumns;
     std::string rows;
-    for (const SpentBudget& budget : view.budgets)
+    for (const BudgetEntry& budget : view.budgets)
         rows += "<tr>" + TextCell(column[0], budget.origin, "id") + TextCell(column[1], budget.kind) +
                 TextCell(column[2], std::to_string(budget.refusals), "count") +
                 TextCell(column[3], UtcText(budget.lastDay, "%Y-%m-%d")) + "</tr>";
@@ -106,7 +106,7 @@ std::string SignIns(const AdminView& view)
 {
     const auto& column = kSignInColumns;
     std::string rows;
-    for (const SignInRow& signIn : view.signIns)
+    for (const SignInEntry& signIn : view.signIns)
         rows += "<tr>" + TextCell(column[0], Time(signIn.at)) + TextCell(column[1], signIn.account) +
                 TextCell(column[2], signIn.identity, "id") + TextCell(column[3], signIn.address, "id") +
                 TextCell(column[4], SignInPathName(signIn.path)) + "</tr>";

@@ -10,32 +10,6 @@
 #include <string>
 #include <vector>
 
-struct TokenRow {
-    std::string identity; // as FormatIdentity writes it
-    std::string account;
-    bool revoked = false;
-    std::optional<int64_t> lastSignIn;
-};
-
-// An address or network whose failure budget was spent, refusing attempts unchecked.
-struct SpentBudget {
-    std::string origin;
-    std::string kind; // "address" or "network"
-    int64_t refusals = 0;
-    int64_t lastDay = 0; // 00:00 UTC of the latest day with refusals
-};
-
-// Where a sign-in came through.
-enum class SignInPath { Page, Api, Oidc };
-
-struct SignInRow {
-    int64_t at = 0;
-    std::string account;
-    std::string identity;
-    std::string address;
-    SignInPath path = SignInPath::Page;
-};
-
 struct AdminView {
     std::string account; // the administrator signed in
     std::string path;    // the page's own path, where its forms post: a plain path of this site
@@ -44,11 +18,12 @@ struct AdminView {
     std::string notice; // one line after a change ("Token ... revoked."); nothing otherwise
     std::vector<Activity> hourly;
     std::vector<Activity> daily;
-    std::vector<TokenRow> tokens;
-    std::vector<SpentBudget> budgets; // as they should be listed
-    std::vector<SignInRow> signIns;   // newest first
+    std::vector<TokenEntry> tokens;
+    std::vector<BudgetEntry> budgets; // as they should be listed
+    std::vector<SignInEntry> signIns; // newest first
 };
 
+// As the page names it: page, API, OIDC.
 std::string_view SignInPathName(SignInPath path);
 
 // The whole document.

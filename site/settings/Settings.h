@@ -39,6 +39,7 @@ struct SettingRow {
 inline constexpr std::string_view kDatabaseSetting = "ENTRAVO_SITE_DB";
 inline constexpr std::string_view kTrustedProxiesSetting = "ENTRAVO_SITE_TRUSTED_PROXIES";
 inline constexpr std::string_view kThreadsSetting = "ENTRAVO_SITE_THREADS";
+inline constexpr std::string_view kMetricsFromSetting = "ENTRAVO_SITE_METRICS_FROM";
 
 inline constexpr SettingRow kSettingTable[] = {
     {kDatabaseSetting, SettingKind::Text, "/var/lib/entravo-site/site.db", kFromAnywhere,
@@ -46,6 +47,7 @@ inline constexpr SettingRow kSettingTable[] = {
     {kTrustedProxiesSetting, SettingKind::AddressList, "", kFromAnywhere, "the reverse proxies to trust"},
     {kThreadsSetting, SettingKind::Count, "8", kAtStart, "login.fcgi's threads, each holding a store connection", 1,
      64},
+    {kMetricsFromSetting, SettingKind::AddressList, "127.0.0.0/8, ::1", kFromAnywhere, "readers of /metrics"},
 };
 
 // The values a row takes, as --help says them after its meaning ("1 to 64"); empty for text.

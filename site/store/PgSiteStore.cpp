@@ -28,23 +28,27 @@ constexpr PgSql kWriteHeader{"INSERT INTO site_header(application_id, schema_ver
 // /48), so one lock on that network's key makes counting and charging one step for all of
 // them, on every server; a function that may change rows takes a new snapshot for each of its
 // statements, so the count after the lock sees every charge committed before it. A spent
-// budget refuses the string whatever the search said: the refusal is counted for the day and,
-// for a network, its brake set (newly only when it had run out). Otherwise a string that is not
+// budget refuses the string whatever the search said: the refusal is counted for the day and the
+// hour under the address or network whose budget is spent, and its brake set (newly only when it
+// had run out). Otherwise a string that is not
 // genuine is recorded as what it was; a genuine one is admitted: the token read under a share
 // lock (a revocation waits for the admissions under way, then ends their sessions too), the
 // string inserted into used_strings under the offer's mark only for an enrolled, unrevoked
 // token, where of two servers offering it at once the second waits for the first one's commit
-// and then inserts nothing, and the session opened only for an inserted string; its attempt
-// recorded with the verdict. Only what a genuine string brings is flushed before the answer:
-// a refusal and a string that is not genuine turn synchronous_commit off for the transaction.
+// and then inserts nothing, and the session opened and the sign-in recorded (in its row of the
+// week) only for an inserted string; its attempt recorded with the verdict. Only what a genuine string brings is
+// flushed before the answer: a refusal and a string that is not genuine turn synchronous_commit off for the
+// transaction.
 constexpr char kCheckFunction[] = "entravo_check_string";
 constexpr char kCheckArguments[] =
     "from_address text, from_network text, from_wide_network text, window_start bigint, address_budget bigint,"
-    " network_budget bigint, wide_budget bigint, checked_at bigint, today bigint, brake_until bigint, searched text,"
-    " offered_identity text, offered_seed bigint, session_hash bytea, offer_mark bigint, OUT verdict text,"
+    " network_budget bigint, wide_budget bigint, checked_at bigint, today bigint, this_hour bigint, brake_until bigint,"
+    " searched text, offered_identity text, offered_seed bigint, session_hash bytea, offer_mark bigint,"
+    " sign_in_week bigint, sign_in_path text, sign_in_time text, OUT verdict text,"
     " OUT holder text, OUT spent text, OUT newly_braked boolean";
 
-// The function's text with each outcome's name in braces: {accepted}. A budget is spent when its
+// The function's text with each outcome's name in braces: {accepted}, and what a sign-in adds
+// to its row of the week in {add-sign-in}. A budget is spent when its
 // last failure is there (OFFSET budget - 1; a budget is at least one), the widest first, each
 // over an index of the failures alone ({failed} as the index says it); an IPv4 origin has no
 // wide network.
@@ -72,14 +76,13 @@ BEGIN
     IF spent IS NOT NULL THEN
         PERFORM set_config('synchronous_commit', 'off', true);
         verdict := {too-many-failures};
-        INSERT INTO daily_counts(day, network, outcome, count)
-            VALUES(today, CASE WHEN spent = from_address THEN from_network ELSE spent END, verdict, 1)
+        INSERT INTO daily_counts(day, network, outcome, count) VALUES(today, spent, verdict, 1)
             ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1;
-        IF spent <> from_address THEN
-            INSERT INTO brakes(network, until) VALUES(spent, brake_until)
-                ON CONFLICT(network) DO UPDATE SET until = excluded.until WHERE brakes.until < checked_at;
-            newly_braked := FOUND;
-        END IF;
+        INSERT INTO hourly_counts(hour, outcome, count) VALUES(this_hour, verdict, 1)
+            ON CONFLICT(hour, outcome) DO UPDATE SET count = hourly_counts.count + 1;
+        INSERT INTO brakes(network, until) VALUES(spent, brake_until)
+            ON CONFLICT(network) DO UPDATE SET until = excluded.until WHERE brakes.until < checked_at;
+        newly_braked := FOUND;
         RETURN;
     END IF;
     IF searched IS NOT NULL THEN
@@ -100,6 +103,9 @@ BEGIN
                     INSERT INTO sessions(token_hash, identity, opened_at)
                         VALUES(session_hash, offered_identity, checked_at);
                 END IF;
+                INSERT INTO sign_ins(week, identity, account, address, path, times, count)
+                    VALUES(sign_in_week, offered_identity, holder, from_address, sign_in_path, sign_in_time, 1)
+                    {add-sign-in};
             ELSE
                 verdict := {already-used};
             END IF;
@@ -118,6 +124,7 @@ std::string CheckFunctionBody()
             body.replace(at, name.size(), text);
     };
     fill("{failed}", "outcome <> " + OutcomeLiteral(Outcome::Accepted));
+    fill("{add-sign-in}", PostgresDialect(SignInUpsert()));
     for (const Outcome outcome :
          {Outcome::Accepted, Outcome::NotEnrolled, Outcome::Revoked, Outcome::AlreadyUsed, Outcome::TooManyFailures})
         fill("{" + std::string(OutcomeName(outcome)) + "}", OutcomeLiteral(outcome));
@@ -138,10 +145,12 @@ const std::string& MakeCheckFunctionText()
     return text;
 }
 
-constexpr PgSql kCheck{"SELECT verdict, holder, spent, newly_braked FROM entravo_check_string($1::text, $2::text,"
-                       " $3::text, $4::bigint, $5::bigint, $6::bigint, $7::bigint, $8::bigint, $9::bigint, $10::bigint,"
-                       " $11::text, $12::text, $13::bigint, $14::bytea, $15::bigint)",
-                       Resend::Never};
+constexpr PgSql kCheck{
+    "SELECT verdict, holder, spent, newly_braked FROM entravo_check_string($1::text, $2::text,"
+    " $3::text, $4::bigint, $5::bigint, $6::bigint, $7::bigint, $8::bigint, $9::bigint, $10::bigint,"
+    " $11::bigint, $12::text, $13::text, $14::bigint, $15::bytea, $16::bigint, $17::bigint, $18::text,"
+    " $19::text)",
+    Resend::Never};
 // Whether the schema's function is this release's.
 constexpr PgSql kCheckFunctionCurrent{"SELECT EXISTS (SELECT FROM pg_proc WHERE proname = $1 AND pronamespace ="
                                       " current_schema()::regnamespace AND prosrc = $2)",
@@ -165,18 +174,22 @@ constexpr PgSql kFindUse{"SELECT used_by, (SELECT account FROM tokens WHERE iden
 // rows it removed itself, so no attempt is counted twice. Ids grow with time, so the oldest
 // rows are the first ones: a round reads that many and no more, however many are recent. The
 // rows are picked into an array so that the plan prepared once (which cannot know the limit)
-// finds them by key rather than by reading the whole table. Counted per day ($3 seconds long).
+// finds them by key rather than by reading the whole table. Counted per day ($3 seconds long),
+// and those made since $4 per hour ($5 seconds) too.
 constexpr PgSql kFoldAttempts{
     "WITH folded AS (DELETE FROM attempts WHERE id = ANY (ARRAY(SELECT id FROM attempts ORDER BY id LIMIT $2"
     " FOR UPDATE SKIP LOCKED)) AND at < $1 RETURNING at, network, outcome),"
     " counted AS (INSERT INTO daily_counts(day, network, outcome, count)"
     " SELECT at - at % $3, network, outcome, count(*) FROM folded GROUP BY 1, 2, 3"
-    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count)"
+    " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + excluded.count),"
+    " hourly AS (INSERT INTO hourly_counts(hour, outcome, count)"
+    " SELECT at - at % $5, outcome, count(*) FROM folded WHERE at >= $4 GROUP BY 1, 2"
+    " ON CONFLICT(hour, outcome) DO UPDATE SET count = hourly_counts.count + excluded.count)"
     " SELECT count(*) FROM folded",
     Resend::Never};
 
 constexpr PgSql kFindClient{"SELECT id FROM clients WHERE key = $1", Resend::Allowed};
-constexpr PgSql kVacuum{"VACUUM attempts, sessions, daily_counts, brakes", Resend::Allowed};
+constexpr PgSql kVacuum{"VACUUM attempts, sessions, daily_counts, hourly_counts, brakes, sign_ins", Resend::Allowed};
 constexpr PgSql kFootprint{"SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                            " current_schema()::regnamespace AND relkind = 'r'",
                            Resend::Allowed};
@@ -372,7 +385,7 @@ PgSiteStore PgSiteStore::Open(const std::string& address, StoreUse use)
         throw StoreError(connection.Name() + " lacks this release's " + kCheckFunction +
                          " (bring it up to date with: entravo-site init)");
     if (use == StoreUse::LongLived) {
-        connection.Prepared(kCheck, 15);
+        connection.Prepared(kCheck, 19);
         connection.Prepared(Statements().findSession, 2);
     }
     return PgSiteStore(std::move(connection));
@@ -402,12 +415,15 @@ StringCheck PgSiteStore::CheckString(const Origin& origin, int64_t now, const Bu
         const PgResult checked = m_connection.Run(
             kCheck, {origin.address, origin.network, Present(origin.wideNetwork), now - budgets.windowSeconds,
                      int64_t{budgets.address}, int64_t{budgets.network}, int64_t{budgets.wideNetwork}, now,
-                     now - now % kSecondsPerDay, now + budgets.windowSeconds, searched,
+                     now - now % kSecondsPerDay, now - now % kSecondsPerHour, now + budgets.windowSeconds, searched,
                      IdentityText(verification.identity), int64_t{verification.seed},
-                     SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), MarkOf(offer.mark)});
+                     SessionBytes(offer.opensSession ? std::optional(offer.mark) : std::nullopt), MarkOf(offer.mark),
+                     SignInWeek(now), SignInPathWord(offer.path), SignInTimeText(now)});
         check.outcome = OutcomeNamed(checked.Text(0, 0));
         if (check.outcome == Outcome::TooManyFailures) {
-            check.gate = {checked.Text(0, 2), checked.Boolean(0, 3)};
+            check.gate.exhausted = checked.Text(0, 2);
+            check.gate.network = check.gate.exhausted != origin.address;
+            check.gate.newlyExhausted = checked.Boolean(0, 3);
             return check;
         }
         check.account = check.outcome == Outcome::Accepted ? checked.Text(0, 1) : std::string();
@@ -548,7 +564,17 @@ void PgSiteStore::CopiedIn()
     m_connection.Execute(kIdentitiesAfterCopy);
 }
 
-int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t rows)
+int64_t PgSiteStore::FoldAttempts(int64_t before, int64_t hourlySince, int64_t rows)
 {
-    return m_connection.Run(kFoldAttempts, {before, rows, kSecondsPerDay}).Integer(0, 0);
+    return m_connection.Run(kFoldAttempts, {before, rows, kSecondsPerDay, hourlySince, kSecondsPerHour}).Integer(0, 0);
+}
+
+void PgSiteStore::ReadAside(const StoreStatement& statement, SqlValues parameters, const RowReader& read)
+{
+    Read(statement, parameters, read);
+}
+
+int64_t PgSiteStore::Footprint()
+{
+    return m_connection.Run(kFootprint).Integer(0, 0);
 }

@@ -44,6 +44,10 @@ private:
 
     // A read, and a change to be flushed, is a statement alone: the server commits it by itself.
     void Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override;
+    // Each thread has a connection of its own, and the server's readers never wait for writers.
+    void ReadAside(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override;
+    // The tables of the current schema with their indexes.
+    int64_t Footprint() override;
     int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) override;
     std::unique_ptr<SqlTransaction> Begin(Durability durability) override;
     // Repeatable read: one snapshot for every statement.
@@ -52,7 +56,7 @@ private:
     void CopiedIn() override;
     // Removes and counts in one statement: of two servers tidying at once, each folds only the
     // rows it removed itself, so no attempt is counted twice.
-    int64_t FoldAttempts(int64_t before, int64_t rows) override;
+    int64_t FoldAttempts(int64_t before, int64_t hourlySince, int64_t rows) override;
 
     // What became of a genuine string's check whose connection was lost after it was sent.
     Admission AdmissionAfterLoss(const RomBytes& identity, uint32_t seed, const Offer& offer, const StoreError& loss);

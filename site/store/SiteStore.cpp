@@ -2,6 +2,23 @@
 
 #include <ctime>
 
+std::string_view StoreError::KindName() const
+{
+    switch (m_kind) {
+    case Kind::Busy:
+        return "busy";
+    case Kind::Full:
+        return "full";
+    case Kind::Unreachable:
+        return "unreachable";
+    case Kind::Unresolved:
+        return "unresolved";
+    case Kind::Broken:
+        break;
+    }
+    return "broken";
+}
+
 std::string_view OutcomeName(Outcome outcome)
 {
     switch (outcome) {
@@ -30,4 +47,17 @@ std::string UtcText(int64_t at, const char* format)
     gmtime_r(&seconds, &parts);
     char text[32];
     return std::string(text, std::strftime(text, sizeof text, format, &parts));
+}
+
+std::string_view SignInPathWord(SignInPath path)
+{
+    switch (path) {
+    case SignInPath::Page:
+        return "page";
+    case SignInPath::Api:
+        return "api";
+    case SignInPath::Oidc:
+        return "oidc";
+    }
+    return "page";
 }

@@ -9,10 +9,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The store could not be read or written; the message names the store and says why.
@@ -29,6 +31,8 @@ public:
     {
     }
     Kind kind() const { return m_kind; }
+    // As the counts label it: broken, busy, full, unreachable, unresolved.
+    std::string_view KindName() const;
     bool temporary() const { return m_kind == Kind::Busy || m_kind == Kind::Full || m_kind == Kind::Unreachable; }
 
 private:
@@ -64,9 +68,13 @@ struct Budgets {
 // What the origin's budgets said of an offered string: when one is spent, the string is refused
 // unchecked and no attempt is recorded.
 struct Gate {
-    std::string exhausted;              // when refused: the address or network whose budget is spent
-    bool networkNewlyExhausted = false; // a network's first refusal in this window: log it once
+    std::string exhausted;       // when refused: the address or network whose budget is spent
+    bool network = false;        // exhausted is a network, not the address itself
+    bool newlyExhausted = false; // its first refusal in this window: log it once
 };
+
+// The network of every text that is not an address (Origin): one for all such text.
+inline constexpr std::string_view kNotAnAddressNetwork = "not-an-address";
 
 // A session is known only by the SHA-256 of its token, so the store never holds a token.
 using SessionHash = std::array<uint8_t, 32>;
@@ -85,13 +93,22 @@ struct SessionHolder {
     RomBytes identity{};
 };
 
+// Where an accepted sign-in came through: the login page, the verification API, or an
+// application signed in through OpenID Connect.
+enum class SignInPath { Page, Api, Oidc };
+
+// As the records and the operator write it: page, api, oidc.
+std::string_view SignInPathWord(SignInPath path);
+
 // Who offers a string. The mark is fresh random bits of the request's own (the hash of the
 // session it would open): kept with the string it uses up, so that a request that lost the
 // store's answer can tell its own acceptance from another's. A logon opens its session under
-// the mark; an application checks the string for itself and opens none.
+// the mark; an application checks the string for itself and opens none. An acceptance is
+// recorded as a sign-in through path.
 struct Offer {
     SessionHash mark{};
     bool opensSession = false;
+    SignInPath path = SignInPath::Page;
 };
 
 // What became of one offered string.
@@ -111,6 +128,87 @@ struct StringCheck {
 // the PostgreSQL store runs it first, so that its check is one round trip, and a spent budget
 // refuses the string whatever it found.
 using Search = std::function<Verification()>;
+
+// Counts by what they count and a label, as the metrics show them: ("checked", "accepted").
+using Counts = std::map<std::pair<std::string, std::string>, int64_t>;
+
+// What the counts count (StoreFigures): the store's own, and those the login page's processes
+// add in batches: the API's answers by status, session checks by answer, store errors by kind.
+inline constexpr std::string_view kCheckedCount = "checked";
+inline constexpr std::string_view kRefusedCount = "refused";
+inline constexpr std::string_view kTokensCount = "tokens";
+inline constexpr std::string_view kSessionsCount = "sessions";
+inline constexpr std::string_view kUsedStringsCount = "used_strings";
+inline constexpr std::string_view kApiCallCount = "api";
+inline constexpr std::string_view kSessionCheckCount = "session_check";
+inline constexpr std::string_view kStoreErrorCount = "store_error";
+
+// What the store holds of the site's activity for its metrics, all read at one moment: strings
+// checked ever, by outcome ("checked"); attempts refused unchecked ever, by the kind of budget
+// spent ("refused": "address" or "network"); tokens by state ("tokens": "active", "revoked"); live
+// sessions ("sessions") and used strings ("used_strings"), each labelled ""; and every count
+// added by AddCounts, under its own name. Counts that only grow never fall: records that the
+// clean-up or a probe removes leave their counts behind. bytes: the store's size.
+struct StoreFigures {
+    Counts counts;
+    int64_t bytes = 0;
+};
+
+// One hour's or one day's attempts; the store may leave out slots without any.
+struct Activity {
+    int64_t at = 0; // any time within the slot, seconds since 1970
+    int64_t signIns = 0;
+    int64_t failures = 0; // strings checked and refused
+    int64_t refusals = 0; // attempts refused unchecked because the origin's budget was spent
+};
+
+struct TokenEntry {
+    std::string identity;
+    std::string account;
+    bool revoked = false;
+    std::optional<int64_t> lastSignIn; // the latest kept in the sign-in record
+};
+
+// An address or network whose failure budget was spent, refusing attempts unchecked.
+struct BudgetEntry {
+    std::string origin;
+    std::string kind; // "address" or "network"
+    int64_t refusals = 0;
+    int64_t lastDay = 0; // 00:00 UTC of the latest day with refusals
+};
+
+// One accepted sign-in. A token that signs in very often from one address through one path in
+// one week keeps the times of its latest kMostSignInTimes there; earlier, on the oldest entry
+// kept of them, says how many of that week came before it without their times.
+struct SignInEntry {
+    int64_t at = 0;
+    std::string account;
+    std::string identity;
+    std::string address;
+    SignInPath path = SignInPath::Page;
+    int64_t earlier = 0;
+};
+
+// What the admin page shows: attempts per hour and per day since the times given, tokens with
+// their latest sign-ins, the budgets spent lately and the latest sign-ins, newest first.
+struct SiteOverview {
+    std::vector<Activity> hourly;
+    std::vector<Activity> daily;
+    std::vector<TokenEntry> tokens;
+    std::vector<BudgetEntry> budgets;
+    std::vector<SignInEntry> signIns;
+};
+
+// What the admin page asks for besides the tokens.
+struct OverviewRequest {
+    int64_t hourlySince = 0;
+    int64_t dailySince = 0;
+    int64_t budgetsSince = 0;
+    int64_t budgets = 0; // at most this many
+    int64_t signIns = 0; // the latest this many
+};
+
+enum class RevokeResult { Revoked, NotEnrolled, AlreadyRevoked };
 
 class SiteStore {
 public:
@@ -136,6 +234,18 @@ public:
     // A small, bounded share of the clean-up: attempts older than kAttemptKeepSeconds become
     // counts per day and network, expired sessions, brakes and nonces go. Called now and then.
     virtual void Tidy(int64_t now) = 0;
+
+    // The store's figures for the metrics (StoreFigures), sessions counted live at now.
+    virtual StoreFigures Figures(int64_t now) = 0;
+    // Adds to the counts the store keeps, in one unsynced transaction: the counts of what
+    // leaves no record of its own, which the web server's processes write in batches.
+    virtual void AddCounts(const Counts& counts) = 0;
+
+    // The admin page's: whether the account was granted it, what it shows, and its Revoke
+    // buttons. Revoking ends the token's sessions at once.
+    virtual bool IsAdmin(std::string_view account) = 0;
+    virtual SiteOverview Overview(const OverviewRequest& request) = 0;
+    virtual RevokeResult Revoke(const RomBytes& identity, int64_t now) = 0;
 };
 
 // How long attempts are kept one by one (the operator's summary reaches this far back).
@@ -144,6 +254,15 @@ inline constexpr int64_t kAttemptKeepSeconds = 60 * 60;
 // bit, for comparisons with the same time last year.
 inline constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
 inline constexpr int64_t kDailyKeepDays = 400;
+// Attempts per hour are kept for the admin page's last 48 hours, and the sign-ins as long as
+// the daily counts: kept by the week, each week until its last day is that old.
+inline constexpr int64_t kSecondsPerHour = 60 * 60;
+inline constexpr int64_t kHourlyKeepSeconds = 49 * kSecondsPerHour;
+inline constexpr int64_t kSignInKeepDays = kDailyKeepDays;
+inline constexpr int64_t kSignInWeekSeconds = 7 * kSecondsPerDay;
+// The times kept of one token's sign-ins from one address through one path in one week: some
+// thirty a day, a row that stays within one page of the store.
+inline constexpr int64_t kMostSignInTimes = 200;
 // How long a session lasts; after that the store forgets it.
 inline constexpr int64_t kSessionLifetimeSeconds = 12 * 60 * 60;
 // How far a signed request's time may be from the site's clock for it to be answered.
@@ -160,12 +279,11 @@ enum class StoreUse { OneRequest, LongLived };
 // What the operator's command needs besides: enrolment, the records, and the upkeep.
 enum class InitResult { Created, AlreadyThere, Migrated };
 enum class EnrollResult { Enrolled, AlreadyEnrolled };
-enum class RevokeResult { Revoked, NotEnrolled, AlreadyRevoked };
 
-struct TokenEntry {
-    std::string identity;
+// An account that may see the admin page.
+struct AdminEntry {
     std::string account;
-    bool revoked = false;
+    int64_t grantedAt = 0;
 };
 
 struct AttemptEntry {
@@ -201,14 +319,21 @@ class OperatorStore : public SiteStore {
 public:
     // A revoked token can be enrolled again, for any account; its old sessions stay ended.
     virtual EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) = 0;
-    // Ends the token's sessions at once.
-    virtual RevokeResult Revoke(const RomBytes& identity, int64_t now) = 0;
+    // Without their latest sign-ins.
     virtual std::vector<TokenEntry> Tokens() = 0;
+    // Accepted sign-ins at or after since, of account when one is given, newest first, at most
+    // most of them.
+    virtual std::vector<SignInEntry> SignIns(int64_t since, const std::optional<std::string>& account,
+                                             int64_t most) = 0;
+    // False when the account already had it, or did not have it.
+    virtual bool GrantAdmin(std::string_view account, int64_t now) = 0;
+    virtual bool RevokeAdmin(std::string_view account) = 0;
+    virtual std::vector<AdminEntry> Admins() = 0;
     // Newest first.
     virtual std::vector<AttemptEntry> RecentAttempts(int count) = 0;
     // Most failures first.
     virtual std::vector<NetworkFailures> FailuresByNetwork(int64_t since) = 0;
-    // Newest day first.
+    // Newest day first, the attempts not yet folded into them included.
     virtual std::vector<DailyCount> DailyCounts(int64_t since) = 0;
     // All of Tidy's work at once, and the space it frees given back; works on a full disk.
     virtual PruneReport Prune(int64_t now) = 0;
@@ -222,8 +347,8 @@ public:
     virtual std::vector<ApiClient> Clients() = 0;
     // False when there was no such client.
     virtual bool RemoveClient(int64_t client) = 0;
-    // Removes the token and every record of it: its used strings, sessions and attempts. Only
-    // for the probe's throwaway tokens: a real token's used strings must stay, or its strings
-    // would work again.
+    // Removes the token and every record of it: its used strings, sessions, attempts and
+    // sign-ins (what they count stays, without it). Only for the probe's throwaway tokens: a
+    // real token's used strings must stay, or its strings would work again.
     virtual void Forget(const RomBytes& identity) = 0;
 };

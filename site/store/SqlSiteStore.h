@@ -52,10 +52,18 @@ public:
     void EndSession(const SessionHash& session) override;
     std::optional<ClientKey> ClientKeyOf(int64_t client) override;
     void Tidy(int64_t now) override;
+    StoreFigures Figures(int64_t now) override;
+    void AddCounts(const Counts& counts) override;
+    bool IsAdmin(std::string_view account) override;
+    SiteOverview Overview(const OverviewRequest& request) override;
 
     EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
     RevokeResult Revoke(const RomBytes& identity, int64_t now) override;
     std::vector<TokenEntry> Tokens() override;
+    std::vector<SignInEntry> SignIns(int64_t since, const std::optional<std::string>& account, int64_t most) override;
+    bool GrantAdmin(std::string_view account, int64_t now) override;
+    bool RevokeAdmin(std::string_view account) override;
+    std::vector<AdminEntry> Admins() override;
     std::vector<AttemptEntry> RecentAttempts(int count) override;
     std::vector<NetworkFailures> FailuresByNetwork(int64_t since) override;
     std::vector<DailyCount> DailyCounts(int64_t since) override;
@@ -84,6 +92,10 @@ protected:
 private:
     // What each store's connection offers alike. A read outside any transaction.
     virtual void Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read) = 0;
+    // A read that may take a while (the metrics' figures), made where it holds up no sign-in;
+    // and the store's size.
+    virtual void ReadAside(const StoreStatement& statement, SqlValues parameters, const RowReader& read) = 0;
+    virtual int64_t Footprint() = 0;
     // A change that is a transaction of its own; the rows it changed.
     virtual int64_t Change(Durability durability, const StoreStatement& statement, SqlValues parameters) = 0;
     virtual std::unique_ptr<SqlTransaction> Begin(Durability durability) = 0;
@@ -93,14 +105,16 @@ private:
     // brought in line.
     virtual void CopiedIn() = 0;
     // Within the clean-up's transaction (Begin's): of the oldest attempts, at most rows, those
-    // made before the time given folded into the counts per day; how many.
-    virtual int64_t FoldAttempts(int64_t before, int64_t rows) = 0;
+    // made before the time given folded into the counts per day, and those of them made since
+    // hourlySince into the counts per hour too; how many.
+    virtual int64_t FoldAttempts(int64_t before, int64_t hourlySince, int64_t rows) = 0;
 
     // Whether the token is enrolled and not revoked, read in transaction and locked until it
     // ends; nullopt when there is no such token.
     static std::optional<bool> TokenActive(SqlTransaction& transaction, const std::string& identity);
     template <typename Row, typename Make>
     std::vector<Row> Rows(const StoreStatement& statement, SqlValues parameters, Make make);
+    std::vector<Activity> ActivitySince(const StoreStatement& statement, int64_t since, int64_t step);
 
     std::string m_name;
 };

@@ -43,6 +43,12 @@ constexpr char kFoldAttempts[] =
     " SELECT at - at % ?3, network, outcome, count(*) FROM attempts"
     " WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1 GROUP BY 1, 2, 3"
     " ON CONFLICT DO UPDATE SET count = count + excluded.count";
+// The same rows made since ?3, counted per hour (?4 seconds long) for the admin page.
+constexpr char kFoldHours[] =
+    "INSERT INTO hourly_counts(hour, outcome, count)"
+    " SELECT at - at % ?4, outcome, count(*) FROM attempts"
+    " WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1 AND at >= ?3 GROUP BY 1, 2"
+    " ON CONFLICT DO UPDATE SET count = count + excluded.count";
 constexpr char kDropFolded[] =
     "DELETE FROM attempts WHERE id IN (SELECT id FROM attempts ORDER BY id LIMIT ?2) AND at < ?1";
 
@@ -438,6 +444,8 @@ StringCheck SqliteSiteStore::CheckWithin(const Origin& origin, int64_t now, cons
                             const std::string key = FormatIdentity(*genuine.identity);
                             const Admission admission = AdmitString(key, genuine.seed, now, offer);
                             RecordAttempt(origin, now, admission.outcome, key);
+                            if (admission.outcome == Outcome::Accepted)
+                                RecordSignIn(origin, now, key, admission.account, offer.path);
                             return admission;
                         });
 }
@@ -455,20 +463,20 @@ Gate SqliteSiteStore::Gauge(const Origin& origin, int64_t now, const Budgets& bu
     }
     if (gate.exhausted.empty())
         return gate;
-    const bool network = gate.exhausted != origin.address;
+    gate.network = gate.exhausted != origin.address;
+    const std::string_view refused = OutcomeName(Outcome::TooManyFailures);
     SqliteQuery(*m_connection, Statements().countToday)
         .Bind(1, now - now % kSecondsPerDay)
-        .Bind(2, network ? gate.exhausted : origin.network)
-        .Bind(3, OutcomeName(Outcome::TooManyFailures))
+        .Bind(2, gate.exhausted)
+        .Bind(3, refused)
         .Run();
-    if (network) {
-        SqliteQuery(*m_connection, Statements().brake)
-            .Bind(1, gate.exhausted)
-            .Bind(2, now + budgets.windowSeconds)
-            .Bind(3, now)
-            .Run();
-        gate.networkNewlyExhausted = sqlite3_changes(m_connection->Get()) > 0;
-    }
+    SqliteQuery(*m_connection, Statements().countHour).Bind(1, now - now % kSecondsPerHour).Bind(2, refused).Run();
+    SqliteQuery(*m_connection, Statements().brake)
+        .Bind(1, gate.exhausted)
+        .Bind(2, now + budgets.windowSeconds)
+        .Bind(3, now)
+        .Run();
+    gate.newlyExhausted = sqlite3_changes(m_connection->Get()) > 0;
     return gate;
 }
 
@@ -482,6 +490,19 @@ void SqliteSiteStore::RecordAttempt(const Origin& origin, int64_t now, Outcome o
         .BindValue(4, Present(origin.wideNetwork))
         .BindValue(5, identity)
         .Bind(6, OutcomeName(outcome))
+        .Run();
+}
+
+void SqliteSiteStore::RecordSignIn(const Origin& origin, int64_t now, const std::string& identity,
+                                   const std::string& account, SignInPath path)
+{
+    SqliteQuery(*m_connection, Statements().recordSignIn)
+        .Bind(1, SignInWeek(now))
+        .Bind(2, identity)
+        .Bind(3, account)
+        .Bind(4, origin.address)
+        .Bind(5, SignInPathWord(path))
+        .Bind(6, SignInTimeText(now))
         .Run();
 }
 
@@ -568,6 +589,21 @@ void SqliteSiteStore::Read(const StoreStatement& statement, SqlValues parameters
     RunOn(*m_connection, statement, parameters, read);
 }
 
+// The connection a long-lived process's threads share must not wait for a long read: it reads
+// through one of its own, which write-ahead logging lets read beside the writers.
+void SqliteSiteStore::ReadAside(const StoreStatement& statement, SqlValues parameters, const RowReader& read)
+{
+    if (m_use != StoreUse::LongLived)
+        return Read(statement, parameters, read);
+    const auto aside = Connect(m_connection->Path(), StoreUse::OneRequest);
+    RunOn(*aside, statement, parameters, read);
+}
+
+int64_t SqliteSiteStore::Footprint()
+{
+    return static_cast<int64_t>(SizeOf(m_connection->FilePath()) + SizeOf(m_connection->LogPath()));
+}
+
 int64_t SqliteSiteStore::Change(Durability durability, const StoreStatement& statement, SqlValues parameters)
 {
     Transaction transaction(Live(), durability);
@@ -581,9 +617,15 @@ std::unique_ptr<SqlTransaction> SqliteSiteStore::Begin(Durability durability)
     return std::make_unique<Transaction>(Live(), durability);
 }
 
-int64_t SqliteSiteStore::FoldAttempts(int64_t before, int64_t rows)
+int64_t SqliteSiteStore::FoldAttempts(int64_t before, int64_t hourlySince, int64_t rows)
 {
     SqliteQuery(*m_connection, kFoldAttempts).Bind(1, before).Bind(2, rows).Bind(3, kSecondsPerDay).Run();
+    SqliteQuery(*m_connection, kFoldHours)
+        .Bind(1, before)
+        .Bind(2, rows)
+        .Bind(3, hourlySince)
+        .Bind(4, kSecondsPerHour)
+        .Run();
     SqliteQuery(*m_connection, kDropFolded).Bind(1, before).Bind(2, rows).Run();
     return sqlite3_changes(m_connection->Get());
 }

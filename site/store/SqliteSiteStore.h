@@ -38,6 +38,9 @@ private:
 
     // A read takes the shared connection's turn.
     void Read(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override;
+    void ReadAside(const StoreStatement& statement, SqlValues parameters, const RowReader& read) override;
+    // The database file and its log.
+    int64_t Footprint() override;
     // The connection to write through: a long-lived store whose connection failed to sync takes
     // the one opened afresh (the first store to come opens it).
     SqliteConnection& Live();
@@ -56,11 +59,13 @@ private:
     // The budgets counted; when one is spent, the refusal counted and the network's brake set.
     Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
     void RecordAttempt(const Origin& origin, int64_t now, Outcome outcome, const std::optional<std::string>& identity);
+    void RecordSignIn(const Origin& origin, int64_t now, const std::string& identity, const std::string& account,
+                      SignInPath path);
     // The string (identity, seed) used up for an enrolled, unrevoked token, and the session
     // opened: all within the caller's transaction.
     Admission AdmitString(const std::string& identity, uint32_t seed, int64_t at, const Offer& offer);
     // Counts, then removes: the write lock keeps every other writer out meanwhile.
-    int64_t FoldAttempts(int64_t before, int64_t rows) override;
+    int64_t FoldAttempts(int64_t before, int64_t hourlySince, int64_t rows) override;
 
     // Shared by the threads of a process when long-lived: the SiteStore calls take turns on
     // it. The operator's calls are for a connection of its own.

@@ -32,3 +32,36 @@ std::vector<std::string> SchemaFaults(const std::vector<std::string>& expected, 
     }
     return faults;
 }
+
+namespace {
+
+constexpr std::string_view kTimeLetters = "-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz";
+constexpr int64_t kLetterValues = 64;
+
+} // namespace
+
+std::string SignInTimeText(int64_t at)
+{
+    int64_t seconds = at % kSignInWeekSeconds;
+    std::string text(kSignInTimeLength, kTimeLetters[0]);
+    for (auto letter = text.rbegin(); letter != text.rend(); ++letter, seconds /= kLetterValues)
+        *letter = kTimeLetters[static_cast<std::size_t>(seconds % kLetterValues)];
+    return text;
+}
+
+std::vector<int64_t> SignInTimes(int64_t week, std::string_view text)
+{
+    std::vector<int64_t> times;
+    for (std::size_t at = 0; at + kSignInTimeLength <= text.size(); at += kSignInTimeLength) {
+        int64_t seconds = 0;
+        bool known = true;
+        for (const char letter : text.substr(at, kSignInTimeLength)) {
+            const std::size_t value = kTimeLetters.find(letter);
+            known = known && value != std::string_view::npos;
+            seconds = seconds * kLetterValues + static_cast<int64_t>(value);
+        }
+        if (known)
+            times.push_back(week + seconds);
+    }
+    return times;
+}

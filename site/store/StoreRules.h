@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,7 +18,7 @@
 inline constexpr int64_t kApplicationId = 0x456E5374;
 // Raised with every change to the tables (a step of SchemaSteps); initialising brings older
 // stores up to it.
-inline constexpr int64_t kSchemaVersion = 3;
+inline constexpr int64_t kSchemaVersion = 4;
 // How long a store that lost its connection while committing tries to reach the database
 // again to find out whether the commit was made, before it answers that it cannot tell.
 inline constexpr int kResolveSeconds = 5;
@@ -71,6 +72,19 @@ inline int64_t MarkOf(const SessionHash& mark)
         bits = bits << 8 | mark[i];
     return static_cast<int64_t>(bits);
 }
+
+// The week of a sign-in's row: its start, in seconds since 1970.
+inline int64_t SignInWeek(int64_t at)
+{
+    return at - at % kSignInWeekSeconds;
+}
+// A sign-in's time as its row of the week keeps it (sign_ins.times): the seconds since the week
+// began in four letters of a 64-letter alphabet in ASCII order, most significant first.
+inline constexpr std::size_t kSignInTimeLength = 4;
+std::string SignInTimeText(int64_t at);
+// The times in a row's text, in the order they were added; letters that are not its own are
+// skipped as a whole time.
+std::vector<int64_t> SignInTimes(int64_t week, std::string_view text);
 
 // What became of a genuine string offered to the store.
 struct Admission {

@@ -124,6 +124,38 @@ CREATE INDEX nonces_by_age ON nonces(at);
         // connection whose acceptance a commit was. Made by the same statement for a new store
         // and an older one, so that both end with the same columns and the same text.
         "ALTER TABLE used_strings ADD COLUMN used_by INTEGER",
+        // What the operator sees: the accepted sign-ins, one row per token, account, address and
+        // path a week with the week's times in it (SignInTimeText), so a year of them stays
+        // small; attempts per hour for the last two days; the counts of what leaves no row of
+        // its own and of the rows the clean-up removes; the accounts that see the admin page.
+        R"(
+CREATE TABLE sign_ins(
+    week INTEGER NOT NULL,
+    identity TEXT NOT NULL,
+    account TEXT NOT NULL,
+    address TEXT NOT NULL,
+    path TEXT NOT NULL,
+    times TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(week, identity, account, address, path)
+) WITHOUT ROWID;
+CREATE TABLE hourly_counts(
+    hour INTEGER NOT NULL,
+    outcome TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(hour, outcome)
+) WITHOUT ROWID;
+CREATE TABLE counters(
+    name TEXT NOT NULL,
+    label TEXT NOT NULL,
+    count INTEGER NOT NULL,
+    PRIMARY KEY(name, label)
+) WITHOUT ROWID;
+CREATE TABLE admins(
+    account TEXT PRIMARY KEY,
+    granted_at INTEGER NOT NULL
+) WITHOUT ROWID;
+)",
     };
 }
 
@@ -136,6 +168,77 @@ std::string CountFailures()
     };
     return "SELECT " + counted("address", '1', '5', 'a') + ", " + counted("network", '2', '6', 'n') + ", " +
            counted("wide_network", '3', '7', 'w');
+}
+
+// The kind of budget a refusal's daily count is for: networks are written with their prefix
+// length (198.51.100.0/24), addresses without.
+std::string BudgetKind()
+{
+    return "CASE WHEN network LIKE '%/%' OR network = '" + std::string(kNotAnAddressNetwork) +
+           "' THEN 'network' ELSE 'address' END";
+}
+
+// Counts added to the ones kept under the same name and label.
+const std::string kAddToCounters = " ON CONFLICT(name, label) DO UPDATE SET count = counters.count + excluded.count";
+
+// A count's name (SiteStore.h) quoted for SQL.
+std::string Named(std::string_view name)
+{
+    return "'" + std::string(name) + "'";
+}
+
+// What the attempts of a token (?1) count, kept before they go.
+StoreStatement KeepCountsOfToken()
+{
+    return {"INSERT INTO counters(name, label, count) SELECT " + Named(kCheckedCount) +
+                ", outcome, count(*) FROM attempts WHERE identity = ?1 GROUP BY outcome" + kAddToCounters,
+            Resend::Never};
+}
+
+// What the daily counts before ?1 count, kept before they go: every attempt by its outcome, and
+// the refusals by the kind of budget spent.
+std::vector<StoreStatement> KeepCountsOfDays()
+{
+    return {{"INSERT INTO counters(name, label, count) SELECT " + Named(kCheckedCount) +
+                 ", outcome, sum(count) FROM daily_counts WHERE day < ?1 GROUP BY outcome" + kAddToCounters,
+             Resend::Never},
+            {"INSERT INTO counters(name, label, count) SELECT " + Named(kRefusedCount) + ", " + BudgetKind() +
+                 ", sum(count) FROM daily_counts WHERE day < ?1 AND outcome = " +
+                 OutcomeLiteral(Outcome::TooManyFailures) + " GROUP BY 2" + kAddToCounters,
+             Resend::Never}};
+}
+
+// Everything the metrics read, in one statement so that it is one moment's: the clean-up moves
+// attempts into the daily counts and those into the counters, and a count read across them
+// must not catch it half way.
+std::string Figures()
+{
+    return "SELECT " + Named(kCheckedCount) +
+           ", outcome, sum(n) FROM (SELECT outcome, count(*) AS n FROM attempts GROUP BY outcome"
+           " UNION ALL SELECT outcome, sum(count) FROM daily_counts GROUP BY outcome) AS checked GROUP BY outcome"
+           " UNION ALL SELECT " +
+           Named(kRefusedCount) + ", " + BudgetKind() +
+           ", sum(count) FROM daily_counts WHERE outcome = " + OutcomeLiteral(Outcome::TooManyFailures) +
+           " GROUP BY 2"
+           " UNION ALL SELECT name, label, count FROM counters"
+           " UNION ALL SELECT " +
+           Named(kTokensCount) +
+           ", CASE WHEN revoked_at IS NULL THEN 'active' ELSE 'revoked' END, count(*) FROM tokens GROUP BY 2"
+           " UNION ALL SELECT " +
+           Named(kSessionsCount) +
+           ", '', count(*) FROM sessions JOIN tokens USING(identity) WHERE opened_at >= ?1 AND revoked_at IS NULL"
+           " UNION ALL SELECT " +
+           Named(kUsedStringsCount) + ", '', count(*) FROM used_strings";
+}
+
+// Attempts per slot of ?2 seconds from ?1 on, by outcome: the counts kept per slot (hourly or
+// daily counts), and the attempts not yet counted there.
+std::string Activity(std::string_view counted, std::string_view slot)
+{
+    return "SELECT " + std::string(slot) + ", outcome, sum(count) FROM " + std::string(counted) + " WHERE " +
+           std::string(slot) +
+           " >= ?1 GROUP BY 1, 2"
+           " UNION ALL SELECT at - at % ?2, outcome, count(*) FROM attempts WHERE at >= ?1 GROUP BY 1, 2";
 }
 
 // The checks of rows, each dialect's own where a column of a SQLite table may hold a value of
@@ -225,8 +328,13 @@ StoreStatements MadeStatements()
                               " AND " +
                                   Failed() + " GROUP BY network ORDER BY 2 DESC, 1",
                               Resend::Allowed},
-        .dailyCounts = {"SELECT day, network, outcome, count FROM daily_counts WHERE day >= ?1"
-                        " ORDER BY day DESC, count DESC, network",
+        // The attempts not yet folded into the day's counts are counted too, or the last hour's
+        // failures would be missing.
+        .dailyCounts = {"SELECT day, network, outcome, sum(count) FROM (SELECT day, network, outcome, count"
+                        " FROM daily_counts WHERE day >= ?1 UNION ALL SELECT at - at % " +
+                            std::to_string(kSecondsPerDay) +
+                            ", network, outcome, count(*) FROM attempts WHERE at >= ?1 GROUP BY 1, 2, 3) AS counted"
+                            " GROUP BY 1, 2, 3 ORDER BY 1 DESC, 4 DESC, 2",
                         Resend::Allowed},
         .countFailures = {CountFailures(), Resend::Allowed},
         .recordAttempt = {"INSERT INTO attempts(at, address, network, wide_network, identity, outcome)"
@@ -235,6 +343,13 @@ StoreStatements MadeStatements()
         .countToday = {"INSERT INTO daily_counts(day, network, outcome, count) VALUES(?1, ?2, ?3, 1)"
                        " ON CONFLICT(day, network, outcome) DO UPDATE SET count = daily_counts.count + 1",
                        Resend::Never},
+        .countHour = {"INSERT INTO hourly_counts(hour, outcome, count) VALUES(?1, ?2, 1)"
+                      " ON CONFLICT(hour, outcome) DO UPDATE SET count = hourly_counts.count + 1",
+                      Resend::Never},
+        .recordSignIn = {"INSERT INTO sign_ins(week, identity, account, address, path, times, count)"
+                         " VALUES(?1, ?2, ?3, ?4, ?5, ?6, 1)" +
+                             SignInUpsert(),
+                         Resend::Never},
         // A row only when the network's brake is new or has run out: the first refusal of a window.
         .brake = {"INSERT INTO brakes(network, until) VALUES(?1, ?2) ON CONFLICT(network)"
                   " DO UPDATE SET until = excluded.until WHERE brakes.until < ?3",
@@ -256,10 +371,12 @@ StoreStatements MadeStatements()
         // Never sent again: a second run would say that there was no such client.
         .removeClient = {"DELETE FROM clients WHERE id = ?1", Resend::Never},
         .removeClientNonces = {"DELETE FROM nonces WHERE client = ?1", Resend::Allowed},
-        // Deletes by key: each changes nothing when run again.
-        .forgetToken = {{"DELETE FROM sessions WHERE identity = ?1", Resend::Allowed},
+        // Deletes by key: each changes nothing when run again. What the attempts count is kept first.
+        .forgetToken = {KeepCountsOfToken(),
+                        {"DELETE FROM sessions WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM used_strings WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM attempts WHERE identity = ?1", Resend::Allowed},
+                        {"DELETE FROM sign_ins WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM tokens WHERE identity = ?1", Resend::Allowed}},
         // PostgreSQL picks the sessions into an array, so that the plan prepared once (which cannot
         // know the limit) finds them by key rather than by reading the whole table.
@@ -270,7 +387,33 @@ StoreStatements MadeStatements()
                            Resend::Allowed},
         .dropOldBrakes = {"DELETE FROM brakes WHERE until < ?1", Resend::Allowed},
         .dropOldNonces = {"DELETE FROM nonces WHERE at < ?1", Resend::Allowed},
+        .keepCountsOfDays = KeepCountsOfDays(),
         .dropOldDays = {"DELETE FROM daily_counts WHERE day < ?1", Resend::Allowed},
+        .dropOldHours = {"DELETE FROM hourly_counts WHERE hour < ?1", Resend::Allowed},
+        .dropOldSignIns = {"DELETE FROM sign_ins WHERE week < ?1", Resend::Allowed},
+        .figures = {Figures(), Resend::Allowed},
+        .addCount = {"INSERT INTO counters(name, label, count) VALUES(?1, ?2, ?3)" + kAddToCounters, Resend::Never},
+        .hourlyActivity = {Activity("hourly_counts", "hour"), Resend::Allowed},
+        .dailyActivity = {Activity("daily_counts", "day"), Resend::Allowed},
+        .spentBudgets = {"SELECT network, " + BudgetKind() +
+                             ", sum(count), max(day) FROM daily_counts WHERE outcome = " +
+                             OutcomeLiteral(Outcome::TooManyFailures) +
+                             " AND day >= ?1 GROUP BY network ORDER BY 4 DESC, 3 DESC, 1 LIMIT ?2",
+                         Resend::Allowed},
+        // The rows of the weeks that hold the latest ?3 + 1 rows, and so at least as many sign-ins.
+        .signIns = {"SELECT week, identity, account, address, path, times, count FROM sign_ins WHERE week >= ?1"
+                    " AND account = coalesce(?2, account) AND week >= coalesce((SELECT week FROM sign_ins"
+                    " WHERE account = coalesce(?2, account) ORDER BY week DESC LIMIT 1 OFFSET ?3), 0)",
+                    Resend::Allowed},
+        .lastSignIns = {"SELECT s.identity, s.week, s.times FROM sign_ins AS s JOIN (SELECT identity, max(week) AS"
+                        " week FROM sign_ins GROUP BY identity) AS last ON s.identity = last.identity AND"
+                        " s.week = last.week",
+                        Resend::Allowed},
+        .isAdmin = {"SELECT 1 FROM admins WHERE account = ?1", Resend::Allowed},
+        .grantAdmin = {"INSERT INTO admins(account, granted_at) VALUES(?1, ?2) ON CONFLICT(account) DO NOTHING",
+                       Resend::Allowed},
+        .revokeAdmin = {"DELETE FROM admins WHERE account = ?1", Resend::Allowed},
+        .listAdmins = {"SELECT account, granted_at FROM admins ORDER BY account", Resend::Allowed},
         .rowChecks = RowChecks(),
     };
 }
@@ -317,6 +460,15 @@ StoreStatement::StoreStatement(std::string text, Resend resend)
 StoreStatement::StoreStatement(std::string sqlite, std::string postgres, Resend resend)
     : sqlite(std::move(sqlite)), postgres(std::move(postgres)), resend(resend)
 {
+}
+
+std::string SignInUpsert()
+{
+    return " ON CONFLICT(week, identity, account, address, path) DO UPDATE SET times = CASE WHEN"
+           " length(sign_ins.times) >= " +
+           std::to_string(kMostSignInTimes * kSignInTimeLength) + " THEN substr(sign_ins.times, " +
+           std::to_string(kSignInTimeLength + 1) +
+           ") ELSE sign_ins.times END || excluded.times, count = sign_ins.count + 1";
 }
 
 std::string OutcomeLiteral(Outcome outcome)

@@ -112,6 +112,11 @@ const StoreStatement& InsertRow(const std::string& table, std::size_t columns);
 // An outcome as the records write it, quoted for SQL: 'accepted'.
 std::string OutcomeLiteral(Outcome outcome);
 
+// What a sign-in adds to the row of its token, account, address, path and week when there is
+// one: its time after the others (only the latest kMostSignInTimes are kept), and one to the
+// count. Both dialects read it alike.
+std::string SignInUpsert();
+
 // The statements both stores run, each written once.
 struct StoreStatements {
     // Enrolment and the operator's lists. A token about to change is locked until the
@@ -128,6 +133,9 @@ struct StoreStatements {
     StoreStatement countFailures;
     StoreStatement recordAttempt;
     StoreStatement countToday;
+    StoreStatement countHour;
+    // An accepted sign-in, within its acceptance's transaction.
+    StoreStatement recordSignIn;
     StoreStatement brake;
     // Sessions, and the applications that verify strings. A client's key is read as
     // hexadecimal digits.
@@ -139,14 +147,32 @@ struct StoreStatements {
     StoreStatement listClients;
     StoreStatement removeClient;
     StoreStatement removeClientNonces;
-    // A probe's token and every record of it, in this order.
+    // A probe's token and every record of it, in this order, what its attempts counted kept.
     std::vector<StoreStatement> forgetToken;
     // The clean-up of what has run out, besides the attempts (each store folds them into the
     // counts per day its own way). At most ?2 sessions, the oldest first.
     StoreStatement endOldSessions;
     StoreStatement dropOldBrakes;
     StoreStatement dropOldNonces;
+    std::vector<StoreStatement> keepCountsOfDays; // before dropOldDays, with the same time
     StoreStatement dropOldDays;
+    StoreStatement dropOldHours;
+    StoreStatement dropOldSignIns;
+    // What the operator sees: the metrics' figures (sessions live since ?1) and the counts
+    // written in batches; attempts per hour or day (since ?1, slots of ?2 seconds); budgets
+    // spent since ?1 (at most ?2); sign-ins since the week ?1 of account ?2 (or all when NULL) in
+    // the weeks of the latest ?3 + 1 rows; each token's latest week of sign-ins; the admin grants.
+    StoreStatement figures;
+    StoreStatement addCount;
+    StoreStatement hourlyActivity;
+    StoreStatement dailyActivity;
+    StoreStatement spentBudgets;
+    StoreStatement signIns;
+    StoreStatement lastSignIns;
+    StoreStatement isAdmin;
+    StoreStatement grantAdmin;
+    StoreStatement revokeAdmin;
+    StoreStatement listAdmins;
     // Rows that break the rules the program keeps, one line per fault.
     std::vector<StoreStatement> rowChecks;
 };

@@ -238,6 +238,19 @@ for url in http://127.0.0.1/entravo/login.cgi/auth http://127.0.0.1/entravo/logi
 done
 check "no sign-in string in nginx's access log" 0 "$(grep -c 'Authenticate=' /var/log/nginx/access.log || true)"
 
+# --- what the operator sees, as shipped: the metrics for loopback, the record, the admin grant --
+check "lighttpd: the metrics answer this machine" 200 "$(status http://127.0.0.1/entravo/login.fcgi/metrics)"
+check "the metrics count the sign-ins" 1 "$(grep -c '^entravo_sign_ins_total{outcome="accepted"} [1-9]' "$work/last.body")"
+check "nginx: the metrics answer this machine" 200 "$(status "$front/entravo/login.cgi/metrics")"
+check "the sign-in record lists alice's four sign-ins" 4 "$(as_site sign-ins --account alice | grep -c " page alice$")"
+run runuser -u www-data -- entravo-site admin grant alice
+check "the admin grant is kept" alice "$(as_site admin list | awk '{ print $2 }')"
+check "the admin page without a session says how to sign in" 401 "$(status http://127.0.0.1/entravo/login.fcgi/admin)"
+check "the settings file names the metrics' readers" 1 "$(grep -c '^#ENTRAVO_SITE_METRICS_FROM=' /etc/entravo-site/site.conf)"
+check "the manual page names the metrics' readers, sign-ins and admin" 3 \
+  "$(dpkg-deb --fsys-tarfile "$old" | tar -xO ./usr/share/man/man1/entravo-site.1.gz | gunzip |
+     grep -oF -e ENTRAVO_SITE_METRICS_FROM -e 'sign\-ins' -e 'admin grant' | sort -u | wc -l)"
+
 # --- upgrade -----------------------------------------------------------------------------------
 before_service=$(service_pid) before_lighttpd=$(lighttpd_fcgi)
 run dpkg -i "$new"

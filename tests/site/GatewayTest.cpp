@@ -1,11 +1,14 @@
 #include "site/cgi/Gateway.h"
 
+#include "site/report/AdminForm.h"
+
 #include "InMemorySiteStore.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,16 +38,19 @@ public:
 
 using Parameters = std::map<std::string, std::string>;
 
-// The request as the web server hands it over, under settings that trust 10.0.0.1 as a proxy.
-Response ServeRequest(StoreSource& stores, const Parameters& parameters, Role role = Role::Responder)
+// The request as the web server hands it over, under settings that trust 10.0.0.1 as a proxy
+// and let 192.0.2.0/28 read the metrics.
+Response ServeRequest(StoreSource& stores, const Parameters& parameters, Role role = Role::Responder,
+                      const BodyReader& body = {})
 {
-    const char* const environment[] = {"ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.1", nullptr};
+    const char* const environment[] = {"ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.1",
+                                       "ENTRAVO_SITE_METRICS_FROM=192.0.2.0/28", nullptr};
     const Settings settings = Settings::Parse("", "site.conf", environment);
     const ParameterLookup lookup = [&](const char* name) -> const char* {
         const auto found = parameters.find(name);
         return found == parameters.end() ? nullptr : found->second.c_str();
     };
-    return Serve(lookup, settings, stores, 1'800'000'000, role);
+    return Serve(lookup, settings, stores, 1'800'000'000, role, body);
 }
 
 Parameters Get(const std::string& scriptName, const std::string& pathInfo, const std::string& query = "")
@@ -137,4 +143,37 @@ TEST(Gateway, AStoreThatCannotBeHadIsAnsweredAsTheRouteAnswersFailuresAndDropped
     EXPECT_EQ("{\"status\":\"BACKEND_ERROR\",\"nonce\":\"abcdefghijklmnop1234\",\"t\":\"2027-01-15T08:00:00Z\"}\n",
               api.body);
     EXPECT_EQ(2, stores.forgotten);
+}
+
+// The metrics are for the client the settings allow, the one a trusted proxy forwards for too.
+TEST(Gateway, OnlyTheAddressesOfTheSettingReadTheMetrics)
+{
+    KeptStore stores;
+    EXPECT_EQ(200, ServeRequest(stores, Get("/entravo/login.fcgi", "/metrics")).status);
+    Parameters outside = Get("/entravo/login.fcgi", "/metrics");
+    outside["REMOTE_ADDR"] = "192.0.2.16";
+    EXPECT_EQ(404, ServeRequest(stores, outside).status);
+    outside["REMOTE_ADDR"] = "10.0.0.1";
+    outside["HTTP_X_FORWARDED_FOR"] = "192.0.2.3";
+    EXPECT_EQ(200, ServeRequest(stores, outside).status);
+    outside["HTTP_X_FORWARDED_FOR"] = "198.51.100.3";
+    EXPECT_EQ(404, ServeRequest(stores, outside).status);
+}
+
+// A body is read only for a route that takes one, and no further than its bound and one byte.
+TEST(Gateway, ReadsABodyOnlyForTheRouteThatTakesOne)
+{
+    KeptStore stores;
+    std::vector<std::size_t> asked;
+    const BodyReader body = [&](std::size_t most) {
+        asked.push_back(most);
+        return std::string();
+    };
+    Parameters post = Get("/entravo/login.fcgi", "/admin");
+    post["REQUEST_METHOD"] = "POST";
+    EXPECT_EQ(403, ServeRequest(stores, post, Role::Responder, body).status);
+    post = Get("/entravo/login.fcgi", "");
+    post["REQUEST_METHOD"] = "POST";
+    EXPECT_EQ(303, ServeRequest(stores, post, Role::Responder, body).status) << "a sign-out reads no body";
+    EXPECT_EQ(std::vector<std::size_t>{kMaxAdminPostBytes + 1}, asked);
 }

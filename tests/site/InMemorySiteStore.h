@@ -4,6 +4,7 @@
 // told to fail like a busy or broken database.
 #include "site/store/SiteStore.h"
 #include "site/store/StoreRules.h"
+#include "site/verifier/Identity.h"
 
 #include <algorithm>
 #include <map>
@@ -26,10 +27,15 @@ public:
         m_revoked.erase(identity);
         EndSessionsOf(identity);
     }
-    void Revoke(const RomBytes& identity)
+    RevokeResult Revoke(const RomBytes& identity, int64_t) override
     {
-        m_revoked.insert(identity);
+        ThrowIfBroken();
+        if (!m_accounts.count(identity))
+            return RevokeResult::NotEnrolled;
+        if (!m_revoked.insert(identity).second)
+            return RevokeResult::AlreadyRevoked;
         EndSessionsOf(identity);
+        return RevokeResult::Revoked;
     }
 
     StringCheck CheckString(const Origin& origin, int64_t now, const Budgets& budgets, const Search& search,
@@ -87,8 +93,43 @@ public:
             throw StoreError("site.db: the disk is full", StoreError::Kind::Full);
     }
 
+    // The attempts by outcome, and the counts added.
+    StoreFigures Figures(int64_t) override
+    {
+        ThrowIfBroken();
+        StoreFigures figures{counts, 4096};
+        for (const Attempt& attempt : attempts)
+            ++figures.counts[{std::string(kCheckedCount), std::string(OutcomeName(attempt.outcome))}];
+        return figures;
+    }
+
+    void AddCounts(const Counts& added) override
+    {
+        ThrowIfBroken();
+        for (const auto& [name, count] : added)
+            counts[name] += count;
+    }
+
+    bool IsAdmin(std::string_view account) override
+    {
+        ThrowIfBroken();
+        return admins.count(std::string(account)) > 0;
+    }
+
+    // The tokens, each with its state.
+    SiteOverview Overview(const OverviewRequest&) override
+    {
+        ThrowIfBroken();
+        SiteOverview overview;
+        for (const auto& [identity, account] : m_accounts)
+            overview.tokens.push_back({FormatIdentity(identity), account, m_revoked.count(identity) > 0, {}});
+        return overview;
+    }
+
     std::vector<Attempt> attempts;
     std::map<int64_t, ClientKey> clients;
+    std::set<std::string> admins;
+    Counts counts;
     int admitCalls = 0;
     int tidyCalls = 0;
     bool broken = false;
@@ -107,8 +148,8 @@ private:
         gate.exhausted =
             SpentBudget(origin, budgets, failures(&Origin::address, origin.address),
                         failures(&Origin::network, origin.network), failures(&Origin::wideNetwork, origin.wideNetwork));
-        gate.networkNewlyExhausted =
-            !gate.exhausted.empty() && gate.exhausted != origin.address && m_braked.insert(gate.exhausted).second;
+        gate.network = !gate.exhausted.empty() && gate.exhausted != origin.address;
+        gate.newlyExhausted = !gate.exhausted.empty() && m_braked.insert(gate.exhausted).second;
         return gate;
     }
 

@@ -162,7 +162,9 @@ TEST(Respond, JunkPastAnAddressBudgetIsRefusedWithoutASearchAndOnlyChecksCount)
     EXPECT_EQ("60", Header(refused, "Retry-After"));
     EXPECT_EQ(kFailureBudgets.address, g_searches);
     EXPECT_EQ(0, store.admitCalls);
-    EXPECT_EQ("", refused.log); // one address is no news
+    EXPECT_EQ("address 192.0.2.7 spent its budget of failed sign-ins; refused unchecked for 60 s", refused.log);
+    EXPECT_TRUE(Contains(refused.body, "Too many failed sign-ins came from your address.")) << refused.body;
+    EXPECT_EQ("", Respond(From("192.0.2.7", "Authenticate=" + kGenuine, 31), store).log);
 
     // Refusals spend nothing: once the failures leave the window the address is checked again.
     EXPECT_EQ(303, Respond(From("192.0.2.7", "Authenticate=" + kGenuine, 61), store).status);
@@ -198,6 +200,7 @@ TEST(Respond, ManyAddressesOfOneNetworkShareItsBudgetAndItsFirstRefusalIsLogged)
         const Response first = Respond(From(address, junk), store);
         EXPECT_EQ(429, first.status) << c.address;
         EXPECT_TRUE(Contains(first.log, "network " + c.exhausted + " spent its budget")) << first.log;
+        EXPECT_TRUE(Contains(first.body, "came from your network (" + c.exhausted + ").")) << first.body;
         EXPECT_EQ("", Respond(From(address, junk), store).log);
         EXPECT_EQ(403, Respond(From(c.neighbour, junk), store).status) << c.neighbour;
     }

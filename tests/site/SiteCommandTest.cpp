@@ -88,6 +88,41 @@ TEST_F(SiteCommandTest, EnrolsListsRevokesAndShowsAttemptsOnePerLine)
     EXPECT_EQ(1, std::count(newest.begin(), newest.end(), '\n'));
 }
 
+TEST_F(SiteCommandTest, ListsSignInsNewestFirstAndGrantsTheAdminPage)
+{
+    Command({"init"});
+    Command({"enroll", "0123456789ABCDEF", "alice smith"});
+    Command({"enroll", "2800000000000042", "bob"});
+    SqliteSiteStore database = SqliteSiteStore::Open(m_path);
+    const auto accept = [&](const char* identity, uint32_t seed, int64_t at, SignInPath path) {
+        const Verification found{Verdict::Genuine, ParseIdentity(identity), seed};
+        database.CheckString({"192.0.2.7", "192.0.2.0/24", ""}, at, {}, [&] { return found; }, {{}, false, path});
+    };
+    accept("0123456789ABCDEF", 1, 1'800'000'000 - 2 * 86400, SignInPath::Page);
+    accept("0123456789ABCDEF", 2, 1'800'000'000 - 3600, SignInPath::Page);
+    accept("2800000000000042", 1, 1'800'000'000 - 60, SignInPath::Api);
+    EXPECT_EQ("2027-01-15T07:59:00Z 2800000000000042 192.0.2.7 api bob\n"
+              "2027-01-15T07:00:00Z 0123456789ABCDEF 192.0.2.7 page alice smith\n",
+              Command({"sign-ins"}).out);
+    const std::string threeDays = Command({"sign-ins", "--days", "3"}).out;
+    EXPECT_EQ(3, std::count(threeDays.begin(), threeDays.end(), '\n'));
+    EXPECT_EQ("2027-01-15T07:00:00Z 0123456789ABCDEF 192.0.2.7 page alice smith\n",
+              Command({"sign-ins", "--account", "alice smith"}).out);
+    ExpectOneErrorLine(Command({"sign-ins", "--days", "401"}), 2, "--days is from 1 to 400");
+    ExpectOneErrorLine(Command({"sign-ins", "--account"}), 2, "--account takes a value");
+    ExpectOneErrorLine(Command({"sign-ins", "--hours", "2"}), 2, "unknown option '--hours'");
+
+    EXPECT_EQ("", Command({"admin", "grant", "alice smith"}).out);
+    EXPECT_EQ("alice smith was already granted the admin page\n", Command({"admin", "grant", "alice smith"}).out);
+    EXPECT_EQ("no active token is enrolled for carol yet: it cannot sign in\n",
+              Command({"admin", "grant", "carol"}).out);
+    EXPECT_EQ("2027-01-15T08:00:00Z alice smith\n2027-01-15T08:00:00Z carol\n", Command({"admin", "list"}).out);
+    EXPECT_EQ(0, Command({"admin", "revoke", "carol"}).status);
+    ExpectOneErrorLine(Command({"admin", "revoke", "carol"}), 1, "carol was not granted the admin page");
+    ExpectOneErrorLine(Command({"admin", "grant", "~probe"}), 2, "is not an account");
+    ExpectOneErrorLine(Command({"admin", "promote", "alice"}), 2, "admin takes: grant ACCOUNT");
+}
+
 TEST_F(SiteCommandTest, VerifyPrintsIdentityVerdictAndSeedAndNeedsNoDatabase)
 {
     const std::string none = m_folder.Path("none.db");
@@ -140,7 +175,7 @@ TEST_F(SiteCommandTest, TheDatabaseIsTheSettingUnlessDbNamesOne)
 
     const CommandRun shown = CommandWith({"settings"}, SettingsFile("# the store\nENTRAVO_SITE_DB=" + m_path + "\n"));
     EXPECT_EQ("ENTRAVO_SITE_DB=" + m_path + "  # site.conf line 2\nENTRAVO_SITE_TRUSTED_PROXIES=  # the default\n" +
-                  "ENTRAVO_SITE_THREADS=8  # the default\n",
+                  "ENTRAVO_SITE_THREADS=8  # the default\nENTRAVO_SITE_METRICS_FROM=127.0.0.0/8, ::1  # the default\n",
               shown.out);
     const CommandRun bad = CommandWith({"settings"}, broken);
     EXPECT_EQ(1, bad.status);
@@ -174,7 +209,7 @@ TEST_F(SiteCommandTest, HelpFitsOneScreenAndNamesEverySetting)
         const CommandRun help = Command(args);
         EXPECT_EQ(0, help.status);
         EXPECT_EQ(0u, help.out.rfind("usage: entravo-site", 0));
-        EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 45);
+        EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), 56) << "a terminal window of full height";
         for (const SettingRow& row : kSettingTable)
             EXPECT_NE(std::string::npos, help.out.find("\n  " + std::string(row.name) + " ")) << row.name;
         std::istringstream lines(help.out);

@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 template <typename Stores>
@@ -214,7 +215,9 @@ TYPED_TEST_P(StoreContract, BudgetsOfAnAddressAndItsNetworksHoldAndRefusalsCostN
     StringCheck refused = store->CheckString(kHome, 130, budgets, Junk(), Logon(100));
     EXPECT_EQ(Outcome::TooManyFailures, refused.outcome);
     EXPECT_EQ("192.0.2.7", refused.gate.exhausted);
-    EXPECT_FALSE(refused.gate.networkNewlyExhausted) << "one address is no news";
+    EXPECT_FALSE(refused.gate.network);
+    EXPECT_TRUE(refused.gate.newlyExhausted);
+    EXPECT_FALSE(store->CheckString(kHome, 131, budgets, Junk(), Logon(102)).gate.newlyExhausted);
     EXPECT_EQ(Outcome::NotGenuine, Check(*store, Junk(), Logon(101), 100 + budgets.windowSeconds + 1));
 
     const Origin six{"2001:db8:0:1::1", "2001:db8:0:1::/64", "2001:db8::/48"};
@@ -224,8 +227,9 @@ TYPED_TEST_P(StoreContract, BudgetsOfAnAddressAndItsNetworksHoldAndRefusalsCostN
             {"2001:db8:0:" + std::to_string(i) + "::1", "2001:db8:0:" + std::to_string(i) + "::/64", "2001:db8::/48"});
     refused = store->CheckString(six, 201, budgets, Junk(), Logon(400));
     EXPECT_EQ("2001:db8::/48", refused.gate.exhausted);
-    EXPECT_TRUE(refused.gate.networkNewlyExhausted);
-    EXPECT_FALSE(store->CheckString(six, 202, budgets, Junk(), Logon(401)).gate.networkNewlyExhausted);
+    EXPECT_TRUE(refused.gate.network);
+    EXPECT_TRUE(refused.gate.newlyExhausted);
+    EXPECT_FALSE(store->CheckString(six, 202, budgets, Junk(), Logon(401)).gate.newlyExhausted);
     EXPECT_EQ(Outcome::NotGenuine, Check(*store, Junk(), Logon(402), 200 + budgets.windowSeconds + 1, six));
 
     const std::size_t rows = store->RecentAttempts(100000).size();
@@ -235,7 +239,7 @@ TYPED_TEST_P(StoreContract, BudgetsOfAnAddressAndItsNetworksHoldAndRefusalsCostN
     int64_t refusals = 0;
     for (const DailyCount& count : store->DailyCounts(0))
         refusals += count.outcome == "too-many-failures" ? count.count : 0;
-    EXPECT_EQ(303, refusals);
+    EXPECT_EQ(304, refusals);
     const auto failures = store->FailuresByNetwork(0);
     ASSERT_FALSE(failures.empty());
     EXPECT_EQ("192.0.2.0/24", failures[0].network);
@@ -302,6 +306,10 @@ TYPED_TEST_P(StoreContract, TidyingFoldsOldAttemptsIntoDailyCountsAndForgetsExpi
     const int64_t later = kDay + kSessionLifetimeSeconds + 20;
     store->Tidy(later);
     EXPECT_EQ(174u, store->RecentAttempts(1000).size()) << "one round folds 128";
+    const auto beforeFolding = store->DailyCounts(kDay);
+    ASSERT_EQ(2u, beforeFolding.size()) << "the attempts not yet folded are counted too";
+    EXPECT_EQ(300, beforeFolding[0].count);
+    EXPECT_EQ(2, beforeFolding[1].count);
     EXPECT_EQ(std::nullopt, store->FindSession(Logon(1).mark, 0));
     EXPECT_TRUE(store->FindSession(Logon(2).mark, 0));
 
@@ -474,6 +482,181 @@ TYPED_TEST_P(StoreContract, EveryFaultLeavesAClientAddedOnceOrNotAtAll)
     }
 }
 
+// Every accepted sign-in is kept with its time, account, identity, address and path, in the
+// same step as its acceptance; nothing else is.
+TYPED_TEST_P(StoreContract, KeepsEveryAcceptedSignInAndListsThemNewestFirst)
+{
+    const auto store = this->Open(StoreUse::LongLived);
+    store->Enroll(kAlice, "alice", 1);
+    store->Enroll(kBob, "bob", 1);
+    constexpr int64_t kDay = 1'800'000'000 - 1'800'000'000 % kSecondsPerDay;
+    const Origin client{"client:3", "client:3", ""};
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 1), Logon(1), kDay - 5));
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 2), Logon(2), kDay + 7));
+    ASSERT_EQ(Outcome::Accepted,
+              Check(*store, Genuine(kBob, 1), {Logon(3).mark, false, SignInPath::Api}, kDay + 60, client));
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 3), Logon(4), kDay + 86399));
+    ASSERT_EQ(Outcome::AlreadyUsed, Check(*store, Genuine(kAlice, 3), Logon(5), kDay + 86399));
+    store->Revoke(kBob, kDay + 100);
+    ASSERT_EQ(Outcome::Revoked, Check(*store, Genuine(kBob, 2), Logon(6), kDay + 101));
+
+    const auto all = store->SignIns(0, std::nullopt, 100);
+    ASSERT_EQ(4u, all.size());
+    EXPECT_EQ(kDay + 86399, all[0].at);
+    EXPECT_EQ(kDay + 60, all[1].at);
+    EXPECT_EQ("bob", all[1].account);
+    EXPECT_EQ("2800000000000042", all[1].identity);
+    EXPECT_EQ("client:3", all[1].address);
+    EXPECT_EQ(SignInPath::Api, all[1].path);
+    EXPECT_EQ(kDay + 7, all[2].at);
+    EXPECT_EQ(kDay - 5, all[3].at);
+    EXPECT_EQ("alice", all[3].account);
+    EXPECT_EQ("192.0.2.7", all[3].address);
+    EXPECT_EQ(SignInPath::Page, all[3].path);
+    EXPECT_EQ(0, all[3].earlier);
+
+    EXPECT_EQ(3u, store->SignIns(0, std::string("alice"), 100).size());
+    EXPECT_EQ(0u, store->SignIns(0, std::string("carol"), 100).size());
+    const auto since = store->SignIns(kDay + 7, std::nullopt, 100);
+    ASSERT_EQ(3u, since.size());
+    EXPECT_EQ(kDay + 7, since[2].at);
+    const auto latest = store->SignIns(0, std::nullopt, 2);
+    ASSERT_EQ(2u, latest.size());
+    EXPECT_EQ(kDay + 60, latest[1].at);
+
+    // Kept by the week, until the week's last day is 400 days old.
+    const int64_t weekEnds = kDay - kDay % kSignInWeekSeconds + kSignInWeekSeconds;
+    store->Tidy(weekEnds + kSignInKeepDays * kSecondsPerDay);
+    EXPECT_EQ(4u, store->SignIns(0, std::nullopt, 100).size());
+    store->Tidy(weekEnds + kSignInKeepDays * kSecondsPerDay + 1);
+    EXPECT_TRUE(store->SignIns(0, std::nullopt, 100).empty());
+}
+
+// A token signing in over and over from one address keeps a bounded row: the times of its
+// latest sign-ins of the week, and how many came before them.
+TYPED_TEST_P(StoreContract, ManySignInsOfAWeekKeepTheLatestTimesAndCountTheRest)
+{
+    const auto store = this->Open(StoreUse::LongLived);
+    store->Enroll(kAlice, "alice", 1);
+    constexpr int64_t kDay = 1'800'000'000 - 1'800'000'000 % kSecondsPerDay;
+    const int signIns = static_cast<int>(kMostSignInTimes) + 4;
+    for (int i = 0; i < signIns; ++i)
+        ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, i), Logon(i), kDay + 10 * i));
+    const auto kept = store->SignIns(0, std::nullopt, 1000);
+    ASSERT_EQ(static_cast<std::size_t>(kMostSignInTimes), kept.size());
+    EXPECT_EQ(kDay + 10 * (signIns - 1), kept.front().at);
+    EXPECT_EQ(kDay + 40, kept.back().at);
+    EXPECT_EQ(4, kept.back().earlier);
+}
+
+// The metrics' figures count every check exactly, as the store holds them, and never fall: the
+// clean-up folding attempts into daily counts and dropping old days changes none of them.
+TYPED_TEST_P(StoreContract, FiguresCountEveryCheckExactlyAndNeverFall)
+{
+    const auto store = this->Open(StoreUse::LongLived);
+    store->Enroll(kAlice, "alice", 1);
+    store->Enroll(kBob, "bob", 1);
+    store->Revoke(kBob, 2);
+    constexpr int64_t kAt = 1'800'000'000;
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 1), Logon(1), kAt));
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 2), Logon(2), kAt));
+    ASSERT_EQ(Outcome::AlreadyUsed, Check(*store, Genuine(kAlice, 2), Logon(3), kAt));
+    ASSERT_EQ(Outcome::Revoked, Check(*store, Genuine(kBob, 1), Logon(4), kAt));
+    // The used and the revoked string are failures too: one junk string more spends the address's.
+    const Budgets tight{60, 3, 5, 100};
+    ASSERT_EQ(Outcome::NotGenuine, Check(*store, Junk(), Logon(10), kAt, kHome, tight));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(Outcome::TooManyFailures, Check(*store, Junk(), Logon(20 + i), kAt, kHome, tight));
+    const Origin neighbour{"192.0.2.8", "192.0.2.0/24", ""};
+    for (int i = 0; i < 2; ++i)
+        Check(*store, Junk(), Logon(30 + i), kAt, neighbour, tight);
+    ASSERT_EQ(Outcome::TooManyFailures, Check(*store, Junk(), Logon(40), kAt, neighbour, tight));
+    store->AddCounts({{{"api", "OK"}, 2}, {{"store_error", "busy"}, 1}});
+    store->AddCounts({{{"api", "OK"}, 1}});
+
+    const Counts expected{{{"checked", "accepted"}, 2},
+                          {{"checked", "already-used"}, 1},
+                          {{"checked", "revoked"}, 1},
+                          {{"checked", "not-genuine"}, 3},
+                          {{"checked", "too-many-failures"}, 5},
+                          {{"refused", "address"}, 4},
+                          {{"refused", "network"}, 1},
+                          {{"api", "OK"}, 3},
+                          {{"store_error", "busy"}, 1},
+                          {{"tokens", "active"}, 1},
+                          {{"tokens", "revoked"}, 1},
+                          {{"sessions", ""}, 2},
+                          {{"used_strings", ""}, 2}};
+    const StoreFigures figures = store->Figures(kAt);
+    EXPECT_EQ(expected, figures.counts);
+    EXPECT_GT(figures.bytes, 0);
+
+    store->Prune(kAt + kAttemptKeepSeconds + 1);
+    Counts later = expected;
+    later[{"sessions", ""}] = 0;
+    EXPECT_EQ(later, store->Figures(kAt + kSessionLifetimeSeconds + 1).counts) << "attempts folded into days";
+    store->Prune(kAt + kDailyKeepSeconds + kSecondsPerDay);
+    EXPECT_TRUE(store->DailyCounts(0).empty());
+    EXPECT_EQ(later, store->Figures(kAt + kSessionLifetimeSeconds + 1).counts) << "days dropped";
+}
+
+// What the admin page shows: attempts per hour and per day from the attempts and, once folded,
+// from the counts; the addresses and networks that spent their budgets; the grants.
+TYPED_TEST_P(StoreContract, OverviewShowsActivityBudgetsAndLatestSignInsToTheAccountsGrantedIt)
+{
+    const auto store = this->Open(StoreUse::LongLived);
+    store->Enroll(kAlice, "alice", 1);
+    store->Enroll(kBob, "bob", 1);
+    constexpr int64_t kHour = 60 * 60;
+    constexpr int64_t kAt = 1'800'000'000 - 1'800'000'000 % kHour;
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 1), Logon(1), kAt + 5));
+    const Budgets tight{60, 2, 5, 100};
+    for (int i = 0; i < 3; ++i)
+        Check(*store, Junk(), Logon(10 + i), kAt + 6, kHome, tight);
+    store->Tidy(kAt + 2 * kHour + 1);
+    ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kAlice, 2), Logon(2), kAt + 2 * kHour + 2));
+
+    const OverviewRequest request{kAt - 47 * kHour, kAt - 59 * kSecondsPerDay, kAt - 7 * kSecondsPerDay, 10, 1};
+    const SiteOverview overview = store->Overview(request);
+    const auto sum = [](const std::vector<Activity>& slots, int64_t at) {
+        Activity total{at};
+        for (const Activity& slot : slots) {
+            if (slot.at != at)
+                continue;
+            total.signIns += slot.signIns;
+            total.failures += slot.failures;
+            total.refusals += slot.refusals;
+        }
+        return std::tuple(total.signIns, total.failures, total.refusals);
+    };
+    EXPECT_EQ(std::tuple(1, 2, 1), sum(overview.hourly, kAt)) << "folded into the hour's counts";
+    EXPECT_EQ(std::tuple(1, 0, 0), sum(overview.hourly, kAt + 2 * kHour)) << "not folded yet";
+    const int64_t day = kAt - kAt % kSecondsPerDay;
+    EXPECT_EQ(std::tuple(2, 2, 1), sum(overview.daily, day));
+
+    ASSERT_EQ(2u, overview.tokens.size());
+    EXPECT_EQ(kAt + 2 * kHour + 2, overview.tokens[0].lastSignIn);
+    EXPECT_EQ(std::nullopt, overview.tokens[1].lastSignIn);
+    ASSERT_EQ(1u, overview.budgets.size());
+    EXPECT_EQ("192.0.2.7", overview.budgets[0].origin);
+    EXPECT_EQ("address", overview.budgets[0].kind);
+    EXPECT_EQ(1, overview.budgets[0].refusals);
+    EXPECT_EQ(day, overview.budgets[0].lastDay);
+    ASSERT_EQ(1u, overview.signIns.size());
+    EXPECT_EQ(kAt + 2 * kHour + 2, overview.signIns[0].at);
+
+    EXPECT_FALSE(store->IsAdmin("alice"));
+    EXPECT_TRUE(store->GrantAdmin("alice", 7));
+    EXPECT_FALSE(store->GrantAdmin("alice", 8));
+    EXPECT_TRUE(store->IsAdmin("alice"));
+    EXPECT_FALSE(store->IsAdmin("Alice"));
+    ASSERT_EQ(1u, store->Admins().size());
+    EXPECT_EQ(7, store->Admins()[0].grantedAt);
+    EXPECT_TRUE(store->RevokeAdmin("alice"));
+    EXPECT_FALSE(store->RevokeAdmin("alice"));
+    EXPECT_FALSE(store->IsAdmin("alice"));
+}
+
 // A probe's throwaway token goes with every record of it, and nothing of another token goes.
 TYPED_TEST_P(StoreContract, ForgettingATokenRemovesEveryRecordOfItAndNothingElse)
 {
@@ -484,8 +667,15 @@ TYPED_TEST_P(StoreContract, ForgettingATokenRemovesEveryRecordOfItAndNothingElse
     ASSERT_EQ(Outcome::AlreadyUsed, Check(*store, Genuine(kAlice, 7), Logon(2), 1001));
     ASSERT_EQ(Outcome::Accepted, Check(*store, Genuine(kBob, 7), Logon(3), 1002));
 
+    const Counts before = store->Figures(1003).counts;
     store->Forget(kAlice);
     ASSERT_EQ(1u, store->Tokens().size());
+    const auto signIns = store->SignIns(0, std::nullopt, 10);
+    ASSERT_EQ(1u, signIns.size());
+    EXPECT_EQ("bob", signIns[0].account);
+    const Counts after = store->Figures(1003).counts;
+    for (const char* outcome : {"accepted", "already-used"})
+        EXPECT_EQ(before.at({"checked", outcome}), after.at({"checked", outcome})) << "what it counted stays";
     EXPECT_EQ("bob", store->Tokens()[0].account);
     EXPECT_EQ(std::nullopt, store->FindSession(Logon(1).mark, 0));
     EXPECT_EQ("bob", store->FindSession(Logon(3).mark, 0)->account);
@@ -505,4 +695,7 @@ REGISTER_TYPED_TEST_SUITE_P(
     TidyingFoldsOldAttemptsIntoDailyCountsAndForgetsExpiredSessions, ServersTidyingAtOnceCountEachOldAttemptOnce,
     CheckNamesWhatDiffersFromTheSchemaAndBrokenRows, AClientsKeyComesBackAndEachNonceServesOnceOnEveryServer,
     EveryFaultLeavesALogonsAnswerAndTheStoreAgreeing, EveryFaultLeavesAVerificationsAnswerAndTheStoreAgreeing,
-    EveryFaultLeavesAClientAddedOnceOrNotAtAll, ForgettingATokenRemovesEveryRecordOfItAndNothingElse);
+    EveryFaultLeavesAClientAddedOnceOrNotAtAll, KeepsEveryAcceptedSignInAndListsThemNewestFirst,
+    ManySignInsOfAWeekKeepTheLatestTimesAndCountTheRest, FiguresCountEveryCheckExactlyAndNeverFall,
+    OverviewShowsActivityBudgetsAndLatestSignInsToTheAccountsGrantedIt,
+    ForgettingATokenRemovesEveryRecordOfItAndNothingElse);

@@ -49,7 +49,7 @@ said() { # ARGS...
 check "accepted on SQLite" 303 "$(page "$first" "${strings[0]}")"
 "$server" stop "$work/server"
 
-check "SQLite into PostgreSQL" "copied 4 records (status 0)" "$(said --db "$first" copy "$uri")"
+check "SQLite into PostgreSQL" "copied 5 records (status 0)" "$(said --db "$first" copy "$uri")"
 check "check passes on the source" " (status 0)" "$(said --db "$first" check)"
 check "check passes on the copy" " (status 0)" "$(said --db "$uri" check)"
 check "used on SQLite: a replay through PostgreSQL" 409 "$(page "$uri" "${strings[0]}")"
