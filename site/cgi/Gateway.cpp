@@ -5,6 +5,7 @@
 
 #include <sys/random.h>
 
+#include <charconv>
 #include <exception>
 
 namespace {
@@ -61,10 +62,27 @@ Request ReadRequest(const ParameterLookup& parameter, const Settings& settings, 
                      ForwardedOverHttps(peer, Parameter(parameter, "HTTP_X_FORWARDED_PROTO"), proxies);
     request.scriptPath = Parameter(parameter, "SCRIPT_NAME");
     request.pathInfo = Parameter(parameter, "PATH_INFO");
+    request.contentType = Parameter(parameter, "CONTENT_TYPE");
+    request.authorization = Parameter(parameter, "HTTP_AUTHORIZATION");
+    request.issuer = settings.Text(kIssuerSetting);
     request.now = now;
     request.newSession = newSession;
     request.tidy = DrawTidyChance();
     return request;
+}
+
+// A POST's body by its CONTENT_LENGTH; nothing when it is longer than the site reads, or the
+// length is not a number.
+std::optional<std::string> BodyOf(const ParameterLookup& parameter, const BodyReader& body, const std::string& method)
+{
+    const std::string length = Parameter(parameter, "CONTENT_LENGTH");
+    if (method != "POST" || length.empty())
+        return std::string();
+    std::size_t bytes = 0;
+    const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), bytes);
+    if (error != std::errc() || end != length.data() + length.size() || bytes > kMostBodyBytes)
+        return std::nullopt;
+    return body ? body(bytes) : std::string();
 }
 
 } // namespace
@@ -75,7 +93,8 @@ SiteStore& FreshStoreSource::StoreFor(const std::string& address)
     return *m_store;
 }
 
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now, Role role)
+Response Serve(const ParameterLookup& parameter, const BodyReader& body, const Settings& settings, StoreSource& stores,
+               int64_t now, Role role)
 {
     // An authorizer's parameters are those of the request it guards, whose path is not ours.
     if (const auto path = role == Role::Responder ? UnsplitPath(parameter) : std::nullopt)
@@ -87,7 +106,13 @@ Response Serve(const ParameterLookup& parameter, const Settings& settings, Store
     if (!token)
         return Unavailable("the operating system gave no random bits");
     try {
-        return Respond(ReadRequest(parameter, settings, now, role, *token), stores, settings.Text(kDatabaseSetting));
+        Request request = ReadRequest(parameter, settings, now, role, *token);
+        // An authorizer is handed the headers of the request it guards, never its body.
+        auto text = role == Role::Responder ? BodyOf(parameter, body, request.method) : std::string();
+        if (!text)
+            return TooLarge();
+        request.body = std::move(*text);
+        return Respond(request, stores, settings.Text(kDatabaseSetting));
     } catch (const std::exception& error) {
         stores.Forget();
         return Unavailable(std::string("unexpected failure: ") + error.what());

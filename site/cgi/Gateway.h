@@ -11,6 +11,8 @@
 
 // A request parameter by its CGI name (REQUEST_METHOD, HTTP_COOKIE ...), or nullptr.
 using ParameterLookup = std::function<const char*(const char*)>;
+// Up to length bytes of the request's body (fewer when the client sent fewer).
+using BodyReader = std::function<std::string(std::size_t length)>;
 
 // A store opened for each request, as a process that serves one request needs.
 class FreshStoreSource final : public StoreSource {
@@ -23,10 +25,11 @@ private:
 };
 
 // One request, start to end, under the settings that hold for it (checked already): fresh
-// random bits, the store, the answer. A failure nobody foresaw is a 500 with its text in the
-// log, the store dropped.
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now,
-               Role role = Role::Responder);
+// random bits, the store, the answer. A POST's body is read when it is no longer than
+// kMostBodyBytes (413 when it is). A failure nobody foresaw is a 500 with its text in the log,
+// the store dropped.
+Response Serve(const ParameterLookup& parameter, const BodyReader& body, const Settings& settings, StoreSource& stores,
+               int64_t now, Role role = Role::Responder);
 
 // The store the settings name, opened before the first request comes so that a long-lived
 // process's first visitors do not wait for it; one that is not there yet is left to the first

@@ -12,12 +12,20 @@
 
 namespace {
 
+// The body comes on standard input, CONTENT_LENGTH bytes of it.
+std::string ReadBody(std::size_t length)
+{
+    std::string body(length, '\0');
+    body.resize(std::fread(body.data(), 1, length, stdin));
+    return body;
+}
+
 Response Answer()
 {
     try {
         const Settings settings = Settings::Read(environ);
         FreshStoreSource stores;
-        return Serve([](const char* name) { return std::getenv(name); }, settings, stores,
+        return Serve([](const char* name) { return std::getenv(name); }, ReadBody, settings, stores,
                      static_cast<int64_t>(std::time(nullptr)));
     } catch (const SettingsError& error) {
         return Unavailable(error.what());

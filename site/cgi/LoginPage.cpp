@@ -1,6 +1,7 @@
 #include "site/cgi/LoginPage.h"
 
 #include "site/cgi/ClientOrigin.h"
+#include "site/cgi/OidcProvider.h"
 #include "site/report/Markup.h"
 #include "site/verifier/Identity.h"
 #include "site/verifier/LogonInput.h"
@@ -10,25 +11,6 @@
 namespace {
 
 constexpr std::string_view kFallbackWelcomePath = "/";
-
-// A short page with one heading and one paragraph; both are escaped here.
-Response Page(int status, std::string_view title, std::string_view message)
-{
-    Response response;
-    response.status = status;
-    response.headers = {
-        {"Content-Type", "text/html; charset=utf-8"},
-        {"Cache-Control", "no-store"},
-        {"Content-Security-Policy", "default-src 'none'"},
-        {"X-Content-Type-Options", "nosniff"},
-        // The address of a sign-in request holds the authenticator; never pass it on.
-        {"Referrer-Policy", "no-referrer"},
-    };
-    response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeMarkup(title) +
-                    "</title></head>\n<body><h1>" + EscapeMarkup(title) + "</h1>\n<p>" + EscapeMarkup(message) +
-                    "</p></body></html>\n";
-    return response;
-}
 
 // The path only ever comes from the web server, but it lands in a header: only a plain path
 // of this site, never "//host" (another site to a browser) or a backslash (the same to some).
@@ -48,42 +30,34 @@ std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
 
 Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
 {
-    Response response = Page(303, title, message);
+    Response response = HtmlPage(303, title, message);
     response.headers.emplace_back("Location", WelcomePath(request));
     response.headers.emplace_back("Set-Cookie", std::move(cookie));
     return response;
-}
-
-std::optional<SessionHolder> HolderOf(const Request& request, SiteStore& store)
-{
-    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
-        if (auto holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds))
-            return holder;
-    }
-    return std::nullopt;
 }
 
 Response Refused(Outcome outcome)
 {
     switch (outcome) {
     case Outcome::TooManyFailures: {
-        Response response = Page(429, "Too many attempts",
-                                 "Too many failed sign-ins came from your address. Wait a minute, then try again.");
+        Response response = HtmlPage(429, "Too many attempts",
+                                     "Too many failed sign-ins came from your address. Wait a minute, then try again.");
         response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
         return response;
     }
     case Outcome::Malformed:
-        return Page(400, "Sign-in link damaged",
-                    "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in again.");
+        return HtmlPage(
+            400, "Sign-in link damaged",
+            "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in again.");
     case Outcome::NotGenuine:
-        return Page(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
+        return HtmlPage(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
     case Outcome::AlreadyUsed:
-        return Page(409, "Link already used",
-                    "This sign-in link was already used; each link works once. Touch your token to the reader and "
-                    "sign in again.");
+        return HtmlPage(409, "Link already used",
+                        "This sign-in link was already used; each link works once. Touch your token to the reader and "
+                        "sign in again.");
     default:
-        return Page(403, "Sign-in refused",
-                    "This token may not sign in to this site. If it should, ask the site's operator.");
+        return HtmlPage(403, "Sign-in refused",
+                        "This token may not sign in to this site. If it should, ask the site's operator.");
     }
 }
 
@@ -106,10 +80,10 @@ Response AnswerTo(const Request& request, const StringCheck& check)
 // Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
 Response SessionCheck(Exchange& exchange, SiteStore& store)
 {
-    const auto holder = HolderOf(exchange.request, store);
+    const auto holder = SessionOf(exchange.request, store);
     if (!holder)
-        return Page(401, "Not signed in", "Sign in with your token first.");
-    Response response = Page(200, "Signed in", "Signed in as " + holder->account);
+        return HtmlPage(401, "Not signed in", "Sign in with your token first.");
+    Response response = HtmlPage(200, "Signed in", "Signed in as " + holder->account);
     response.headers.emplace_back("X-Entravo-Account", holder->account);
     response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder->identity));
     // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
@@ -121,16 +95,15 @@ Response SessionCheck(Exchange& exchange, SiteStore& store)
 Response Welcome(Exchange& exchange, SiteStore& store)
 {
     const Request& request = exchange.request;
-    const auto holder = HolderOf(request, store);
+    const auto holder = SessionOf(request, store);
     if (!holder)
-        return Page(401, "Not signed in",
-                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
-    Response response = Page(200, "Welcome", "Signed in as " + holder->account);
-    // The form posts to this page itself; the policy above allows no other target.
-    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
-                             "\"><button type=\"submit\">Sign out</button></form>";
-    response.body.insert(response.body.rfind("</body>"), form);
-    return response;
+        return HtmlPage(401, "Not signed in",
+                        "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
+    Response response = HtmlPage(200, "Welcome", "Signed in as " + holder->account);
+    // The form posts to this page itself; the page's policy allows no other target.
+    AppendToBody(response, "<form method=\"post\" action=\"" + EscapeMarkup(WelcomePath(request)) +
+                               "\"><button type=\"submit\">Sign out</button></form>");
+    return ContinueWaitingSignIn(exchange, store, *holder, std::move(response));
 }
 
 // The verdict is what the store holds, even when the store met a fault after deciding it.
@@ -151,6 +124,38 @@ Response SignOut(Exchange& exchange, SiteStore& store)
     return Redirect(request, "Signed out", "You are signed out.", SessionCookie("", 0, request.secure));
 }
 
+Response HtmlPage(int status, std::string_view title, std::string_view message, std::string_view head)
+{
+    Response response;
+    response.status = status;
+    response.headers = {
+        {"Content-Type", "text/html; charset=utf-8"},
+        {"Cache-Control", "no-store"},
+        {"Content-Security-Policy", "default-src 'none'"},
+        {"X-Content-Type-Options", "nosniff"},
+        // The address of a sign-in request holds the authenticator; never pass it on.
+        {"Referrer-Policy", "no-referrer"},
+    };
+    response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeMarkup(title) +
+                    "</title>" + std::string(head) + "</head>\n<body><h1>" + EscapeMarkup(title) + "</h1>\n<p>" +
+                    EscapeMarkup(message) + "</p></body></html>\n";
+    return response;
+}
+
+void AppendToBody(Response& page, std::string_view markup)
+{
+    page.body.insert(page.body.rfind("</body>"), markup);
+}
+
+std::optional<SessionHolder> SessionOf(const Request& request, SiteStore& store)
+{
+    for (const SessionToken& token : SessionTokensFromCookies(request.cookies)) {
+        if (auto holder = store.FindSession(HashOf(token), request.now - kSessionLifetimeSeconds))
+            return holder;
+    }
+    return std::nullopt;
+}
+
 Response PageFailed(const Exchange&, const StoreError& error)
 {
     return error.kind() == StoreError::Kind::Unresolved ? Undecided({}) : Unavailable({}, error.temporary());
@@ -158,20 +163,25 @@ Response PageFailed(const Exchange&, const StoreError& error)
 
 Response NotFound()
 {
-    return Page(404, "Not found", "This page does not exist.");
+    return HtmlPage(404, "Not found", "This page does not exist.");
+}
+
+Response TooLarge()
+{
+    return HtmlPage(413, "Request too large", "This page reads no request this large.");
 }
 
 Response NotAllowed(std::string allow)
 {
-    Response response = Page(405, "Not allowed", "This page answers only links that are followed.");
+    Response response = HtmlPage(405, "Not allowed", "This page answers only links that are followed.");
     response.headers.emplace_back("Allow", std::move(allow));
     return response;
 }
 
 Response Unavailable(std::string log, bool temporary)
 {
-    Response response =
-        Page(temporary ? 503 : 500, "Sign-in unavailable", "The site cannot sign you in right now. Try again shortly.");
+    Response response = HtmlPage(temporary ? 503 : 500, "Sign-in unavailable",
+                                 "The site cannot sign you in right now. Try again shortly.");
     if (temporary)
         response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
@@ -180,10 +190,11 @@ Response Unavailable(std::string log, bool temporary)
 
 Response Undecided(std::string log)
 {
-    Response response = Page(503, "Sign-in not confirmed",
-                             "The site lost its database while it accepted this link, and cannot tell whether it was "
-                             "used. Sign in with a new link: touch your token to the reader and double-click the "
-                             "Entravo icon.");
+    Response response =
+        HtmlPage(503, "Sign-in not confirmed",
+                 "The site lost its database while it accepted this link, and cannot tell whether it was "
+                 "used. Sign in with a new link: touch your token to the reader and double-click the "
+                 "Entravo icon.");
     response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
     return response;

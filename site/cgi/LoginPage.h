@@ -7,7 +7,9 @@
 // signed in. Every page is short, escaped, and never cached or passed on as a referrer.
 #include "site/cgi/Exchange.h"
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 // The session check a reverse proxy or an authorizer makes before it passes a request on.
 Response SessionCheck(Exchange& exchange, SiteStore& store);
@@ -22,8 +24,19 @@ Response SignOut(Exchange& exchange, SiteStore& store);
 Response PageFailed(const Exchange& exchange, const StoreError& error);
 
 Response NotFound();
+// A POST whose body is larger than the site reads.
+Response TooLarge();
 // allow: the methods the path answers, as the Allow header lists them.
 Response NotAllowed(std::string allow);
+
+// A short page with one heading and one paragraph, both escaped here; head: markup to add to
+// the page's head.
+Response HtmlPage(int status, std::string_view title, std::string_view message, std::string_view head = {});
+// Markup added at the end of a page's body.
+void AppendToBody(Response& page, std::string_view markup);
+
+// Who holds the live session of the request's cookies.
+std::optional<SessionHolder> SessionOf(const Request& request, SiteStore& store);
 
 // The answer when the site cannot work: 503 with Retry-After while the trouble is temporary
 // (busy, a full disk, the database away), 500 when the operator must act.

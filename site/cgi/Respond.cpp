@@ -1,5 +1,6 @@
 #include "site/cgi/Respond.h"
 
+#include "site/cgi/OidcProvider.h"
 #include "site/cgi/VerifyApi.h"
 
 #include <algorithm>
@@ -32,6 +33,14 @@ constexpr Route kRoutes[] = {
     // user's form (POST) passes, anyone else's GET does not.
     {Role::Responder, "/auth", kEveryMethod, Query::Any, SessionCheck, PageFailed},
     {Role::Responder, "/verify", "GET", Query::Any, VerifyForClient, VerifyFailed},
+    {Role::Responder, "/.well-known/openid-configuration", "GET", Query::Any, ProviderDiscovery, ProviderFailed},
+    {Role::Responder, "/jwks", "GET", Query::Any, ProviderJwks, ProviderFailed},
+    {Role::Responder, "/authorize", "GET", Query::Any, ProviderAuthorize, PageFailed},
+    {Role::Responder, "/authorize", "POST", Query::Any, ProviderAuthorize, PageFailed},
+    {Role::Responder, "/continue", "GET", Query::Any, ProviderContinue, PageFailed},
+    {Role::Responder, "/token", "POST", Query::Any, ProviderToken, ProviderFailed},
+    {Role::Responder, "/userinfo", "GET", Query::Any, ProviderUserinfo, ProviderFailed},
+    {Role::Responder, "/userinfo", "POST", Query::Any, ProviderUserinfo, ProviderFailed},
     {Role::Responder, "", "GET", Query::None, Welcome, PageFailed},
     {Role::Responder, "", "GET", Query::Some, SignIn, PageFailed},
     {Role::Responder, "", "POST", Query::None, SignOut, PageFailed},

@@ -7,6 +7,8 @@
 //   (the program)  GET with a logon link: sign-in; GET without: the welcome page; POST: sign-out
 //   /auth          the session check a reverse proxy makes, for any method (LoginPage.h)
 //   /verify        the signed API for applications (VerifyApi.h)
+//   /.well-known/openid-configuration, /jwks, /authorize, /continue, /token, /userinfo
+//                  the OpenID Connect provider (OidcProvider.h)
 //   any path       the session check, when a FastCGI authorizer asks
 #include "site/cgi/Exchange.h"
 #include "site/cgi/LoginPage.h"

@@ -36,7 +36,8 @@ public:
 using Parameters = std::map<std::string, std::string>;
 
 // The request as the web server hands it over, under settings that trust 10.0.0.1 as a proxy.
-Response ServeRequest(StoreSource& stores, const Parameters& parameters, Role role = Role::Responder)
+Response ServeRequest(StoreSource& stores, const Parameters& parameters, Role role = Role::Responder,
+                      const BodyReader& body = {})
 {
     const char* const environment[] = {"ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.1", nullptr};
     const Settings settings = Settings::Parse("", "site.conf", environment);
@@ -44,7 +45,7 @@ Response ServeRequest(StoreSource& stores, const Parameters& parameters, Role ro
         const auto found = parameters.find(name);
         return found == parameters.end() ? nullptr : found->second.c_str();
     };
-    return Serve(lookup, settings, stores, 1'800'000'000, role);
+    return Serve(lookup, body, settings, stores, 1'800'000'000, role);
 }
 
 Parameters Get(const std::string& scriptName, const std::string& pathInfo, const std::string& query = "")
@@ -124,6 +125,28 @@ TEST(Gateway, AnAuthorizerIsNeverTakenForAnUnsplitPath)
                              {"REMOTE_ADDR", "192.0.2.7"}};
     EXPECT_EQ(500, ServeRequest(stores, guarded).status);
     EXPECT_EQ(401, ServeRequest(stores, guarded, Role::Authorizer).status);
+}
+
+// A body is read for a responder's POST only, and only when it is no longer than the site reads.
+TEST(Gateway, APostsBodyIsReadByItsLengthUpToItsBound)
+{
+    KeptStore stores;
+    std::vector<std::size_t> asked;
+    const BodyReader body = [&](std::size_t length) {
+        asked.push_back(length);
+        return std::string(length, 'x');
+    };
+    Parameters post = Get("/entravo/login.fcgi", "");
+    post["REQUEST_METHOD"] = "POST";
+    post["CONTENT_LENGTH"] = std::to_string(kMostBodyBytes);
+    EXPECT_EQ(303, ServeRequest(stores, post, Role::Responder, body).status);
+    post["CONTENT_LENGTH"] = std::to_string(kMostBodyBytes + 1);
+    EXPECT_EQ(413, ServeRequest(stores, post, Role::Responder, body).status);
+    post["CONTENT_LENGTH"] = "-1";
+    EXPECT_EQ(413, ServeRequest(stores, post, Role::Responder, body).status);
+    post["CONTENT_LENGTH"] = std::to_string(kMostBodyBytes + 1);
+    EXPECT_EQ(401, ServeRequest(stores, post, Role::Authorizer, body).status) << "the guarded request's body";
+    EXPECT_EQ(std::vector<std::size_t>{kMostBodyBytes}, asked);
 }
 
 TEST(Gateway, AStoreThatCannotBeHadIsAnsweredAsTheRouteAnswersFailuresAndDropped)
