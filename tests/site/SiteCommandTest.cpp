@@ -204,9 +204,11 @@ TEST_F(SiteCommandTest, OidcRegistersApplicationsWithASecretShownOnceAndRotatesT
     EXPECT_EQ(HashSecret(secret), SqliteSiteStore::Open(m_path).FindProviderClient(id)->secretHash)
         << "kept as its hash";
 
-    EXPECT_EQ(id + " confidential 2027-01-15T08:00:00Z wiki\n  https://wiki.example/cb\n  http://127.0.0.1:8080/cb\n" +
-                  pub.out.substr(0, 22) + " public 2027-01-15T08:00:00Z board\n  https://board.example/\n",
-              Command({"oidc", "list"}).out);
+    // Both were added at the test's one instant, so they come in the order of their ids.
+    const std::string wiki = id + " confidential 2027-01-15T08:00:00Z wiki\n  https://wiki.example/cb\n"
+                                  "  http://127.0.0.1:8080/cb\n";
+    const std::string board = pub.out.substr(0, 22) + " public 2027-01-15T08:00:00Z board\n  https://board.example/\n";
+    EXPECT_EQ(id < pub.out.substr(0, 22) ? wiki + board : board + wiki, Command({"oidc", "list"}).out);
     EXPECT_EQ(0, Command({"oidc", "remove", id}).status);
     ExpectOneErrorLine(Command({"oidc", "remove", id}), 1, "there is no OpenID Connect client");
     ExpectOneErrorLine(Command({"oidc", "add", "wiki", "http://wiki.example/cb"}), 2, "http on a host that is not");
