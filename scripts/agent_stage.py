@@ -61,9 +61,11 @@ class AgentStage:
     # keeps nothing.
     # front: the site is reached through nginx, in front of an application at /app/ that only
     # a signed-in visitor reaches; the browser follows each logon page to the application.
-    def __init__(self, name, winbin, nativebin, account, browser_options=(), keep="pages", front=False):
+    # tabs: Wine hands each page to a new tab of the browser the caller drives (browse.py's
+    # Browser, with stage.browser_session() as its session file), as a person's browser would.
+    def __init__(self, name, winbin, nativebin, account, browser_options=(), keep="pages", front=False, tabs=False):
         self.name, self.winbin, self.nativebin, self.account = name, winbin, nativebin, account
-        self.browser_options, self.keep, self.front = list(browser_options), keep, front
+        self.browser_options, self.keep, self.front, self.tabs = list(browser_options), keep, front, tabs
         self.folder = self.base = self.agent = self._loader = None
         self.env = dict(os.environ)
 
@@ -138,7 +140,8 @@ class AgentStage:
 
     def _browser(self):
         """Wine's web browser is browse.py; each URL it is handed also goes to urls.log."""
-        browse = [os.path.join(SCRIPTS, "browse.py"), *self.browser_options, "--out", self.path("pages")]
+        tab = ["--tab", self.browser_session()] if self.tabs else []
+        browse = [os.path.join(SCRIPTS, "browse.py"), *tab, *self.browser_options, "--out", self.path("pages")]
         with open(self.path("browser.sh"), "w") as script:
             script.write("#!/bin/bash\n"
                          f'python3 {shlex.join(browse)} "$1" >>{shlex.quote(self.path("browse.log"))} 2>&1\n'
@@ -148,6 +151,9 @@ class AgentStage:
         self.registry(r"HKCU\Software\Wine\WineBrowser", "Browsers", "REG_SZ", self.path("browser.sh"))
         self.registry(r"HKCU\Software\Entravo\logonagent\Options", "AccessUrl", "REG_SZ",
                       f"{self.base}/entravo/login.cgi?Authenticate=")
+
+    def browser_session(self):
+        return self.path("browser-session.json")
 
     # --- the agent ------------------------------------------------------------------------
     def loader(self):

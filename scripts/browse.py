@@ -11,6 +11,10 @@
                                     kept): a second page kept
   browse.py --window --out DIR URL  a normal Chromium window for a person to look at; its
                                     process id goes to DIR/window.pid so the caller can end it.
+  browse.py --tab SESSION --out DIR URL  a new tab of a browser another program drives (Browser
+                                    below, which wrote SESSION): the URL followed there and the
+                                    page kept as above, the tab left open; as a person's browser
+                                    opens a link it is handed.
 
 Chromium gets a profile of its own under DIR and no network traffic of its own. As root (as in
 CI) it runs only with its sandbox off. Every wait is bounded; exit status 0 once the page was
@@ -128,31 +132,83 @@ def keep_page(web, url, out):
     print(f"browse: {name}: {final_url}: {first_line}")
 
 
+class Browser:
+    """A headless Chromium under ChromeDriver with a profile of its own in out, for as long as
+    the block lasts. With a session file, its ChromeDriver port and session are written there,
+    so that browse.py --tab opens tabs in it."""
+
+    def __init__(self, out, session_file=None):
+        self.out, self.session_file = out, session_file
+        self.driver = self.web = self.profile = None
+
+    def __enter__(self):
+        self.profile = tempfile.TemporaryDirectory(dir=self.out, prefix=".profile-")
+        port = free_port()
+        with open(os.path.join(self.out, "chromedriver.log"), "ab") as log:
+            self.driver = subprocess.Popen([CHROMEDRIVER, f"--port={port}"], stdout=log, stderr=log)
+        self.web = WebDriver(port)
+        try:
+            self.web.wait_ready(self.driver)
+            self.web.open(self.profile.name)
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        if self.session_file:
+            with open(self.session_file, "w") as file:
+                json.dump({"port": port, "session": self.web.session}, file)
+        return self
+
+    def __exit__(self, *_):
+        if self.web.session:
+            try:
+                self.web.command("DELETE", "")
+            except (OSError, RuntimeError):
+                pass
+        self.driver.terminate()
+        try:
+            self.driver.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.driver.kill()
+            self.driver.wait()
+        self.profile.cleanup()
+        return False
+
+    def go(self, url):
+        """The current tab follows url; returns once its final page has loaded."""
+        self.web.command("POST", "/url", {"url": url})
+
+    def tabs(self):
+        return self.web.command("GET", "/window/handles")
+
+    def switch(self, tab):
+        self.web.command("POST", "/window", {"handle": tab})
+
+    def text(self):
+        return self.web.command("POST", "/execute/sync",
+                                {"script": "return document.body ? document.body.innerText : '';", "args": []})
+
+    def keep(self, url):
+        keep_page(self.web, url, self.out)
+
+
 def visit_headless(urls, out):
     """Each URL in turn in one browser, as one person following them; a page kept for each."""
-    port = free_port()
-    with tempfile.TemporaryDirectory(dir=out, prefix=".profile-") as profile, \
-            open(os.path.join(out, "chromedriver.log"), "ab") as log:
-        driver = subprocess.Popen([CHROMEDRIVER, f"--port={port}"], stdout=log, stderr=log)
-        web = WebDriver(port)
-        try:
-            web.wait_ready(driver)
-            web.open(profile)
-            for url in urls:
-                web.command("POST", "/url", {"url": url})
-                keep_page(web, url, out)
-        finally:
-            if web.session:
-                try:
-                    web.command("DELETE", "")
-                except (OSError, RuntimeError):
-                    pass
-            driver.terminate()
-            try:
-                driver.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                driver.kill()
-                driver.wait()
+    with Browser(out) as browser:
+        for url in urls:
+            browser.go(url)
+            browser.keep(url)
+
+
+def open_tab(session_file, url, out):
+    """A new tab of the browser session_file names, at url, its page kept."""
+    with open(session_file) as file:
+        session = json.load(file)
+    web = WebDriver(session["port"])
+    web.session = session["session"]
+    tab = web.command("POST", "/window/new", {"type": "tab"})["handle"]
+    web.command("POST", "/window", {"handle": tab})
+    web.command("POST", "/url", {"url": url})
+    keep_page(web, url, out)
 
 
 def open_window(url, out):
@@ -170,6 +226,7 @@ def main():
     parser.add_argument("--out", required=True, help="folder for what the visit keeps")
     parser.add_argument("--window", action="store_true", help="a window for a person, not headless")
     parser.add_argument("--then", action="append", default=[], help="a URL to follow next in the same browser")
+    parser.add_argument("--tab", metavar="SESSION", help="open the URL in a new tab of this driven browser")
     parser.add_argument("url")
     options = parser.parse_args()
     for program in (CHROMIUM, CHROMEDRIVER):
@@ -179,6 +236,8 @@ def main():
     try:
         if options.window:
             open_window(options.url, options.out)
+        elif options.tab:
+            open_tab(options.tab, options.url, options.out)
         else:
             visit_headless([options.url, *options.then], options.out)
     except (OSError, RuntimeError, KeyError, TypeError) as error:

@@ -4,8 +4,9 @@
 # packaging tools (NSIS, and Debian's for the site's package), clang-format for the style
 # check, and the site's SQLite, SHA-256 (nettle), lighttpd and nginx, FastCGI (libfcgi,
 # spawn-fcgi, fcgiwrap), PostgreSQL (server and libpq), systemd's tools (the package's units are
-# checked with systemd-analyze), clang (fuzzing), Chromium, and Prometheus's Python client (its
-# parser reads the site's metrics in the tests).
+# checked with systemd-analyze), clang (fuzzing), Chromium, Prometheus's Python client (its
+# parser reads the site's metrics in the tests), and the OpenID Connect relying parties the
+# provider is tested with: Apache with mod_auth_openidc, and authlib (with requests).
 # Idempotent: when everything is present it prints nothing and costs a single dpkg query.
 #
 #   scripts/setup.sh          install what is missing (as root, or through sudo without a password)
@@ -21,6 +22,7 @@ packages=(
   libsqlite3-dev sqlite3 nettle-dev lighttpd nginx-light curl clang libclang-rt-14-dev clang-format
   libfcgi-dev spawn-fcgi fcgiwrap libpq-dev postgresql systemd
   chromium chromium-driver python3 python3-prometheus-client python3-yaml
+  apache2 libapache2-mod-auth-openidc python3-authlib python3-requests
 )
 
 missing=()

@@ -5,10 +5,11 @@
 # need and write stays in one folder. How to call it: usage, the first function below.
 #
 # PROGRAM is login.cgi or login.fcgi, beside the other one; the page answers at
-# BASE/entravo/NAME (PROGRAM's name), below it /auth and /verify. The settings are DIR/site.conf
-# (ENTRAVO_SITE_CONF): ENTRAVO_SITE_DB=DB (a SQLite file or a PostgreSQL URI), and
-# ENTRAVO_SITE_TRUSTED_PROXIES, ENTRAVO_SITE_THREADS and ENTRAVO_SITE_METRICS_FROM when they are
-# set. MODE:
+# BASE/entravo/NAME (PROGRAM's name), below it /auth, /verify and the OpenID Connect provider's
+# paths. The settings are DIR/site.conf (ENTRAVO_SITE_CONF): ENTRAVO_SITE_DB=DB (a SQLite file or
+# a PostgreSQL URI), ENTRAVO_SITE_TRUSTED_PROXIES, ENTRAVO_SITE_THREADS and
+# ENTRAVO_SITE_METRICS_FROM when they are set, and under lighttpd ENTRAVO_SITE_ISSUER=BASE/entravo/NAME,
+# the page's own address. MODE:
 #   cgi    lighttpd with the lighttpd snippet (the default; login.fcgi is started there too)
 #   fcgi   the same, PROGRAM being login.fcgi
 #   nginx  nginx with the nginx snippets in the example server block: login.fcgi on its socket
@@ -89,8 +90,15 @@ server.errorlog = "$dir/error.log"
 CONF
 }
 
-write_lighttpd_config() { # DIR PROGRAMS PORT
-  local dir=$1 programs=$2 port=$3
+# The page is the OpenID Connect issuer at the address it answers on, which is known only now.
+write_issuer() { # DIR URL
+  sed -i '/^ENTRAVO_SITE_ISSUER=/d' "$1/site.conf"
+  echo "ENTRAVO_SITE_ISSUER=$2" >>"$1/site.conf"
+}
+
+write_lighttpd_config() { # DIR PROGRAMS NAME PORT
+  local dir=$1 programs=$2 name=$3 port=$4
+  write_issuer "$dir" "http://127.0.0.1:$port/entravo/$name"
   "$render" "$templates/lighttpd.conf.in" PROGRAMS="$programs" LIGHTTPD_RUN="$dir" \
     FCGI_PROCESSES="${SITE_FCGI_PROCESSES:-1}" >"$dir/50-entravo.conf"
   # As Debian's lighttpd.conf, with the access log on; login.cgi finds its settings file
@@ -220,7 +228,7 @@ start() {
     start_nginx "$dir" "$(dirname "$program")"
     return
   fi
-  launch "$dir" lighttpd write_lighttpd_config "$dir" "$(dirname "$program")"
+  launch "$dir" lighttpd write_lighttpd_config "$dir" "$(dirname "$program")" "$(basename "$program")"
   # lighttpd started its FastCGI processes before it answered. Noted, they end with a stop even
   # after lighttpd itself was killed outright and they were left behind.
   pgrep -P "$(cat "$dir/server.pid")" >"$dir/fcgi.pids" || true

@@ -28,6 +28,7 @@ render_site_config(entravo-site.socket entravo-site.socket)
 render_site_config(tmpfiles.conf tmpfiles.conf)
 render_site_config(nginx-app.conf.in nginx-app.conf)
 render_site_config(lighttpd-app.conf.in lighttpd-app.conf)
+render_site_config(apache-oidc.conf.in apache-oidc.conf)
 # The changelog's date honours SOURCE_DATE_EPOCH, for a reproducible package.
 string(TIMESTAMP ENTRAVO_SITE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${package_source}/changelog.in ${package_files}/changelog @ONLY)
@@ -67,7 +68,7 @@ install(FILES ${package_files}/entravo-site.service ${package_files}/entravo-sit
         DESTINATION /lib/systemd/system COMPONENT entravo-site)
 install(FILES ${package_files}/tmpfiles.conf DESTINATION lib/tmpfiles.d RENAME entravo-site.conf
         COMPONENT entravo-site)
-install(FILES ${package_files}/nginx-app.conf ${package_files}/lighttpd-app.conf
+install(FILES ${package_files}/nginx-app.conf ${package_files}/lighttpd-app.conf ${package_files}/apache-oidc.conf
         DESTINATION share/doc/entravo-site/examples COMPONENT entravo-site)
 
 # One package of the entravo-site component only, whatever else the tree installs.

@@ -65,17 +65,17 @@ Response Page(const Request& request, SiteStore& store, const SignedIn& admin, s
 
 Response NotAnAdmin(const SessionHolder& holder)
 {
-    return ShortPage(403, "Not allowed",
-                     "The account " + holder.account +
-                         " may not see the site's administration page; the site's "
-                         "operator can allow it.");
+    return HtmlPage(403, "Not allowed",
+                    "The account " + holder.account +
+                        " may not see the site's administration page; the site's "
+                        "operator can allow it.");
 }
 
 Response PostRefused(const Request& request, const std::string& why)
 {
-    Response response = ShortPage(403, "Not accepted",
-                                  "This form was not accepted and nothing was changed. Open the administration page "
-                                  "again and use its buttons.");
+    Response response = HtmlPage(403, "Not accepted",
+                                 "This form was not accepted and nothing was changed. Open the administration page "
+                                 "again and use its buttons.");
     response.log = "admin page: a post from " + request.clientAddress + " refused: " + why;
     return response;
 }

@@ -20,6 +20,8 @@ inline constexpr Budgets kFailureBudgets{60, 20, 50, 100};
 inline constexpr int kRetryAfterSeconds = 30;
 // One request in this many does a share of the store's clean-up.
 inline constexpr uint8_t kTidyOneIn = 64;
+// The largest body read: a form of the provider's (site/oidc/Form.h bounds them to this).
+inline constexpr std::size_t kMostBodyBytes = 8192;
 
 // How the web server asks: to answer the request (a page, the session check at /auth, the API),
 // or, as a FastCGI authorizer, only whether the request it is about to serve may pass.
@@ -29,13 +31,15 @@ struct Request {
     Role role = Role::Responder;
     std::string method;
     std::string query;         // as received, still percent-encoded
-    std::string contentType;   // of the body
-    std::string body;          // read only for a route that takes one: at most one byte past its bound
     std::string clientAddress; // the peer's, or the one a trusted proxy forwards for
     std::string cookies;       // the Cookie header
     bool secure = false;       // came over HTTPS, so the cookie may travel only that way
     std::string scriptPath;    // this program's own path, where the welcome page is
-    std::string pathInfo;      // what follows it: nothing, /auth or /verify
+    std::string pathInfo;      // what follows it: nothing, /auth, /verify, the provider's paths
+    std::string contentType;   // of a POST's body
+    std::string body;          // a POST's, at most kMostBodyBytes
+    std::string authorization; // the Authorization header
+    std::string issuer;        // the OpenID Connect provider's (ENTRAVO_SITE_ISSUER); empty: none
     int64_t now = 0;           // seconds since 1970
     SessionToken newSession{}; // fresh random bits, used only when a logon is accepted
     bool tidy = false;         // this request does a share of the store's clean-up

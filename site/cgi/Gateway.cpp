@@ -7,6 +7,7 @@
 #include <sys/random.h>
 
 #include <atomic>
+#include <charconv>
 #include <exception>
 
 namespace {
@@ -66,10 +67,26 @@ Request ReadRequest(const ParameterLookup& parameter, const Settings& settings, 
                      ForwardedOverHttps(peer, Parameter(parameter, "HTTP_X_FORWARDED_PROTO"), proxies);
     request.scriptPath = Parameter(parameter, "SCRIPT_NAME");
     request.pathInfo = Parameter(parameter, "PATH_INFO");
+    request.authorization = Parameter(parameter, "HTTP_AUTHORIZATION");
+    request.issuer = settings.Text(kIssuerSetting);
     request.now = now;
     request.newSession = newSession;
     request.tidy = DrawTidyChance();
     return request;
+}
+
+// A POST's body by its CONTENT_LENGTH; nothing when it is longer than the site reads, or the
+// length is not a number.
+std::optional<std::string> BodyOf(const ParameterLookup& parameter, const BodyReader& body, const std::string& method)
+{
+    const std::string length = Parameter(parameter, "CONTENT_LENGTH");
+    if (method != "POST" || length.empty())
+        return std::string();
+    std::size_t bytes = 0;
+    const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), bytes);
+    if (error != std::errc() || end != length.data() + length.size() || bytes > kMostBodyBytes)
+        return std::nullopt;
+    return body ? body(bytes) : std::string();
 }
 
 } // namespace
@@ -81,8 +98,8 @@ SiteStore& FreshStoreSource::StoreFor(const std::string& address)
     return *m_store;
 }
 
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now, Role role,
-               const BodyReader& body)
+Response Serve(const ParameterLookup& parameter, const BodyReader& body, const Settings& settings, StoreSource& stores,
+               int64_t now, Role role)
 {
     // An authorizer's parameters are those of the request it guards, whose path is not ours.
     if (const auto path = role == Role::Responder ? UnsplitPath(parameter) : std::nullopt)
@@ -95,8 +112,11 @@ Response Serve(const ParameterLookup& parameter, const Settings& settings, Store
         return Unavailable("the operating system gave no random bits");
     try {
         Request request = ReadRequest(parameter, settings, now, role, *token);
-        if (const std::size_t bound = BodyBound(request); bound > 0 && body)
-            request.body = body(bound + 1);
+        // An authorizer is handed the headers of the request it guards, never its body.
+        auto text = role == Role::Responder ? BodyOf(parameter, body, request.method) : std::string();
+        if (!text)
+            return TooLarge();
+        request.body = std::move(*text);
         return Respond(request, stores, settings.Text(kDatabaseSetting));
     } catch (const std::exception& error) {
         stores.Forget();

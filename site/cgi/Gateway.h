@@ -12,9 +12,8 @@
 
 // A request parameter by its CGI name (REQUEST_METHOD, HTTP_COOKIE ...), or nullptr.
 using ParameterLookup = std::function<const char*(const char*)>;
-// The request's body, up to the most bytes given (and CONTENT_LENGTH): from the standard input
-// of a CGI program, from the request's stream under FastCGI.
-using BodyReader = std::function<std::string(std::size_t most)>;
+// Up to length bytes of the request's body (fewer when the client sent fewer).
+using BodyReader = std::function<std::string(std::size_t length)>;
 
 // A store opened for the one request a process serves, when it first needs it.
 class FreshStoreSource final : public StoreSource {
@@ -27,10 +26,11 @@ private:
 };
 
 // One request, start to end, under the settings that hold for it (checked already): fresh
-// random bits, the body when its route reads one, the store, the answer. A failure nobody
-// foresaw is a 500 with its text in the log, the store dropped.
-Response Serve(const ParameterLookup& parameter, const Settings& settings, StoreSource& stores, int64_t now,
-               Role role = Role::Responder, const BodyReader& body = {});
+// random bits, the store, the answer. A POST's body is read when it is no longer than
+// kMostBodyBytes (413 when it is). A failure nobody foresaw is a 500 with its text in the log,
+// the store dropped.
+Response Serve(const ParameterLookup& parameter, const BodyReader& body, const Settings& settings, StoreSource& stores,
+               int64_t now, Role role = Role::Responder);
 
 // The process's counts of what leaves no record (ProcessCounts.h) added to the store the
 // settings name, when everySeconds have passed since this process last did (0: now): once

@@ -16,13 +16,11 @@
 
 namespace {
 
-// At most most bytes of the body, and no more than the web server says it sends.
-std::string ReadBody(std::size_t most)
+// The body comes on standard input, CONTENT_LENGTH bytes of it.
+std::string ReadBody(std::size_t length)
 {
-    const char* length = std::getenv("CONTENT_LENGTH");
-    const std::size_t announced = length ? std::strtoull(length, nullptr, 10) : 0;
-    std::string body(std::min(most, announced), '\0');
-    body.resize(std::fread(body.data(), 1, body.size(), stdin));
+    std::string body(length, '\0');
+    body.resize(std::fread(body.data(), 1, length, stdin));
     return body;
 }
 
@@ -43,8 +41,7 @@ int main()
     try {
         const Settings settings = Settings::Read(environ);
         FreshStoreSource stores;
-        Print(Serve([](const char* name) { return std::getenv(name); }, settings, stores, now, Role::Responder,
-                    ReadBody));
+        Print(Serve([](const char* name) { return std::getenv(name); }, ReadBody, settings, stores, now));
         WriteCountsWhenDue(settings, stores, now, 0);
     } catch (const SettingsError& error) {
         Print(Unavailable(error.what()));

@@ -1,6 +1,7 @@
 #include "site/cgi/LoginPage.h"
 
 #include "site/cgi/ClientOrigin.h"
+#include "site/cgi/OidcProvider.h"
 #include "site/cgi/ProcessCounts.h"
 #include "site/report/Markup.h"
 #include "site/verifier/Identity.h"
@@ -20,7 +21,7 @@ std::string SessionCookie(std::string_view value, int64_t maxAge, bool secure)
 
 Response Redirect(const Request& request, std::string_view title, std::string_view message, std::string cookie)
 {
-    Response response = ShortPage(303, title, message);
+    Response response = HtmlPage(303, title, message);
     response.headers.emplace_back("Location", OwnPath(request));
     response.headers.emplace_back("Set-Cookie", std::move(cookie));
     return response;
@@ -36,23 +37,23 @@ Response Refused(const StringCheck& check)
 {
     switch (check.outcome) {
     case Outcome::TooManyFailures: {
-        Response response = ShortPage(429, "Too many attempts", TooManyAttempts(check.gate));
+        Response response = HtmlPage(429, "Too many attempts", TooManyAttempts(check.gate));
         response.headers.emplace_back("Retry-After", std::to_string(kFailureBudgets.windowSeconds));
         return response;
     }
     case Outcome::Malformed:
-        return ShortPage(400, "Sign-in link damaged",
-                         "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in "
-                         "again.");
+        return HtmlPage(400, "Sign-in link damaged",
+                        "This sign-in link is incomplete or damaged. Touch your token to the reader and sign in "
+                        "again.");
     case Outcome::NotGenuine:
-        return ShortPage(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
+        return HtmlPage(403, "Sign-in refused", "This sign-in link was not made by an Entravo agent.");
     case Outcome::AlreadyUsed:
-        return ShortPage(409, "Link already used",
-                         "This sign-in link was already used; each link works once. Touch your token to the reader "
-                         "and sign in again.");
+        return HtmlPage(409, "Link already used",
+                        "This sign-in link was already used; each link works once. Touch your token to the reader "
+                        "and sign in again.");
     default:
-        return ShortPage(403, "Sign-in refused",
-                         "This token may not sign in to this site. If it should, ask the site's operator.");
+        return HtmlPage(403, "Sign-in refused",
+                        "This token may not sign in to this site. If it should, ask the site's operator.");
     }
 }
 
@@ -73,7 +74,7 @@ Response AnswerTo(const Request& request, const StringCheck& check)
 } // namespace
 
 // A short page with one heading and one paragraph; both are escaped here.
-Response ShortPage(int status, std::string_view title, std::string_view message)
+Response HtmlPage(int status, std::string_view title, std::string_view message, std::string_view head)
 {
     Response response;
     response.status = status;
@@ -86,9 +87,14 @@ Response ShortPage(int status, std::string_view title, std::string_view message)
         {"Referrer-Policy", "no-referrer"},
     };
     response.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + EscapeMarkup(title) +
-                    "</title></head>\n<body><h1>" + EscapeMarkup(title) + "</h1>\n<p>" + EscapeMarkup(message) +
-                    "</p></body></html>\n";
+                    "</title>" + std::string(head) + "</head>\n<body><h1>" + EscapeMarkup(title) + "</h1>\n<p>" +
+                    EscapeMarkup(message) + "</p></body></html>\n";
     return response;
+}
+
+void AppendToBody(Response& page, std::string_view markup)
+{
+    page.body.insert(page.body.rfind("</body>"), markup);
 }
 
 // The path only ever comes from the web server, but it lands in a header: only a plain path
@@ -112,8 +118,8 @@ std::optional<SignedIn> SessionOf(const Request& request, SiteStore& store)
 
 Response NotSignedIn()
 {
-    return ShortPage(401, "Not signed in",
-                     "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
+    return HtmlPage(401, "Not signed in",
+                    "You are not signed in. Touch your token to the reader and double-click the Entravo icon.");
 }
 
 // Nothing of the request but its cookie counts: headers a client sends itself prove nothing.
@@ -122,9 +128,9 @@ Response SessionCheck(Exchange& exchange, SiteStore& store)
     const auto signedIn = SessionOf(exchange.request, store);
     CountEvent(kSessionCheckCount, signedIn ? "signed-in" : "not-signed-in");
     if (!signedIn)
-        return ShortPage(401, "Not signed in", "Sign in with your token first.");
+        return HtmlPage(401, "Not signed in", "Sign in with your token first.");
     const SessionHolder& holder = signedIn->holder;
-    Response response = ShortPage(200, "Signed in", "Signed in as " + holder.account);
+    Response response = HtmlPage(200, "Signed in", "Signed in as " + holder.account);
     response.headers.emplace_back("X-Entravo-Account", holder.account);
     response.headers.emplace_back("X-Entravo-Identity", FormatIdentity(holder.identity));
     // FastCGI authorizers pass these on to the application as ENTRAVO_ACCOUNT and ENTRAVO_IDENTITY.
@@ -139,12 +145,11 @@ Response Welcome(Exchange& exchange, SiteStore& store)
     const auto signedIn = SessionOf(request, store);
     if (!signedIn)
         return NotSignedIn();
-    Response response = ShortPage(200, "Welcome", "Signed in as " + signedIn->holder.account);
-    // The form posts to this page itself; the policy above allows no other target.
-    const std::string form = "<form method=\"post\" action=\"" + EscapeMarkup(OwnPath(request)) +
-                             "\"><button type=\"submit\">Sign out</button></form>";
-    response.body.insert(response.body.rfind("</body>"), form);
-    return response;
+    Response response = HtmlPage(200, "Welcome", "Signed in as " + signedIn->holder.account);
+    // The form posts to this page itself; the page's policy allows no other target.
+    AppendToBody(response, "<form method=\"post\" action=\"" + EscapeMarkup(OwnPath(request)) +
+                               "\"><button type=\"submit\">Sign out</button></form>");
+    return ContinueWaitingSignIn(exchange, store, signedIn->holder, std::move(response));
 }
 
 // The verdict is what the store holds, even when the store met a fault after deciding it.
@@ -172,20 +177,25 @@ Response PageFailed(const Exchange&, const StoreError& error)
 
 Response NotFound()
 {
-    return ShortPage(404, "Not found", "This page does not exist.");
+    return HtmlPage(404, "Not found", "This page does not exist.");
+}
+
+Response TooLarge()
+{
+    return HtmlPage(413, "Request too large", "This page reads no request this large.");
 }
 
 Response NotAllowed(std::string allow)
 {
-    Response response = ShortPage(405, "Not allowed", "This page answers only links that are followed.");
+    Response response = HtmlPage(405, "Not allowed", "This page answers only links that are followed.");
     response.headers.emplace_back("Allow", std::move(allow));
     return response;
 }
 
 Response Unavailable(std::string log, bool temporary)
 {
-    Response response = ShortPage(temporary ? 503 : 500, "Sign-in unavailable",
-                                  "The site cannot sign you in right now. Try again shortly.");
+    Response response = HtmlPage(temporary ? 503 : 500, "Sign-in unavailable",
+                                 "The site cannot sign you in right now. Try again shortly.");
     if (temporary)
         response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
@@ -195,10 +205,10 @@ Response Unavailable(std::string log, bool temporary)
 Response Undecided(std::string log)
 {
     Response response =
-        ShortPage(503, "Sign-in not confirmed",
-                  "The site lost its database while it accepted this link, and cannot tell whether it was "
-                  "used. Sign in with a new link: touch your token to the reader and double-click the "
-                  "Entravo icon.");
+        HtmlPage(503, "Sign-in not confirmed",
+                 "The site lost its database while it accepted this link, and cannot tell whether it was "
+                 "used. Sign in with a new link: touch your token to the reader and double-click the "
+                 "Entravo icon.");
     response.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
     response.log = std::move(log);
     return response;

@@ -23,8 +23,11 @@ Response SignOut(Exchange& exchange, SiteStore& store);
 // acceptance, else Unavailable.
 Response PageFailed(const Exchange& exchange, const StoreError& error);
 
-// A short page with one heading and one paragraph, escaped, never cached or framed.
-Response ShortPage(int status, std::string_view title, std::string_view message);
+// A short page with one heading and one paragraph, escaped, never cached or framed; head:
+// markup to add to the page's head.
+Response HtmlPage(int status, std::string_view title, std::string_view message, std::string_view head = {});
+// Markup added at the end of a page's body.
+void AppendToBody(Response& page, std::string_view markup);
 // Without a session: how to sign in (401).
 Response NotSignedIn();
 
@@ -39,6 +42,8 @@ struct SignedIn {
 std::optional<SignedIn> SessionOf(const Request& request, SiteStore& store);
 
 Response NotFound();
+// A POST whose body is larger than the site reads.
+Response TooLarge();
 // allow: the methods the path answers, as the Allow header lists them.
 Response NotAllowed(std::string allow);
 

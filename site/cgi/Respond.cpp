@@ -2,9 +2,9 @@
 
 #include "site/cgi/Admin.h"
 #include "site/cgi/Metrics.h"
+#include "site/cgi/OidcProvider.h"
 #include "site/cgi/ProcessCounts.h"
 #include "site/cgi/VerifyApi.h"
-#include "site/report/AdminForm.h"
 
 #include <algorithm>
 #include <vector>
@@ -29,7 +29,6 @@ struct Route {
     Handler answer;
     FailureAnswer failed;
     Audience audience;
-    std::size_t body; // the most bytes of a body the route reads; the gateway reads one more
 };
 
 // The first row that fits answers. A path with rows but none for the request's method (or
@@ -37,17 +36,26 @@ struct Route {
 constexpr Route kRoutes[] = {
     // The request is the one the web server is about to serve, whatever its path: only whether
     // it may pass is asked.
-    {Role::Authorizer, kEveryPath, kEveryMethod, Query::Any, SessionCheck, PageFailed, Audience::Everyone, 0},
+    {Role::Authorizer, kEveryPath, kEveryMethod, Query::Any, SessionCheck, PageFailed, Audience::Everyone},
     // The session check answers for the request it guards, whatever its method: a signed-in
     // user's form (POST) passes, anyone else's GET does not.
-    {Role::Responder, "/auth", kEveryMethod, Query::Any, SessionCheck, PageFailed, Audience::Everyone, 0},
-    {Role::Responder, "/verify", "GET", Query::Any, VerifyForClient, VerifyFailed, Audience::Everyone, 0},
-    {Role::Responder, "/metrics", "GET", Query::Any, ServeMetrics, MetricsFailed, Audience::Scrapers, 0},
-    {Role::Responder, "/admin", "GET", Query::None, ShowAdminPage, PageFailed, Audience::Everyone, 0},
-    {Role::Responder, "/admin", "POST", Query::None, PostAdminForm, PageFailed, Audience::Everyone, kMaxAdminPostBytes},
-    {Role::Responder, "", "GET", Query::None, Welcome, PageFailed, Audience::Everyone, 0},
-    {Role::Responder, "", "GET", Query::Some, SignIn, PageFailed, Audience::Everyone, 0},
-    {Role::Responder, "", "POST", Query::None, SignOut, PageFailed, Audience::Everyone, 0},
+    {Role::Responder, "/auth", kEveryMethod, Query::Any, SessionCheck, PageFailed, Audience::Everyone},
+    {Role::Responder, "/verify", "GET", Query::Any, VerifyForClient, VerifyFailed, Audience::Everyone},
+    {Role::Responder, "/metrics", "GET", Query::Any, ServeMetrics, MetricsFailed, Audience::Scrapers},
+    {Role::Responder, "/admin", "GET", Query::None, ShowAdminPage, PageFailed, Audience::Everyone},
+    {Role::Responder, "/admin", "POST", Query::None, PostAdminForm, PageFailed, Audience::Everyone},
+    {Role::Responder, "/.well-known/openid-configuration", "GET", Query::Any, ProviderDiscovery, ProviderFailed,
+     Audience::Everyone},
+    {Role::Responder, "/jwks", "GET", Query::Any, ProviderJwks, ProviderFailed, Audience::Everyone},
+    {Role::Responder, "/authorize", "GET", Query::Any, ProviderAuthorize, PageFailed, Audience::Everyone},
+    {Role::Responder, "/authorize", "POST", Query::Any, ProviderAuthorize, PageFailed, Audience::Everyone},
+    {Role::Responder, "/continue", "GET", Query::Any, ProviderContinue, PageFailed, Audience::Everyone},
+    {Role::Responder, "/token", "POST", Query::Any, ProviderToken, ProviderFailed, Audience::Everyone},
+    {Role::Responder, "/userinfo", "GET", Query::Any, ProviderUserinfo, ProviderFailed, Audience::Everyone},
+    {Role::Responder, "/userinfo", "POST", Query::Any, ProviderUserinfo, ProviderFailed, Audience::Everyone},
+    {Role::Responder, "", "GET", Query::None, Welcome, PageFailed, Audience::Everyone},
+    {Role::Responder, "", "GET", Query::Some, SignIn, PageFailed, Audience::Everyone},
+    {Role::Responder, "", "POST", Query::None, SignOut, PageFailed, Audience::Everyone},
 };
 
 bool OnPath(const Route& route, const Request& request)
@@ -147,12 +155,6 @@ Response Respond(const Request& request, SiteStore& store, Verifier verify)
 {
     StoreInHand held(store);
     return Respond(request, held, {}, verify);
-}
-
-std::size_t BodyBound(const Request& request)
-{
-    const Route* route = RouteOf(request);
-    return route ? route->body : 0;
 }
 
 bool EndsWithSubPath(std::string_view path)

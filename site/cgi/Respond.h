@@ -9,6 +9,8 @@
 //   /verify        the signed API for applications (VerifyApi.h)
 //   /metrics       the metrics for Prometheus, to the addresses allowed them (Metrics.h)
 //   /admin         the admin page, and its Revoke buttons' posts (Admin.h)
+//   /.well-known/openid-configuration, /jwks, /authorize, /continue, /token, /userinfo
+//                  the OpenID Connect provider (OidcProvider.h)
 //   any path       the session check, when a FastCGI authorizer asks
 #include "site/cgi/Exchange.h"
 #include "site/cgi/LoginPage.h"
@@ -32,10 +34,6 @@ Response Respond(const Request& request, StoreSource& stores, const std::string&
 
 // The same with a store in hand, which is never dropped.
 Response Respond(const Request& request, SiteStore& store, Verifier verify = VerifyAuthenticator);
-
-// The most bytes of a body the request's route reads (0: none); the gateway reads one more, so
-// that a longer body shows as too long.
-std::size_t BodyBound(const Request& request);
 
 // Whether a path ends in a sub-path of the table (/auth, /verify): a web server that left it
 // unsplit would hand the request to the program's own page.

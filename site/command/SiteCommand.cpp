@@ -1,8 +1,10 @@
 #include "site/command/SiteCommand.h"
 
 #include "site/command/AccountName.h"
+#include "site/command/OidcCommand.h"
 #include "site/command/OperatorRecords.h"
 #include "site/command/Probe.h"
+#include "site/oidc/Uri.h"
 #include "site/store/OpenStore.h"
 #include "site/verifier/AuthenticatorVerifier.h"
 #include "site/verifier/Identity.h"
@@ -42,6 +44,9 @@ constexpr std::string_view kUsage = "usage: entravo-site [--db PATH|URI] COMMAND
                                     "  admin grant|revoke ACCOUNT|list  who may see the admin page, /admin\n"
                                     "  client add NAME|list|remove ID  applications of the verification API;\n"
                                     "                           add prints ID KEY (the key is the signing secret)\n"
+                                    "  oidc init|rotate         the OpenID Connect signing key: make it, replace it\n"
+                                    "  oidc add [--public] NAME REDIRECT_URI...|list|remove ID  applications: add\n"
+                                    "                           prints ID SECRET (public: ID; it must use PKCE)\n"
                                     "  verify STRING|URL        IDENTITY VERDICT SEED, without the database; exit\n"
                                     "                           status 0 genuine, 1 not genuine, 2 malformed\n"
                                     "  probe URL                sign in through the login page at URL (http://, as\n"
@@ -319,10 +324,18 @@ int Probe(CommandContext& context, const std::string& path, const Arguments& arg
 int ShowSettings(CommandContext& context)
 {
     const Settings settings = context.readSettings();
+    // Read as an address by the provider, which the settings' table does not reach.
+    const std::string& issuer = settings.Text(kIssuerSetting);
+    if (const std::string problem = issuer.empty() ? "" : IssuerProblem(issuer); !problem.empty())
+        return Fail(context, kExitFailure,
+                    std::string(kIssuerSetting) + " (" + settings.Origin(kIssuerSetting) + "): " + problem);
     for (const SettingRow& row : kSettingTable)
         context.out << row.name << '=' << settings.Text(row.name) << "  # " << settings.Origin(row.name) << '\n';
     return kExitSuccess;
 }
+
+// oidc add with as many redirect URIs as any application needs.
+constexpr std::size_t kMostOidcArguments = 34;
 
 struct Command {
     std::string_view name;
@@ -332,10 +345,19 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"init", 0, 0, Init},   {"enroll", 2, 2, Enroll},        {"revoke", 1, 1, Revoke},
-    {"list", 0, 0, List},   {"attempts", 0, 2, Attempts},    {"prune", 0, 0, Prune},
-    {"check", 0, 0, Check}, {"client", 1, 2, Client},        {"probe", 1, 1, Probe},
-    {"copy", 1, 1, Copy},   {"sign-ins", 0, 4, ListSignIns}, {"admin", 1, 2, ManageAdmins},
+    {"init", 0, 0, Init},
+    {"enroll", 2, 2, Enroll},
+    {"revoke", 1, 1, Revoke},
+    {"list", 0, 0, List},
+    {"attempts", 0, 2, Attempts},
+    {"prune", 0, 0, Prune},
+    {"check", 0, 0, Check},
+    {"client", 1, 2, Client},
+    {"probe", 1, 1, Probe},
+    {"copy", 1, 1, Copy},
+    {"sign-ins", 0, 4, ListSignIns},
+    {"admin", 1, 2, ManageAdmins},
+    {"oidc", 1, kMostOidcArguments, RunOidcCommand},
 };
 
 } // namespace

@@ -17,6 +17,7 @@
 // its store connections and exits 0, so that a reload or a stop never leaves it behind.
 #include "site/cgi/Gateway.h"
 #include "site/cgi/ProcessCounts.h"
+#include "site/cgi/OidcProvider.h"
 #include "site/store/OpenStore.h"
 
 #include <fastcgi.h>
@@ -128,16 +129,15 @@ Response Answer(const FCGX_Request& exchange, const Settings& settings, StoreSou
     // they are about to serve.
     const Role role = exchange.role == FCGI_AUTHORIZER ? Role::Authorizer : Role::Responder;
     const ParameterLookup parameter = [&](const char* name) { return FCGX_GetParam(name, exchange.envp); };
-    const BodyReader body = [&](std::size_t most) {
-        const char* length = FCGX_GetParam("CONTENT_LENGTH", exchange.envp);
-        std::string text(std::min<std::size_t>(most, length ? std::strtoull(length, nullptr, 10) : 0), '\0');
-        text.resize(static_cast<std::size_t>(
-            std::max(0, FCGX_GetStr(text.data(), static_cast<int>(text.size()), exchange.in))));
+    const BodyReader body = [&](std::size_t length) {
+        std::string text(length, '\0');
+        text.resize(
+            static_cast<std::size_t>(std::max(0, FCGX_GetStr(text.data(), static_cast<int>(length), exchange.in))));
         return text;
     };
     try {
-        return Serve(parameter, settings.ForRequest(exchange.envp), stores, static_cast<int64_t>(std::time(nullptr)),
-                     role, body);
+        return Serve(parameter, body, settings.ForRequest(exchange.envp), stores,
+                     static_cast<int64_t>(std::time(nullptr)), role);
     } catch (const SettingsError& error) {
         return Unavailable(error.what());
     }
@@ -220,7 +220,10 @@ int Run(const Settings& settings)
 int main()
 {
     try {
-        return Run(Settings::Read(environ));
+        const Settings settings = Settings::Read(environ);
+        if (const std::string problem = IssuerSettingProblem(settings); !problem.empty())
+            throw SettingsError(problem);
+        return Run(settings);
     } catch (const SettingsError& error) {
         std::fprintf(stderr, "login.fcgi: %s\n", error.what());
         return kExitBadSetting;

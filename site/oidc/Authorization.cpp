@@ -208,6 +208,25 @@ AuthorizationCheck CheckAuthorizationRequest(std::string_view parameters, const 
     return RequestOf(*form);
 }
 
+std::string RequestParameters(const AuthorizationRequest& request)
+{
+    Form form{{"response_type", "code"},
+              {"client_id", request.clientId},
+              {"redirect_uri", request.redirectUri},
+              {"scope", request.scope}};
+    const auto optional = [&](std::string_view name, const std::string& value) {
+        if (!value.empty())
+            form.push_back({std::string(name), value});
+    };
+    optional("state", request.state);
+    optional("nonce", request.nonce);
+    optional("code_challenge", request.codeChallenge);
+    optional("code_challenge_method", request.codeChallenge.empty() ? "" : "S256");
+    optional("prompt", request.promptNone ? "none" : request.promptLogin ? "login" : "");
+    optional("max_age", request.maxAge ? std::to_string(*request.maxAge) : "");
+    return FormText(form);
+}
+
 ErrorRedirect Refusal(const AuthorizationRequest& request, AuthorizationError error, std::string description)
 {
     return {request.redirectUri, request.state, error, std::move(description)};

@@ -56,6 +56,10 @@ using AuthorizationCheck = std::variant<AuthorizationRequest, ErrorPage, ErrorRe
 
 AuthorizationCheck CheckAuthorizationRequest(std::string_view parameters, const ClientLookup& lookup);
 
+// The request as parameters that CheckAuthorizationRequest reads back as this same request, as
+// long as its client keeps the redirect_uri: what a request that waits for a sign-in keeps.
+std::string RequestParameters(const AuthorizationRequest& request);
+
 // A later refusal of a request that was valid (no sign-in with prompt=none, a store failure).
 ErrorRedirect Refusal(const AuthorizationRequest& request, AuthorizationError error, std::string description);
 

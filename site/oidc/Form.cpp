@@ -49,6 +49,14 @@ std::string FormEncoded(std::string_view text)
     return encoded;
 }
 
+std::string FormText(const Form& fields)
+{
+    std::string text;
+    for (const FormField& field : fields)
+        text += (text.empty() ? "" : "&") + FormEncoded(field.name) + "=" + FormEncoded(field.value);
+    return text;
+}
+
 std::optional<Form> ParseForm(std::string_view text)
 {
     if (text.empty())

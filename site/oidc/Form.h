@@ -23,6 +23,9 @@ std::optional<std::string> FormDecoded(std::string_view text);
 // readers that take '+' literally read it right).
 std::string FormEncoded(std::string_view text);
 
+// The fields as name=value pairs, each encoded, joined by '&': what ParseForm reads back.
+std::string FormText(const Form& fields);
+
 // name=value pairs joined by '&'. A name given twice is kept twice (so that a caller can say
 // which one it refuses: RepeatedName); nothing when the text or a field is beyond the bounds or
 // a part does not decode. An empty text is an empty form.

@@ -47,6 +47,8 @@ std::optional<std::string> ProblemWith(const SettingRow& row, std::string_view t
         if (text.empty())
             return std::string("no value");
         return std::nullopt;
+    case SettingKind::OptionalText:
+        return std::nullopt;
     case SettingKind::Count: {
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
         if (text.empty() || error != std::errc() || end != text.data() + text.size() || count < row.least ||
@@ -128,6 +130,7 @@ std::string ValuesOf(const SettingRow& row)
 {
     switch (row.kind) {
     case SettingKind::Text:
+    case SettingKind::OptionalText:
         return {};
     case SettingKind::Count:
         return std::to_string(row.least) + " to " + std::to_string(row.most);

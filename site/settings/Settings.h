@@ -21,9 +21,10 @@ inline constexpr unsigned kFromAnywhere = kFromFile | kFromEnvironment | kFromRe
 inline constexpr unsigned kAtStart = kFromFile | kFromEnvironment;
 
 enum class SettingKind {
-    Text,        // any text but none
-    Count,       // a whole number from least to most
-    AddressList, // addresses and CIDR ranges, comma-separated; may be empty
+    Text,         // any text but none
+    OptionalText, // any text, or none
+    Count,        // a whole number from least to most
+    AddressList,  // addresses and CIDR ranges, comma-separated; may be empty
 };
 
 struct SettingRow {
@@ -40,6 +41,7 @@ inline constexpr std::string_view kDatabaseSetting = "ENTRAVO_SITE_DB";
 inline constexpr std::string_view kTrustedProxiesSetting = "ENTRAVO_SITE_TRUSTED_PROXIES";
 inline constexpr std::string_view kThreadsSetting = "ENTRAVO_SITE_THREADS";
 inline constexpr std::string_view kMetricsFromSetting = "ENTRAVO_SITE_METRICS_FROM";
+inline constexpr std::string_view kIssuerSetting = "ENTRAVO_SITE_ISSUER";
 
 inline constexpr SettingRow kSettingTable[] = {
     {kDatabaseSetting, SettingKind::Text, "/var/lib/entravo-site/site.db", kFromAnywhere,
@@ -48,6 +50,9 @@ inline constexpr SettingRow kSettingTable[] = {
     {kThreadsSetting, SettingKind::Count, "8", kAtStart, "login.fcgi's threads, each holding a store connection", 1,
      64},
     {kMetricsFromSetting, SettingKind::AddressList, "127.0.0.0/8, ::1", kFromAnywhere, "readers of /metrics"},
+    // Checked as an address by the provider (site/oidc/Uri.h), which this layer does not reach.
+    {kIssuerSetting, SettingKind::OptionalText, "", kFromAnywhere,
+     "the OpenID Connect issuer: the login page's https URL (http on loopback)"},
 };
 
 // The values a row takes, as --help says them after its meaning ("1 to 64"); empty for text.

@@ -189,7 +189,10 @@ constexpr PgSql kFoldAttempts{
     Resend::Never};
 
 constexpr PgSql kFindClient{"SELECT id FROM clients WHERE key = $1", Resend::Allowed};
-constexpr PgSql kVacuum{"VACUUM attempts, sessions, daily_counts, hourly_counts, brakes, sign_ins", Resend::Allowed};
+constexpr PgSql kVacuum{
+    "VACUUM attempts, sessions, daily_counts, hourly_counts, brakes, sign_ins, oidc_pending, oidc_codes,"
+    " oidc_access_tokens",
+    Resend::Allowed};
 constexpr PgSql kFootprint{"SELECT coalesce(sum(pg_total_relation_size(oid)), 0) FROM pg_class WHERE relnamespace ="
                            " current_schema()::regnamespace AND relkind = 'r'",
                            Resend::Allowed};

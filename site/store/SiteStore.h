@@ -4,6 +4,7 @@
 // accepted at most once, and a failure budget is never overspent, even when several processes
 // call at the same moment.
 #include "logon/Authenticator.h"
+#include "site/store/ProviderRecords.h"
 #include "site/verifier/AuthenticatorVerifier.h"
 
 #include <array>
@@ -91,6 +92,7 @@ struct ApiClient {
 struct SessionHolder {
     std::string account;
     RomBytes identity{};
+    int64_t openedAt = 0; // when the token signed in
 };
 
 // Where an accepted sign-in came through: the login page, the verification API, or an
@@ -99,6 +101,12 @@ enum class SignInPath { Page, Api, Oidc };
 
 // As the records and the operator write it: page, api, oidc.
 std::string_view SignInPathWord(SignInPath path);
+// Where a sign-in through the OpenID Connect provider came from, as its record and log line
+// name it: the application that redeemed the code (as client:N names an API client).
+inline std::string ProviderSignInOrigin(std::string_view clientId)
+{
+    return "oidc:" + std::string(clientId);
+}
 
 // Who offers a string. The mark is fresh random bits of the request's own (the hash of the
 // session it would open): kept with the string it uses up, so that a request that lost the
@@ -232,7 +240,8 @@ public:
     // True the first time within kNonceKeepSeconds that the client sends this nonce.
     virtual bool UseNonce(int64_t client, std::string_view nonce, int64_t now) = 0;
     // A small, bounded share of the clean-up: attempts older than kAttemptKeepSeconds become
-    // counts per day and network, expired sessions, brakes and nonces go. Called now and then.
+    // counts per day and network, expired sessions, brakes and nonces go, and the provider's
+    // records kProviderKeepSeconds after they ran out. Called now and then.
     virtual void Tidy(int64_t now) = 0;
 
     // The store's figures for the metrics (StoreFigures), sessions counted live at now.
@@ -242,10 +251,30 @@ public:
     virtual void AddCounts(const Counts& counts) = 0;
 
     // The admin page's: whether the account was granted it, what it shows, and its Revoke
-    // buttons. Revoking ends the token's sessions at once.
+    // buttons. Revoking ends the token's sessions at once, and the provider's codes and access
+    // tokens of them.
     virtual bool IsAdmin(std::string_view account) = 0;
     virtual SiteOverview Overview(const OverviewRequest& request) = 0;
     virtual RevokeResult Revoke(const RomBytes& identity, int64_t now) = 0;
+    // The OpenID Connect provider's records (ProviderRecords.h).
+    virtual std::optional<ProviderClient> FindProviderClient(std::string_view id) = 0;
+    // The subject key and every signing key not yet forgotten.
+    virtual ProviderKeys ReadProviderKeys() = 0;
+    // The subject key and the first signing key, each kept only when the store has none yet: of
+    // two processes that start the provider at once, the first one's are kept.
+    virtual void StartProvider(const ProviderHash& subjectKey, const ProviderKey& firstKey) = 0;
+    virtual void AwaitSignIn(const ProviderHash& pending, std::string_view request, int64_t now, int64_t expiresAt) = 0;
+    // A waiting request that has not run out.
+    virtual std::optional<PendingAuthorization> FindPendingAuthorization(const ProviderHash& pending, int64_t now) = 0;
+    // The code kept; with a pending request, only by the first call that takes that request on
+    // (false for every later one, which keeps nothing), however many tabs and servers try.
+    virtual bool IssueCode(const ProviderCode& code, const std::optional<ProviderHash>& pending, int64_t now) = 0;
+    // A code's use in one step: the first use is judged by the caller and used up whatever the
+    // judgement, the access token it issues kept with it; a later use revokes that token. A code
+    // whose token was revoked, or that ran out and was forgotten, is unknown.
+    virtual CodeRedemption RedeemCode(const ProviderHash& code, int64_t now, const CodeJudgement& judge) = 0;
+    // Who an access token that has not run out speaks for, while its token stays enrolled.
+    virtual std::optional<SessionHolder> FindAccessToken(const ProviderHash& token, int64_t now) = 0;
 };
 
 // How long attempts are kept one by one (the operator's summary reaches this far back).
@@ -347,8 +376,17 @@ public:
     virtual std::vector<ApiClient> Clients() = 0;
     // False when there was no such client.
     virtual bool RemoveClient(int64_t client) = 0;
-    // Removes the token and every record of it: its used strings, sessions, attempts and
-    // sign-ins (what they count stays, without it). Only for the probe's throwaway tokens: a
-    // real token's used strings must stay, or its strings would work again.
+    // The provider's applications; an id is drawn at random, so a new one never meets an old.
+    virtual void AddProviderClient(const ProviderClient& client) = 0;
+    // The oldest first.
+    virtual std::vector<ProviderClient> ProviderClients() = 0;
+    // With its codes and access tokens; false when there was no such client.
+    virtual bool RemoveProviderClient(std::string_view id) = 0;
+    // The signing key retired (published while the ID tokens it signed live) and next made the
+    // key that signs.
+    virtual void RotateProviderKey(const ProviderKey& next, int64_t now) = 0;
+    // Removes the token and every record of it: its used strings, sessions, attempts, sign-ins,
+    // codes and access tokens (what the attempts count stays, without it). Only for the probe's
+    // throwaway tokens: a real token's used strings must stay, or its strings would work again.
     virtual void Forget(const RomBytes& identity) = 0;
 };

@@ -47,6 +47,32 @@ void AddSignIns(const SqlRow& row, int64_t since, std::vector<SignInEntry>& entr
         oldest->earlier = untimed;
 }
 
+// A client's redirect URIs are kept in one column, separated by spaces (none has one).
+std::vector<std::string> Words(std::string_view text)
+{
+    std::vector<std::string> words;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        if (end > start)
+            words.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+std::string Joined(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const std::string& word : words)
+        text += (text.empty() ? "" : " ") + word;
+    return text;
+}
+
+std::optional<std::span<const uint8_t>> OptionalBytes(const std::optional<ProviderHash>& hash)
+{
+    return hash ? std::optional(Bytes(*hash)) : std::nullopt;
+}
+
 } // namespace
 
 template <typename Row, typename Make>
@@ -62,7 +88,7 @@ std::optional<SessionHolder> SqlSiteStore::FindSession(const SessionHash& sessio
     std::optional<SessionHolder> holder;
     Read(Statements().findSession, {Bytes(session), openedSince}, [&](const SqlRow& row) {
         if (const auto identity = ParseIdentity(row.Text(1)))
-            holder = SessionHolder{row.Text(0), *identity};
+            holder = SessionHolder{row.Text(0), *identity, row.Integer(2)};
     });
     return holder;
 }
@@ -170,6 +196,13 @@ SiteOverview SqlSiteStore::Overview(const OverviewRequest& request)
     return overview;
 }
 
+void SqlSiteStore::EndTokenSignIns(SqlTransaction& transaction, const std::string& identity)
+{
+    for (const StoreStatement* statement :
+         {&Statements().endTokenSessions, &Statements().endTokenCodes, &Statements().endTokenAccessTokens})
+        transaction.Run(*statement, {identity});
+}
+
 std::optional<bool> SqlSiteStore::TokenActive(SqlTransaction& transaction, const std::string& identity)
 {
     std::optional<bool> active;
@@ -184,7 +217,7 @@ EnrollResult SqlSiteStore::Enroll(const RomBytes& identity, std::string_view acc
     if (TokenActive(*transaction, key).value_or(false))
         return EnrollResult::AlreadyEnrolled;
     transaction->Run(Statements().enroll, {key, account, now});
-    transaction->Run(Statements().endTokenSessions, {key});
+    EndTokenSignIns(*transaction, key);
     transaction->Commit();
     return EnrollResult::Enrolled;
 }
@@ -199,7 +232,7 @@ RevokeResult SqlSiteStore::Revoke(const RomBytes& identity, int64_t now)
     if (!*active)
         return RevokeResult::AlreadyRevoked;
     transaction->Run(Statements().revoke, {key, now});
-    transaction->Run(Statements().endTokenSessions, {key});
+    EndTokenSignIns(*transaction, key);
     transaction->Commit();
     return RevokeResult::Revoked;
 }
@@ -279,6 +312,171 @@ bool SqlSiteStore::RemoveClient(int64_t client)
     return removed;
 }
 
+ProviderClient SqlSiteStore::ClientOf(const SqlRow& row) const
+{
+    ProviderClient client{row.Text(0), row.Text(1), Words(row.Text(2)), std::nullopt, row.Integer(4)};
+    const std::string digits = row.OptionalText(3).value_or("");
+    if (!digits.empty()) {
+        client.secretHash = ParseHexBytes<std::tuple_size_v<ProviderHash>>(digits);
+        if (!client.secretHash)
+            throw StoreError(m_name + ": the secret hash of OpenID Connect client " + client.id + " is damaged");
+    }
+    return client;
+}
+
+std::optional<ProviderClient> SqlSiteStore::FindProviderClient(std::string_view id)
+{
+    std::optional<ProviderClient> client;
+    Read(Statements().findProviderClient, {id}, [&](const SqlRow& row) { client = ClientOf(row); });
+    return client;
+}
+
+std::vector<ProviderClient> SqlSiteStore::ProviderClients()
+{
+    return Rows<ProviderClient>(Statements().listProviderClients, {}, [&](const SqlRow& row) { return ClientOf(row); });
+}
+
+void SqlSiteStore::AddProviderClient(const ProviderClient& client)
+{
+    Change(Durability::Durable, Statements().addProviderClient,
+           {client.id, client.name, Joined(client.redirectUris), OptionalBytes(client.secretHash), client.addedAt});
+}
+
+bool SqlSiteStore::RemoveProviderClient(std::string_view id)
+{
+    const auto transaction = Begin(Durability::Durable);
+    const bool removed = transaction->Run(Statements().removeProviderClient, {id}) > 0;
+    transaction->Run(Statements().removeProviderClientCodes, {id});
+    transaction->Run(Statements().removeProviderClientTokens, {id});
+    transaction->Commit();
+    return removed;
+}
+
+ProviderKeys SqlSiteStore::ReadProviderKeys()
+{
+    ProviderKeys keys;
+    std::optional<std::string> digits;
+    Read(Statements().subjectKey, {}, [&](const SqlRow& row) { digits = row.Text(0); });
+    if (digits) {
+        keys.subjectKey = ParseHexBytes<std::tuple_size_v<ProviderHash>>(*digits);
+        if (!keys.subjectKey)
+            throw StoreError(m_name + ": the OpenID Connect subject key is damaged");
+    }
+    keys.keys = Rows<ProviderKey>(Statements().providerKeys, {}, [](const SqlRow& row) {
+        return ProviderKey{row.Text(0), row.Text(1), row.Integer(2), row.OptionalInteger(3)};
+    });
+    return keys;
+}
+
+void SqlSiteStore::StartProvider(const ProviderHash& subjectKey, const ProviderKey& firstKey)
+{
+    const auto transaction = Begin(Durability::Durable);
+    transaction->Run(Statements().addSubjectKey, {Bytes(subjectKey)});
+    transaction->Run(Statements().addProviderKey, {firstKey.kid, firstKey.stored, firstKey.madeAt});
+    transaction->Commit();
+}
+
+void SqlSiteStore::RotateProviderKey(const ProviderKey& next, int64_t now)
+{
+    const auto transaction = Begin(Durability::Durable);
+    transaction->Run(Statements().retireProviderKey, {now});
+    transaction->Run(Statements().addProviderKey, {next.kid, next.stored, next.madeAt});
+    transaction->Commit();
+}
+
+// Unsynced: a crash that loses it only sends the visitor back to the application to sign in.
+void SqlSiteStore::AwaitSignIn(const ProviderHash& pending, std::string_view request, int64_t now, int64_t expiresAt)
+{
+    Change(Durability::Unsynced, Statements().awaitSignIn, {Bytes(pending), request, now, expiresAt});
+}
+
+std::optional<PendingAuthorization> SqlSiteStore::FindPendingAuthorization(const ProviderHash& pending, int64_t now)
+{
+    std::optional<PendingAuthorization> found;
+    Read(Statements().findPending, {Bytes(pending), now}, [&](const SqlRow& row) {
+        found = PendingAuthorization{row.Text(0), row.Integer(1), row.OptionalInteger(2).has_value()};
+    });
+    return found;
+}
+
+bool SqlSiteStore::IssueCode(const ProviderCode& code, const std::optional<ProviderHash>& pending, int64_t now)
+{
+    const auto transaction = Begin(Durability::Durable);
+    if (pending && transaction->Run(Statements().continuePending, {Bytes(*pending), now}) == 0)
+        return false;
+    transaction->Run(Statements().addCode,
+                     {Bytes(code.hash), code.clientId, code.redirectUri, code.challenge, code.nonce, code.scope,
+                      FormatIdentity(code.identity), code.authTime, code.expiresAt});
+    transaction->Commit();
+    return true;
+}
+
+std::optional<CodeRedemption> SqlSiteStore::ClaimCode(SqlTransaction& transaction, const ProviderHash& code,
+                                                      int64_t now)
+{
+    std::optional<CodeRedemption> claimed;
+    transaction.Run(Statements().claimCode, {Bytes(code), now}, [&](const SqlRow& row) {
+        const auto identity = ParseIdentity(row.Text(5));
+        if (!identity)
+            throw StoreError(m_name + ": a code's token identity is damaged");
+        claimed = CodeRedemption{CodeUse::Redeemed,
+                                 {code, row.Text(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4), *identity,
+                                  row.Integer(6), row.Integer(7)},
+                                 {}};
+    });
+    if (!claimed)
+        return std::nullopt;
+    transaction.Run(Statements().activeAccount, {FormatIdentity(claimed->code.identity)},
+                    [&](const SqlRow& row) { claimed->account = row.Text(0); });
+    return claimed;
+}
+
+// Durable: a code that worked must never work again, whatever the machine meets.
+CodeRedemption SqlSiteStore::RedeemCode(const ProviderHash& code, int64_t now, const CodeJudgement& judge)
+{
+    const auto transaction = Begin(Durability::Durable);
+    auto claimed = ClaimCode(*transaction, code, now);
+    if (!claimed) {
+        bool known = false;
+        transaction->Run(Statements().findCode, {Bytes(code)}, [&](const SqlRow&) { known = true; });
+        if (!known)
+            return {};
+        transaction->Run(Statements().revokeCodeTokens, {Bytes(code)});
+        transaction->Commit();
+        return {CodeUse::Reused, {}, {}};
+    }
+    // A token revoked since the code was issued took the code with it; one revoked meanwhile
+    // waits for this step to end and then takes the access token too.
+    if (claimed->account.empty()) {
+        transaction->Commit();
+        return {};
+    }
+    const auto token = judge(claimed->code);
+    if (token) {
+        const std::string identity = FormatIdentity(claimed->code.identity);
+        transaction->Run(Statements().addAccessToken,
+                         {Bytes(token->hash), Bytes(code), claimed->code.clientId, identity, token->expiresAt});
+        // The sign-in's record, in the step that makes it.
+        transaction->Run(Statements().recordSignIn,
+                         {SignInWeek(now), identity, claimed->account, ProviderSignInOrigin(claimed->code.clientId),
+                          SignInPathWord(SignInPath::Oidc), SignInTimeText(now)});
+    } else {
+        claimed->use = CodeUse::Refused;
+    }
+    transaction->Commit();
+    return std::move(*claimed);
+}
+
+std::optional<SessionHolder> SqlSiteStore::FindAccessToken(const ProviderHash& token, int64_t now)
+{
+    std::optional<SessionHolder> holder;
+    Read(Statements().findAccessToken, {Bytes(token), now}, [&](const SqlRow& row) {
+        if (const auto identity = ParseIdentity(row.Text(1)))
+            holder = SessionHolder{row.Text(0), *identity};
+    });
+    return holder;
+}
+
 void SqlSiteStore::Forget(const RomBytes& identity)
 {
     const std::string key = FormatIdentity(identity);
@@ -301,6 +499,8 @@ PruneReport SqlSiteStore::TidyRound(int64_t now, int64_t rows)
     transaction->Run(Statements().dropOldDays, {now - kDailyKeepSeconds});
     transaction->Run(Statements().dropOldHours, {now - kHourlyKeepSeconds});
     transaction->Run(Statements().dropOldSignIns, {now - kSignInKeepDays * kSecondsPerDay - kSignInWeekSeconds});
+    for (const StoreStatement& statement : Statements().dropOldProviderRecords)
+        transaction->Run(statement, {now - kProviderKeepSeconds});
     transaction->Commit();
     return report;
 }

@@ -57,6 +57,15 @@ public:
     bool IsAdmin(std::string_view account) override;
     SiteOverview Overview(const OverviewRequest& request) override;
 
+    std::optional<ProviderClient> FindProviderClient(std::string_view id) override;
+    ProviderKeys ReadProviderKeys() override;
+    void StartProvider(const ProviderHash& subjectKey, const ProviderKey& firstKey) override;
+    void AwaitSignIn(const ProviderHash& pending, std::string_view request, int64_t now, int64_t expiresAt) override;
+    std::optional<PendingAuthorization> FindPendingAuthorization(const ProviderHash& pending, int64_t now) override;
+    bool IssueCode(const ProviderCode& code, const std::optional<ProviderHash>& pending, int64_t now) override;
+    CodeRedemption RedeemCode(const ProviderHash& code, int64_t now, const CodeJudgement& judge) override;
+    std::optional<SessionHolder> FindAccessToken(const ProviderHash& token, int64_t now) override;
+
     EnrollResult Enroll(const RomBytes& identity, std::string_view account, int64_t now) override;
     RevokeResult Revoke(const RomBytes& identity, int64_t now) override;
     std::vector<TokenEntry> Tokens() override;
@@ -69,6 +78,10 @@ public:
     std::vector<DailyCount> DailyCounts(int64_t since) override;
     std::vector<ApiClient> Clients() override;
     bool RemoveClient(int64_t client) override;
+    void AddProviderClient(const ProviderClient& client) override;
+    std::vector<ProviderClient> ProviderClients() override;
+    bool RemoveProviderClient(std::string_view id) override;
+    void RotateProviderKey(const ProviderKey& next, int64_t now) override;
     void Forget(const RomBytes& identity) override;
 
     // Every row of every table of the schema into destination, a store of this version of
@@ -112,6 +125,13 @@ private:
     // Whether the token is enrolled and not revoked, read in transaction and locked until it
     // ends; nullopt when there is no such token.
     static std::optional<bool> TokenActive(SqlTransaction& transaction, const std::string& identity);
+    // A token's sessions, and the provider's codes and access tokens of them, ended.
+    static void EndTokenSignIns(SqlTransaction& transaction, const std::string& identity);
+    // A row of findProviderClient or listProviderClients.
+    ProviderClient ClientOf(const SqlRow& row) const;
+    // A code's first use, claimed in transaction: the code, and the account of its token when
+    // that is still enrolled.
+    std::optional<CodeRedemption> ClaimCode(SqlTransaction& transaction, const ProviderHash& code, int64_t now);
     template <typename Row, typename Make>
     std::vector<Row> Rows(const StoreStatement& statement, SqlValues parameters, Make make);
     std::vector<Activity> ActivitySince(const StoreStatement& statement, int64_t since, int64_t step);

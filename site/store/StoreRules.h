@@ -18,7 +18,7 @@
 inline constexpr int64_t kApplicationId = 0x456E5374;
 // Raised with every change to the tables (a step of SchemaSteps); initialising brings older
 // stores up to it.
-inline constexpr int64_t kSchemaVersion = 4;
+inline constexpr int64_t kSchemaVersion = 5;
 // How long a store that lost its connection while committing tries to reach the database
 // again to find out whether the commit was made, before it answers that it cannot tell.
 inline constexpr int kResolveSeconds = 5;

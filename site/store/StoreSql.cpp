@@ -156,6 +156,62 @@ CREATE TABLE admins(
     granted_at INTEGER NOT NULL
 ) WITHOUT ROWID;
 )",
+        // The OpenID Connect provider: its applications (redirect URIs separated by spaces,
+        // which none may hold), its secrets (the subject key), its signing keys (the one that
+        // signs now has signing = 1, which only one can have), the sign-ins it waits for, and the
+        // codes and access tokens it issued, each kept only as a hash.
+        R"(
+CREATE TABLE oidc_clients(
+    id TEXT PRIMARY KEY,
+    name TEXT NOT NULL,
+    redirect_uris TEXT NOT NULL,
+    secret_hash BLOB,
+    added_at INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE oidc_secrets(
+    name TEXT PRIMARY KEY,
+    value BLOB NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE oidc_keys(
+    kid TEXT PRIMARY KEY,
+    jwk TEXT NOT NULL,
+    made_at INTEGER NOT NULL,
+    retired_at INTEGER,
+    signing INTEGER UNIQUE
+) WITHOUT ROWID;
+CREATE TABLE oidc_pending(
+    pending_hash BLOB PRIMARY KEY,
+    request TEXT NOT NULL,
+    requested_at INTEGER NOT NULL,
+    expires_at INTEGER NOT NULL,
+    continued_at INTEGER
+) WITHOUT ROWID;
+CREATE INDEX oidc_pending_by_age ON oidc_pending(expires_at);
+CREATE TABLE oidc_codes(
+    code_hash BLOB PRIMARY KEY,
+    client TEXT NOT NULL,
+    redirect_uri TEXT NOT NULL,
+    challenge TEXT NOT NULL,
+    nonce TEXT NOT NULL,
+    scope TEXT NOT NULL,
+    identity TEXT NOT NULL,
+    auth_time INTEGER NOT NULL,
+    expires_at INTEGER NOT NULL,
+    used_at INTEGER
+) WITHOUT ROWID;
+CREATE INDEX oidc_codes_by_identity ON oidc_codes(identity);
+CREATE INDEX oidc_codes_by_age ON oidc_codes(expires_at);
+CREATE TABLE oidc_access_tokens(
+    token_hash BLOB PRIMARY KEY,
+    code_hash BLOB NOT NULL,
+    client TEXT NOT NULL,
+    identity TEXT NOT NULL,
+    expires_at INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE INDEX oidc_access_tokens_by_code ON oidc_access_tokens(code_hash);
+CREATE INDEX oidc_access_tokens_by_identity ON oidc_access_tokens(identity);
+CREATE INDEX oidc_access_tokens_by_age ON oidc_access_tokens(expires_at);
+)",
     };
 }
 
@@ -241,6 +297,15 @@ std::string Activity(std::string_view counted, std::string_view slot)
            " UNION ALL SELECT at - at % ?2, outcome, count(*) FROM attempts WHERE at >= ?1 GROUP BY 1, 2";
 }
 
+// A row whose hash (or key) in column is not the 32 bytes of a SHA-256, when it has one.
+StoreStatement DamagedHashes(const std::string& line, const std::string& table, const std::string& column)
+{
+    const std::string bytes = std::to_string(kHashBytes);
+    return {"SELECT " + line + " FROM " + table + " WHERE " + column + " IS NOT NULL AND (typeof(" + column +
+                ") <> 'blob' OR length(" + column + ") <> " + bytes + ")",
+            "SELECT " + line + " FROM " + table + " WHERE octet_length(" + column + ") <> " + bytes, Resend::Allowed};
+}
+
 // The checks of rows, each dialect's own where a column of a SQLite table may hold a value of
 // any type.
 std::vector<StoreStatement> RowChecks()
@@ -262,23 +327,35 @@ std::vector<StoreStatement> RowChecks()
          "SELECT 'token ' || quote_literal(identity) || ' is not " + digits +
              " upper-case hexadecimal digits' FROM tokens WHERE identity !~ '^[0-9A-F]{" + digits + "}$'",
          Resend::Allowed},
-        {"SELECT 'token ' || identity || ' has no account' FROM tokens WHERE typeof(account) <> 'text' OR account = ''",
+        {"SELECT 'token ' || identity || ' has no account' FROM tokens WHERE typeof(account) <> 'text' OR account "
+         "= ''",
          "SELECT 'token ' || identity || ' has no account' FROM tokens WHERE account = ''", Resend::Allowed},
-        {"SELECT 'used string of ' || quote(identity) || ' has a seed out of range: ' || quote(seed) FROM used_strings"
+        {"SELECT 'used string of ' || quote(identity) || ' has a seed out of range: ' || quote(seed) FROM "
+         "used_strings"
          " WHERE typeof(seed) <> 'integer' OR seed < 0 OR seed > " +
              seed,
-         "SELECT 'used string of ' || quote_literal(identity) || ' has a seed out of range: ' || seed FROM used_strings"
+         "SELECT 'used string of ' || quote_literal(identity) || ' has a seed out of range: ' || seed FROM "
+         "used_strings"
          " WHERE seed < 0 OR seed > " +
              seed,
+         Resend::Allowed},
+        // A string is accepted at a time of the clock's: one before 1970 is damage, and damage
+        // there may have changed its seed too.
+        {"SELECT 'used string of ' || quote(identity) || ' (seed ' || quote(seed) || ') has an impossible time: ' ||"
+         " quote(accepted_at) FROM used_strings WHERE typeof(accepted_at) <> 'integer' OR accepted_at < 0",
+         "SELECT 'used string of ' || quote_literal(identity) || ' (seed ' || seed || ') has an impossible time: ' ||"
+         " accepted_at FROM used_strings WHERE accepted_at < 0",
          Resend::Allowed},
         {"SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE typeof(token_hash) <>"
          " 'blob' OR length(token_hash) <> " +
              hashBytes,
-         "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE octet_length(token_hash)"
+         "SELECT 'session of ' || identity || ' has a damaged token hash' FROM sessions WHERE "
+         "octet_length(token_hash)"
          " <> " +
              hashBytes,
          Resend::Allowed},
-        {"SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE typeof(key) <> 'blob' OR length(key) <> " +
+        {"SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE typeof(key) <> 'blob' OR length(key) "
+         "<> " +
              keyBytes,
          "SELECT 'client ' || id || ' has a damaged key' FROM clients WHERE octet_length(key) <> " + keyBytes,
          Resend::Allowed},
@@ -286,6 +363,11 @@ std::vector<StoreStatement> RowChecks()
          " WHERE outcome NOT IN (" +
              RecordedOutcomes() + ")",
          Resend::Allowed},
+        DamagedHashes("'OpenID Connect client ' || id || ' has a damaged secret hash'", "oidc_clients", "secret_hash"),
+        DamagedHashes("'the OpenID Connect subject key is damaged'", "oidc_secrets", "value"),
+        DamagedHashes("'a code of ' || identity || ' has a damaged hash'", "oidc_codes", "code_hash"),
+        DamagedHashes("'an access token of ' || identity || ' has a damaged hash'", "oidc_access_tokens", "token_hash"),
+        DamagedHashes("'a pending sign-in has a damaged hash'", "oidc_pending", "pending_hash"),
     };
 }
 
@@ -354,7 +436,7 @@ StoreStatements MadeStatements()
         .brake = {"INSERT INTO brakes(network, until) VALUES(?1, ?2) ON CONFLICT(network)"
                   " DO UPDATE SET until = excluded.until WHERE brakes.until < ?3",
                   Resend::Never},
-        .findSession = {"SELECT account, identity FROM sessions JOIN tokens USING(identity)"
+        .findSession = {"SELECT account, identity, opened_at FROM sessions JOIN tokens USING(identity)"
                         " WHERE token_hash = ?1 AND opened_at >= ?2 AND revoked_at IS NULL",
                         Resend::Allowed},
         .endSession = {"DELETE FROM sessions WHERE token_hash = ?1", Resend::Allowed},
@@ -371,12 +453,74 @@ StoreStatements MadeStatements()
         // Never sent again: a second run would say that there was no such client.
         .removeClient = {"DELETE FROM clients WHERE id = ?1", Resend::Never},
         .removeClientNonces = {"DELETE FROM nonces WHERE client = ?1", Resend::Allowed},
+        .findProviderClient = {"SELECT id, name, redirect_uris, hex(secret_hash), added_at FROM oidc_clients"
+                               " WHERE id = ?1",
+                               "SELECT id, name, redirect_uris, encode(secret_hash, 'hex'), added_at FROM oidc_clients"
+                               " WHERE id = $1",
+                               Resend::Allowed},
+        .listProviderClients = {"SELECT id, name, redirect_uris, hex(secret_hash), added_at FROM oidc_clients"
+                                " ORDER BY added_at, id",
+                                "SELECT id, name, redirect_uris, encode(secret_hash, 'hex'), added_at FROM oidc_clients"
+                                " ORDER BY added_at, id",
+                                Resend::Allowed},
+        // The id is random: a row already there is this statement's own, sent again.
+        .addProviderClient = {"INSERT INTO oidc_clients(id, name, redirect_uris, secret_hash, added_at)"
+                              " VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT DO NOTHING",
+                              Resend::Allowed},
+        .removeProviderClient = {"DELETE FROM oidc_clients WHERE id = ?1", Resend::Never},
+        .removeProviderClientCodes = {"DELETE FROM oidc_codes WHERE client = ?1", Resend::Allowed},
+        .removeProviderClientTokens = {"DELETE FROM oidc_access_tokens WHERE client = ?1", Resend::Allowed},
+        .subjectKey = {"SELECT hex(value) FROM oidc_secrets WHERE name = 'subject'",
+                       "SELECT encode(value, 'hex') FROM oidc_secrets WHERE name = 'subject'", Resend::Allowed},
+        .addSubjectKey = {"INSERT INTO oidc_secrets(name, value) VALUES('subject', ?1) ON CONFLICT DO NOTHING",
+                          Resend::Allowed},
+        .providerKeys = {"SELECT kid, jwk, made_at, retired_at FROM oidc_keys"
+                         " ORDER BY retired_at IS NULL DESC, retired_at DESC, kid",
+                         Resend::Allowed},
+        // Nothing when a key signs already (its signing is 1 too).
+        .addProviderKey = {"INSERT INTO oidc_keys(kid, jwk, made_at, signing) VALUES(?1, ?2, ?3, 1)"
+                           " ON CONFLICT DO NOTHING",
+                           Resend::Allowed},
+        .retireProviderKey = {"UPDATE oidc_keys SET retired_at = ?1, signing = NULL WHERE signing = 1",
+                              Resend::Allowed},
+        .awaitSignIn = {"INSERT INTO oidc_pending(pending_hash, request, requested_at, expires_at)"
+                        " VALUES(?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING",
+                        Resend::Allowed},
+        .findPending = {"SELECT request, requested_at, continued_at FROM oidc_pending"
+                        " WHERE pending_hash = ?1 AND expires_at > ?2",
+                        Resend::Allowed},
+        // Never sent again: a second run would find the request taken on, by itself.
+        .continuePending = {"UPDATE oidc_pending SET continued_at = ?2"
+                            " WHERE pending_hash = ?1 AND continued_at IS NULL AND expires_at > ?2",
+                            Resend::Never},
+        .addCode = {"INSERT INTO oidc_codes(code_hash, client, redirect_uri, challenge, nonce, scope, identity,"
+                    " auth_time, expires_at) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT DO NOTHING",
+                    Resend::Allowed},
+        .claimCode = {"UPDATE oidc_codes SET used_at = ?2 WHERE code_hash = ?1 AND used_at IS NULL"
+                      " RETURNING client, redirect_uri, challenge, nonce, scope, identity, auth_time, expires_at",
+                      Resend::Never},
+        .findCode = {"SELECT 1 FROM oidc_codes WHERE code_hash = ?1", Resend::Allowed},
+        .revokeCodeTokens = {"DELETE FROM oidc_access_tokens WHERE code_hash = ?1", Resend::Allowed},
+        // A revocation waits for the redemption under way, then ends its access token too.
+        .activeAccount = {"SELECT account FROM tokens WHERE identity = ?1 AND revoked_at IS NULL",
+                          "SELECT account FROM tokens WHERE identity = $1 AND revoked_at IS NULL FOR SHARE",
+                          Resend::Allowed},
+        .addAccessToken = {"INSERT INTO oidc_access_tokens(token_hash, code_hash, client, identity, expires_at)"
+                           " VALUES(?1, ?2, ?3, ?4, ?5)",
+                           Resend::Never},
+        .findAccessToken = {"SELECT account, identity FROM oidc_access_tokens JOIN tokens USING(identity)"
+                            " WHERE token_hash = ?1 AND expires_at > ?2 AND revoked_at IS NULL",
+                            Resend::Allowed},
+        .endTokenCodes = {"DELETE FROM oidc_codes WHERE identity = ?1", Resend::Allowed},
+        .endTokenAccessTokens = {"DELETE FROM oidc_access_tokens WHERE identity = ?1", Resend::Allowed},
         // Deletes by key: each changes nothing when run again. What the attempts count is kept first.
         .forgetToken = {KeepCountsOfToken(),
                         {"DELETE FROM sessions WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM used_strings WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM attempts WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM sign_ins WHERE identity = ?1", Resend::Allowed},
+                        {"DELETE FROM oidc_codes WHERE identity = ?1", Resend::Allowed},
+                        {"DELETE FROM oidc_access_tokens WHERE identity = ?1", Resend::Allowed},
                         {"DELETE FROM tokens WHERE identity = ?1", Resend::Allowed}},
         // PostgreSQL picks the sessions into an array, so that the plan prepared once (which cannot
         // know the limit) finds them by key rather than by reading the whole table.
@@ -414,6 +558,10 @@ StoreStatements MadeStatements()
                        Resend::Allowed},
         .revokeAdmin = {"DELETE FROM admins WHERE account = ?1", Resend::Allowed},
         .listAdmins = {"SELECT account, granted_at FROM admins ORDER BY account", Resend::Allowed},
+        .dropOldProviderRecords = {{"DELETE FROM oidc_pending WHERE expires_at < ?1", Resend::Allowed},
+                                   {"DELETE FROM oidc_codes WHERE expires_at < ?1", Resend::Allowed},
+                                   {"DELETE FROM oidc_access_tokens WHERE expires_at < ?1", Resend::Allowed},
+                                   {"DELETE FROM oidc_keys WHERE retired_at < ?1", Resend::Allowed}},
         .rowChecks = RowChecks(),
     };
 }

@@ -147,6 +147,31 @@ struct StoreStatements {
     StoreStatement listClients;
     StoreStatement removeClient;
     StoreStatement removeClientNonces;
+    // The OpenID Connect provider's. A client's secret hash and the subject key are read as
+    // hexadecimal digits; a claimed code answers its row.
+    StoreStatement findProviderClient;
+    StoreStatement listProviderClients;
+    StoreStatement addProviderClient;
+    StoreStatement removeProviderClient;
+    StoreStatement removeProviderClientCodes;
+    StoreStatement removeProviderClientTokens;
+    StoreStatement subjectKey;
+    StoreStatement addSubjectKey;
+    StoreStatement providerKeys;
+    StoreStatement addProviderKey;
+    StoreStatement retireProviderKey;
+    StoreStatement awaitSignIn;
+    StoreStatement findPending;
+    StoreStatement continuePending;
+    StoreStatement addCode;
+    StoreStatement claimCode;
+    StoreStatement findCode;
+    StoreStatement revokeCodeTokens;
+    StoreStatement activeAccount;
+    StoreStatement addAccessToken;
+    StoreStatement findAccessToken;
+    StoreStatement endTokenCodes;
+    StoreStatement endTokenAccessTokens;
     // A probe's token and every record of it, in this order, what its attempts counted kept.
     std::vector<StoreStatement> forgetToken;
     // The clean-up of what has run out, besides the attempts (each store folds them into the
@@ -173,6 +198,8 @@ struct StoreStatements {
     StoreStatement grantAdmin;
     StoreStatement revokeAdmin;
     StoreStatement listAdmins;
+    // The provider's records, ?1 being the time before which they ran out or were retired.
+    std::vector<StoreStatement> dropOldProviderRecords;
     // Rows that break the rules the program keeps, one line per fault.
     std::vector<StoreStatement> rowChecks;
 };

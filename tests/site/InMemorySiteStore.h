@@ -59,7 +59,7 @@ public:
         const auto found = m_sessions.find(session);
         if (found == m_sessions.end() || found->second.second < openedSince)
             return std::nullopt;
-        return SessionHolder{m_accounts.at(found->second.first), found->second.first};
+        return SessionHolder{m_accounts.at(found->second.first), found->second.first, found->second.second};
     }
 
     void EndSession(const SessionHash& session) override
@@ -125,6 +125,18 @@ public:
             overview.tokens.push_back({FormatIdentity(identity), account, m_revoked.count(identity) > 0, {}});
         return overview;
     }
+    // The provider's records are the real stores' to keep (OidcProviderTest runs on a file).
+    std::optional<ProviderClient> FindProviderClient(std::string_view) override { throw NotKept(); }
+    ProviderKeys ReadProviderKeys() override { throw NotKept(); }
+    void StartProvider(const ProviderHash&, const ProviderKey&) override { throw NotKept(); }
+    void AwaitSignIn(const ProviderHash&, std::string_view, int64_t, int64_t) override { throw NotKept(); }
+    std::optional<PendingAuthorization> FindPendingAuthorization(const ProviderHash&, int64_t) override
+    {
+        throw NotKept();
+    }
+    bool IssueCode(const ProviderCode&, const std::optional<ProviderHash>&, int64_t) override { throw NotKept(); }
+    CodeRedemption RedeemCode(const ProviderHash&, int64_t, const CodeJudgement&) override { throw NotKept(); }
+    std::optional<SessionHolder> FindAccessToken(const ProviderHash&, int64_t) override { throw NotKept(); }
 
     std::vector<Attempt> attempts;
     std::map<int64_t, ClientKey> clients;
@@ -167,6 +179,8 @@ private:
             m_sessions[offer.mark] = {identity, at};
         return {Outcome::Accepted, account->second};
     }
+
+    static StoreError NotKept() { return StoreError("the provider's records are not kept in memory"); }
 
     void ThrowIfBroken() const
     {

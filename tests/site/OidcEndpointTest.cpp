@@ -105,6 +105,26 @@ TEST(OidcAuthorization, AGoodRequestIsReadWhole)
     EXPECT_FALSE(std::get<AuthorizationRequest>(plain).maxAge);
 }
 
+// A request that waits for its sign-in is kept as parameters and read again when it goes on.
+TEST(OidcAuthorization, AKeptRequestReadsBackAsTheSameRequest)
+{
+    for (const std::string& query :
+         {std::string(kGood) + "&code_challenge=" + kChallenge + "&code_challenge_method=S256&prompt=login&max_age=0",
+          std::string("response_type=code&client_id=pub&redirect_uri=http%3A%2F%2F127.0.0.1%3A9000%2Fcb&scope=openid") +
+              "&code_challenge=" + kChallenge + "&code_challenge_method=S256&state=%E2%9C%93+%26=%25"}) {
+        const auto first = Check(query);
+        ASSERT_TRUE(std::holds_alternative<AuthorizationRequest>(first)) << query;
+        const auto& request = std::get<AuthorizationRequest>(first);
+        const auto again = Check(RequestParameters(request));
+        ASSERT_TRUE(std::holds_alternative<AuthorizationRequest>(again)) << RequestParameters(request);
+        const auto& kept = std::get<AuthorizationRequest>(again);
+        EXPECT_EQ(std::tie(request.clientId, request.redirectUri, request.scope, request.state, request.nonce,
+                           request.codeChallenge, request.promptNone, request.promptLogin, request.maxAge),
+                  std::tie(kept.clientId, kept.redirectUri, kept.scope, kept.state, kept.nonce, kept.codeChallenge,
+                           kept.promptNone, kept.promptLogin, kept.maxAge));
+    }
+}
+
 TEST(OidcAuthorization, AnUnknownClientOrAnyOtherRedirectUriGetsAPageNeverARedirect)
 {
     const std::string scope = "response_type=code&scope=openid&state=s";

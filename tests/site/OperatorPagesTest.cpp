@@ -181,10 +181,3 @@ TEST(AdminPage, RevokesOnlyWithThisSessionsValueAndRefusesEveryOtherPost)
     EXPECT_TRUE(
         Contains(Respond(Post(kAliceToken, bob + CsrfValue(kAliceToken)), signedIn.store).body, "was already revoked"));
 }
-
-TEST(AdminPage, OnlyItsPostHasItsBodyRead)
-{
-    EXPECT_EQ(kMaxAdminPostBytes, BodyBound(At("POST", "/admin")));
-    for (const Request& request : {At("GET", "/admin"), At("POST", ""), At("POST", "/auth"), At("GET", "")})
-        EXPECT_EQ(0u, BodyBound(request)) << request.method << " " << request.pathInfo;
-}

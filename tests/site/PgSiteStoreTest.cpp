@@ -7,6 +7,7 @@
 #include "site/store/PgSiteStore.h"
 #include "site/store/SqliteSiteStore.h"
 
+#include "ProviderContract.h"
 #include "StoreContract.h"
 #include "StoreErrorOf.h"
 #include "TempFolder.h"
@@ -206,6 +207,7 @@ private:
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Postgres, StoreContract, PostgresStores);
+INSTANTIATE_TYPED_TEST_SUITE_P(Postgres, ProviderContract, PostgresStores);
 
 namespace {
 
@@ -241,10 +243,11 @@ TEST_F(PgSiteStoreTest, OpenRefusesANewerOrOlderSchemaAndInitBringsTheSecondRele
         store.Enroll(kAlice, "alice", 1);
         ASSERT_EQ(Outcome::Accepted, store.CheckString(kHome, 1000, {}, Genuine(kAlice, 7), {}).outcome);
     }
-    Sql(m_address, "UPDATE site_header SET schema_version = 5");
+    Sql(m_address, "UPDATE site_header SET schema_version = " + std::to_string(kSchemaVersion + 1));
     EXPECT_NE(std::string::npos, ErrorOf([&] { PgSiteStore::Open(m_address); }).find("newer entravo-site"));
-    Sql(m_address, "ALTER TABLE used_strings DROP COLUMN used_by; DROP TABLE sign_ins, hourly_counts, counters, admins;"
-                   " UPDATE site_header SET schema_version = 2");
+    Sql(m_address, "DROP TABLE oidc_clients, oidc_secrets, oidc_keys, oidc_pending, oidc_codes, oidc_access_tokens;"
+                   " DROP TABLE sign_ins, hourly_counts, counters, admins;"
+                   " ALTER TABLE used_strings DROP COLUMN used_by; UPDATE site_header SET schema_version = 2");
     EXPECT_NE(std::string::npos, ErrorOf([&] { PgSiteStore::Open(m_address); }).find("older release (schema 2)"));
     EXPECT_EQ(InitResult::Migrated, PgSiteStore::Initialise(m_address));
     PgSiteStore store = PgSiteStore::Open(m_address);

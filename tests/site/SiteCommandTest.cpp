@@ -1,5 +1,6 @@
 #include "site/command/SiteCommand.h"
 
+#include "site/oidc/Secrets.h"
 #include "site/store/SqliteSiteStore.h"
 #include "site/verifier/Identity.h"
 
@@ -175,11 +176,15 @@ TEST_F(SiteCommandTest, TheDatabaseIsTheSettingUnlessDbNamesOne)
 
     const CommandRun shown = CommandWith({"settings"}, SettingsFile("# the store\nENTRAVO_SITE_DB=" + m_path + "\n"));
     EXPECT_EQ("ENTRAVO_SITE_DB=" + m_path + "  # site.conf line 2\nENTRAVO_SITE_TRUSTED_PROXIES=  # the default\n" +
-                  "ENTRAVO_SITE_THREADS=8  # the default\nENTRAVO_SITE_METRICS_FROM=127.0.0.0/8, ::1  # the default\n",
+                  "ENTRAVO_SITE_THREADS=8  # the default\nENTRAVO_SITE_METRICS_FROM=127.0.0.0/8, ::1  # the default\n"
+                  "ENTRAVO_SITE_ISSUER=  # the default\n",
               shown.out);
     const CommandRun bad = CommandWith({"settings"}, broken);
     EXPECT_EQ(1, bad.status);
     EXPECT_EQ("", bad.out);
+    // The issuer is read as an address by what uses it, and named by settings as a bad one.
+    ExpectOneErrorLine(CommandWith({"settings"}, SettingsFile("ENTRAVO_SITE_ISSUER=http://logon.example.com/x\n")), 1,
+                       "ENTRAVO_SITE_ISSUER (site.conf line 1): the issuer uses http on a host that is not loopback");
 }
 
 TEST_F(SiteCommandTest, DatabaseProblemsGiveOneLineAndLoseNothing)
@@ -216,4 +221,43 @@ TEST_F(SiteCommandTest, HelpFitsOneScreenAndNamesEverySetting)
         for (std::string line; std::getline(lines, line);)
             EXPECT_LE(line.size(), 80u) << line;
     }
+}
+
+TEST_F(SiteCommandTest, OidcRegistersApplicationsWithASecretShownOnceAndRotatesTheKey)
+{
+    ASSERT_EQ(0, Command({"init"}).status);
+    const CommandRun added = Command({"oidc", "add", "wiki", "https://wiki.example/cb", "http://127.0.0.1:8080/cb"});
+    ASSERT_EQ(0, added.status) << added.err;
+    std::istringstream line(added.out);
+    std::string id;
+    std::string secret;
+    line >> id >> secret;
+    EXPECT_EQ(22u, id.size());
+    EXPECT_EQ(43u, secret.size());
+    const CommandRun pub = Command({"oidc", "add", "--public", "board", "https://board.example/"});
+    ASSERT_EQ(0, pub.status);
+    EXPECT_EQ(23u, pub.out.size()) << "the id alone: " << pub.out;
+    EXPECT_EQ(HashSecret(secret), SqliteSiteStore::Open(m_path).FindProviderClient(id)->secretHash)
+        << "kept as its hash";
+
+    // Both were added at the test's one instant, so they come in the order of their ids.
+    const std::string wiki = id + " confidential 2027-01-15T08:00:00Z wiki\n  https://wiki.example/cb\n"
+                                  "  http://127.0.0.1:8080/cb\n";
+    const std::string board = pub.out.substr(0, 22) + " public 2027-01-15T08:00:00Z board\n  https://board.example/\n";
+    EXPECT_EQ(id < pub.out.substr(0, 22) ? wiki + board : board + wiki, Command({"oidc", "list"}).out);
+    EXPECT_EQ(0, Command({"oidc", "remove", id}).status);
+    ExpectOneErrorLine(Command({"oidc", "remove", id}), 1, "there is no OpenID Connect client");
+    ExpectOneErrorLine(Command({"oidc", "add", "wiki", "http://wiki.example/cb"}), 2, "http on a host that is not");
+    ExpectOneErrorLine(Command({"oidc", "add", "wiki", "https://wiki.example/cb#top"}), 2, "has a fragment");
+    ExpectOneErrorLine(Command({"oidc", "add", "wiki"}), 2, "at least one redirect URI");
+    ExpectOneErrorLine(Command({"oidc", "rotate", "now"}), 2, "oidc takes:");
+
+    const CommandRun made = Command({"oidc", "init"});
+    ASSERT_EQ(0, made.status);
+    EXPECT_EQ(made.out, Command({"oidc", "init"}).out) << "made once";
+    const std::string first = made.out.substr(std::string("signing key ").size(), 43);
+    const CommandRun rotated = Command({"oidc", "rotate"});
+    EXPECT_NE(std::string::npos, rotated.out.find("; " + first + " is published while its ID tokens live"))
+        << rotated.out;
+    EXPECT_EQ(2u, SqliteSiteStore::Open(m_path).ReadProviderKeys().keys.size());
 }

@@ -3,6 +3,7 @@
 // fails to sync (the faults shim, tests/site/faults, is linked in).
 #include "site/store/SqliteSiteStore.h"
 
+#include "ProviderContract.h"
 #include "StoreContract.h"
 #include "StoreErrorOf.h"
 #include "SyncFaults.h"
@@ -78,6 +79,7 @@ private:
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Sqlite, StoreContract, SqliteStores);
+INSTANTIATE_TYPED_TEST_SUITE_P(Sqlite, ProviderContract, SqliteStores);
 
 class SqliteSiteStoreTest : public ::testing::Test {
 protected:
@@ -90,7 +92,7 @@ protected:
 TEST_F(SqliteSiteStoreTest, IsMadeOnceInWriteAheadModeWithItsIdAndVersionAndAReserve)
 {
     EXPECT_EQ(InitResult::AlreadyThere, SqliteSiteStore::Initialise(m_path));
-    EXPECT_EQ("wal|1164858228|4|2|",
+    EXPECT_EQ("wal|1164858228|" + std::to_string(kSchemaVersion) + "|2|",
               Sql(m_path, "PRAGMA journal_mode; PRAGMA application_id; PRAGMA user_version; PRAGMA auto_vacuum"));
     EXPECT_EQ(1u << 20, std::filesystem::file_size(m_path + "-reserve"));
     EXPECT_TRUE(SqliteSiteStore::Open(m_path).Check().empty());
@@ -140,8 +142,10 @@ TEST_F(SqliteSiteStoreTest, RefusesFilesThatAreNotOursAndLeavesThemAlone)
     EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(other); }).find("is not a site database"));
     EXPECT_EQ("42|", Sql(other, "SELECT x FROM mine"));
 
-    Sql(m_path, "PRAGMA user_version = 5");
-    EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(m_path); }).find("newer entravo-site (schema 5)"));
+    Sql(m_path, "PRAGMA user_version = " + std::to_string(kSchemaVersion + 1));
+    EXPECT_NE(std::string::npos, ErrorOf([&] {
+                                     SqliteSiteStore::Open(m_path);
+                                 }).find("newer entravo-site (schema " + std::to_string(kSchemaVersion + 1) + ")"));
 }
 
 TEST_F(SqliteSiteStoreTest, AFolderThatCannotBeEnteredIsNamedAsSuch)
@@ -192,8 +196,10 @@ TEST_F(SqliteSiteStoreTest, BringsASecondReleaseFileUpToDateKeepingItsRecords)
         database.Enroll(kAlice, "alice", 1);
         ASSERT_EQ(Outcome::Accepted, Offered(database, 7));
     }
-    Sql(m_path, "ALTER TABLE used_strings DROP COLUMN used_by; DROP TABLE sign_ins; DROP TABLE hourly_counts;"
-                " DROP TABLE counters; DROP TABLE admins; PRAGMA user_version = 2");
+    Sql(m_path, "DROP TABLE oidc_clients; DROP TABLE oidc_secrets; DROP TABLE oidc_keys; DROP TABLE oidc_pending;"
+                " DROP TABLE oidc_codes; DROP TABLE oidc_access_tokens; DROP TABLE sign_ins; DROP TABLE hourly_counts;"
+                " DROP TABLE counters; DROP TABLE admins; ALTER TABLE used_strings DROP COLUMN used_by;"
+                " PRAGMA user_version = 2");
     EXPECT_NE(std::string::npos, ErrorOf([&] { SqliteSiteStore::Open(m_path); }).find("older release (schema 2)"));
     EXPECT_EQ(InitResult::Migrated, SqliteSiteStore::Initialise(m_path));
     SqliteSiteStore database = SqliteSiteStore::Open(m_path);

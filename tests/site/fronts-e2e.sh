@@ -120,9 +120,10 @@ check "a session check sent to the welcome page passes no one" 401 "$(status "$m
 
 # Settings: login.cgi reads them for each request, login.fcgi once when it starts.
 echo "ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.0/33" >>"$work/lighttpd/site.conf"
+line=$(wc -l <"$work/lighttpd/site.conf")
 check "a bad setting: login.cgi answers 500" 500 "$(status "$lighttpd/entravo/login.cgi")"
 check "and names it in the error log" yes \
-  "$(logged "login.cgi: $work/lighttpd/site.conf line 2: ENTRAVO_SITE_TRUSTED_PROXIES: '10.0.0.0/33' is not" "$work/lighttpd/error.log")"
+  "$(logged "login.cgi: $work/lighttpd/site.conf line $line: ENTRAVO_SITE_TRUSTED_PROXIES: '10.0.0.0/33' is not" "$work/lighttpd/error.log")"
 check "login.fcgi goes on with what it read when it started" 401 "$(status "$lighttpd/entravo/login.fcgi/auth")"
 # A typo in the proxies is found when login.fcgi starts, not as a 500 for every request later.
 bad=$(ENTRAVO_SITE_TRUSTED_PROXIES=10.0.0.0/33 "$server" start "$work/bad" "$fcgi" "$ENTRAVO_SITE_DB" fcgi)
