@@ -36,7 +36,7 @@ Response AnswerRequest(const std::string& address, const Parameters& parameters,
             const auto found = parameters.find(name);
             return found == parameters.end() ? nullptr : found->second.c_str();
         },
-        settings, stores, now);
+        {}, settings, stores, now);
 }
 
 Parameters Get(const std::string& from, const std::string& query, const std::string& pathInfo = "")
