@@ -12,51 +12,41 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 from pathlib import Path
 from urllib.parse import urlsplit
 
 ROOT = Path(__file__).resolve().parents[2]
+from site_fixture import SiteFixture  # noqa: E402
 sys.path.insert(0, str(ROOT / "site" / "clients" / "python"))
 from entravo_verify import Client  # noqa: E402
 
-SERVER = ROOT / "scripts" / "site-server.sh"
 ALICE = "0123456789ABCDEF"
 TOGETHER = 16
 
 
-class DiskFaults(unittest.TestCase):
+class DiskFaults(SiteFixture, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.fcgi, cls.site_program, cls.make_logons, shim = sys.argv[1:5]
-        cls.work = Path(tempfile.mkdtemp(prefix="disk-faults."))
-        cls.db = str(cls.work / "site.db")
+        cls.fcgi, site_program, cls.make_logons, shim = sys.argv[1:5]
+        cls.open_site("disk-faults.", site_program)
         cls.faults = cls.work / "faults"
         cls.syncs = cls.work / "syncs.log"
         cls.faults.write_text("")
-        cls.site("init")
         cls.site("enroll", ALICE, "alice")
         environment = dict(os.environ, SITE_FCGI_PROCESSES="1", ENTRAVO_SITE_THREADS=str(TOGETHER),
                            LD_PRELOAD=shim, ENTRAVO_SYNC_FAULTS=str(cls.faults), ENTRAVO_SYNC_LOG=str(cls.syncs),
                            # The shim comes before the sanitizers' library in a sanitized build.
                            ASAN_OPTIONS="verify_asan_link_order=0")
-        base = subprocess.run([str(SERVER), "start", str(cls.work / "server"), cls.fcgi, cls.db, "fcgi"],
-                              check=True, capture_output=True, text=True, env=environment).stdout.strip()
+        base = cls.serve("server", cls.fcgi, mode="fcgi", env=environment)
         cls.page = base + "/entravo/login.fcgi"
         cls.next_tick = 1000
         cls.next_address = 1
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run([str(SERVER), "stop", str(cls.work / "server")], check=False)
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    @classmethod
-    def site(cls, *args):
-        return subprocess.run([cls.site_program, "--db", cls.db, *args], check=True,
-                              capture_output=True, text=True).stdout
+        cls.close_site()
 
     def strings(self, count):
         first = DiskFaults.next_tick

@@ -13,7 +13,6 @@ import shutil
 import sqlite3
 import subprocess
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
@@ -29,7 +28,7 @@ except ImportError as missing:
     sys.exit(77)
 
 ROOT = Path(__file__).resolve().parents[2]
-SERVER = ROOT / "scripts" / "site-server.sh"
+from site_fixture import SiteFixture  # noqa: E402
 ALICE, BOB = "0123456789ABCDEF", "2800000000000042"
 # Registered, never reached: the test reads the provider's redirects without following them.
 REDIRECT = "http://127.0.0.1:9/callback"
@@ -37,17 +36,14 @@ VERIFIER = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk-and-some-more"
 ID_TOKEN_LIFETIME = 600
 
 
-class Provider(unittest.TestCase):
+class Provider(SiteFixture, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.fcgi, cls.site_program, cls.make_logons = sys.argv[1:4]
-        cls.work = Path(tempfile.mkdtemp(prefix="oidc-provider."))
-        cls.db = str(cls.work / "site.db")
-        cls.site("init")
+        cls.fcgi, site_program, cls.make_logons = sys.argv[1:4]
+        cls.open_site("oidc-provider.", site_program)
         cls.site("enroll", ALICE, "alice")
         cls.site("enroll", BOB, "bob")
-        base = subprocess.run([str(SERVER), "start", str(cls.work / "server"), cls.fcgi, cls.db, "fcgi"],
-                              check=True, capture_output=True, text=True).stdout.strip()
+        base = cls.serve("server", cls.fcgi, mode="fcgi")
         cls.issuer = base + "/entravo/login.fcgi"
         cls.meta = requests.get(cls.issuer + "/.well-known/openid-configuration", timeout=10).json()
         cls.client_id, cls.secret = cls.site("oidc", "add", "wiki", REDIRECT).split()
@@ -55,13 +51,7 @@ class Provider(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run([str(SERVER), "stop", str(cls.work / "server")], check=False)
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    @classmethod
-    def site(cls, *args):
-        return subprocess.run([cls.site_program, "--db", cls.db, *args], check=True,
-                              capture_output=True, text=True).stdout
+        cls.close_site()
 
     def sql(self, statement):
         with sqlite3.connect(self.db) as database:

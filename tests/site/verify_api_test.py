@@ -16,7 +16,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import urllib.error
@@ -25,12 +24,12 @@ import urllib.request
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+from site_fixture import SiteFixture  # noqa: E402
 sys.path.insert(0, str(ROOT / "site" / "clients" / "python"))
 from entravo_verify import AnswerNotTrusted, Client, signature  # noqa: E402
 
 WORKED_EXAMPLE_TIME = 1800000000
 
-SERVER = ROOT / "scripts" / "site-server.sh"
 ALICE, BOB, STRANGER, AMPERSAND = "0123456789ABCDEF", "2800000000000042", "FEDCBA9876543210", "3000000000000007"
 
 
@@ -39,13 +38,11 @@ class NoRedirects(urllib.request.HTTPRedirectHandler):
         return None
 
 
-class VerifyApi(unittest.TestCase):
+class VerifyApi(SiteFixture, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.cgi, cls.site_program, cls.make_logons = sys.argv[1:4]
-        cls.work = Path(tempfile.mkdtemp(prefix="verify-api."))
-        cls.db = str(cls.work / "site.db")
-        cls.site("init")
+        cls.cgi, site_program, cls.make_logons = sys.argv[1:4]
+        cls.open_site("verify-api.", site_program)
         cls.site("enroll", ALICE, "alice")
         cls.site("enroll", BOB, "bob")
         cls.site("revoke", BOB)
@@ -53,19 +50,11 @@ class VerifyApi(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        for name in ("server", "broken"):
-            subprocess.run([str(SERVER), "stop", str(cls.work / name)], check=False)
-        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.close_site()
 
     @classmethod
     def start(cls, name, db):
-        return subprocess.run([str(SERVER), "start", str(cls.work / name), cls.cgi, db],
-                              check=True, capture_output=True, text=True).stdout.strip() + "/entravo/login.cgi"
-
-    @classmethod
-    def site(cls, *args):
-        return subprocess.run([cls.site_program, "--db", cls.db, *args], check=True,
-                              capture_output=True, text=True).stdout
+        return cls.serve(name, cls.cgi, db) + "/entravo/login.cgi"
 
     def new_client(self, name):
         client_id, key = self.site("client", "add", name).split()
