@@ -22,21 +22,15 @@ base=$(scripts/site-server.sh start "$work/server" "$bin/login.fcgi" "$work/site
 curl -s -o /dev/null -c "$work/jar" "$base?Authenticate=$("$bin/site_make_logons" 0123456789ABCDEF 1 1)"
 
 # lighttpd and the login.fcgi processes it started, in clock ticks.
-ticks() {
-  local server total=0 pid
-  server=$(cat "$work/server/server.pid")
-  for pid in "$server" $(pgrep -P "$server" || true); do
-    total=$((total + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
-  done
-  echo "$total"
-}
+. scripts/processor-ticks.sh
+server_ticks() { ticks "$(cat "$work/server/server.pid")"; }
 urls=()
 for ((i = 0; i < batch; i++)); do urls+=(-o /dev/null "$base/auth"); done
-before=$(ticks)
+before=$(server_ticks)
 for ((done = 0; done < count; done += batch)); do
   curl -s --no-progress-meter -Z --parallel-max 8 -b "$work/jar" -w '%{http_code}\n' "${urls[@]}"
 done | sort | uniq -c | awk '{ printf "%s x %s  ", $2, $1 }' >"$work/answers"
-spent=$(($(ticks) - before))
+spent=$(($(server_ticks) - before))
 echo "measure-auth: $count checks: $(cat "$work/answers")"
 awk -v t="$spent" -v hz="$(getconf CLK_TCK)" -v n="$count" -v most="$most_ms" -v answers="$(cat "$work/answers")" 'BEGIN {
   ms = 1000 * t / hz / n

@@ -31,14 +31,8 @@ base=$(scripts/site-server.sh start "$work/server" "$bin/login.fcgi" "$work/site
 curl -s -o /dev/null -c "$work/jar" "$base?Authenticate=$("$bin/site_make_logons" 0123456789ABCDEF 1 1)"
 
 # lighttpd and the login.fcgi processes it started, in clock ticks.
-ticks() {
-  local server total=0 pid
-  server=$(cat "$work/server/server.pid")
-  for pid in "$server" $(pgrep -P "$server" || true); do
-    total=$((total + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
-  done
-  echo "$total"
-}
+. scripts/processor-ticks.sh
+server_ticks() { ticks "$(cat "$work/server/server.pid")"; }
 
 # One sign-in; prints the account userinfo names, or which step failed (its answer kept in faults).
 sign_in() { # N
@@ -56,9 +50,9 @@ sign_in() { # N
   echo "$name"
 }
 
-before=$(ticks)
+before=$(server_ticks)
 for ((i = 1; i <= count; i++)); do sign_in "$i"; done | sort | uniq -c | awk '{ $1 = $1; printf "%s  ", $0 }' >"$work/answers"
-spent=$(($(ticks) - before))
+spent=$(($(server_ticks) - before))
 echo "measure-oidc: $count sign-ins, userinfo named: $(cat "$work/answers")"
 [ ! -s "$work/faults" ] || head -3 "$work/faults" | sed 's/^/measure-oidc: fault: /'
 awk -v t="$spent" -v hz="$(getconf CLK_TCK)" -v n="$count" -v answers="$(cat "$work/answers")" 'BEGIN {
