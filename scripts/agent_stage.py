@@ -48,6 +48,49 @@ def wine_common(command, *args, env=None):
     return result.stdout.strip()
 
 
+def can_run32():
+    """Whether this machine runs 32-bit Windows programs under Wine."""
+    try:
+        wine_common("wine_can_run32")
+        return True
+    except StageError:
+        return False
+
+
+def stage_test_main(name, usage, script, args, run, unavailable=lambda: None):
+    """The main of a test that stages the agent beside the site's native programs, with the
+    arguments WINBIN NATIVEBIN ARTIFACTS: it runs itself again inside a Wine session of its own,
+    then run(winbin, nativebin, artifacts). 77 when the machine cannot run it (unavailable()
+    says why, or the agent is 32-bit where no 32-bit code runs), 2 for bad usage, 1 when a step
+    failed, 0 when all passed."""
+    end_on_terminate()
+    if not os.environ.get("LOGONAGENT_WINE_SESSION"):
+        session = os.path.join(SCRIPTS, "wine-session.sh")
+        os.execv(session, [session, sys.executable, os.path.abspath(script), *args])
+    if len(args) != 3:
+        print(usage, file=sys.stderr)
+        return 2
+    winbin, nativebin, artifacts = os.path.abspath(args[0]), os.path.abspath(args[1]), args[2]
+    why = unavailable()
+    if not why and wine_common('pe_machine "$1"', os.path.join(winbin, "logonagent.exe")) == "i386" \
+            and not can_run32():
+        why = "this machine runs no 32-bit code"
+    if why:
+        print(f"{name}: skipped: {why}", file=sys.stderr)
+        return 77
+    for needed in ("login.cgi", "entravo-site"):
+        if not os.access(os.path.join(nativebin, needed), os.X_OK):
+            print(f"{name}: FAILED: {nativebin}/{needed} is missing: build the native preset first", file=sys.stderr)
+            return 1
+    try:
+        run(winbin, nativebin, artifacts)
+    except StageError as error:
+        print(f"{name}: FAILED: {error}", file=sys.stderr)
+        return 1
+    print(f"{name}: passed; screenshots in {artifacts}")
+    return 0
+
+
 def demo_token():
     return wine_common('printf %s "$demo_token"')
 

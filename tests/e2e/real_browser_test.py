@@ -20,7 +20,7 @@ import sys
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 
-from agent_stage import AgentStage, StageError, end_on_terminate, wine_common  # noqa: E402
+from agent_stage import AgentStage, StageError, stage_test_main  # noqa: E402
 from kept_page import load, session_problem  # noqa: E402
 
 ACCOUNT = "alice"
@@ -41,14 +41,6 @@ def expect_page(json_path, words, signed_in, name, artifacts):
     shutil.copy(base + ".png", os.path.join(artifacts, name + ".png"))
     shutil.copy(base + ".txt", os.path.join(artifacts, name + ".txt"))
     print(f"{NAME}: {name}: {text.replace(chr(10), ' ')}")
-
-
-def can_run32():
-    try:
-        wine_common("wine_can_run32")
-        return True
-    except StageError:
-        return False
 
 
 def run(winbin, nativebin, artifacts):
@@ -84,28 +76,7 @@ def run(winbin, nativebin, artifacts):
 
 
 def main(args):
-    end_on_terminate()
-    if not os.environ.get("LOGONAGENT_WINE_SESSION"):
-        session = os.path.join(ROOT, "scripts", "wine-session.sh")
-        os.execv(session, [session, sys.executable, os.path.abspath(__file__), *args])
-    if len(args) != 3:
-        print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
-        return 2
-    winbin, nativebin, artifacts = os.path.abspath(args[0]), os.path.abspath(args[1]), args[2]
-    if wine_common('pe_machine "$1"', os.path.join(winbin, "logonagent.exe")) == "i386" and not can_run32():
-        print(f"{NAME}: skipped: this machine runs no 32-bit code", file=sys.stderr)
-        return 77
-    for needed in ("login.cgi", "entravo-site"):
-        if not os.access(os.path.join(nativebin, needed), os.X_OK):
-            print(f"{NAME}: FAILED: {nativebin}/{needed} is missing: build the native preset first", file=sys.stderr)
-            return 1
-    try:
-        run(winbin, nativebin, artifacts)
-    except StageError as error:
-        print(f"{NAME}: FAILED: {error}", file=sys.stderr)
-        return 1
-    print(f"{NAME}: passed; screenshots in {artifacts}")
-    return 0
+    return stage_test_main(NAME, __doc__.strip().split("\n\n")[1], __file__, args, run)
 
 
 if __name__ == "__main__":
