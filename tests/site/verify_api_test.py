@@ -136,8 +136,10 @@ class VerifyApi(SiteFixture, unittest.TestCase):
         client = self.new_client("captured")
         string = self.strings(ALICE, 700)[0]
         now = int(time.time())
-        self.assertEqual("STALE_REQUEST", client.verify(string, at=now - 301).status)
-        self.assertEqual("STALE_REQUEST", client.verify(string, at=now + 301).status)
+        # A minute past the 300 s either way: a slow machine takes seconds to answer, so a request
+        # at the edge is the unit test's to judge (Respond), not this one's.
+        self.assertEqual("STALE_REQUEST", client.verify(string, at=now - 360).status)
+        self.assertEqual("STALE_REQUEST", client.verify(string, at=now + 360).status)
         url = client.request_url(string, "abcdefghijklmnop5555", now)
         self.assertEqual("OK", self.fetch(url)["status"])
         self.assertEqual("REPLAYED_REQUEST", self.fetch(url)["status"])
