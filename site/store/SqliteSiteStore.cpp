@@ -407,13 +407,37 @@ StringCheck SqliteSiteStore::CheckString(const Origin& origin, int64_t now, cons
             if (unsynced)
                 OpenAfresh(check, *unsynced);
             return check;
-        } catch (const StoreError&) {
+        } catch (const StoreError& error) {
+            if (error.kind() == StoreError::Kind::Busy) {
+                if (auto used = UsedMeanwhile(search))
+                    return *used;
+            }
             // Refused because another check's sync failed meanwhile, it kept nothing: it runs
             // once more, on the connection opened afresh.
             if (again || !connection.Failed())
                 throw;
         }
     }
+}
+
+// A check that outwaited the other writers kept nothing, and its answer would be "come back
+// later". A genuine string may have been used meanwhile, most often by another copy of the
+// same link opened at once: then that is the answer, read beside the writers, for a visitor
+// must never be told to try again with a string that is used.
+std::optional<StringCheck> SqliteSiteStore::UsedMeanwhile(const Search& search)
+{
+    const Verification verification = search();
+    if (verification.verdict != Verdict::Genuine)
+        return std::nullopt;
+    bool used = false;
+    ReadAside(Statements().isUsed, {FormatIdentity(*verification.identity), int64_t{verification.seed}},
+              [&](const SqlRow&) { used = true; });
+    if (!used)
+        return std::nullopt;
+    StringCheck check;
+    check.outcome = Outcome::AlreadyUsed;
+    check.identity = verification.identity;
+    return check;
 }
 
 // The check was committed but its sync failed: its verdict stands. Before it goes out, the

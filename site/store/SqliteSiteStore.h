@@ -56,6 +56,7 @@ private:
                             const Offer& offer);
     // After a check whose commit stands but whose sync failed.
     void OpenAfresh(StringCheck& check, const std::string& unsynced);
+    std::optional<StringCheck> UsedMeanwhile(const Search& search);
     // The budgets counted; when one is spent, the refusal counted and the network's brake set.
     Gate Gauge(const Origin& origin, int64_t now, const Budgets& budgets);
     void RecordAttempt(const Origin& origin, int64_t now, Outcome outcome, const std::optional<std::string>& identity);

@@ -404,6 +404,7 @@ StoreStatements MadeStatements()
         .revoke = {"UPDATE tokens SET revoked_at = ?2 WHERE identity = ?1", Resend::Allowed},
         .endTokenSessions = {"DELETE FROM sessions WHERE identity = ?1", Resend::Allowed},
         .listTokens = {"SELECT identity, account, revoked_at FROM tokens ORDER BY identity", Resend::Allowed},
+        .isUsed = {"SELECT 1 FROM used_strings WHERE identity = ?1 AND seed = ?2", Resend::Allowed},
         .recentAttempts = {"SELECT at, address, identity, outcome FROM attempts ORDER BY id DESC LIMIT ?1",
                            Resend::Allowed},
         .failuresByNetwork = {"SELECT network, count(*), count(DISTINCT address), max(at) FROM attempts WHERE at >= ?1"

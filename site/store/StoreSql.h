@@ -126,6 +126,8 @@ struct StoreStatements {
     StoreStatement revoke;
     StoreStatement endTokenSessions;
     StoreStatement listTokens;
+    // Whether a string (?1 identity, ?2 seed) is used.
+    StoreStatement isUsed;
     StoreStatement recentAttempts;
     StoreStatement failuresByNetwork;
     StoreStatement dailyCounts;

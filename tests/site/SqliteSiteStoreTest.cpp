@@ -421,3 +421,27 @@ TEST_F(SqliteSiteStoreTest, AStoreThatCannotBeWrittenAfreshAtOnceIsOpenedAgainBy
     EXPECT_EQ(Outcome::Accepted, Offered(database, 2));
     EXPECT_EQ(Outcome::AlreadyUsed, Offered(database, 1));
 }
+
+// Another program holds the write lock past the busy wait: a copy of a link already used is
+// refused as used, never told to come back; a string not yet used is told to (and kept nothing).
+TEST_F(SqliteSiteStoreTest, ACheckThatOutwaitsTheWritersSaysAUsedStringIsUsed)
+{
+    SqliteSiteStore store = SqliteSiteStore::Open(m_path);
+    store.Enroll(kAlice, "alice", 1);
+    ASSERT_EQ(Outcome::Accepted, Offered(store, 7));
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(m_path.c_str(), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+    EXPECT_EQ(Outcome::AlreadyUsed, Offered(store, 7));
+    EXPECT_EQ(StoreError::Kind::Busy, [&] {
+        try {
+            Offered(store, 8);
+        } catch (const StoreError& error) {
+            return error.kind();
+        }
+        return StoreError::Kind::Broken;
+    }());
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(Outcome::Accepted, Offered(store, 8));
+}
