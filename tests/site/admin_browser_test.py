@@ -20,7 +20,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "scripts"))
-from browse import CHROMEDRIVER, CHROMIUM, WebDriver, free_port  # noqa: E402
+from browse import CHROMEDRIVER, CHROMIUM, Browser  # noqa: E402
 
 SERVER = ROOT / "scripts" / "site-server.sh"
 ALICE, BOB, CAROL = "0123456789ABCDEF", "2800000000000042", "3000000000000007"
@@ -71,40 +71,11 @@ class Site:
             connection.close()
 
 
-class Browser:
-    """One Chromium with a profile of its own, through ChromeDriver."""
-
-    def __init__(self, work):
-        self.profile = work / "profile"
-        self.log = open(work / "chromedriver.log", "ab")
-        port = free_port()
-        self.driver = subprocess.Popen([CHROMEDRIVER, f"--port={port}"], stdout=self.log, stderr=self.log)
-        self.web = WebDriver(port)
-        self.web.wait_ready(self.driver)
-        self.web.open(self.profile)
-
-    def close(self):
-        try:
-            if self.web.session:
-                self.web.command("DELETE", "")
-        except (OSError, RuntimeError):
-            pass
-        self.driver.terminate()
-        try:
-            self.driver.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.driver.kill()
-            self.driver.wait()
-        self.log.close()
-
-    def visit(self, url):
-        self.web.command("POST", "/url", {"url": url})
+class AdminBrowser(Browser):
+    """browse.py's Chromium, with what this test asks of a page."""
 
     def script(self, text):
         return self.web.command("POST", "/execute/sync", {"script": text, "args": []})
-
-    def text(self):
-        return self.script("return document.body.innerText;")
 
     def wait_for(self, words):
         """The page once it shows the words: a bounded poll of the page the browser has."""
@@ -151,11 +122,10 @@ def run(site, artifacts):
     bob_session = site.get("?Authenticate=" + site.strings(BOB, 30)[0])[1]
     expect(site.get("/auth", cookie=bob_session)[0] == 200, "bob's session does not hold")
 
-    browser = Browser(site.work)
-    try:
-        browser.visit(site.page + "?Authenticate=" + site.strings(ALICE, 10)[0])
+    with AdminBrowser(str(site.work)) as browser:
+        browser.go(site.page + "?Authenticate=" + site.strings(ALICE, 10)[0])
         browser.wait_for("Signed in as alice")
-        browser.visit(site.page + "/admin")
+        browser.go(site.page + "/admin")
         browser.wait_for("Site administration")
         hourly = browser.script("return document.getElementById('hourly-desc').textContent;")
         # The counts, whichever hours or days the run's moments fell in.
@@ -174,8 +144,6 @@ def run(site, artifacts):
         browser.wait_for(f"Token {BOB} revoked; its sessions are ended.")
         expect(f"{BOB}\tbob\trevoked" in browser.text(), "bob's token is not shown revoked")
         browser.screenshot(artifacts / "admin-page-revoked.png", 1100, 1700)
-    finally:
-        browser.close()
     expect(site.get("/auth", cookie=bob_session)[0] == 401, "bob's session outlived the revocation")
     expect(f"{BOB} revoked bob" in site.command("list"), "the store does not hold bob's token revoked")
 
